@@ -1,0 +1,40 @@
+#pragma once
+// The one exchange with the unit: device state, serial link, traffic log,
+// progress bar and poll cycle, wired together. The main window owns one and
+// hands it by reference to whatever talks to the unit; so does the
+// command-line front end.
+
+#include "link/device_state.h"
+#include "link/poll_cycle.h"
+#include "link/progress.h"
+#include "link/serial_link.h"
+#include "link/traffic_log.h"
+
+namespace gp {
+
+class Link {
+  public:
+    Link();
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+
+    DeviceState state;
+    TrafficLog log;
+    Progress progress;
+    SerialLink serial;
+    PollCycle poll;
+
+    void tick() { poll.tick(); }
+    // Shorthands used everywhere.
+    void SendMsg(const QString& frame) { serial.SendMsg(frame); }
+    void AddLog(const QString& line) { log.AddLog(line); }
+    void SetProgress(double fraction, int mode) { progress.SetProgress(fraction, mode); }
+    int startBatch(const QStringList& frames, int divisor = 0, int firstEntry = 0,
+                   bool resetProgress = true) {
+        return poll.startBatch(frames, divisor, firstEntry, resetProgress);
+    }
+    // True while a batch runs (the queue position is at an entry).
+    bool busy() const { return poll.running(); }
+};
+
+} // namespace gp

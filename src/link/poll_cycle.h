@@ -1,0 +1,85 @@
+#pragma once
+// The clock of the exchange with the unit. Every 20 ms tick hands a complete
+// reply to the dispatcher and sends the next frame of the running batch, or
+// counts down the reply time-out and moves on past a lost reply. When a batch
+// is done, the completion step of the view on screen runs.
+
+#include "link/device_state.h"
+#include "link/progress.h"
+#include "link/serial_link.h"
+
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <functional>
+#include <vector>
+
+namespace gp {
+
+// What happened to the frames of one batch. Counted beyond the plain queue
+// position so that a caller that needs certainty can ask.
+struct BatchStats {
+    int id = 0;                   // increases with every batch started
+    int frames = 0;               // frames the batch holds
+    int answered = 0;             // replies dispatched while the batch ran
+    int lost = 0;                 // frames given up after the time-out
+    std::vector<int> lostEntries; // queue entries whose reply was lost
+    QStringList lostFrames;       // and their frames
+    bool finished = false;        // reached its end entry (pos -1 or -2)
+};
+
+class PollCycle {
+  public:
+    static constexpr int kQueueSize = 261;
+    static constexpr int kMaxFrames = 260;
+    static constexpr int kTickMs = 20;
+
+    PollCycle(SerialLink& link, DeviceState& state, Progress& progress);
+
+    // One 20 ms tick.
+    void tick();
+
+    // The one way to start a batch: fills the queue from entry firstEntry on,
+    // puts the empty end entry behind the frames, sets the position and the
+    // progress divisor (the frame count when divisor <= 0), resets the
+    // progress bar unless told not to, and sends the first frame. Answers the
+    // batch id, or 0 when the frames do not fit the queue (nothing is sent).
+    int startBatch(const QStringList& frames, int divisor = 0, int firstEntry = 0,
+                   bool resetProgress = true);
+
+    // Abandons the running batch: its remaining entries are never sent.
+    void abandon() { CmdQueuePos = -1; }
+    bool running() const { return CmdQueuePos >= 0 && CmdQueueLen != 0; }
+
+    std::array<QString, kQueueSize> CmdQueue;
+    int CmdQueuePos = 0;
+    int CmdQueueLen = 0;
+    bool Timer1Flag = false;
+
+    // The view on screen, 1..5 (0 before the first selection), and what each
+    // view does when a batch completes.
+    int ActiveTab = 0;
+    std::array<std::function<void()>, 6> completion;
+    // True while the firmware update or profile change window is visible: no
+    // completion step runs then.
+    std::function<bool()> completionSuppressed;
+    // Called after every batch end (completed or lost last reply).
+    std::function<void(const BatchStats&)> onBatchEnded;
+
+    const BatchStats& stats() const { return stats_; }
+    int tickCount() const { return ticks_; }
+
+  private:
+    void advance();
+    QString entry(int pos) const;
+    void finishBatch(int endPos);
+
+    SerialLink& link_;
+    DeviceState& state_;
+    Progress& progress_;
+    BatchStats stats_;
+    int nextId_ = 1;
+    int ticks_ = 0;
+};
+
+} // namespace gp

@@ -1,0 +1,171 @@
+#include "link/serial_link.h"
+
+namespace gp {
+
+SerialLink::SerialLink(TrafficLog& log) : log_(log) {}
+
+SerialLink::~SerialLink() {
+    if (port_) {
+        port_->setOnReadyRead(nullptr);
+        port_->setOnError(nullptr);
+    }
+}
+
+void SerialLink::setPort(std::unique_ptr<SerialPort> port) {
+    if (port_) {
+        port_->setOnReadyRead(nullptr);
+        port_->setOnError(nullptr);
+        port_->close();
+    }
+    port_ = std::move(port);
+    if (!port_)
+        return;
+    port_->setSettings(QString::fromLatin1(kUnitSettings));
+    port_->setOnReadyRead([this] { onReceive(); });
+    port_->setOnError([this](PortError e, const QString& detail) {
+        if (e == PortError::Vanished)
+            vanished_ = true;
+        reportProblem(e, detail);
+        if (port_ && port_->isOpen())
+            port_->close();
+    });
+}
+
+void SerialLink::setStatus(const QString& text) {
+    if (onStatus)
+        onStatus(text);
+}
+
+void SerialLink::reportProblem(PortError error, const QString& detail) {
+    const QString text = describePortError(port_ ? port_->name() : QString(), error, detail);
+    // One line per problem, not one per frame: a dead port would otherwise
+    // fill the log at the rate of the poll cycle.
+    if (text == problem_)
+        return;
+    problem_ = text;
+    log_.AddLog(text);
+    setStatus(text);
+}
+
+bool SerialLink::tryOpen() {
+    if (!port_)
+        return false;
+    if (port_->isOpen())
+        return true;
+    if (!port_->open()) {
+        reportProblem(port_->lastError(), port_->lastErrorText());
+        return false;
+    }
+    counters = LinkCounters{};
+    RxBuffer.clear();
+    if (vanished_ || !problem_.isEmpty()) {
+        const QString text = vanished_ ? QStringLiteral("Port %1 is back and open again.")
+                                       : QStringLiteral("Port %1 is open.");
+        log_.AddLog(text.arg(port_->name()));
+    }
+    vanished_ = false;
+    problem_.clear();
+    setStatus(QStringLiteral("Port %1 open").arg(port_->name()));
+    return true;
+}
+
+bool SerialLink::choosePort(const QString& name) {
+    if (!port_)
+        return false;
+    port_->close();
+    if (port_->name() != name) {
+        problem_.clear();
+        vanished_ = false;
+    }
+    port_->setName(name);
+    port_->setSettings(QString::fromLatin1(kUnitSettings));
+    return tryOpen();
+}
+
+void SerialLink::close() {
+    if (port_)
+        port_->close();
+}
+
+void SerialLink::SendMsg(const QString& frame) {
+    if (!isOpen()) {
+        // The frame is not sent. Arm a time-out that expires at the next tick,
+        // so that a batch on a closed port runs through one entry per tick
+        // and ends, instead of waiting for a reply that cannot come.
+        tryOpen();
+        MsgTimeout = 0;
+        return;
+    }
+    log_.AddLog(QStringLiteral("[Tx] ") + frame);
+    MsgTimeout = kReplyTimeoutTicks;
+    RxBuffer.clear();
+    ++counters.framesSent;
+    if (!port_->write(frame.toLatin1()))
+        reportProblem(port_->lastError(), port_->lastErrorText());
+}
+
+void SerialLink::sendRaw(const QString& text) {
+    if (!isOpen()) {
+        tryOpen();
+        return;
+    }
+    QString shown = text;
+    while (shown.endsWith('\n') || shown.endsWith('\r'))
+        shown.chop(1);
+    log_.AddLog(QStringLiteral("[Tx] ") + shown);
+    if (!port_->write(text.toLatin1()))
+        reportProblem(port_->lastError(), port_->lastErrorText());
+}
+
+void SerialLink::onReceive() {
+    if (!port_)
+        return;
+    const QByteArray data = port_->readAll();
+    if (data.isEmpty())
+        return;
+    if (BootProbe) {
+        RxBuffer += data;
+        if (RxBuffer.contains("\n\r")) {
+            BootFound = true;
+            RxBuffer.clear();
+            if (onBootFound)
+                onBootFound();
+        } else if (RxBuffer.size() > 10) {
+            RxBuffer.clear();
+        }
+        return;
+    }
+    if (Co2PassThrough) {
+        if (co2Receive)
+            co2Receive(data);
+        return;
+    }
+    RxBuffer += data;
+    if (RxBuffer.size() > kRxBufferCap) {
+        const qsizetype drop = RxBuffer.size() - kRxBufferCap;
+        RxBuffer.remove(0, drop);
+        discard(drop);
+    }
+    if (ReplyReady)
+        return;
+    const qsizetype bang = RxBuffer.indexOf('!');
+    if (bang < 0) {
+        discard(RxBuffer.size());
+        RxBuffer.clear();
+        return;
+    }
+    if (bang > 0) {
+        discard(bang);
+        RxBuffer.remove(0, bang);
+    }
+    const qsizetype hash = RxBuffer.indexOf('#');
+    if (hash < 0)
+        return;
+    RxMsg = QString::fromLatin1(RxBuffer.left(hash + 1));
+    discard(RxBuffer.size() - hash - 1);
+    RxBuffer.clear();
+    log_.AddLog(QStringLiteral("[Rx] ") + RxMsg);
+    ReplyReady = true;
+}
+
+} // namespace gp

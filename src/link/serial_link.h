@@ -1,0 +1,94 @@
+#pragma once
+// The one serial line to the unit: sending a frame, cutting replies out of
+// the received characters, and the two diversions of the receive path (the
+// boot monitor probe and the CO2 sensor pass-through).
+
+#include "link/traffic_log.h"
+#include "platform/serial_port.h"
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+#include <memory>
+
+namespace gp {
+
+// Health of the line since the port was opened; shown in the status bar.
+struct LinkCounters {
+    int framesSent = 0;
+    int repliesDispatched = 0;
+    int repliesLost = 0;
+    int charsDiscarded = 0;
+};
+
+class SerialLink {
+  public:
+    // A reply without "#" may not grow the buffer without limit: beyond this
+    // many characters the oldest are dropped.
+    static constexpr int kRxBufferCap = 4096;
+    // Poll ticks a reply may take before it counts as lost.
+    static constexpr int kReplyTimeoutTicks = 8;
+    static constexpr const char* kUnitSettings = "9600,n,8,1";
+
+    explicit SerialLink(TrafficLog& log);
+    ~SerialLink();
+
+    // The link takes the port; null leaves the link without a port.
+    void setPort(std::unique_ptr<SerialPort> port);
+    SerialPort* port() const { return port_.get(); }
+
+    // Switches to the named port: close, rename, open. Answers whether the
+    // port is open afterwards; a failure is logged in one clear line.
+    bool choosePort(const QString& name);
+    bool isOpen() const { return port_ && port_->isOpen(); }
+    void close();
+
+    // Sends one frame as it is. On a closed port it only tries to open the
+    // port again; the frame is then neither sent nor logged.
+    void SendMsg(const QString& frame);
+    // Writes a line that is not a unit frame (CO2 sensor lines): logged, no
+    // reply time-out, the reply buffer untouched. On a closed port, opens it.
+    void sendRaw(const QString& text);
+
+    // The receive handler: the port calls it whenever characters arrive.
+    void onReceive();
+
+    // The last complete reply and the hand-over flag to the poll cycle.
+    QString RxMsg;
+    bool ReplyReady = false;
+    // Ticks left for the awaited reply; SendMsg sets 8.
+    int MsgTimeout = 0;
+    QByteArray RxBuffer;
+
+    // While true, received characters are watched for the boot monitor's
+    // answer (LF CR); seeing it sets BootFound and calls onBootFound.
+    bool BootProbe = false;
+    bool BootFound = false;
+    std::function<void()> onBootFound;
+
+    // While true, every received character goes to the CO2 sensor parser.
+    bool Co2PassThrough = false;
+    std::function<void(const QByteArray&)> co2Receive;
+
+    // One line for the status bar whenever the port state changes
+    // (opened, failed, vanished, back).
+    std::function<void(const QString&)> onStatus;
+
+    LinkCounters counters;
+    TrafficLog& log() { return log_; }
+    // The last port problem in words; empty while the port is healthy.
+    const QString& portProblem() const { return problem_; }
+
+  private:
+    bool tryOpen();
+    void reportProblem(PortError error, const QString& detail);
+    void setStatus(const QString& text);
+    void discard(qsizetype n) { counters.charsDiscarded += static_cast<int>(n); }
+
+    TrafficLog& log_;
+    std::unique_ptr<SerialPort> port_;
+    QString problem_;
+    bool vanished_ = false;
+};
+
+} // namespace gp

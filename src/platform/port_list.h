@@ -1,0 +1,27 @@
+#pragma once
+// The ports offered to the engineer: the system's serial ports by name, USB
+// adapters first, each with its maker, product and serial number.
+
+#include <QList>
+#include <QString>
+
+namespace gp {
+
+struct PortEntry {
+    QString name;        // what the list shows and "PORT" stores: ttyUSB0, or a device path
+    QString description; // maker, product, serial number; empty when unknown
+    bool usb = false;
+};
+
+// Orders ports for the list: USB adapters first, then the others, each group
+// by name in natural order (ttyUSB2 before ttyUSB10).
+void sortPortEntries(QList<PortEntry>& ports);
+
+// The system's ports that can be opened now.
+QList<PortEntry> ListPorts();
+
+// The list as offered: the system's ports plus the stored port when it is a
+// device path the system does not list (a pseudo-terminal, for example).
+QList<PortEntry> offeredPorts(QList<PortEntry> system, const QString& storedPort);
+
+} // namespace gp
