@@ -92,15 +92,20 @@ QString BuildItemWrite(QChar letter, int item, int32_t value) {
     return QStringLiteral(":") + letter + HexByte(item) + HexLong(value) + QStringLiteral("#");
 }
 
-QString BuildStatus() { return QStringLiteral(":S#"); }
+QString BuildStatus() {
+    return QStringLiteral(":S#");
+}
 
-QString BuildSystem(const QString& action) { return QStringLiteral(":S") + action + '#'; }
+QString BuildSystem(const QString& action) {
+    return QStringLiteral(":S") + action + '#';
+}
 
-QString BuildBootProbe() { return QStringLiteral("N#"); }
+QString BuildBootProbe() {
+    return QStringLiteral("N#");
+}
 
 bool IsCommandFrame(const QString& text) {
-    static const QRegularExpression item(
-        QStringLiteral("^:[RLIUDAW][0-9A-F]{2}([0-9A-F]{8})?#$"));
+    static const QRegularExpression item(QStringLiteral("^:[RLIUDAW][0-9A-F]{2}([0-9A-F]{8})?#$"));
     static const QRegularExpression system(QStringLiteral("^:S([A-Z]|AMBA)?#$"));
     return item.match(text).hasMatch() || system.match(text).hasMatch();
 }

@@ -18,17 +18,17 @@ class CodecError : public std::invalid_argument {
     using std::invalid_argument::invalid_argument;
 };
 
-QChar HexDigit(int value);              // 0..15 -> "0".."9", "A".."F"
-QString HexByte(int value);             // 0..255 -> two digits, high nibble first
-QString HexLong(int32_t value);         // eight digits, least significant byte first
-int NibbleValue(QChar c);               // upper-case hex digit -> 0..15, anything else -> 0
-int ParseHexByte(const QString& text);  // first two characters; throws when shorter
+QChar HexDigit(int value);                 // 0..15 -> "0".."9", "A".."F"
+QString HexByte(int value);                // 0..255 -> two digits, high nibble first
+QString HexLong(int32_t value);            // eight digits, least significant byte first
+int NibbleValue(QChar c);                  // upper-case hex digit -> 0..15, anything else -> 0
+int ParseHexByte(const QString& text);     // first two characters; throws when shorter
 int32_t ParseHexLong(const QString& text); // first eight characters; throws when shorter
-void SwapBytes(int32_t& value);         // bytes 0<->3 and 1<->2
+void SwapBytes(int32_t& value);            // bytes 0<->3 and 1<->2
 
 // Builders; each throws CodecError for a register outside 0..255.
-QString BuildRead(int reg);                           // ":Rnn#"
-QString BuildLRead(int reg);                          // ":Lnn#"
+QString BuildRead(int reg);                             // ":Rnn#"
+QString BuildLRead(int reg);                            // ":Lnn#"
 QString BuildWrite(const DeviceState& state, int reg);  // ":Wnn" + HexLong(RegCache(reg)) + "#"
 QString BuildLWrite(const DeviceState& state, int reg); // ":Lnn" + HexLong(LRegCache(reg)) + "#"
 
@@ -37,8 +37,8 @@ QString BuildLWrite(const DeviceState& state, int reg); // ":Lnn" + HexLong(LReg
 QString BuildItemRead(QChar letter, int item);                 // ":" letter nn "#"
 QString BuildItemWrite(QChar letter, int item, int32_t value); // ":" letter nn HexLong "#"
 QString BuildStatus();                                         // ":S#"
-QString BuildSystem(const QString& action);                    // ":S" action "#" (":SP#", ":SAMBA#")
-QString BuildBootProbe();                                      // "N#" for the boot monitor
+QString BuildSystem(const QString& action); // ":S" action "#" (":SP#", ":SAMBA#")
+QString BuildBootProbe();                   // "N#" for the boot monitor
 
 // True when text is a well-formed command frame of the grammar: ":" letter,
 // optional two-digit item and eight-digit argument, "#"; or a system action.

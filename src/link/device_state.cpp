@@ -107,8 +107,15 @@ ReplyKind DispatchReply(DeviceState& s, const QString& reply) {
         case 0x0A:
             s.DiagItem10 = value;
             break;
-        case 0x05: case 0x06: case 0x07: case 0x08: case 0x09:
-        case 0x0B: case 0x0C: case 0x0D: case 0x0E:
+        case 0x05:
+        case 0x06:
+        case 0x07:
+        case 0x08:
+        case 0x09:
+        case 0x0B:
+        case 0x0C:
+        case 0x0D:
+        case 0x0E:
             s.DiagValues[at - 5] = value;
             if (s.onDebugValuesChanged)
                 s.onDebugValuesChanged();

@@ -38,6 +38,8 @@ void TrafficLog::closeFile() {
     logComs_ = false;
 }
 
-QString TrafficLog::filePath() const { return file_ ? file_->fileName() : QString(); }
+QString TrafficLog::filePath() const {
+    return file_ ? file_->fileName() : QString();
+}
 
 } // namespace gp

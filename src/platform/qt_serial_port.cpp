@@ -97,8 +97,8 @@ void QtSerialPort::onQtError(QSerialPort::SerialPortError error) {
     // port on its own, such as a USB adapter pulled out.
     if (error == QSerialPort::NoError || !port_.isOpen())
         return;
-    const PortError e = error == QSerialPort::ResourceError ? PortError::Vanished
-                                                             : toPortError(error);
+    const PortError e =
+        error == QSerialPort::ResourceError ? PortError::Vanished : toPortError(error);
     if (e == PortError::None || error == QSerialPort::TimeoutError)
         return;
     lastError_ = e;

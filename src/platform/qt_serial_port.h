@@ -24,7 +24,9 @@ class QtSerialPort : public QObject, public SerialPort {
     bool isOpen() const override { return port_.isOpen(); }
     bool write(const QByteArray& bytes) override;
     QByteArray readAll() override { return port_.readAll(); }
-    void setOnReadyRead(std::function<void()> handler) override { onReadyRead_ = std::move(handler); }
+    void setOnReadyRead(std::function<void()> handler) override {
+        onReadyRead_ = std::move(handler);
+    }
     void setOnError(std::function<void(PortError, const QString&)> handler) override {
         onError_ = std::move(handler);
     }

@@ -13,22 +13,38 @@ class TestDispatch : public QObject {
         QTest::addColumn<QString>("where");
         QTest::addColumn<int>("index");
         QTest::addColumn<qint32>("value");
-        QTest::newRow("register read") << "!R0178563412#" << "Reg" << 1 << qint32(0x12345678);
-        QTest::newRow("write echo") << "!W2A00000000#" << "Reg" << 42 << qint32(0);
-        QTest::newRow("register FF") << "!RFFFFFFFFFF#" << "Reg" << 255 << qint32(-1);
-        QTest::newRow("logo") << "!L7F01000000#" << "L" << 127 << qint32(1);
-        QTest::newRow("input 18") << "!I1203000000#" << "I" << 18 << qint32(3);
-        QTest::newRow("analogue 12") << "!A0C10000000#" << "A" << 12 << qint32(16);
-        QTest::newRow("status") << "!S01000000#" << "S" << 0 << qint32(1);
-        QTest::newRow("firmware version") << "!U0401000000#" << "FW" << 0 << qint32(1);
-        QTest::newRow("negative firmware") << "!U04FFFFFFFF#" << "FW" << 0 << qint32(-1);
-        QTest::newRow("identity 05") << "!U0578563412#" << "U05" << 0 << qint32(0x12345678);
-        QTest::newRow("debug value 05") << "!D0505000000#" << "Diag" << 0 << qint32(5);
-        QTest::newRow("debug value 0E") << "!D0E07000000#" << "Diag" << 9 << qint32(7);
-        QTest::newRow("diag 0A") << "!D0A09000000#" << "D10" << 0 << qint32(9);
-        QTest::newRow("a2d sequence") << "!D0102000000#" << "D01" << 0 << qint32(2);
-        QTest::newRow("schedule time") << "!D0203000000#" << "D02" << 0 << qint32(3);
-        QTest::newRow("hw test flags") << "!D0304000000#" << "D03" << 0 << qint32(4);
+        QTest::newRow("register read") << "!R0178563412#"
+                                       << "Reg" << 1 << qint32(0x12345678);
+        QTest::newRow("write echo") << "!W2A00000000#"
+                                    << "Reg" << 42 << qint32(0);
+        QTest::newRow("register FF") << "!RFFFFFFFFFF#"
+                                     << "Reg" << 255 << qint32(-1);
+        QTest::newRow("logo") << "!L7F01000000#"
+                              << "L" << 127 << qint32(1);
+        QTest::newRow("input 18") << "!I1203000000#"
+                                  << "I" << 18 << qint32(3);
+        QTest::newRow("analogue 12") << "!A0C10000000#"
+                                     << "A" << 12 << qint32(16);
+        QTest::newRow("status") << "!S01000000#"
+                                << "S" << 0 << qint32(1);
+        QTest::newRow("firmware version") << "!U0401000000#"
+                                          << "FW" << 0 << qint32(1);
+        QTest::newRow("negative firmware") << "!U04FFFFFFFF#"
+                                           << "FW" << 0 << qint32(-1);
+        QTest::newRow("identity 05") << "!U0578563412#"
+                                     << "U05" << 0 << qint32(0x12345678);
+        QTest::newRow("debug value 05") << "!D0505000000#"
+                                        << "Diag" << 0 << qint32(5);
+        QTest::newRow("debug value 0E") << "!D0E07000000#"
+                                        << "Diag" << 9 << qint32(7);
+        QTest::newRow("diag 0A") << "!D0A09000000#"
+                                 << "D10" << 0 << qint32(9);
+        QTest::newRow("a2d sequence") << "!D0102000000#"
+                                      << "D01" << 0 << qint32(2);
+        QTest::newRow("schedule time") << "!D0203000000#"
+                                       << "D02" << 0 << qint32(3);
+        QTest::newRow("hw test flags") << "!D0304000000#"
+                                       << "D03" << 0 << qint32(4);
     }
     void stores() {
         QFETCH(QString, reply);

@@ -28,10 +28,10 @@ class TestSerialLink : public QObject {
         QTest::addColumn<QByteArrayList>("chunks");
         QTest::addColumn<QString>("reply"); // empty: no reply ready
         QTest::addColumn<QByteArray>("leftInBuffer");
-        QTest::newRow("garbage before") << QByteArrayList{"xx!R01AABBCCDD#"} << "!R01AABBCCDD#"
-                                        << QByteArray();
-        QTest::newRow("split in two") << QByteArrayList{"!R01AABB", "CCDD#"} << "!R01AABBCCDD#"
-                                      << QByteArray();
+        QTest::newRow("garbage before")
+            << QByteArrayList{"xx!R01AABBCCDD#"} << "!R01AABBCCDD#" << QByteArray();
+        QTest::newRow("split in two")
+            << QByteArrayList{"!R01AABB", "CCDD#"} << "!R01AABBCCDD#" << QByteArray();
         QTest::newRow("question reply discarded") << QByteArrayList{"?#"} << "" << QByteArray();
         QTest::newRow("tail after hash lost")
             << QByteArrayList{"!W01000000", "00#!S"} << "!W0100000000#" << QByteArray();

@@ -1,0 +1,424 @@
+#include "app/form1.h"
+
+#include "app/progress_widget.h"
+#include "calib/calibration_view.h"
+#include "co2/co2_view.h"
+#include "config/comms_view.h"
+#include "config/config_tools_view.h"
+#include "diag/diagnostics_view.h"
+#include "diag/identity_view.h"
+#include "flash/flash_tools_view.h"
+#include "platform/port_list.h"
+#include "platform/qt_prompts.h"
+#include "platform/qt_serial_port.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QVBoxLayout>
+
+namespace gp {
+
+namespace {
+// Tab heads stand left to right in the order Device, CO2, Comms, Calibration,
+// Diagnostics (the spare head 0 is never shown).
+constexpr int kHeadOrder[] = {TabDevice, TabCO2, TabComms, TabCalibration, TabDiagnostics};
+} // namespace
+
+Form1::Form1(const Form1Options& options, QWidget* parent)
+    : QMainWindow(parent), options_(options) {
+    setObjectName(QStringLiteral("Form1"));
+    persist_ = std::make_unique<Persist>(options.settingsPath);
+    lang_ = std::make_unique<LangDll>(QLocale(), options.langFolders.isEmpty()
+                                                     ? LangDll::defaultSearchFolders()
+                                                     : options.langFolders);
+    prompts_ = std::make_unique<QtPrompts>(this);
+    tabs_ = std::make_unique<ViewTabs>(link_);
+    ctx_ = std::make_unique<AppContext>(
+        AppContext{link_, *persist_, *lang_, *prompts_, *tabs_, OperatingMode{}, -1});
+
+    auto port = std::make_unique<QtSerialPort>();
+    link_.serial.setPort(std::move(port));
+
+    buildUi();
+    startUp();
+}
+
+Form1::~Form1() = default;
+
+QWidget* Form1::panel(int tab) const {
+    return tab >= 1 && tab <= 5 ? panels_[tab] : nullptr;
+}
+
+void Form1::buildUi() {
+    auto* central = new QWidget(this);
+    auto* outer = new QVBoxLayout(central);
+
+    // Port row and the main buttons.
+    auto* top = new QHBoxLayout;
+    Label2 = new QLabel(QStringLiteral("Com Port:"), central);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Combo2 = new QComboBox(central);
+    Combo2->setObjectName(QStringLiteral("Combo2"));
+    Combo2->setMinimumContentsLength(14);
+    Combo2->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    Command4_1 = new QPushButton(QStringLiteral("Connect"), central);
+    Command4_1->setObjectName(QStringLiteral("Command4_1"));
+    Command4_0 = new QPushButton(QStringLiteral("Write"), central);
+    Command4_0->setObjectName(QStringLiteral("Command4_0"));
+    CommandDefauts = new QPushButton(QStringLiteral("Defaults"), central);
+    CommandDefauts->setObjectName(QStringLiteral("CommandDefauts"));
+    CommandReset = new QPushButton(QStringLiteral("Reset"), central);
+    CommandReset->setObjectName(QStringLiteral("CommandReset"));
+    top->addWidget(Label2);
+    top->addWidget(Combo2);
+    top->addStretch(1);
+    top->addWidget(Command4_1);
+    top->addWidget(Command4_0);
+    top->addWidget(CommandDefauts);
+    top->addWidget(CommandReset);
+    outer->addLayout(top);
+
+    // View tabs and their panels.
+    NavTab1 = new QTabBar(central);
+    NavTab1->setObjectName(QStringLiteral("NavTab1"));
+    NavTab1->setExpanding(false);
+    NavTab1->setDrawBase(false);
+    outer->addWidget(NavTab1);
+    Picture1 = new QStackedWidget(central);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->setFrameShape(QFrame::StyledPanel);
+    const char* panelNames[6] = {"",         "FrameCO2", "FrameDisplay", "FrameLiveView",
+                                 "FrameCal", "FrameDiag"};
+    for (int i = 1; i <= 5; ++i) {
+        auto* scroll = new QScrollArea(Picture1);
+        scroll->setWidgetResizable(true);
+        scroll->setFrameShape(QFrame::NoFrame);
+        auto* p = new QWidget;
+        p->setObjectName(QString::fromLatin1(panelNames[i]));
+        scroll->setWidget(p);
+        panels_[i] = p;
+        Picture1->addWidget(scroll);
+    }
+
+    // CO2 view.
+    {
+        auto* l = new QVBoxLayout(panels_[TabCO2]);
+        co2_ = new Co2View(*ctx_, panels_[TabCO2]);
+        l->addWidget(co2_);
+        l->addStretch(1);
+    }
+    // Device view: the comms frame, the identity lines, the log-to-file box.
+    {
+        auto* l = new QGridLayout(panels_[TabDevice]);
+        comms_ = new CommsView(*ctx_, panels_[TabDevice]);
+        identity_ = new IdentityView(*ctx_, panels_[TabDevice]);
+        CheckLog = new QCheckBox(QStringLiteral("Log to file"), panels_[TabDevice]);
+        CheckLog->setObjectName(QStringLiteral("CheckLog"));
+        l->addWidget(identity_, 0, 0);
+        l->addWidget(comms_, 0, 1, 2, 1);
+        l->addWidget(CheckLog, 1, 0, Qt::AlignBottom | Qt::AlignLeft);
+        l->setRowStretch(2, 1);
+        l->setColumnStretch(2, 1);
+    }
+    // Calibration view.
+    {
+        auto* l = new QVBoxLayout(panels_[TabCalibration]);
+        calibration_ = new CalibrationView(*ctx_, panels_[TabCalibration]);
+        l->addWidget(calibration_);
+        l->addStretch(1);
+    }
+    // Diagnostics view: diagnostics, configuration tools, firmware tools.
+    {
+        auto* l = new QGridLayout(panels_[TabDiagnostics]);
+        diagnostics_ = new DiagnosticsView(*ctx_, panels_[TabDiagnostics]);
+        configTools_ = new ConfigToolsView(*ctx_, panels_[TabDiagnostics]);
+        flashTools_ = new FlashToolsView(*ctx_, panels_[TabDiagnostics]);
+        CheckLogComs = new QCheckBox(QStringLiteral("LogComs"), panels_[TabDiagnostics]);
+        CheckLogComs->setObjectName(QStringLiteral("CheckLogComs"));
+        l->addWidget(diagnostics_, 0, 0, 3, 1);
+        l->addWidget(configTools_, 0, 1);
+        l->addWidget(flashTools_, 1, 1);
+        l->addWidget(CheckLogComs, 2, 1, Qt::AlignTop | Qt::AlignLeft);
+        l->setColumnStretch(2, 1);
+        l->setRowStretch(3, 1);
+    }
+    outer->addWidget(Picture1, 1);
+
+    // Traffic log and progress.
+    MsgLog = new QPlainTextEdit(central);
+    MsgLog->setObjectName(QStringLiteral("MsgLog"));
+    MsgLog->setReadOnly(true);
+    MsgLog->setMaximumBlockCount(TrafficLog::kScreenLines);
+    MsgLog->setMinimumHeight(90);
+    MsgLog->setFont(QFont(QStringLiteral("Monospace"), 9));
+    outer->addWidget(MsgLog);
+    auto* bottom = new QHBoxLayout;
+    Picture3 = new ProgressWidget(central);
+    Picture3->setObjectName(QStringLiteral("Picture3"));
+    LabelProg = new QLabel(QStringLiteral("0%"), central);
+    LabelProg->setObjectName(QStringLiteral("LabelProg"));
+    LabelProg->setMinimumWidth(LabelProg->fontMetrics().horizontalAdvance(QStringLiteral("100%")) +
+                               4);
+    bottom->addWidget(Picture3, 1);
+    bottom->addWidget(LabelProg);
+    outer->addLayout(bottom);
+    setCentralWidget(central);
+
+    statusPort_ = new QLabel(this);
+    statusCounters_ = new QLabel(this);
+    statusCounters_->setObjectName(QStringLiteral("StatusCounters"));
+    statusBar()->addWidget(statusPort_, 1);
+    statusBar()->addPermanentWidget(statusCounters_);
+
+    // Menus.
+    file_ = menuBar()->addMenu(QStringLiteral("File"));
+    file_->setObjectName(QStringLiteral("file"));
+    load_ = file_->addAction(QStringLiteral("&Load"));
+    load_->setObjectName(QStringLiteral("load"));
+    file_->addSeparator();
+    save_ = file_->addAction(QStringLiteral("&Save"));
+    save_->setObjectName(QStringLiteral("save"));
+    tools_ = menuBar()->addMenu(QStringLiteral("Tools"));
+    tools_->setObjectName(QStringLiteral("tools"));
+    fwupdate_ = tools_->addAction(QStringLiteral("Firmware Update"));
+    fwupdate_->setObjectName(QStringLiteral("fwupdate"));
+    changeProfile_ = tools_->addAction(QStringLiteral("Profile Change"));
+    changeProfile_->setObjectName(QStringLiteral("changeProfile"));
+    avanced_ = tools_->addMenu(QStringLiteral("Advanced"));
+    avanced_->setObjectName(QStringLiteral("avanced"));
+    samba_ = avanced_->addAction(QStringLiteral("Low Level Flash"));
+    samba_->setObjectName(QStringLiteral("samba"));
+    help_ = menuBar()->addMenu(QStringLiteral("&Help"));
+    help_->setObjectName(QStringLiteral("help"));
+    about_ = help_->addAction(QStringLiteral("About"));
+    about_->setObjectName(QStringLiteral("about"));
+
+    connect(load_, &QAction::triggered, configTools_, &ConfigToolsView::openConfigFile);
+    connect(save_, &QAction::triggered, configTools_, &ConfigToolsView::saveConfigFile);
+    connect(fwupdate_, &QAction::triggered, flashTools_, &FlashToolsView::firmwareUpdate);
+    connect(changeProfile_, &QAction::triggered, flashTools_, &FlashToolsView::profileChange);
+    connect(samba_, &QAction::triggered, flashTools_, &FlashToolsView::lowLevelFlash);
+
+    // The link's outputs on screen.
+    link_.log.setOnLine([this](const QString& line) { appendLog(line); });
+    link_.progress.setOnChange([this](const ProgressState& s) {
+        Picture3->show(s);
+        LabelProg->setText(s.label);
+    });
+    link_.serial.onStatus = [this](const QString& s) { statusPort_->setText(s); };
+
+    // Tabs. A click on the head already selected repeats its read, so the
+    // click, not the change of the current index, selects.
+    tabs_->onSelected = [this](int index) { showTab(index); };
+    tabs_->onHeadsChanged = [this] { rebuildTabBar(); };
+    connect(NavTab1, &QTabBar::tabBarClicked, this, [this](int pos) {
+        if (pos >= 0)
+            tabs_->SelectTab(NavTab1->tabData(pos).toInt());
+    });
+
+    connect(Combo2, &QComboBox::activated, this, [this](int i) {
+        if (!ignorePortChoice_)
+            choosePort(Combo2->itemData(i).toString());
+    });
+    connect(CheckLog, &QCheckBox::clicked, this, [this](bool on) {
+        if (!on) {
+            link_.log.closeFile();
+            return;
+        }
+        const QString path = ctx_->prompts.saveFile(QString(), QStringLiteral("txt{*.txt)|*.txt"));
+        if (path.isEmpty())
+            return;
+        QString error;
+        if (!link_.log.openFile(path, true, &error))
+            ctx_->prompts.message(QString(), error, MessageKind::Warning);
+    });
+    connect(CheckLogComs, &QCheckBox::clicked, this, [this](bool on) {
+        if (!on) {
+            link_.log.closeFile();
+            return;
+        }
+        const QString path = ctx_->prompts.saveFile(QString(), QStringLiteral("txt{*.txt)|*.txt"));
+        if (path.isEmpty())
+            return;
+        QString error;
+        if (link_.log.openFile(path, false, &error))
+            link_.log.setLogComs(true);
+        else
+            ctx_->prompts.message(QString(), error, MessageKind::Warning);
+    });
+
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer1.setInterval(PollCycle::kTickMs);
+    connect(&Timer1, &QTimer::timeout, this, [this] {
+        link_.tick();
+        updateStatus();
+    });
+    // USB adapters come and go while the tool runs.
+    portWatch_.setInterval(2000);
+    connect(&portWatch_, &QTimer::timeout, this, &Form1::refreshPorts);
+}
+
+void Form1::applyLanguage() {
+    setWindowTitle(ctx_->text(101, windowTitle()));
+    file_->setTitle(ctx_->text(102, file_->title()));
+    load_->setText(ctx_->text(103, load_->text()));
+    save_->setText(ctx_->text(104, save_->text()));
+    help_->setTitle(ctx_->text(105, help_->title()));
+    about_->setText(ctx_->text(106, about_->text()));
+    tools_->setTitle(ctx_->text(118, tools_->title()));
+    fwupdate_->setText(ctx_->text(119, fwupdate_->text()));
+    CommandDefauts->setText(ctx_->text(107, CommandDefauts->text()));
+    CommandReset->setText(ctx_->text(108, CommandReset->text()));
+    Command4_1->setText(ctx_->text(109, Command4_1->text()));
+    Command4_0->setText(ctx_->text(110, Command4_0->text()));
+    Label2->setText(ctx_->text(111, Label2->text()));
+}
+
+void Form1::startUp() {
+    QString langName = persist_->ReadIniValue(QStringLiteral("LANG_DLL")).value_or(QString());
+    if (langName.isEmpty()) {
+        langName = lang_->GetDefaultDllName();
+        persist_->WriteIniValue(QStringLiteral("LANG_DLL"), QString());
+    }
+    lang_->LoadLangDll(langName);
+    applyLanguage();
+
+    refreshPorts();
+    if (!options_.simulatedPort.isEmpty()) {
+        choosePort(options_.simulatedPort);
+    } else {
+        QString stored = persist_->ReadIniValue(QStringLiteral("PORT")).value_or(QString());
+        if (stored.isEmpty() && Combo2->count() > 0) {
+            stored = Combo2->itemData(0).toString();
+            persist_->WriteIniValue(QStringLiteral("PORT"), stored);
+        }
+        const int at = Combo2->findData(stored);
+        if (Combo2->count() > 0)
+            choosePort(Combo2->itemData(at >= 0 ? at : 0).toString());
+    }
+    link_.serial.ReplyReady = false;
+
+    ctx_->mode.calibration =
+        persist_->ReadIniValue(QStringLiteral("CALIBRATION")).value_or(QString()) ==
+        QStringLiteral("qmtrvexalond");
+    ctx_->mode.advanced = persist_->ReadIniValue(QStringLiteral("ADVANCED")).value_or(QString()) ==
+                          QStringLiteral("plodnivster");
+    tabs_->setHeadVisible(TabCalibration, ctx_->mode.calibration || ctx_->mode.advanced);
+    tabs_->setHeadVisible(TabDiagnostics, ctx_->mode.advanced);
+    CheckLog->setVisible(ctx_->mode.advanced);
+    rebuildTabBar();
+
+    Timer1.start();
+    portWatch_.start();
+    tabs_->SelectTab(TabDevice);
+}
+
+void Form1::refreshPorts() {
+    QList<PortEntry> ports = options_.listSystemPorts ? ListPorts() : QList<PortEntry>{};
+    QString stored = options_.simulatedPort;
+    if (stored.isEmpty())
+        stored = persist_->ReadIniValue(QStringLiteral("PORT")).value_or(QString());
+    ports = offeredPorts(ports, stored);
+    const QString current = Combo2->currentData().toString();
+    QStringList names;
+    for (const auto& p : ports)
+        names << p.name;
+    QStringList have;
+    for (int i = 0; i < Combo2->count(); ++i)
+        have << Combo2->itemData(i).toString();
+    if (names == have)
+        return;
+    ignorePortChoice_ = true;
+    Combo2->clear();
+    for (const auto& p : ports) {
+        Combo2->addItem(p.name, p.name);
+        if (!p.description.isEmpty())
+            Combo2->setItemData(Combo2->count() - 1, p.description, Qt::ToolTipRole);
+    }
+    const int at = Combo2->findData(current);
+    if (at >= 0)
+        Combo2->setCurrentIndex(at);
+    ignorePortChoice_ = false;
+}
+
+void Form1::choosePort(const QString& name) {
+    if (name.isEmpty())
+        return;
+    if (name != options_.simulatedPort)
+        persist_->WriteIniValue(QStringLiteral("PORT"), name);
+    const int at = Combo2->findData(name);
+    if (at >= 0) {
+        ignorePortChoice_ = true;
+        Combo2->setCurrentIndex(at);
+        ignorePortChoice_ = false;
+    }
+    link_.serial.choosePort(name);
+    // The action of the "Connect" button: read the unit's identity.
+    link_.SetProgress(0, 0);
+    if (const auto& read = tabs_->readOnSelect[TabDevice])
+        read();
+}
+
+void Form1::showTab(int index) {
+    Picture1->setCurrentIndex(index - 1);
+    for (int pos = 0; pos < NavTab1->count(); ++pos)
+        if (NavTab1->tabData(pos).toInt() == index)
+            NavTab1->setCurrentIndex(pos);
+}
+
+void Form1::rebuildTabBar() {
+    const QString captions[6] = {
+        QStringLiteral("A"),       ctx_->text(112, "CO2"),         ctx_->text(113, "Comms"),
+        ctx_->text(117, "Device"), ctx_->text(114, "Calibration"), QStringLiteral("Diagnostics")};
+    const QSignalBlocker block(NavTab1);
+    while (NavTab1->count() > 0)
+        NavTab1->removeTab(0);
+    for (int index : kHeadOrder) {
+        if (!tabs_->headVisible(index))
+            continue;
+        const int pos = NavTab1->addTab(captions[index]);
+        NavTab1->setTabData(pos, index);
+        if (index == tabs_->ActiveTab())
+            NavTab1->setCurrentIndex(pos);
+    }
+}
+
+void Form1::appendLog(const QString& line) {
+    MsgLog->appendPlainText(line);
+    MsgLog->verticalScrollBar()->setValue(MsgLog->verticalScrollBar()->maximum());
+}
+
+void Form1::updateStatus() {
+    const LinkCounters& c = link_.serial.counters;
+    statusCounters_->setText(QStringLiteral("sent %1  replies %2  lost %3  discarded %4")
+                                 .arg(c.framesSent)
+                                 .arg(c.repliesDispatched)
+                                 .arg(c.repliesLost)
+                                 .arg(c.charsDiscarded));
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    // The CO2 sensor goes back to stream mode and the unit ends the
+    // pass-through before the port closes.
+    if (tabs_->co2Leave)
+        tabs_->co2Leave();
+    Timer1.stop();
+    portWatch_.stop();
+    link_.serial.close();
+    event->accept();
+}
+
+} // namespace gp

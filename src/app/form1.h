@@ -1,0 +1,119 @@
+#pragma once
+// The main window: port selector, view tabs with their panels, traffic log,
+// progress bar, menus and the 20 ms poll timer. It owns the link to the unit
+// and everything the views share.
+
+#include "app/app_context.h"
+
+#include <QMainWindow>
+#include <QTimer>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QStackedWidget;
+class QTabBar;
+class QGroupBox;
+class QMenu;
+class QAction;
+
+namespace gp {
+
+class ProgressWidget;
+class IdentityView;
+class CommsView;
+class Co2View;
+class CalibrationView;
+class DiagnosticsView;
+class ConfigToolsView;
+class FlashToolsView;
+
+struct Form1Options {
+    QString settingsPath;    // the settings file
+    QStringList langFolders; // where language catalogues are looked up
+    QString simulatedPort;   // a port to offer and select without storing it
+    bool listSystemPorts = true;
+};
+
+class Form1 : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit Form1(const Form1Options& options, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    AppContext& context() { return *ctx_; }
+    Link& link() { return link_; }
+
+    // The window's parts, for the views and windows that extend it.
+    QMenu* fileMenu() const { return file_; }
+    QMenu* toolsMenu() const { return tools_; }
+    QWidget* panel(int tab) const;
+
+    // Refills the port list from the system, keeping the selection.
+    void refreshPorts();
+    // The port choice step: store "PORT", reopen, start the identity read.
+    void choosePort(const QString& name);
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void buildUi();
+    void applyLanguage();
+    void startUp();
+    void showTab(int index);
+    void rebuildTabBar();
+    void appendLog(const QString& line);
+    void updateStatus();
+
+    Link link_;
+    std::unique_ptr<Persist> persist_;
+    std::unique_ptr<LangDll> lang_;
+    std::unique_ptr<Prompts> prompts_;
+    std::unique_ptr<ViewTabs> tabs_;
+    std::unique_ptr<AppContext> ctx_;
+    Form1Options options_;
+
+    QTimer Timer1;
+    QTimer portWatch_;
+    QComboBox* Combo2 = nullptr;
+    QLabel* Label2 = nullptr;
+    QPushButton* Command4_0 = nullptr; // Write
+    QPushButton* Command4_1 = nullptr; // Connect
+    QPushButton* CommandDefauts = nullptr;
+    QPushButton* CommandReset = nullptr;
+    QTabBar* NavTab1 = nullptr;
+    QStackedWidget* Picture1 = nullptr;
+    QWidget* panels_[6] = {};
+    QPlainTextEdit* MsgLog = nullptr;
+    QCheckBox* CheckLog = nullptr;
+    QCheckBox* CheckLogComs = nullptr;
+    ProgressWidget* Picture3 = nullptr;
+    QLabel* LabelProg = nullptr;
+    QLabel* statusCounters_ = nullptr;
+    QLabel* statusPort_ = nullptr;
+    QMenu* file_ = nullptr;
+    QMenu* tools_ = nullptr;
+    QMenu* help_ = nullptr;
+    QAction* load_ = nullptr;
+    QAction* save_ = nullptr;
+    QAction* fwupdate_ = nullptr;
+    QAction* changeProfile_ = nullptr;
+    QMenu* avanced_ = nullptr;
+    QAction* samba_ = nullptr;
+    QAction* about_ = nullptr;
+
+    IdentityView* identity_ = nullptr;
+    CommsView* comms_ = nullptr;
+    Co2View* co2_ = nullptr;
+    CalibrationView* calibration_ = nullptr;
+    DiagnosticsView* diagnostics_ = nullptr;
+    ConfigToolsView* configTools_ = nullptr;
+    FlashToolsView* flashTools_ = nullptr;
+    bool ignorePortChoice_ = false;
+};
+
+} // namespace gp

@@ -1,0 +1,14 @@
+#include "cli/cli_session.h"
+
+namespace gp::cli {
+
+// Each capability declares its commands beside its own code.
+QList<Command> linkCommands();
+
+QList<Command> allCommands() {
+    QList<Command> all;
+    all += linkCommands();
+    return all;
+}
+
+} // namespace gp::cli

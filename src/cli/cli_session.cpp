@@ -1,0 +1,242 @@
+#include "cli/cli_session.h"
+
+#include "cli/cli_prompts.h"
+#include "cli/cli_simulator.h"
+#include "platform/qt_serial_port.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QTimer>
+#include <cstdio>
+#include <unistd.h>
+
+namespace gp::cli {
+
+std::optional<QString> parseGlobalOptions(const QStringList& argv, CliOptions& out) {
+    QStringList args = argv;
+    while (!args.isEmpty() && args.first().startsWith(QStringLiteral("--"))) {
+        const QString opt = args.takeFirst();
+        auto value = [&](QString& into) -> bool {
+            if (args.isEmpty())
+                return false;
+            into = args.takeFirst();
+            return true;
+        };
+        if (opt == QStringLiteral("--port")) {
+            if (!value(out.port))
+                return QStringLiteral("--port needs a port name or path");
+        } else if (opt == QStringLiteral("--simulate")) {
+            out.simulate = true;
+        } else if (opt == QStringLiteral("--json")) {
+            out.json = true;
+        } else if (opt == QStringLiteral("--yes")) {
+            out.yes = true;
+        } else if (opt == QStringLiteral("--log")) {
+            if (!value(out.logFile))
+                return QStringLiteral("--log needs a file name");
+        } else if (opt == QStringLiteral("--sim-option")) {
+            QString v;
+            if (!value(v))
+                return QStringLiteral("--sim-option needs a value");
+            out.simArgs << v;
+        } else {
+            return QStringLiteral("unknown option %1").arg(opt);
+        }
+    }
+    // --yes may also follow the command.
+    out.yes = CliSession::takeFlag(args, QStringLiteral("--yes")) || out.yes;
+    out.words = args;
+    return std::nullopt;
+}
+
+CliSession::CliSession(CliOptions options) : options_(std::move(options)) {
+    // The front end keeps no settings of its own; a scratch store serves the
+    // parts that read or write settings during a run.
+    persist_ = std::make_unique<Persist>(QDir::temp().filePath(
+        QStringLiteral("glimmerpane-cli-%1.ini").arg(QCoreApplication::applicationPid())));
+    lang_ = std::make_unique<LangDll>();
+    prompts_ = std::make_unique<CliPrompts>(options_.yes);
+    tabs_ = std::make_unique<ViewTabs>(link_);
+    ctx_ = std::make_unique<AppContext>(
+        AppContext{link_, *persist_, *lang_, *prompts_, *tabs_, OperatingMode{true, true}, -1});
+    stderrIsTerminal_ = isatty(STDERR_FILENO) == 1;
+    link_.progress.setOnChange([this](const ProgressState& s) { drawProgress(s); });
+    link_.serial.onStatus = [this](const QString& s) {
+        if (s.contains(QStringLiteral(": ")))
+            err(s);
+    };
+    if (!options_.logFile.isEmpty()) {
+        QString error;
+        if (link_.log.openFile(options_.logFile, false, &error))
+            link_.log.setLogComs(true);
+        else
+            err(error);
+    }
+}
+
+CliSession::~CliSession() {
+    link_.serial.close();
+    QFile::remove(persist_->settingsPath());
+}
+
+bool CliSession::connect() {
+    QString port = options_.port;
+    if (options_.simulate) {
+        QString error;
+        auto sim = startSimulator(options_.simArgs, &error);
+        if (!sim) {
+            err(QStringLiteral("Cannot start the simulated unit: %1").arg(error));
+            return false;
+        }
+        port = simulatorPort(*sim);
+        simulator_ = std::move(sim);
+    }
+    if (port.isEmpty()) {
+        err(QStringLiteral("No port given: use --port NAME or --simulate."));
+        return false;
+    }
+    link_.serial.setPort(std::make_unique<QtSerialPort>());
+    if (!link_.serial.choosePort(port)) {
+        err(link_.serial.portProblem());
+        return false;
+    }
+    return true;
+}
+
+bool CliSession::runUntil(const std::function<bool()>& done, int timeoutMs) {
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer tick;
+    QElapsedTimer clock;
+    clock.start();
+    tick.setInterval(PollCycle::kTickMs);
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        link_.tick();
+        if (done() || clock.elapsed() > timeoutMs)
+            loop.quit();
+    });
+    tick.start();
+    loop.exec();
+    return done();
+}
+
+void CliSession::runFor(int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    runUntil([&] { return clock.elapsed() >= ms; }, ms + 1000);
+}
+
+bool CliSession::waitBatch(int timeoutMs) {
+    runUntil([this] { return !link_.busy(); }, timeoutMs);
+    if (progressShown_) {
+        std::fprintf(stderr, "\n");
+        progressShown_ = false;
+    }
+    return link_.poll.CmdQueuePos == -1 && link_.poll.stats().finished;
+}
+
+void CliSession::out(const QString& line) {
+    if (!options_.json)
+        std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+}
+
+void CliSession::set(const QString& key, const QJsonValue& value) {
+    json_.insert(key, value);
+}
+
+void CliSession::err(const QString& line) {
+    if (progressShown_) {
+        std::fprintf(stderr, "\n");
+        progressShown_ = false;
+    }
+    std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+}
+
+int CliSession::finish(int status) {
+    if (progressShown_) {
+        std::fprintf(stderr, "\n");
+        progressShown_ = false;
+    }
+    if (options_.json) {
+        json_.insert(QStringLiteral("status"), status);
+        std::fprintf(stdout, "%s\n",
+                     QJsonDocument(json_).toJson(QJsonDocument::Indented).constData());
+    }
+    std::fflush(stdout);
+    return status;
+}
+
+void CliSession::drawProgress(const ProgressState& s) {
+    if (!stderrIsTerminal_)
+        return;
+    const int width = 30;
+    const int filled = static_cast<int>(s.fraction * width + 0.5);
+    std::fprintf(stderr, "\r[%s%s] %4s", QByteArray(filled, '=').constData(),
+                 QByteArray(width - filled, ' ').constData(), qPrintable(s.label));
+    std::fflush(stderr);
+    progressShown_ = true;
+}
+
+std::optional<QString> CliSession::takeOption(QStringList& args, const QString& name) {
+    const qsizetype at = args.indexOf(name);
+    if (at < 0 || at + 1 >= args.size())
+        return std::nullopt;
+    const QString v = args.at(at + 1);
+    args.remove(at, 2);
+    return v;
+}
+
+bool CliSession::takeFlag(QStringList& args, const QString& name) {
+    return args.removeAll(name) > 0;
+}
+
+namespace {
+void usage(const QList<Command>& commands) {
+    std::fprintf(stderr, "usage: glimmerpane-cli [--port NAME|PATH | --simulate] [--json] "
+                         "[--log FILE] [--yes] COMMAND ...\n\ncommands:\n");
+    for (const auto& c : commands)
+        std::fprintf(stderr, "  %s\n", qPrintable(c.usage));
+}
+} // namespace
+
+int runCli(const QStringList& argv) {
+    const QList<Command> commands = allCommands();
+    CliOptions options;
+    if (const auto problem = parseGlobalOptions(argv, options)) {
+        std::fprintf(stderr, "glimmerpane-cli: %s\n", qPrintable(*problem));
+        usage(commands);
+        return ExitUsage;
+    }
+    if (options.words.isEmpty() || options.words.first() == QStringLiteral("help")) {
+        usage(commands);
+        return options.words.isEmpty() ? ExitUsage : ExitOk;
+    }
+    // The longest command name that the words start with ("config save").
+    const Command* found = nullptr;
+    int used = 0;
+    for (const auto& c : commands) {
+        const QStringList parts = c.name.split(' ');
+        if (parts.size() > options.words.size() || parts.size() <= used)
+            continue;
+        if (options.words.mid(0, parts.size()) == parts) {
+            found = &c;
+            used = static_cast<int>(parts.size());
+        }
+    }
+    if (!found) {
+        std::fprintf(stderr, "glimmerpane-cli: unknown command '%s'\n",
+                     qPrintable(options.words.join(' ')));
+        usage(commands);
+        return ExitUsage;
+    }
+    const QStringList args = options.words.mid(used);
+    CliSession session(options);
+    return found->run(session, args);
+}
+
+} // namespace gp::cli

@@ -1,0 +1,95 @@
+#pragma once
+// The command-line front end's run: options, the link to the unit (a real
+// port or a simulated unit on a pseudo-terminal), an event loop that ticks the
+// poll cycle every 20 ms, prompts answered from options, and the output
+// (text on stdout, or one JSON document with --json; messages on stderr).
+
+#include "app/app_context.h"
+
+#include <QJsonObject>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+namespace gp::cli {
+
+// Exit statuses.
+enum Exit : int { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
+
+struct CliOptions {
+    QString port; // --port NAME|PATH
+    bool simulate = false;
+    bool json = false;
+    QString logFile;     // --log FILE: the traffic log, as "LogComs" writes it
+    bool yes = false;    // --yes: answer the confirmations with Yes
+    QStringList simArgs; // --sim-option ...: passed to the simulated unit
+    QStringList words;   // the command and its own arguments
+};
+
+// Parses the global options; answers an error text for bad usage.
+std::optional<QString> parseGlobalOptions(const QStringList& argv, CliOptions& out);
+
+class CliSession {
+  public:
+    explicit CliSession(CliOptions options);
+    ~CliSession();
+
+    const CliOptions& options() const { return options_; }
+    Link& link() { return link_; }
+    AppContext& ctx() { return *ctx_; }
+
+    // Opens the port (or starts the simulated unit and opens its terminal).
+    // On failure prints why and answers false.
+    bool connect();
+
+    // Runs the event loop, ticking the poll cycle every 20 ms, until done()
+    // answers true or timeoutMs pass. Answers done().
+    bool runUntil(const std::function<bool()>& done, int timeoutMs);
+    // Runs the event loop for a while.
+    void runFor(int ms);
+    // Waits for the running batch to end. Answers true when it completed
+    // with a reply to its last frame (queue position -1).
+    bool waitBatch(int timeoutMs = 180000);
+
+    // Output. Text goes to stdout at once (unless --json); the JSON document
+    // collects the same content and is printed by finish().
+    void out(const QString& line);
+    void set(const QString& key, const QJsonValue& value);
+    QJsonObject& json() { return json_; }
+    void err(const QString& line);
+    int finish(int status);
+
+    // Optional-argument helpers for commands: "--name VALUE" pairs.
+    static std::optional<QString> takeOption(QStringList& args, const QString& name);
+    static bool takeFlag(QStringList& args, const QString& name);
+
+  private:
+    void drawProgress(const ProgressState& s);
+
+    CliOptions options_;
+    Link link_;
+    std::unique_ptr<Persist> persist_;
+    std::unique_ptr<LangDll> lang_;
+    std::unique_ptr<Prompts> prompts_;
+    std::unique_ptr<ViewTabs> tabs_;
+    std::unique_ptr<AppContext> ctx_;
+    std::unique_ptr<QObject> simulator_;
+    QJsonObject json_;
+    bool progressShown_ = false;
+    bool stderrIsTerminal_ = false;
+};
+
+// One command of the front end.
+struct Command {
+    QString name;  // "identity", "config save", ...
+    QString usage; // one line for --help
+    std::function<int(CliSession&, QStringList args)> run;
+};
+
+// Every command; the commands of each capability live beside it.
+QList<Command> allCommands();
+
+// The whole program: parse, connect, run the command. Answers the exit status.
+int runCli(const QStringList& argv);
+
+} // namespace gp::cli

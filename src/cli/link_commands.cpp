@@ -1,0 +1,56 @@
+// Commands of the link itself: the ports on offer and a single frame.
+#include "cli/cli_session.h"
+#include "link/codec.h"
+#include "platform/port_list.h"
+
+#include <QJsonArray>
+
+namespace gp::cli {
+
+namespace {
+
+int ports(CliSession& s, const QStringList&) {
+    QJsonArray list;
+    for (const PortEntry& p : ListPorts()) {
+        s.out(p.description.isEmpty() ? p.name : p.name + '\t' + p.description);
+        list.append(QJsonObject{{"name", p.name}, {"description", p.description}, {"usb", p.usb}});
+    }
+    s.set(QStringLiteral("ports"), list);
+    return s.finish(ExitOk);
+}
+
+int send(CliSession& s, const QStringList& args) {
+    if (args.size() != 1 || !IsCommandFrame(args.first())) {
+        s.err(QStringLiteral("send: '%1' is not a command frame (like :R01# or :W0102000030#); "
+                             "nothing was sent.")
+                  .arg(args.join(' ')));
+        return s.finish(ExitUsage);
+    }
+    if (!s.connect())
+        return s.finish(ExitFailed);
+    const int id = s.link().startBatch({args.first()});
+    const bool answered = s.waitBatch(5000) && s.link().poll.stats().id == id;
+    if (!answered) {
+        s.err(QStringLiteral("The unit did not answer %1.").arg(args.first()));
+        return s.finish(ExitFailed);
+    }
+    const QString reply = s.link().serial.RxMsg;
+    s.out(reply);
+    s.set(QStringLiteral("frame"), args.first());
+    s.set(QStringLiteral("reply"), reply);
+    return s.finish(ExitOk);
+}
+
+} // namespace
+
+QList<Command> linkCommands() {
+    return {
+        {QStringLiteral("ports"), QStringLiteral("ports                      the ports on offer"),
+         ports},
+        {QStringLiteral("send"),
+         QStringLiteral("send FRAME                 send one command frame, print the reply"),
+         send},
+    };
+}
+
+} // namespace gp::cli

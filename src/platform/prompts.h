@@ -1,0 +1,32 @@
+#pragma once
+// The seam to the engineer: questions, messages and file choosers. The
+// desktop tool shows real dialogs; the command-line front end answers from
+// its options; tests answer from a script.
+
+#include <QString>
+
+namespace gp {
+
+enum class MessageKind { Plain, Warning, Error };
+
+class Prompts {
+  public:
+    virtual ~Prompts() = default;
+
+    // A Yes/No question. defaultNo makes No the default button.
+    virtual bool askYesNo(const QString& title, const QString& text, bool warning = true,
+                          bool defaultNo = true) = 0;
+    // A message with an OK button.
+    virtual void message(const QString& title, const QString& text,
+                         MessageKind kind = MessageKind::Plain) = 0;
+    // File choosers; the filter is in the unit tool's own form,
+    // "Config files{*.cfg)|*.cfg". An empty answer means cancelled.
+    virtual QString openFile(const QString& title, const QString& filter) = 0;
+    virtual QString saveFile(const QString& title, const QString& filter) = 0;
+};
+
+// "Config files{*.cfg)|*.cfg" -> "Config files (*.cfg)". Several pairs
+// separated by "|" become several filters separated by ";;".
+QString toQtFilter(const QString& filter);
+
+} // namespace gp

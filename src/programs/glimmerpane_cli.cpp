@@ -1,0 +1,23 @@
+// The headless front end for scripted commissioning: the same batches and
+// state machines as the desktop tool, driven from the command line.
+
+#include "cli/cli_session.h"
+
+#include <QCoreApplication>
+#include <csignal>
+
+namespace {
+void quitOnSignal(int) {
+    QCoreApplication::exit(130);
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("glimmerpane-cli"));
+    std::signal(SIGINT, quitOnSignal);
+    std::signal(SIGTERM, quitOnSignal);
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    return gp::cli::runCli(args);
+}
