@@ -1,0 +1,231 @@
+#include "app/persist.h"
+
+#include <QByteArrayList>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+namespace gp {
+
+namespace {
+
+constexpr char kSettingsFileName[] = "glimmerpane.ini";
+const QByteArray kLineEnd("\r\n");
+
+struct Lines {
+    QByteArrayList lines;
+    bool lastEnded = false; // the last line had a line end of its own
+};
+
+// A line ends at CR LF, at a lone CR or at a lone LF.
+Lines splitLines(const QByteArray& bytes) {
+    Lines result;
+    QByteArray line;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+                ++i;
+            result.lines.append(line);
+            line.clear();
+            result.lastEnded = true;
+        } else {
+            line.append(c);
+            result.lastEnded = false;
+        }
+    }
+    if (!line.isEmpty())
+        result.lines.append(line);
+    return result;
+}
+
+// Only a line that is a header ends a section; "NAME=a[b]" does not.
+bool isSectionHeader(const QByteArray& line) {
+    const QByteArray t = line.trimmed();
+    return t.size() >= 2 && t.startsWith('[') && t.endsWith(']');
+}
+
+bool hasLineBreak(const QString& text) {
+    return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
+}
+
+// The written file has no blank lines at its start or end, never two in a
+// row, and ends with exactly one CR LF. Leading and trailing control
+// characters up to CR (tabs included) go with the blank lines.
+QByteArray tidy(QByteArray text) {
+    const QByteArray threeEnds("\r\n\r\n\r\n");
+    const QByteArray twoEnds("\r\n\r\n");
+    while (text.contains(threeEnds))
+        text.replace(threeEnds, twoEnds);
+    while (!text.isEmpty() && static_cast<unsigned char>(text.back()) <= 13)
+        text.chop(1);
+    qsizetype start = 0;
+    while (start < text.size() && static_cast<unsigned char>(text[start]) <= 13)
+        ++start;
+    return text.mid(start) + kLineEnd;
+}
+
+} // namespace
+
+Persist::Persist(QString settingsPath) : m_settingsPath(std::move(settingsPath)) {}
+
+QString Persist::defaultSettingsPath(const QString& programPath, const QString& userConfigDir) {
+    const QFileInfo programFolder(QFileInfo(programPath).absolutePath());
+    if (programFolder.isDir() && programFolder.isWritable())
+        return QDir(programFolder.absoluteFilePath()).filePath(QLatin1String(kSettingsFileName));
+    const QString base =
+        userConfigDir.isEmpty()
+            ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+            : userConfigDir;
+    const QString folder = QDir(base).filePath(QStringLiteral("glimmerpane"));
+    QDir().mkpath(folder);
+    return QDir(folder).filePath(QLatin1String(kSettingsFileName));
+}
+
+QString Persist::GetIniPath() const {
+    return QFileInfo(m_settingsPath).absolutePath();
+}
+
+std::optional<QString> Persist::ReadIniValue(const QString& Variable) {
+    return ReadIniValueEx(Variable, QLatin1String(kDefaultSection), m_settingsPath);
+}
+
+bool Persist::WriteIniValue(const QString& PutVariable, const QString& PutValue) {
+    return WriteIniValueEx(PutVariable, PutValue, QLatin1String(kDefaultSection), m_settingsPath);
+}
+
+bool Persist::prepareFile(const QString& filepath) {
+    QFile file(filepath);
+    if (!file.exists()) {
+        // Append, so a file that appeared meanwhile is not emptied.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            m_lastError = QStringLiteral("cannot create %1: %2").arg(filepath, file.errorString());
+            return false;
+        }
+        file.close();
+    }
+    // A file made read-only by hand would refuse the next write. Failing to
+    // change the mode (someone else's file) is not an error by itself; the
+    // read or write that follows reports what really fails.
+    const QFileDevice::Permissions ownerRw = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    const QFileDevice::Permissions mode = file.permissions();
+    if ((mode & ownerRw) != ownerRw)
+        file.setPermissions(mode | ownerRw);
+    return true;
+}
+
+std::optional<QString> Persist::ReadIniValueEx(const QString& Variable, const QString& IniKey,
+                                               const QString& filepath) {
+    m_lastError.clear();
+    if (!isSectionHeader(IniKey.toUtf8())) {
+        m_lastError = QStringLiteral("not a section header: %1").arg(IniKey);
+        return std::nullopt;
+    }
+    if (!prepareFile(filepath))
+        return std::nullopt;
+    QFile file(filepath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_lastError = QStringLiteral("cannot read %1: %2").arg(filepath, file.errorString());
+        return std::nullopt;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        m_lastError = QStringLiteral("cannot read %1: %2").arg(filepath, file.errorString());
+        return std::nullopt;
+    }
+
+    const QByteArray header = IniKey.toUtf8().toLower();
+    const QByteArray keyMark = Variable.toUtf8().toLower() + '=';
+    bool inSection = false;
+    for (const QByteArray& line : splitLines(bytes).lines) {
+        const QByteArray low = line.toLower();
+        if (isSectionHeader(line)) {
+            inSection = low == header;
+            continue;
+        }
+        if (inSection && low.startsWith(keyMark))
+            return QString::fromUtf8(line.mid(keyMark.size()));
+    }
+    return QString();
+}
+
+bool Persist::WriteIniValueEx(const QString& PutVariable, const QString& PutValue,
+                              const QString& IniKey, const QString& filepath) {
+    m_lastError.clear();
+    // A line break would split the line and could plant keys or sections.
+    if (hasLineBreak(PutVariable) || hasLineBreak(PutValue) || hasLineBreak(IniKey)) {
+        m_lastError = QStringLiteral("a key, value or section holds a line break");
+        return false;
+    }
+    if (!isSectionHeader(IniKey.toUtf8())) {
+        m_lastError = QStringLiteral("not a section header: %1").arg(IniKey);
+        return false;
+    }
+    if (!prepareFile(filepath))
+        return false;
+
+    QFile in(filepath);
+    if (!in.open(QIODevice::ReadOnly)) {
+        m_lastError = QStringLiteral("cannot read %1: %2").arg(filepath, in.errorString());
+        return false;
+    }
+    Lines content = splitLines(in.readAll());
+    if (in.error() != QFileDevice::NoError) {
+        m_lastError = QStringLiteral("cannot read %1: %2").arg(filepath, in.errorString());
+        return false;
+    }
+    in.close();
+
+    const QByteArray header = IniKey.toUtf8().toLower();
+    const QByteArray keyMark = PutVariable.toUtf8().toLower() + '=';
+    const QByteArray put = PutVariable.toUtf8() + '=' + PutValue.toUtf8();
+    QByteArrayList& lines = content.lines;
+
+    qsizetype headerAt = -1;
+    for (qsizetype i = 0; i < lines.size() && headerAt < 0; ++i) {
+        if (isSectionHeader(lines[i]) && lines[i].toLower() == header)
+            headerAt = i;
+    }
+
+    QByteArray text;
+    if (headerAt >= 0) {
+        qsizetype keyAt = -1;
+        for (qsizetype i = headerAt + 1; i < lines.size() && !isSectionHeader(lines[i]); ++i) {
+            if (lines[i].toLower().startsWith(keyMark)) {
+                keyAt = i;
+                break;
+            }
+        }
+        if (keyAt >= 0)
+            lines[keyAt] = put;
+        else
+            lines.insert(headerAt + 1, put);
+        text = lines.join(kLineEnd);
+        if (content.lastEnded)
+            text += kLineEnd;
+    } else {
+        text = lines.join(kLineEnd);
+        if (content.lastEnded)
+            text += kLineEnd;
+        text += kLineEnd + kLineEnd + IniKey.toUtf8() + kLineEnd + put;
+    }
+    text = tidy(text);
+
+    // Written beside the old file and renamed over it: a crash leaves either
+    // the old or the new file, never a part of one.
+    QSaveFile out(filepath);
+    if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size() || !out.commit()) {
+        // The new file is discarded when `out` goes; the old one stays.
+        m_lastError = QStringLiteral("cannot replace %1: %2").arg(filepath, out.errorString());
+        return false;
+    }
+    QFile written(filepath);
+    const QFileDevice::Permissions ownerRw = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if ((written.permissions() & ownerRw) != ownerRw)
+        written.setPermissions(written.permissions() | ownerRw);
+    return true;
+}
+
+} // namespace gp

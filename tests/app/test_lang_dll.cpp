@@ -1,0 +1,388 @@
+// Language texts: the built-in English table, catalogues that override it id
+// by id, the default catalogue name and the catalogue file format.
+
+#include "app/lang_dll.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using gp::LangDll;
+
+namespace {
+
+void writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QByteArray readBytes(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return "<unreadable>";
+    return f.readAll();
+}
+
+// The English table as the tool has always shipped it, typos included.
+// Restated here on purpose: a test that read it from the code could not
+// catch a changed text.
+const QList<QPair<int, QString>> kEnglish = {
+    {101, "Quorvel Touchscreen Configuration Tool"},
+    {102, "File"},
+    {103, "Open"},
+    {104, "Save"},
+    {105, "Help"},
+    {106, "About"},
+    {107, "Defaults"},
+    {108, "Reset"},
+    {109, "Connect"},
+    {110, "Write"},
+    {111, "Com Port:"},
+    {112, "CO2"},
+    {113, "Comms"},
+    {114, "Calibration"},
+    {115, "Diagnostics"},
+    {117, "Device"},
+    {118, "Tools"},
+    {119, "Firmware Update"},
+    {2500, "Product Type:"},
+    {2501, "UniqueID:"},
+    {2502, "Firmware Version:"},
+    {2503, "S/N:"},
+    {2504, "Date Code:"},
+    {5018, "Comms"},
+    {5019, "1 Stop bit"},
+    {5020, "2 Stop bits"},
+    {5021, "None"},
+    {5022, "Even"},
+    {5023, "Odd"},
+    {5024, "Address"},
+    {5025, "Attention: These Address and Baudrate settings only apply when all DIP-Swiches are "
+           "set to \"OFF\"."},
+    {5026, "Service Pin"},
+    {5027, "DeviceID"},
+    {5028, "0 = Auto"},
+    {7000, "Firmware Update"},
+    {7001, "Start"},
+    {7002, "Next"},
+    {7003, "Reading Current Settings...."},
+    {7004, "Flashing Device...."},
+    {7005, "Writing Settings...."},
+    {7006, "Forcing Device Reset"},
+    {7007, "Update Complete"},
+    {7008, "Press \"start\" to begin."},
+    {7009, "Exit"},
+    {7010, "WARNING: Failure to follow the instructions precisely may permently lock your "
+           "device and require a factory re-program."},
+    {7011, "Do you wish to continue?"},
+    {7012, "Select firmware file to download."},
+    {7020, "Profile Change"},
+    {7021, "Select Profile file."},
+    {10000, "Firmware Update Failed"},
+    {10001, "Power cycle the device."},
+    {10002, "Are you absolutely sure?"},
+    {10003, "Quorvel Building Controls"},
+    {10004, "Profile Changed Failed"},
+    {10005, "Wrong Product Type."},
+};
+
+const QByteArray kNoCatalogue("<none>");
+
+} // namespace
+
+class TestLangDll : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void builtInTableIsTheEnglishTable();
+    void withoutCatalogueEveryIdGivesItsEnglishText();
+    void idWithoutTextIsAnError_data();
+    void idWithoutTextIsAnError();
+    void catalogueDefiningOnly101();
+    void catalogueLines_data();
+    void catalogueLines();
+    void catalogueLookup_data();
+    void catalogueLookup();
+    void currentFolderIsTheOneAtLoadTime();
+    void loadingReplacesOrDropsThePreviousCatalogue();
+    void defaultNameFollowsLocaleLanguage_data();
+    void defaultNameFollowsLocaleLanguage();
+    void formatCatalogueWritesOneLinePerText();
+    void exportedTableLoadsBackAsTheSameTexts();
+    void writeCatalogueReportsFailure();
+};
+
+void TestLangDll::builtInTableIsTheEnglishTable() {
+    QCOMPARE(LangDll::builtInStrings(), kEnglish);
+    QCOMPARE(QString::fromUtf8(gp::kMakerCompanyLine), QString("Quorvel Building Controls"));
+}
+
+void TestLangDll::withoutCatalogueEveryIdGivesItsEnglishText() {
+    QTemporaryDir dir;
+    LangDll lang(QLocale(QLocale::English), {dir.path()});
+    QVERIFY(!lang.LoadLangDll("Glimmerpane_en")); // nothing there: silent fall-back
+    QCOMPARE(lang.libraryName(), QString());
+    for (const auto& [id, text] : kEnglish)
+        QCOMPARE(lang.GetLangString(id), std::optional<QString>(text));
+}
+
+void TestLangDll::idWithoutTextIsAnError_data() {
+    QTest::addColumn<QByteArray>("catalogue");
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("expected"); // null: no text, the caller keeps its caption
+
+    QTest::newRow("0 without catalogue") << kNoCatalogue << 0 << QString();
+    QTest::newRow("116 without catalogue") << kNoCatalogue << 116 << QString();
+    QTest::newRow("negative id") << kNoCatalogue << -1 << QString();
+    QTest::newRow("just below the table") << kNoCatalogue << 100 << QString();
+    QTest::newRow("just above 119") << kNoCatalogue << 120 << QString();
+    QTest::newRow("far above the table") << kNoCatalogue << 20000 << QString();
+    QTest::newRow("116 with a catalogue lacking it")
+        << QByteArray("101\tTitel\r\n") << 116 << QString();
+    QTest::newRow("116 from a catalogue defining it")
+        << QByteArray("116\tExtra\r\n") << 116 << "Extra";
+    QTest::newRow("0 even when the catalogue defines it")
+        << QByteArray("0\tNull\r\n") << 0 << QString();
+    QTest::newRow("negative id even when the catalogue defines it")
+        << QByteArray("-3\tMinus\r\n") << -3 << QString();
+    QTest::newRow("catalogue id 1 is asked") << QByteArray("1\tEins\r\n") << 1 << "Eins";
+}
+
+void TestLangDll::idWithoutTextIsAnError() {
+    QFETCH(QByteArray, catalogue);
+    QFETCH(int, id);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    LangDll lang(QLocale(QLocale::German), {dir.path()});
+    if (catalogue != kNoCatalogue) {
+        writeBytes(dir.filePath("Glimmerpane_de.lng"), catalogue);
+        QVERIFY(lang.LoadLangDll("Glimmerpane_de"));
+    }
+    const std::optional<QString> text = lang.GetLangString(id);
+    if (expected.isNull()) {
+        QCOMPARE(text, std::nullopt);
+        QCOMPARE(lang.GetLangStringOr(id, "Label2"), QString("Label2"));
+    } else {
+        QCOMPARE(text, std::optional<QString>(expected));
+    }
+}
+
+void TestLangDll::catalogueDefiningOnly101() {
+    QTemporaryDir dir;
+    writeBytes(dir.filePath("Glimmerpane_de.lng"),
+               "101\tQuorvel Touchscreen Konfigurationswerkzeug\r\n");
+    LangDll lang(QLocale(QLocale::German), {dir.path()});
+    QVERIFY(lang.LoadLangDll(lang.GetDefaultDllName()));
+    QCOMPARE(lang.libraryName(), QString("Glimmerpane_de"));
+    QCOMPARE(lang.GetLangString(101),
+             std::optional<QString>("Quorvel Touchscreen Konfigurationswerkzeug"));
+    for (const auto& [id, text] : kEnglish) {
+        if (id != 101)
+            QCOMPARE(lang.GetLangString(id), std::optional<QString>(text));
+    }
+}
+
+void TestLangDll::catalogueLines_data() {
+    QTest::addColumn<QByteArray>("catalogue");
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("CR LF lines") << QByteArray("102\tDatei\r\n111\tPort:\r\n") << 111 << "Port:";
+    QTest::newRow("LF lines") << QByteArray("102\tDatei\n111\tPort:\n") << 111 << "Port:";
+    QTest::newRow("CR lines") << QByteArray("102\tDatei\r111\tPort:\r") << 111 << "Port:";
+    QTest::newRow("last line without line end")
+        << QByteArray("102\tDatei\r\n111\tPort:") << 111 << "Port:";
+    QTest::newRow("byte order mark before the first id") << QByteArray("\xEF\xBB\xBF"
+                                                                       "102\tDatei\r\n")
+                                                         << 102 << "Datei";
+    QTest::newRow("UTF-8 text") << QByteArray("7009\tBeenden \xC3\xBC\xC3\x9F\r\n") << 7009
+                                << QString::fromUtf8("Beenden \xC3\xBC\xC3\x9F");
+    QTest::newRow("blanks and later tabs belong to the text")
+        << QByteArray("7009\t Ende\tjetzt \r\n") << 7009 << " Ende\tjetzt ";
+    QTest::newRow("empty text falls back to English") << QByteArray("7009\t\r\n") << 7009 << "Exit";
+    QTest::newRow("line without tab skipped")
+        << QByteArray("7009 Ende\r\n7001\tLos\r\n") << 7009 << "Exit";
+    QTest::newRow("id that is not a number skipped")
+        << QByteArray("x7009\tEnde\r\n") << 7009 << "Exit";
+    QTest::newRow("first of two equal ids counts")
+        << QByteArray("7009\tEnde\r\n7009\tSchluss\r\n") << 7009 << "Ende";
+    QTest::newRow("text of 255 characters kept whole")
+        << QByteArray(255, 'a').prepend("101\t") << 101 << QString(255, 'a');
+    QTest::newRow("text of 300 characters cut to 255")
+        << QByteArray(300, 'b').prepend("101\t") << 101 << QString(255, 'b');
+    QTest::newRow("cut never splits a surrogate pair")
+        << QByteArray(254, 'c').prepend("101\t").append("\xF0\x9F\x98\x80xyz") << 101
+        << QString(254, 'c');
+}
+
+void TestLangDll::catalogueLines() {
+    QFETCH(QByteArray, catalogue);
+    QFETCH(int, id);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    writeBytes(dir.filePath("Glimmerpane_de.lng"), catalogue);
+    LangDll lang(QLocale(QLocale::German), {dir.path()});
+    QVERIFY(lang.LoadLangDll("Glimmerpane_de"));
+    QCOMPARE(lang.GetLangString(id), std::optional<QString>(expected));
+}
+
+void TestLangDll::catalogueLookup_data() {
+    QTest::addColumn<QString>("fileInProgramFolder");
+    QTest::addColumn<QString>("fileInCurrentFolder");
+    QTest::addColumn<QString>("name");        // "@" stands for the temporary folder
+    QTest::addColumn<QString>("expected102"); // "File": nothing loaded
+
+    QTest::newRow("bare name gets .lng, program folder") << "Glimmerpane_de.lng"
+                                                         << ""
+                                                         << "Glimmerpane_de"
+                                                         << "program";
+    QTest::newRow("bare name gets .lng, current folder") << ""
+                                                         << "Glimmerpane_de.lng"
+                                                         << "Glimmerpane_de"
+                                                         << "current";
+    QTest::newRow("program folder before current folder") << "Glimmerpane_de.lng"
+                                                          << "Glimmerpane_de.lng"
+                                                          << "Glimmerpane_de"
+                                                          << "program";
+    QTest::newRow("name with extension taken unchanged") << "lang.txt"
+                                                         << ""
+                                                         << "lang.txt"
+                                                         << "program";
+    QTest::newRow("name with extension gets no .lng") << "lang.txt.lng"
+                                                      << ""
+                                                      << "lang.txt"
+                                                      << "File";
+    QTest::newRow("file without extension is not the bare name") << "Glimmerpane_de"
+                                                                 << ""
+                                                                 << "Glimmerpane_de"
+                                                                 << "File";
+    QTest::newRow("name with a folder taken as it stands") << ""
+                                                           << ""
+                                                           << "@/elsewhere/Glimmerpane_fi"
+                                                           << "elsewhere";
+    QTest::newRow("missing catalogue") << ""
+                                       << ""
+                                       << "Glimmerpane_xx"
+                                       << "File";
+    QTest::newRow("empty name") << "Glimmerpane_de.lng"
+                                << ""
+                                << ""
+                                << "File";
+}
+
+void TestLangDll::catalogueLookup() {
+    QFETCH(QString, fileInProgramFolder);
+    QFETCH(QString, fileInCurrentFolder);
+    QFETCH(QString, name);
+    QFETCH(QString, expected102);
+    QTemporaryDir dir;
+    QDir root(dir.path());
+    QVERIFY(root.mkdir("program") && root.mkdir("current") && root.mkdir("elsewhere"));
+    if (!fileInProgramFolder.isEmpty())
+        writeBytes(root.filePath("program/" + fileInProgramFolder), "102\tprogram\r\n");
+    if (!fileInCurrentFolder.isEmpty())
+        writeBytes(root.filePath("current/" + fileInCurrentFolder), "102\tcurrent\r\n");
+    writeBytes(root.filePath("elsewhere/Glimmerpane_fi.lng"), "102\telsewhere\r\n");
+    name.replace("@", dir.path());
+
+    LangDll lang(QLocale(QLocale::German), {root.filePath("program"), root.filePath("current")});
+    const bool loaded = lang.LoadLangDll(name);
+    QCOMPARE(loaded, expected102 != "File");
+    QCOMPARE(lang.libraryName(), loaded ? name : QString());
+    QCOMPARE(lang.GetLangString(102), std::optional<QString>(expected102));
+}
+
+void TestLangDll::currentFolderIsTheOneAtLoadTime() {
+    QTemporaryDir dir;
+    writeBytes(dir.filePath("Glimmerpane_de.lng"), "102\tDatei\r\n");
+    const QString previous = QDir::currentPath();
+    LangDll lang(QLocale(QLocale::German)); // program folder, then current folder
+    QVERIFY(QDir::setCurrent(dir.path()));
+    const bool loaded = lang.LoadLangDll("Glimmerpane_de");
+    QDir::setCurrent(previous);
+    QVERIFY(loaded);
+    QCOMPARE(lang.GetLangString(102), std::optional<QString>("Datei"));
+}
+
+void TestLangDll::loadingReplacesOrDropsThePreviousCatalogue() {
+    QTemporaryDir dir;
+    writeBytes(dir.filePath("Glimmerpane_de.lng"), "102\tDatei\r\n103\t\xC3\x96"
+                                                   "ffnen\r\n");
+    writeBytes(dir.filePath("Glimmerpane_fi.lng"), "102\tTiedosto\r\n");
+    LangDll lang(QLocale(QLocale::Finnish), {dir.path()});
+
+    QVERIFY(lang.LoadLangDll("Glimmerpane_de"));
+    QVERIFY(lang.LoadLangDll("Glimmerpane_fi"));
+    QCOMPARE(lang.libraryName(), QString("Glimmerpane_fi"));
+    QCOMPARE(lang.GetLangString(102), std::optional<QString>("Tiedosto"));
+    QCOMPARE(lang.GetLangString(103), std::optional<QString>("Open")); // none of German left
+
+    QVERIFY(!lang.LoadLangDll("Glimmerpane_sv")); // a failed load still drops the old one
+    QCOMPARE(lang.libraryName(), QString());
+    QCOMPARE(lang.GetLangString(102), std::optional<QString>("File"));
+
+    QVERIFY(lang.LoadLangDll("Glimmerpane_de"));
+    lang.CloseLibrary();
+    QCOMPARE(lang.libraryName(), QString());
+    QCOMPARE(lang.GetLangString(102), std::optional<QString>("File"));
+}
+
+void TestLangDll::defaultNameFollowsLocaleLanguage_data() {
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany) << "Glimmerpane_de";
+    QTest::newRow("Swiss German") << QLocale("de_CH") << "Glimmerpane_de";
+    QTest::newRow("US English") << QLocale("en_US") << "Glimmerpane_en";
+    QTest::newRow("Finnish") << QLocale(QLocale::Finnish) << "Glimmerpane_fi";
+    QTest::newRow("POSIX C locale counts as English") << QLocale::c() << "Glimmerpane_en";
+}
+
+void TestLangDll::defaultNameFollowsLocaleLanguage() {
+    QFETCH(QLocale, locale);
+    QFETCH(QString, expected);
+    QCOMPARE(LangDll(locale).GetDefaultDllName(), expected);
+}
+
+void TestLangDll::formatCatalogueWritesOneLinePerText() {
+    const gp::StringTableEntries entries = {
+        {7001, "Start"}, {101, QString::fromUtf8("T\xC3\xBC r")}, {5, "two\r\nlines\nhere\r"}};
+    QCOMPARE(LangDll::formatCatalogue(entries),
+             QString::fromUtf8("7001\tStart\r\n101\tT\xC3\xBC r\r\n5\ttwo lines here \r\n"));
+    QCOMPARE(LangDll::formatCatalogue({}), QString());
+}
+
+// The built-in table exported in the catalogue format loads back as the same
+// texts: the export and the loader agree on the format.
+void TestLangDll::exportedTableLoadsBackAsTheSameTexts() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("StringTable.txt");
+    writeBytes(path, "old contents\r\n");
+    QString error;
+    QVERIFY2(LangDll::writeCatalogue(path, LangDll::builtInStrings(), &error), qPrintable(error));
+    const QByteArray bytes = readBytes(path);
+    QVERIFY(bytes.startsWith("101\tQuorvel Touchscreen Configuration Tool\r\n102\tFile\r\n"));
+    QVERIFY(bytes.contains("\r\n7001\tStart\r\n"));
+    QVERIFY(bytes.endsWith("\r\n10005\tWrong Product Type.\r\n"));
+    QCOMPARE(bytes.count("\r\n"), kEnglish.size());
+    QCOMPARE(bytes.count('\n'), kEnglish.size());
+
+    // Loaded as a catalogue, with the English table hidden behind it.
+    LangDll lang(QLocale(QLocale::English), {dir.path()});
+    QVERIFY(lang.LoadLangDll("StringTable.txt"));
+    for (const auto& [id, text] : kEnglish)
+        QCOMPARE(lang.GetLangString(id), std::optional<QString>(text));
+}
+
+void TestLangDll::writeCatalogueReportsFailure() {
+    QTemporaryDir dir;
+    QString error;
+    QVERIFY(!LangDll::writeCatalogue(dir.filePath("missing/StringTable.txt"),
+                                     LangDll::builtInStrings(), &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!LangDll::writeCatalogue(dir.path(), LangDll::builtInStrings())); // a folder
+}
+
+QTEST_GUILESS_MAIN(TestLangDll)
+#include "test_lang_dll.moc"
