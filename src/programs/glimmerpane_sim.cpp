@@ -1,0 +1,230 @@
+// glimmerpane-sim: a simulated room unit on a pseudo-terminal. Prints the
+// terminal's path on one line and serves until SIGINT or SIGTERM.
+
+#include "sim/pty_server.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using gp::sim::PtySimServer;
+using gp::sim::SimChip;
+using gp::sim::SimProfile;
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char c = 1;
+    // Only async-signal-safe work here; the event loop does the rest.
+    [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
+}
+
+bool parseInt(const QString& text, qint64& out) {
+    bool ok = false;
+    out = text.toLongLong(&ok, 0); // decimal, or hex with 0x
+    return ok;
+}
+
+// "Q-48225": the serial number's letter and number.
+bool parseSerial(const QString& text, int32_t& out) {
+    if (text == QLatin1String("0")) {
+        out = 0;
+        return true;
+    }
+    const QStringList parts = text.split('-');
+    bool ok = false;
+    const uint number = parts.value(1).toUInt(&ok);
+    if (parts.size() != 2 || parts[0].size() != 1 || !ok || number > 0xFFFFFF)
+        return false;
+    out = static_cast<int32_t>((static_cast<uint32_t>(parts[0][0].toLatin1()) << 24) | number);
+    return true;
+}
+
+// "14/03/24": the three date code bytes.
+bool parseDate(const QString& text, std::array<uint8_t, 3>& out) {
+    const QStringList parts = text.split('/');
+    if (parts.size() != 3)
+        return false;
+    for (int i = 0; i < 3; ++i) {
+        bool ok = false;
+        const uint v = parts[i].toUInt(&ok);
+        if (!ok || v > 255)
+            return false;
+        out[static_cast<size_t>(i)] = static_cast<uint8_t>(v);
+    }
+    return true;
+}
+
+int usageError(const QString& message) {
+    QTextStream(stderr) << "glimmerpane-sim: " << message << "\n";
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("glimmerpane-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "A simulated Quorvel room unit on a pseudo-terminal. Prints the terminal's path on "
+        "stdout and serves until interrupted (SIGINT or SIGTERM).\n\nFault names: drop, "
+        "delay=MS, split[=K], corrupt[=K], garbage[=TEXT], vanish, silent; each may end in "
+        "@N (the reply to the N-th frame) or @every (every reply). Without it a fault applies "
+        "to the next reply."));
+    parser.addHelpOption();
+    const QCommandLineOption link(QStringLiteral("link"),
+                                  QStringLiteral("Also make a symbolic link PATH to the terminal."),
+                                  QStringLiteral("PATH"));
+    const QCommandLineOption chip(QStringLiteral("chip"),
+                                  QStringLiteral("Processor: sam3n2b (default) or sam4s2b."),
+                                  QStringLiteral("CHIP"));
+    const QCommandLineOption fault(QStringLiteral("fault"),
+                                   QStringLiteral("Arm a wire fault (repeatable)."),
+                                   QStringLiteral("NAME"));
+    const QCommandLineOption features(QStringLiteral("features"),
+                                      QStringLiteral("Feature bits 0..27 of register 01."),
+                                      QStringLiteral("BITS"));
+    const QCommandLineOption appId(QStringLiteral("app-id"),
+                                   QStringLiteral("Application id 0..15 (bits 28..31)."),
+                                   QStringLiteral("N"));
+    const QCommandLineOption layout(QStringLiteral("layout"),
+                                    QStringLiteral("Layout code 0..255 (top byte of register 00)."),
+                                    QStringLiteral("N"));
+    const QCommandLineOption vendorId(QStringLiteral("vendor-id"),
+                                      QStringLiteral("Vendor id (register 04)."),
+                                      QStringLiteral("N"));
+    const QCommandLineOption vendorName(QStringLiteral("vendor-name"),
+                                        QStringLiteral("Vendor name, at most 31 characters."),
+                                        QStringLiteral("TEXT"));
+    const QCommandLineOption productName(QStringLiteral("product-name"),
+                                         QStringLiteral("Product name, at most 11 characters."),
+                                         QStringLiteral("TEXT"));
+    const QCommandLineOption serial(QStringLiteral("serial"),
+                                    QStringLiteral("Serial number as LETTER-NUMBER (Q-48225), or 0 "
+                                                   "for none."),
+                                    QStringLiteral("SN"));
+    const QCommandLineOption date(QStringLiteral("date-code"),
+                                  QStringLiteral("Date code as D0/D1/D2 (14/03/24)."),
+                                  QStringLiteral("DATE"));
+    const QCommandLineOption comms(QStringLiteral("comms"),
+                                   QStringLiteral("Comms register 21 (0x00000001: address 1, 9600, "
+                                                  "no parity, 1 stop bit)."),
+                                   QStringLiteral("VALUE"));
+    const QCommandLineOption firmware(QStringLiteral("firmware"),
+                                      QStringLiteral("Firmware version x 100 (221)."),
+                                      QStringLiteral("N"));
+    const QCommandLineOption turnaround(QStringLiteral("turnaround"),
+                                        QStringLiteral("Pause before each reply (2 ms)."),
+                                        QStringLiteral("MS"));
+    const QCommandLineOption resetSilence(
+        QStringLiteral("reset-silence"),
+        QStringLiteral("How long the unit ignores the line after a reset (1500 ms)."),
+        QStringLiteral("MS"));
+    const QCommandLineOption noAck(QStringLiteral("no-action-replies"),
+                                   QStringLiteral("Leave system actions such as :SP# unanswered."));
+    parser.addOptions({link, chip, fault, features, appId, layout, vendorId, vendorName,
+                       productName, serial, date, comms, firmware, turnaround, resetSilence,
+                       noAck});
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+
+    SimProfile profile;
+    qint64 n = 0;
+    const auto intOption = [&](const QCommandLineOption& o, qint64 lo, qint64 hi,
+                               auto&& store) -> bool {
+        if (!parser.isSet(o))
+            return true;
+        if (!parseInt(parser.value(o), n) || n < lo || n > hi)
+            return false;
+        store(n);
+        return true;
+    };
+    if (parser.isSet(chip)) {
+        const QString c = parser.value(chip).toLower();
+        if (c == QLatin1String("sam3n2b"))
+            profile.chip = SimChip::SAM3N2B;
+        else if (c == QLatin1String("sam4s2b"))
+            profile.chip = SimChip::SAM4S2B;
+        else
+            return usageError(QStringLiteral("--chip is sam3n2b or sam4s2b"));
+    }
+    if (!intOption(features, 0, 0x0FFFFFFF, [&](qint64 v) { profile.featureFlags = uint32_t(v); }))
+        return usageError(QStringLiteral("--features takes bits 0..27 (0..0x0FFFFFFF)"));
+    if (!intOption(appId, 0, 15, [&](qint64 v) { profile.appId = int(v); }))
+        return usageError(QStringLiteral("--app-id takes 0..15"));
+    if (!intOption(layout, 0, 255, [&](qint64 v) { profile.layoutCode = int(v); }))
+        return usageError(QStringLiteral("--layout takes 0..255"));
+    if (!intOption(vendorId, 0, 0xFFFF, [&](qint64 v) { profile.vendorId = int(v); }))
+        return usageError(QStringLiteral("--vendor-id takes 0..65535"));
+    if (!intOption(comms, 0, 0xFFFFFFFFLL, [&](qint64 v) { profile.comms = int32_t(uint32_t(v)); }))
+        return usageError(QStringLiteral("--comms takes a 32-bit value"));
+    if (!intOption(firmware, 0, 32767, [&](qint64 v) { profile.firmwareVersion = int(v); }))
+        return usageError(QStringLiteral("--firmware takes 0..32767"));
+    if (parser.isSet(vendorName))
+        profile.vendorName = parser.value(vendorName).toLatin1();
+    if (parser.isSet(productName))
+        profile.productName = parser.value(productName).toLatin1();
+    if (parser.isSet(serial) && !parseSerial(parser.value(serial), profile.serialNumber))
+        return usageError(QStringLiteral("--serial is LETTER-NUMBER, e.g. Q-48225, or 0"));
+    if (parser.isSet(date) && !parseDate(parser.value(date), profile.dateCode))
+        return usageError(QStringLiteral("--date-code is D0/D1/D2, e.g. 14/03/24"));
+    if (parser.isSet(resetSilence)) {
+        bool ok = false;
+        profile.resetSilenceMs = parser.value(resetSilence).toDouble(&ok);
+        if (!ok || profile.resetSilenceMs < 0)
+            return usageError(QStringLiteral("--reset-silence takes milliseconds"));
+    }
+    profile.acknowledgeActions = !parser.isSet(noAck);
+
+    PtySimServer server(profile);
+    if (parser.isSet(turnaround)) {
+        bool ok = false;
+        const double ms = parser.value(turnaround).toDouble(&ok);
+        if (!ok || ms < 0)
+            return usageError(QStringLiteral("--turnaround takes milliseconds"));
+        server.setTurnaroundMs(ms);
+    }
+    for (const QString& f : parser.values(fault)) {
+        QString why;
+        if (!server.arm(f, &why))
+            return usageError(why);
+    }
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return usageError(QStringLiteral("cannot set up signal handling"));
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&]() {
+        char c = 0;
+        [[maybe_unused]] const auto r = ::read(signalPipe[0], &c, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    if (!server.start(parser.value(link))) {
+        QTextStream(stderr) << "glimmerpane-sim: " << server.errorString() << "\n";
+        return 1;
+    }
+    std::fputs(qPrintable(server.slavePath() + QLatin1Char('\n')), stdout);
+    std::fflush(stdout);
+
+    const int rc = QCoreApplication::exec();
+    server.stop(); // removes the link
+    return rc;
+}
