@@ -1,21 +1,36 @@
 #pragma once
 // Whole-register-bank transfer between the unit and the register cache.
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace gp {
 
 class Link;
+struct DeviceState;
 
-// Storage class of register `reg` (0..255) under layout code `layout`:
-// "N" nonvolatile, "V" volatile, "R" read-only, "U" unused.
+// Class of register `reg` (0..255) under layout code `layout` (the top byte
+// of register 00): "N" for a register the device-settings write sends, "R"
+// for one it never sends, the empty text for every register of a layout
+// above 3 (a layout this tool does not know).
 QString RegisterClass(int layout, int reg);
 
-// Reads registers 00..FF, then U05, into the register cache.
+// The layout code: bits 24..31 of the cached register 00.
+int LayoutCode(const DeviceState& state);
+
+// Reads registers 00..FF, then identity item U05, into the caches.
 void ReadAllRegisters(Link& link);
-// Writes every writable register from the cache, then burns to flash.
+// Writes registers 01..FF from the cache; register 00 is never written.
 void WriteAllRegisters(Link& link);
-// Writes the user-settable device registers shown on the configuration views.
+// Writes the registers of class "N" for the unit's layout from the cache,
+// then ":SU#".
 void WriteDeviceSettings(Link& link);
+
+// The registers WriteDeviceSettings sends for this state, ascending.
+QList<int> deviceSettingsRegisters(const DeviceState& state);
+// The frames of each batch, in send order.
+QStringList readAllFrames();
+QStringList deviceSettingsFrames(const DeviceState& state);
 
 } // namespace gp

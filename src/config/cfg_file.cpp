@@ -1,0 +1,190 @@
+#include "config/cfg_file.h"
+
+#include "config/bulk_transfer.h"
+#include "diag/identity.h"
+#include "link/codec.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <cmath>
+
+namespace gp {
+
+namespace {
+
+const QString kHeader = QStringLiteral("#CFG_Format=1");
+
+bool isHexValue(const QString& text) {
+    static const QRegularExpression re(QStringLiteral("^[0-9A-Fa-f]{8}$"));
+    return re.match(text).hasMatch();
+}
+
+// Register field of a line: a decimal number, rounded to the nearest
+// integer; -1 for anything else.
+int registerField(const QString& text) {
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    if (!ok || !std::isfinite(v))
+        return -1;
+    const double r = std::nearbyint(v);
+    return r >= 0 && r <= 255 ? static_cast<int>(r) : -1;
+}
+
+QString productName(const DeviceState& state) {
+    QByteArray bytes;
+    for (int i = 0; i < 12; ++i) {
+        const uint8_t b = state.RegRecord.byte(0x0D + i / 4, i % 4);
+        if (b == 0)
+            break;
+        bytes.append(static_cast<char>(b));
+    }
+    return QString::fromLatin1(bytes).toUpper();
+}
+
+} // namespace
+
+QStringList splitTextLines(const QByteArray& data) {
+    QString text = QString::fromLatin1(data);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QStringList lines = text.split(QLatin1Char('\n'));
+    // A final line end does not begin another line.
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QStringList cfgLines(const DeviceState& state, bool saveAllNonvol) {
+    QStringList lines{kHeader};
+    const int layout = LayoutCode(state);
+    for (int r = 0; r < 256; ++r) {
+        const QString cls = saveAllNonvol ? QStringLiteral("N") : RegisterClass(layout, r);
+        lines << cls + QLatin1Char(' ') + QString::number(r) + QLatin1Char(' ') +
+                     HexLong(state.RegCache[static_cast<size_t>(r)]);
+    }
+    lines << QStringLiteral("S 0 ") + HexLong(state.StatusFlags);
+    return lines;
+}
+
+QStringList cfgCommentLines(const DeviceState& state, const QDateTime& when) {
+    QStringList uid;
+    for (int i = 0; i < 4; ++i)
+        uid << state.IdentStrings[static_cast<size_t>(i)];
+    return {
+        QStringLiteral("# Unique ID: ") + uid.join(QLatin1Char('-')),
+        QStringLiteral("# Product type: ") + productName(state),
+        QStringLiteral("# Firmware version: ") +
+            formatFirmwareVersion(state.FirmwareVersion, QLocale::c()),
+        QStringLiteral("# Saved: ") + when.toString(Qt::ISODate),
+        QStringLiteral("# Tool: Glimmerpane " GP_VERSION_TEXT),
+    };
+}
+
+QString writeCfgFile(const QString& path, const QStringList& lines) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
+    QByteArray data;
+    for (const QString& line : lines)
+        data += line.toLatin1() + "\r\n";
+    if (file.write(data) != data.size() || !file.commit())
+        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
+    return QString();
+}
+
+CfgCheck checkCfgLines(const QStringList& lines, const DeviceState& state) {
+    CfgCheck check;
+    bool seen[2] = {false, false};
+    for (int n = 0; n < lines.size(); ++n) {
+        const QString& line = lines[n];
+        if (line.startsWith(QLatin1Char('#')))
+            continue;
+        const QStringList f = line.split(QLatin1Char(' '));
+        if (f.size() != 3) {
+            ++check.ignoredLines;
+            continue;
+        }
+        const QString& cls = f[0];
+        const bool known =
+            cls == QLatin1String("N") || cls == QLatin1String("R") || cls == QLatin1String("S");
+        if (!known) {
+            ++check.ignoredLines;
+            continue;
+        }
+        // A value that is not eight hex digits would reach the unit as some
+        // other number; such a file is refused rather than guessed at.
+        if (!isHexValue(f[2])) {
+            check.status = CfgCheck::Malformed;
+            check.message = QStringLiteral("Line %1 (\"%2\"): the value is not eight hex digits. "
+                                           "Nothing was loaded.")
+                                .arg(n + 1)
+                                .arg(line);
+            check.content = {};
+            return check;
+        }
+        const int32_t value = ParseHexLong(f[2].toUpper());
+        if (cls == QLatin1String("S")) {
+            check.content.statusFlags = value;
+            continue;
+        }
+        const int reg = registerField(f[1]);
+        if (reg < 0) {
+            ++check.ignoredLines;
+            continue;
+        }
+        // Registers 00 and 01 name the product: layout code and the feature
+        // bits with the application id must match the unit exactly.
+        if (reg <= 1) {
+            seen[reg] = true;
+            if (value != state.RegCache[static_cast<size_t>(reg)]) {
+                check.status = CfgCheck::WrongProduct;
+                check.message = QStringLiteral("Wrong Product Type.");
+                check.content = {};
+                return check;
+            }
+        }
+        if (cls == QLatin1String("N"))
+            check.content.registers[static_cast<size_t>(reg)] = value;
+    }
+    if (!seen[0] || !seen[1]) {
+        check.status = CfgCheck::NoProduct;
+        check.message = QStringLiteral("The file has no lines for registers 0 and 1, so its "
+                                       "product type cannot be checked. Nothing was loaded.");
+        check.content = {};
+    }
+    return check;
+}
+
+CfgCheck readCfgFile(const QString& path, const DeviceState& state) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        CfgCheck check;
+        check.status = CfgCheck::Unreadable;
+        check.message =
+            QStringLiteral("Cannot read %1: %2. Nothing was loaded.").arg(path, file.errorString());
+        return check;
+    }
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        CfgCheck check;
+        check.status = CfgCheck::Unreadable;
+        check.message =
+            QStringLiteral("Cannot read %1: %2. Nothing was loaded.").arg(path, file.errorString());
+        return check;
+    }
+    return checkCfgLines(splitTextLines(data), state);
+}
+
+void applyCfg(DeviceState& state, const CfgContent& content) {
+    for (int r = 0; r < 256; ++r) {
+        if (const auto& v = content.registers[static_cast<size_t>(r)])
+            state.RegCache[static_cast<size_t>(r)] = *v;
+    }
+    if (content.statusFlags)
+        state.StatusFlags = *content.statusFlags;
+    state.refreshRegRecord();
+}
+
+} // namespace gp

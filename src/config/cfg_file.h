@@ -1,0 +1,53 @@
+#pragma once
+// The ".cfg" file of a unit's register bank: "#CFG_Format=1", one line per
+// register ("N 40 0A000000": class, register in decimal, HexLong value), the
+// status line "S 0 ...", then comment lines saying where the file came from.
+// Loading checks the whole file before anything reaches the cache.
+
+#include "link/device_state.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <optional>
+
+namespace gp {
+
+// The 258 lines of the format. Every register is "N" with saveAllNonvol,
+// otherwise its RegisterClass for the cached layout code.
+QStringList cfgLines(const DeviceState& state, bool saveAllNonvol);
+// The trailing comment lines: unique id, product type, firmware version, the
+// time of the save and the tool's version.
+QStringList cfgCommentLines(const DeviceState& state, const QDateTime& when);
+// Writes the lines with CR LF, replacing the file atomically. Answers an
+// empty text, or why the file could not be written.
+QString writeCfgFile(const QString& path, const QStringList& lines);
+
+// What a checked file would put into the cache.
+struct CfgContent {
+    std::array<std::optional<int32_t>, 256> registers; // class "N" lines
+    std::optional<int32_t> statusFlags;                // the last "S" line
+};
+
+struct CfgCheck {
+    enum Status { Ok, Unreadable, Malformed, WrongProduct, NoProduct };
+    Status status = Ok;
+    QString message; // for the engineer; empty when Ok
+    CfgContent content;
+    int ignoredLines = 0; // lines of no known form, skipped as the format says
+    bool ok() const { return status == Ok; }
+};
+
+// Checks the lines of a file against the unit's registers 00 and 01 in the
+// state. Nothing is changed.
+CfgCheck checkCfgLines(const QStringList& lines, const DeviceState& state);
+// Reads and checks a file.
+CfgCheck readCfgFile(const QString& path, const DeviceState& state);
+// Takes a checked file into the cache (and the typed mirror).
+void applyCfg(DeviceState& state, const CfgContent& content);
+
+// Splits a text file into lines at CR LF, CR or LF.
+QStringList splitTextLines(const QByteArray& data);
+
+} // namespace gp

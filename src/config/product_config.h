@@ -1,0 +1,44 @@
+#pragma once
+// What a unit is: application id, feature bits, vendor id, vendor and product
+// name, kept in registers 01 and 04..0F. The "Product Config" frame gathers
+// its controls into a ProductConfig; this file turns it into the write batch
+// and turns read registers back into what the controls show.
+
+#include "link/device_state.h"
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+namespace gp {
+
+class Link;
+
+struct ProductConfig {
+    static constexpr int kFeatureBits = 28;
+    uint32_t features = 0; // bits 0..27, one per feature check box
+    int appId = -1;        // 0..15; -1 when no application is selected
+    QString vendorIdText;  // as typed; see vendorIdFromText
+    QString vendorName;    // at most 31 characters reach the unit
+    QString productName;   // at most 11 characters reach the unit
+};
+
+// Captions of feature check box i (0..27) and of the 16 application ids.
+QString featureCaption(int bit);
+QStringList applicationCaptions();
+
+// The vendor id a text gives: a number rounded to the nearest integer when
+// it is above 0 and below 32657, otherwise 0.
+int vendorIdFromText(const QString& text);
+// Register 01: feature bits with the application id in bits 28..31.
+int32_t featureRegisterValue(const ProductConfig& config);
+
+// How registers 01 and 04..0F show in the controls.
+ProductConfig productConfigFromRegisters(const RegisterRecord& record);
+
+// The 16 frames of the write: registers 01, 04, 05..0C, 0D..0F, then
+// ":SP#" (burn), ":SD#" (defaults) and ":SR#" (reset), in that order.
+QStringList productConfigFrames(const ProductConfig& config);
+void WriteProductConfig(Link& link, const ProductConfig& config);
+
+} // namespace gp

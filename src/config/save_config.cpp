@@ -1,0 +1,126 @@
+#include "config/save_config.h"
+
+#include "config/bulk_transfer.h"
+#include "config/cfg_file.h"
+#include "link/codec.h"
+#include "link/link.h"
+#include "platform/prompts.h"
+
+#include <QDateTime>
+
+namespace gp {
+
+namespace {
+const QString kTitle = QStringLiteral("Save Configuration");
+constexpr int kU05Entry = 256; // the read-all batch ends with identity item 05
+} // namespace
+
+SaveConfig::SaveConfig(Link& link, Prompts& prompts, bool saveAllNonvol)
+    : link_(link), prompts_(prompts), saveAllNonvol_(saveAllNonvol) {}
+
+void SaveConfig::tick() {
+    switch (SaveState) {
+    case WaitIdle:
+        if (!link_.busy())
+            SaveState = StartRead;
+        break;
+    case StartRead:
+        status_ = QStringLiteral("Reading Data.");
+        ReadAllRegisters(link_);
+        batchId_ = link_.poll.stats().id;
+        SaveState = Reading;
+        break;
+    case Reading: {
+        const BatchStats& s = link_.poll.stats();
+        // The read ends with a reply to its last frame (-1) or without (-2);
+        // either way the window goes on. A read displaced by another batch
+        // ends too, with everything after the displacement unread.
+        if (s.id == batchId_ && !s.finished && link_.busy())
+            break;
+        readEnded();
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void SaveConfig::cancel() {
+    if (SaveState == Reading && link_.poll.stats().id == batchId_ && link_.busy())
+        link_.poll.abandon();
+    if (SaveState != Done && failure_.isEmpty() && savedPath_.isEmpty())
+        failure_ = QStringLiteral("The save was cancelled.");
+    SaveState = Done;
+}
+
+void SaveConfig::readEnded() {
+    const BatchStats& s = link_.poll.stats();
+    unread_.clear();
+    bool u05Lost = false;
+    if (s.id != batchId_ || !s.finished) {
+        // Displaced: everything from the awaited entry on is unknown.
+        const int from = s.id == batchId_ ? qMax(0, link_.poll.CmdQueuePos) : 0;
+        for (int r = from; r < 256; ++r)
+            unread_ << r;
+        for (int e : s.id == batchId_ ? s.lostEntries : std::vector<int>{})
+            if (e < from)
+                unread_.prepend(e);
+        std::sort(unread_.begin(), unread_.end());
+    } else {
+        for (int e : s.lostEntries) {
+            if (e == kU05Entry)
+                u05Lost = true;
+            else if (e >= 0 && e < 256)
+                unread_ << e;
+        }
+    }
+    if (!unread_.isEmpty()) {
+        QStringList names;
+        for (int r : unread_)
+            names << HexByte(r);
+        const QString list = names.join(QStringLiteral(", "));
+        status_ = QStringLiteral("Registers not read: %1").arg(list);
+        const bool retry =
+            prompts_.askYesNo(kTitle,
+                              QStringLiteral("The unit did not answer for %1 register(s): %2.\n"
+                                             "A file saved now would hold old values for them.\n\n"
+                                             "Read all registers again?")
+                                  .arg(unread_.size())
+                                  .arg(list),
+                              true, false);
+        if (retry) {
+            SaveState = StartRead;
+            return;
+        }
+        failure_ =
+            QStringLiteral("Not saved: the unit did not answer for register(s) %1.").arg(list);
+        SaveState = Done;
+        return;
+    }
+    if (u05Lost)
+        prompts_.message(kTitle,
+                         QStringLiteral("Every register was read; only identity item 05 got no "
+                                        "answer, which the file does not hold."),
+                         MessageKind::Plain);
+    writeFile();
+}
+
+void SaveConfig::writeFile() {
+    SaveState = Done;
+    status_ = QStringLiteral("Select Save file and location.");
+    const QString path =
+        prompts_.saveFile(kTitle, QStringLiteral("Sensor Config files{*.cfg)|*.cfg"));
+    if (path.isEmpty())
+        return;
+    QStringList lines = cfgLines(link_.state, saveAllNonvol_);
+    lines += cfgCommentLines(link_.state, QDateTime::currentDateTime());
+    const QString error = writeCfgFile(path, lines);
+    if (!error.isEmpty()) {
+        failure_ = error;
+        prompts_.message(kTitle, error, MessageKind::Warning);
+        return;
+    }
+    savedPath_ = path;
+}
+
+} // namespace gp

@@ -1,0 +1,49 @@
+#pragma once
+// The save of a ".cfg" file as the save window runs it: wait for the link to
+// be idle, read every register, then ask for a file and write it. Driven by
+// tick() from the window's timer; each tick does at most one step.
+
+#include <QList>
+#include <QString>
+
+namespace gp {
+
+class Link;
+class Prompts;
+
+class SaveConfig {
+  public:
+    enum State : int { Done = 0, StartRead = 1, Reading = 2, WaitIdle = 999 };
+
+    SaveConfig(Link& link, Prompts& prompts, bool saveAllNonvol);
+
+    void tick();
+    // The engineer closed the window: the save is abandoned and its read,
+    // if still running, stopped.
+    void cancel();
+
+    int SaveState = WaitIdle;
+    const QString& status() const { return status_; }
+    bool finished() const { return SaveState == Done; }
+    bool saved() const { return !savedPath_.isEmpty(); }
+    const QString& savedPath() const { return savedPath_; }
+    // Registers the last read got no answer for.
+    const QList<int>& unreadRegisters() const { return unread_; }
+    // Why nothing was saved, when nothing was; empty after a cancelled dialog.
+    const QString& failure() const { return failure_; }
+
+  private:
+    void readEnded();
+    void writeFile();
+
+    Link& link_;
+    Prompts& prompts_;
+    bool saveAllNonvol_;
+    int batchId_ = 0;
+    QString status_;
+    QString savedPath_;
+    QString failure_;
+    QList<int> unread_;
+};
+
+} // namespace gp
