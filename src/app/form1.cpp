@@ -1,20 +1,26 @@
 #include "app/form1.h"
 
+#include "app/frm_about.h"
 #include "app/progress_widget.h"
 #include "calib/calibration_view.h"
 #include "co2/co2_view.h"
+#include "config/bulk_transfer.h"
+#include "config/comms_settings.h"
 #include "config/comms_view.h"
 #include "config/config_tools_view.h"
 #include "diag/diagnostics_view.h"
+#include "diag/identity.h"
 #include "diag/identity_view.h"
 #include "flash/flash_tools_view.h"
 #include "platform/port_list.h"
 #include "platform/qt_prompts.h"
 #include "platform/qt_serial_port.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -35,28 +41,48 @@ namespace {
 // Tab heads stand left to right in the order Device, CO2, Comms, Calibration,
 // Diagnostics (the spare head 0 is never shown).
 constexpr int kHeadOrder[] = {TabDevice, TabCO2, TabComms, TabCalibration, TabDiagnostics};
+
+// Access words of the two extra modes, compared exactly (letter case counts).
+constexpr char kCalibrationWord[] = "qmtrvexalond";
+constexpr char kAdvancedWord[] = "plodnivster";
+
+// Window widths as designed, in twips.
+constexpr int kNormalWidthTwips = 11835;
+constexpr int kAdvancedWidthTwips = 14115;
+
+bool anyFile(const QString& folder, const QString& pattern) {
+    return !QDir(folder).entryList({pattern}, QDir::Files).isEmpty();
+}
 } // namespace
 
 Form1::Form1(const Form1Options& options, QWidget* parent)
     : QMainWindow(parent), options_(options) {
     setObjectName(QStringLiteral("Form1"));
     persist_ = std::make_unique<Persist>(options.settingsPath);
-    lang_ = std::make_unique<LangDll>(QLocale(), options.langFolders.isEmpty()
-                                                     ? LangDll::defaultSearchFolders()
-                                                     : options.langFolders);
+    lang_ = std::make_unique<LangDll>(options.locale, options.langFolders.isEmpty()
+                                                          ? LangDll::defaultSearchFolders()
+                                                          : options.langFolders);
     prompts_ = std::make_unique<QtPrompts>(this);
     tabs_ = std::make_unique<ViewTabs>(link_);
     ctx_ = std::make_unique<AppContext>(
         AppContext{link_, *persist_, *lang_, *prompts_, *tabs_, OperatingMode{}, -1});
 
-    auto port = std::make_unique<QtSerialPort>();
-    link_.serial.setPort(std::move(port));
+    if (options.portFactory)
+        link_.serial.setPort(options.portFactory());
+    else
+        link_.serial.setPort(std::make_unique<QtSerialPort>());
 
     buildUi();
     startUp();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() {
+    // Unload: the port first, then the language catalogue.
+    Timer1.stop();
+    portWatch_.stop();
+    link_.serial.close();
+    lang_->CloseLibrary();
+}
 
 QWidget* Form1::panel(int tab) const {
     return tab >= 1 && tab <= 5 ? panels_[tab] : nullptr;
@@ -148,12 +174,16 @@ void Form1::buildUi() {
         flashTools_ = new FlashToolsView(*ctx_, panels_[TabDiagnostics]);
         CheckLogComs = new QCheckBox(QStringLiteral("LogComs"), panels_[TabDiagnostics]);
         CheckLogComs->setObjectName(QStringLiteral("CheckLogComs"));
-        l->addWidget(diagnostics_, 0, 0, 3, 1);
+        // The burn command on its own.
+        Command13 = new QPushButton(QStringLiteral("Command13"), panels_[TabDiagnostics]);
+        Command13->setObjectName(QStringLiteral("Command13"));
+        l->addWidget(diagnostics_, 0, 0, 4, 1);
         l->addWidget(configTools_, 0, 1);
         l->addWidget(flashTools_, 1, 1);
         l->addWidget(CheckLogComs, 2, 1, Qt::AlignTop | Qt::AlignLeft);
+        l->addWidget(Command13, 3, 1, Qt::AlignTop | Qt::AlignLeft);
         l->setColumnStretch(2, 1);
-        l->setRowStretch(3, 1);
+        l->setRowStretch(4, 1);
     }
     outer->addWidget(Picture1, 1);
 
@@ -211,6 +241,30 @@ void Form1::buildUi() {
     connect(fwupdate_, &QAction::triggered, flashTools_, &FlashToolsView::firmwareUpdate);
     connect(changeProfile_, &QAction::triggered, flashTools_, &FlashToolsView::profileChange);
     connect(samba_, &QAction::triggered, flashTools_, &FlashToolsView::lowLevelFlash);
+    connect(about_, &QAction::triggered, this, &Form1::showAbout);
+
+    // The main buttons.
+    connect(CommandDefauts, &QPushButton::clicked, this, [this] { sendDefaults(link_); });
+    connect(CommandReset, &QPushButton::clicked, this, [this] { sendReset(link_); });
+    connect(Command13, &QPushButton::clicked, this, [this] { burnSettings(link_); });
+    // "Write": the comms controls into the register record, the record into
+    // the register cache, then the device settings write.
+    connect(Command4_0, &QPushButton::clicked, this, [this] {
+        link_.SetProgress(0, 0);
+        StoreCommsControls(link_.state, comms_->controls());
+        link_.state.storeRegRecord();
+        WriteDeviceSettings(link_);
+    });
+    // "Connect": read the identity again, whatever view is on screen.
+    connect(Command4_1, &QPushButton::clicked, this, [this] {
+        link_.SetProgress(0, 0);
+        IdentityRead(link_);
+    });
+
+    // The Comms and Device views read the unit's identity when selected.
+    tabs_->readOnSelect[TabComms] = [this] { IdentityRead(link_); };
+    tabs_->readOnSelect[TabDevice] = [this] { IdentityRead(link_); };
+    installCompletionSteps();
 
     // The link's outputs on screen.
     link_.log.setOnLine([this](const QString& line) { appendLog(line); });
@@ -288,21 +342,26 @@ void Form1::applyLanguage() {
 }
 
 void Form1::startUp() {
-    QString langName = persist_->ReadIniValue(QStringLiteral("LANG_DLL")).value_or(QString());
-    if (langName.isEmpty()) {
-        langName = lang_->GetDefaultDllName();
+    // The language catalogue: the stored name, else the one of the user's
+    // language (and the key is written empty, so it can be found and set).
+    languageDll_ = persist_->ReadIniValue(QStringLiteral("LANG_DLL")).value_or(QString());
+    if (languageDll_.isEmpty()) {
+        languageDll_ = lang_->GetDefaultDllName();
         persist_->WriteIniValue(QStringLiteral("LANG_DLL"), QString());
     }
-    lang_->LoadLangDll(langName);
+    lang_->LoadLangDll(languageDll_);
     applyLanguage();
+    rebuildTabBar();
 
+    // The stored port, else the first offered; opening it starts the
+    // identity read.
     refreshPorts();
     if (!options_.simulatedPort.isEmpty()) {
         choosePort(options_.simulatedPort);
     } else {
         QString stored = persist_->ReadIniValue(QStringLiteral("PORT")).value_or(QString());
-        if (stored.isEmpty() && Combo2->count() > 0) {
-            stored = Combo2->itemData(0).toString();
+        if (stored.isEmpty()) {
+            stored = Combo2->count() > 0 ? Combo2->itemData(0).toString() : QString();
             persist_->WriteIniValue(QStringLiteral("PORT"), stored);
         }
         const int at = Combo2->findData(stored);
@@ -311,14 +370,50 @@ void Form1::startUp() {
     }
     link_.serial.ReplyReady = false;
 
+    // Tools are offered when there is something to use them on.
+    const QString folder =
+        options_.startFolder.isEmpty() ? QDir::currentPath() : options_.startFolder;
+    tools_->menuAction()->setVisible(false);
+    fwupdate_->setVisible(false);
+    changeProfile_->setVisible(false);
+    if (anyFile(folder, QStringLiteral("*.pro"))) {
+        tools_->menuAction()->setVisible(true);
+        changeProfile_->setVisible(true);
+    }
+    if (anyFile(folder, QStringLiteral("*.bin"))) {
+        tools_->menuAction()->setVisible(true);
+        fwupdate_->setVisible(true);
+    }
+    auto offerAllTools = [this] {
+        tools_->menuAction()->setVisible(true);
+        fwupdate_->setVisible(true);
+        changeProfile_->setVisible(true);
+    };
+
     ctx_->mode.calibration =
         persist_->ReadIniValue(QStringLiteral("CALIBRATION")).value_or(QString()) ==
-        QStringLiteral("qmtrvexalond");
+        QLatin1String(kCalibrationWord);
+    if (ctx_->mode.calibration)
+        offerAllTools();
+    tabs_->setHeadVisible(TabCalibration, ctx_->mode.calibration);
+    setWindowWidthTwips(kNormalWidthTwips);
+
     ctx_->mode.advanced = persist_->ReadIniValue(QStringLiteral("ADVANCED")).value_or(QString()) ==
-                          QStringLiteral("plodnivster");
-    tabs_->setHeadVisible(TabCalibration, ctx_->mode.calibration || ctx_->mode.advanced);
-    tabs_->setHeadVisible(TabDiagnostics, ctx_->mode.advanced);
+                          QLatin1String(kAdvancedWord);
     CheckLog->setVisible(ctx_->mode.advanced);
+    if (ctx_->mode.advanced) {
+        setWindowWidthTwips(kAdvancedWidthTwips);
+        tabs_->setHeadVisible(TabCalibration, true);
+        tabs_->setHeadVisible(TabDiagnostics, true);
+        offerAllTools();
+    }
+
+    // CO2 and Comms heads and the comms frame wait until the unit's
+    // configuration is known.
+    tabs_->setHeadVisible(TabCO2, false);
+    tabs_->setHeadVisible(TabComms, false);
+    comms_->hide();
+    ctx_->appid = -1;
     rebuildTabBar();
 
     Timer1.start();
@@ -326,8 +421,61 @@ void Form1::startUp() {
     tabs_->SelectTab(TabDevice);
 }
 
+void Form1::setWindowWidthTwips(int twips) {
+    // The designed width is a minimum: fonts and themes differ, and a caption
+    // cut off helps nobody.
+    designWidth_ = twipsToPixels(twips);
+    resize(qMax(designWidth_, sizeHint().width()), qMax(height(), sizeHint().height()));
+}
+
+void Form1::GetAppId() {
+    ctx_->appid = appIdOf(link_.state);
+}
+
+void Form1::installCompletionSteps() {
+    PollCycle& poll = link_.poll;
+    // Before the first selection: the comms settings and the Comms head.
+    poll.completion[TabNone] = [this] {
+        comms_->readControls();
+        tabs_->setHeadVisible(TabComms, true);
+    };
+    poll.completion[TabCO2] = [this] {
+        comms_->readControls();
+        tabs_->setHeadVisible(TabComms, true);
+        showTab(TabCO2);
+    };
+    poll.completion[TabComms] = [this] {
+        comms_->readControls();
+        tabs_->setHeadVisible(TabComms, true);
+        showTab(TabComms);
+    };
+    poll.completion[TabDevice] = [this] {
+        if (hasFeature(link_.state, feature::Co2))
+            tabs_->setHeadVisible(TabCO2, true);
+        GetAppId();
+        identity_->refresh();
+        if (hasFeature(link_.state, feature::Modbus) || hasFeature(link_.state, feature::Bacnet)) {
+            comms_->readControls();
+            comms_->show();
+        } else {
+            comms_->hide();
+        }
+    };
+}
+
+void Form1::showAbout() {
+    frmAbout about(*lang_, this);
+    about.exec();
+}
+
 void Form1::refreshPorts() {
-    QList<PortEntry> ports = options_.listSystemPorts ? ListPorts() : QList<PortEntry>{};
+    QList<PortEntry> ports;
+    if (!options_.fixedPorts.isEmpty()) {
+        for (const QString& name : options_.fixedPorts)
+            ports.append(PortEntry{name, QString(), false});
+    } else if (options_.listSystemPorts) {
+        ports = ListPorts();
+    }
     QString stored = options_.simulatedPort;
     if (stored.isEmpty())
         stored = persist_->ReadIniValue(QStringLiteral("PORT")).value_or(QString());
@@ -418,6 +566,10 @@ void Form1::closeEvent(QCloseEvent* event) {
     Timer1.stop();
     portWatch_.stop();
     link_.serial.close();
+    // The other windows go with the main window.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && w->isVisible())
+            w->close();
     event->accept();
 }
 

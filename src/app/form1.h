@@ -5,8 +5,10 @@
 
 #include "app/app_context.h"
 
+#include <QLocale>
 #include <QMainWindow>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 class QCheckBox;
@@ -36,6 +38,15 @@ struct Form1Options {
     QStringList langFolders; // where language catalogues are looked up
     QString simulatedPort;   // a port to offer and select without storing it
     bool listSystemPorts = true;
+    // Ports offered instead of the system's (tests); used when not empty.
+    QStringList fixedPorts;
+    // The folder searched for "*.pro" and "*.bin" at start-up; empty: the
+    // current folder.
+    QString startFolder;
+    // Makes the serial port; empty: the system's serial port.
+    std::function<std::unique_ptr<SerialPort>()> portFactory;
+    // The user's locale, for the default language catalogue's name.
+    QLocale locale;
 };
 
 class Form1 : public QMainWindow {
@@ -57,6 +68,17 @@ class Form1 : public QMainWindow {
     // The port choice step: store "PORT", reopen, start the identity read.
     void choosePort(const QString& name);
 
+    // appid from register 01: the high nibble of its top byte.
+    void GetAppId();
+    // The window's width as designed for the mode, in pixels (twips / 15);
+    // the window is at least this wide.
+    int designWidth() const { return designWidth_; }
+    static constexpr int twipsToPixels(int twips) { return twips / 15; }
+    // The name of the language catalogue in use.
+    QString LanguageDll() const { return languageDll_; }
+    // Opens the about box as a modal window.
+    void showAbout();
+
   protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -68,6 +90,8 @@ class Form1 : public QMainWindow {
     void rebuildTabBar();
     void appendLog(const QString& line);
     void updateStatus();
+    void installCompletionSteps();
+    void setWindowWidthTwips(int twips);
 
     Link link_;
     std::unique_ptr<Persist> persist_;
@@ -113,7 +137,10 @@ class Form1 : public QMainWindow {
     DiagnosticsView* diagnostics_ = nullptr;
     ConfigToolsView* configTools_ = nullptr;
     FlashToolsView* flashTools_ = nullptr;
+    QPushButton* Command13 = nullptr;
     bool ignorePortChoice_ = false;
+    int designWidth_ = 0;
+    QString languageDll_;
 };
 
 } // namespace gp

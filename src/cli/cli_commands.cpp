@@ -4,10 +4,12 @@ namespace gp::cli {
 
 // Each capability declares its commands beside its own code.
 QList<Command> linkCommands();
+QList<Command> identityCommands();
 
 QList<Command> allCommands() {
     QList<Command> all;
     all += linkCommands();
+    all += identityCommands();
     return all;
 }
 

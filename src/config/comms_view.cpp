@@ -1,9 +1,97 @@
 #include "config/comms_view.h"
 
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
 namespace gp {
 
-CommsView::CommsView(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
+CommsView::CommsView(AppContext& ctx, QWidget* parent)
+    : QGroupBox(QStringLiteral("Comms"), parent), ctx_(ctx) {
     setObjectName(QStringLiteral("FrameComms"));
+    auto* g = new QGridLayout(this);
+
+    LabelAddress = new QLabel(QStringLiteral("Address:"), this);
+    LabelAddress->setObjectName(QStringLiteral("LabelAddress"));
+    TextAddress = new QLineEdit(QStringLiteral("0"), this);
+    TextAddress->setObjectName(QStringLiteral("TextAddress"));
+    TextAddress->setMaxLength(8);
+    Combobaud = new QComboBox(this);
+    Combobaud->setObjectName(QStringLiteral("Combobaud"));
+    ComboParity = new QComboBox(this);
+    ComboParity->setObjectName(QStringLiteral("ComboParity"));
+    ComboStopbits = new QComboBox(this);
+    ComboStopbits->setObjectName(QStringLiteral("ComboStopbits"));
+    LabelDeviceId = new QLabel(QStringLiteral("DeviceId"), this);
+    LabelDeviceId->setObjectName(QStringLiteral("LabelDeviceId"));
+    TextDeviceId_1 = new QLineEdit(QStringLiteral("0"), this);
+    TextDeviceId_1->setObjectName(QStringLiteral("TextDeviceId_1"));
+    LabelAttention = new QLabel(this);
+    LabelAttention->setObjectName(QStringLiteral("LabelAttention"));
+    LabelAttention->setWordWrap(true);
+    CommandWriteComms = new QPushButton(QStringLiteral("Write"), this);
+    CommandWriteComms->setObjectName(QStringLiteral("CommandWriteComms"));
+    CmdServicePin1_1 = new QPushButton(QStringLiteral("Service Pin"), this);
+    CmdServicePin1_1->setObjectName(QStringLiteral("CmdServicePin1_1"));
+
+    g->addWidget(LabelAddress, 0, 0);
+    g->addWidget(TextAddress, 0, 1);
+    g->addWidget(Combobaud, 1, 0, 1, 2);
+    g->addWidget(ComboParity, 2, 0, 1, 2);
+    g->addWidget(ComboStopbits, 3, 0, 1, 2);
+    g->addWidget(LabelDeviceId, 4, 0);
+    g->addWidget(TextDeviceId_1, 4, 1);
+    g->addWidget(LabelAttention, 5, 0, 1, 2);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(CommandWriteComms);
+    buttons->addWidget(CmdServicePin1_1);
+    g->addLayout(buttons, 6, 0, 1, 2);
+    g->setColumnStretch(1, 1);
+    setMinimumWidth(260);
+
+    applyLanguage();
+
+    connect(CommandWriteComms, &QPushButton::clicked, this,
+            [this] { writeComms(ctx_.link, controls()); });
+    connect(CmdServicePin1_1, &QPushButton::clicked, this, [this] { sendServicePin(ctx_.link); });
+}
+
+void CommsView::applyLanguage() {
+    setTitle(ctx_.text(5018, title()));
+    LabelAddress->setText(ctx_.text(5024, QStringLiteral("Address")) + ':');
+    LabelDeviceId->setText(ctx_.text(5027, LabelDeviceId->text()));
+    LabelAttention->setText(ctx_.text(5025, QString()));
+    CmdServicePin1_1->setText(ctx_.text(5026, CmdServicePin1_1->text()));
+    auto refill = [](QComboBox* box, const QStringList& items) {
+        const int at = box->currentIndex();
+        box->clear();
+        box->addItems(items);
+        box->setCurrentIndex(at);
+    };
+    refill(Combobaud, baudCaptions());
+    refill(ComboParity, parityCaptions(ctx_.lang));
+    refill(ComboStopbits, stopBitCaptions(ctx_.lang));
+}
+
+void CommsView::readControls() {
+    const CommsControls c = ReadCommsControls(ctx_.link.state, ctx_.lang);
+    TextAddress->setText(c.address);
+    if (c.baud >= 0)
+        Combobaud->setCurrentIndex(c.baud);
+    if (c.parity >= 0)
+        ComboParity->setCurrentIndex(c.parity);
+    if (c.stop >= 0)
+        ComboStopbits->setCurrentIndex(c.stop);
+    TextDeviceId_1->setText(c.deviceId);
+    TextDeviceId_1->setEnabled(deviceIdApplies(ctx_.link.state));
+}
+
+CommsControls CommsView::controls() const {
+    return {TextAddress->text(), Combobaud->currentIndex(), ComboParity->currentIndex(),
+            ComboStopbits->currentIndex(), TextDeviceId_1->text()};
 }
 
 } // namespace gp

@@ -1,19 +1,43 @@
 #pragma once
-// The field-bus settings frame: address, baud rate, parity, stop bits, device id.
+// The field-bus settings frame: address, baud rate, parity, stop bits, device
+// id, and its "Write" and "Service Pin" buttons.
 
 #include "app/app_context.h"
+#include "config/comms_settings.h"
 
-#include <QWidget>
+#include <QGroupBox>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
 
 namespace gp {
 
-class CommsView : public QWidget {
+class CommsView : public QGroupBox {
     Q_OBJECT
   public:
     CommsView(AppContext& ctx, QWidget* parent = nullptr);
 
+    // ReadCommsControls: the controls from the unit's registers.
+    void readControls();
+    // What the controls hold now.
+    CommsControls controls() const;
+    // Captions from the language strings.
+    void applyLanguage();
+
   private:
     AppContext& ctx_;
+    QLabel* LabelAddress = nullptr;
+    QLineEdit* TextAddress = nullptr;
+    QComboBox* Combobaud = nullptr;
+    QComboBox* ComboParity = nullptr;
+    QComboBox* ComboStopbits = nullptr;
+    QLabel* LabelDeviceId = nullptr;
+    QLineEdit* TextDeviceId_1 = nullptr;
+    QLabel* LabelAttention = nullptr;
+    QPushButton* CommandWriteComms = nullptr;
+    QPushButton* CmdServicePin1_1 = nullptr;
 };
 
 } // namespace gp

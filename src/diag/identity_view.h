@@ -1,9 +1,12 @@
 #pragma once
-// The five identity lines of the unit on the Device view.
+// The five identity lines of the unit on the Device view (frame "Frame20").
 
 #include "app/app_context.h"
+#include "diag/identity.h"
 
 #include <QWidget>
+
+class QLabel;
 
 namespace gp {
 
@@ -12,8 +15,15 @@ class IdentityView : public QWidget {
   public:
     IdentityView(AppContext& ctx, QWidget* parent = nullptr);
 
+    // Shows the lines; the serial number and date code lines follow
+    // lines.serialVisible, both ways.
+    void showIdentity(const IdentityLines& lines);
+    // ShowIdentity from the unit's state as it is now.
+    void refresh();
+
   private:
     AppContext& ctx_;
+    QLabel* Label10[5] = {};
 };
 
 } // namespace gp

@@ -3,6 +3,7 @@
 
 #include "app/form1.h"
 #include "app/persist.h"
+#include "sim/pty_server.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -30,6 +31,18 @@ int main(int argc, char** argv) {
         parser.isSet(settings)
             ? parser.value(settings)
             : gp::Persist::defaultSettingsPath(QApplication::applicationFilePath());
+    // The simulated unit is served in this process on a pseudo-terminal, so
+    // the window talks to it through its ordinary serial port code.
+    std::unique_ptr<gp::sim::PtySimServer> unit;
+    if (parser.isSet(simulate)) {
+        unit = std::make_unique<gp::sim::PtySimServer>(gp::sim::SimProfile{});
+        if (!unit->start()) {
+            qCritical("glimmerpane: cannot start the simulated unit: %s",
+                      qPrintable(unit->errorString()));
+            return 1;
+        }
+        options.simulatedPort = unit->slavePath();
+    }
     gp::Form1 form(options);
     form.show();
     return QApplication::exec();

@@ -1,0 +1,178 @@
+// Commands of the unit's identity and field-bus settings.
+#include "cli/cli_session.h"
+#include "config/comms_settings.h"
+#include "diag/identity.h"
+
+#include <QJsonArray>
+#include <optional>
+
+namespace gp::cli {
+
+namespace {
+
+// The identity read, as the desktop tool does it on connecting. False (with
+// a message) when the unit did not answer the whole batch.
+bool readIdentity(CliSession& s) {
+    IdentityRead(s.link());
+    if (s.waitBatch(10000))
+        return true;
+    s.err(QStringLiteral("The unit did not answer the identity read (%1 of %2 frames lost).")
+              .arg(s.link().poll.stats().lost)
+              .arg(s.link().poll.stats().frames));
+    return false;
+}
+
+int identity(CliSession& s, const QStringList& args) {
+    if (!args.isEmpty()) {
+        s.err(QStringLiteral("identity: unexpected argument '%1'").arg(args.first()));
+        return s.finish(ExitUsage);
+    }
+    if (!s.connect() || !readIdentity(s))
+        return s.finish(ExitFailed);
+    const DeviceState& st = s.link().state;
+    const IdentityLines lines = ShowIdentity(st, s.ctx().lang);
+    QStringList shown{lines.uniqueId, lines.firmwareVersion, lines.productType};
+    if (lines.serialVisible)
+        shown << lines.serialNumber << lines.dateCode;
+    for (const QString& l : shown)
+        s.out(l);
+    const QStringList features = featureNames(st.RegRecord.asInt(1));
+    s.out(QStringLiteral("Features: ") + features.join(QStringLiteral(", ")));
+    s.set(QStringLiteral("lines"), QJsonArray::fromStringList(shown));
+    s.set(QStringLiteral("features"), QJsonArray::fromStringList(features));
+    s.set(QStringLiteral("appId"), appIdOf(st));
+    s.set(QStringLiteral("firmwareVersion"), st.FirmwareVersion);
+    return s.finish(ExitOk);
+}
+
+void printComms(CliSession& s) {
+    const DeviceState& st = s.link().state;
+    const CommsSettings c = decodeComms(st.RegRecord.asInt(kCommsRegister));
+    auto caption = [](const QStringList& list, int i) {
+        return i >= 0 && i < list.size() ? list.at(i) : QStringLiteral("?");
+    };
+    const int32_t instance = st.RegRecord.asInt(kDeviceIdRegister);
+    s.out(QStringLiteral("address\t%1").arg(c.address));
+    s.out(QStringLiteral("baud\t%1\t%2").arg(c.baud).arg(caption(baudCaptions(), c.baud)));
+    s.out(QStringLiteral("parity\t%1\t%2")
+              .arg(c.parity)
+              .arg(caption(parityCaptions(s.ctx().lang), c.parity)));
+    s.out(QStringLiteral("stop\t%1\t%2")
+              .arg(c.stop)
+              .arg(caption(stopBitCaptions(s.ctx().lang), c.stop)));
+    s.out(QStringLiteral("device-id\t%1%2")
+              .arg(instance)
+              .arg(deviceIdApplies(st) ? QString() : QStringLiteral("\t(not settable)")));
+    s.set(QStringLiteral("address"), c.address);
+    s.set(QStringLiteral("baud"), c.baud);
+    s.set(QStringLiteral("parity"), c.parity);
+    s.set(QStringLiteral("stop"), c.stop);
+    s.set(QStringLiteral("deviceId"), instance);
+    s.set(QStringLiteral("deviceIdSettable"), deviceIdApplies(st));
+}
+
+int comms(CliSession& s, const QStringList& args) {
+    if (!args.isEmpty()) {
+        s.err(QStringLiteral("comms: unexpected argument '%1' (did you mean 'comms set'?)")
+                  .arg(args.first()));
+        return s.finish(ExitUsage);
+    }
+    if (!s.connect() || !readIdentity(s))
+        return s.finish(ExitFailed);
+    printComms(s);
+    return s.finish(ExitOk);
+}
+
+int commsSet(CliSession& s, QStringList args) {
+    struct Field {
+        const char* option;
+        int max;
+        std::optional<int> value;
+    };
+    Field fields[] = {{"--address", kMaxAddress, {}},
+                      {"--baud", 3, {}},
+                      {"--parity", 2, {}},
+                      {"--stop", 1, {}},
+                      {"--device-id", kMaxDeviceInstance, {}}};
+    for (Field& f : fields) {
+        const QString name = QString::fromLatin1(f.option);
+        if (args.contains(name)) {
+            const auto text = CliSession::takeOption(args, name);
+            bool ok = false;
+            const int v = text ? text->toInt(&ok) : 0;
+            if (!ok || v < 0 || v > f.max) {
+                s.err(QStringLiteral("comms set: %1 needs a number 0..%2").arg(name).arg(f.max));
+                return s.finish(ExitUsage);
+            }
+            f.value = v;
+        }
+    }
+    if (!args.isEmpty()) {
+        s.err(QStringLiteral("comms set: unexpected argument '%1'").arg(args.first()));
+        return s.finish(ExitUsage);
+    }
+    // The unit's present settings first: what is not named on the command
+    // line is written back as the unit holds it.
+    if (!s.connect() || !readIdentity(s))
+        return s.finish(ExitFailed);
+    DeviceState& st = s.link().state;
+    if (fields[4].value && !deviceIdApplies(st)) {
+        s.err(QStringLiteral("comms set: the device id can only be set on a BACnet unit with "
+                             "vendor id %1; nothing was written.")
+                  .arg(OwnVendorId));
+        return s.finish(ExitFailed);
+    }
+    CommsControls c = ReadCommsControls(st, s.ctx().lang);
+    if (fields[0].value)
+        c.address = QString::number(*fields[0].value);
+    if (fields[1].value)
+        c.baud = *fields[1].value;
+    if (fields[2].value)
+        c.parity = *fields[2].value;
+    if (fields[3].value)
+        c.stop = *fields[3].value;
+    if (fields[4].value)
+        c.deviceId = QString::number(*fields[4].value);
+    // A register byte beyond a list would otherwise be written as 0.
+    const CommsSettings present = decodeComms(st.RegRecord.asInt(kCommsRegister));
+    if (c.baud < 0 || c.parity < 0 || c.stop < 0) {
+        s.err(QStringLiteral("comms set: the unit holds settings this tool does not know "
+                             "(register 21 = %1); name all of --baud, --parity and --stop.")
+                  .arg(static_cast<uint32_t>(encodeComms(present)), 8, 16, QLatin1Char('0')));
+        return s.finish(ExitFailed);
+    }
+    writeComms(s.link(), c);
+    const int32_t wanted21 = st.RegCache[kCommsRegister];
+    const int32_t wanted24 = st.RegCache[kDeviceIdRegister];
+    if (!s.waitBatch(10000)) {
+        s.err(QStringLiteral("The unit did not confirm the comms write."));
+        return s.finish(ExitFailed);
+    }
+    // Read back: the settings only count when the unit holds them.
+    if (!readIdentity(s))
+        return s.finish(ExitFailed);
+    printComms(s);
+    if (st.RegCache[kCommsRegister] != wanted21 || st.RegCache[kDeviceIdRegister] != wanted24) {
+        s.err(QStringLiteral("The unit's settings differ from what was written."));
+        return s.finish(ExitFailed);
+    }
+    return s.finish(ExitOk);
+}
+
+} // namespace
+
+QList<Command> identityCommands() {
+    return {
+        {QStringLiteral("identity"),
+         QStringLiteral("identity                   the unit's identity lines and features"),
+         identity},
+        {QStringLiteral("comms"),
+         QStringLiteral("comms                      the field-bus settings"), comms},
+        {QStringLiteral("comms set"),
+         QStringLiteral("comms set [--address N] [--baud I] [--parity I] [--stop I] "
+                        "[--device-id N]"),
+         commsSet},
+    };
+}
+
+} // namespace gp::cli

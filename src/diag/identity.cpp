@@ -1,0 +1,102 @@
+#include "diag/identity.h"
+
+#include "app/lang_dll.h"
+#include "link/codec.h"
+
+namespace gp {
+
+namespace {
+
+// Register 24 holds the BACnet device instance that the comms frame edits.
+constexpr int kDeviceInstanceRegister = 0x24;
+
+QString lang(const LangDll& l, int id, const char* english) {
+    return l.GetLangStringOr(id, QString::fromLatin1(english));
+}
+
+} // namespace
+
+QStringList identityFrames() {
+    return {BuildRead(0x00),
+            BuildRead(0x01),
+            QStringLiteral(":U00#"),
+            QStringLiteral(":U01#"),
+            QStringLiteral(":U02#"),
+            QStringLiteral(":U03#"),
+            QStringLiteral(":U04#"),
+            BuildRead(0x02),
+            BuildRead(0x21),
+            BuildRead(0x23),
+            BuildRead(kDeviceInstanceRegister)};
+}
+
+int identityProgressDivisor() {
+    return static_cast<int>(identityFrames().size()) + 1;
+}
+
+int IdentityRead(Link& link) {
+    return link.startBatch(identityFrames(), identityProgressDivisor());
+}
+
+QString formatFirmwareVersion(int versionTimes100, const QLocale& locale) {
+    QLocale l = locale;
+    l.setNumberOptions(QLocale::OmitGroupSeparator);
+    return l.toString(versionTimes100 / 100.0, 'f', 2);
+}
+
+int appIdOf(const DeviceState& state) {
+    return static_cast<int>((static_cast<uint32_t>(state.RegRecord.asInt(1)) >> 28) & 0x0F);
+}
+
+bool hasFeature(const DeviceState& state, uint32_t bit) {
+    return (static_cast<uint32_t>(state.RegRecord.asInt(1)) & bit) != 0;
+}
+
+QStringList featureNames(int32_t reg01) {
+    static constexpr const char* kNames[28] = {
+        "0",   "MODBUS", "BACNET", "CO2", "Buzzer", "Humdity", "R-180", "Triac",  "PIR", "WIFI",
+        "RTC", "USA",    "CE",     "13",  "AO1",    "AO2",     "AO3",   "AO4",    "DO1", "DO2",
+        "DI1", "DI2",    "RI1",    "RI2", "AI",     "TVOC",    "26",    "INT NTC"};
+    QStringList out;
+    for (int bit = 0; bit < 28; ++bit)
+        if ((static_cast<uint32_t>(reg01) >> bit) & 1u)
+            out << QString::fromLatin1(kNames[bit]);
+    return out;
+}
+
+IdentityLines ShowIdentity(const DeviceState& s, const LangDll& l, const QLocale& locale) {
+    IdentityLines out;
+    out.uniqueId = lang(l, 2501, "UniqueID:") + ' ' + s.IdentStrings[0] + '-' + s.IdentStrings[1] +
+                   '-' + s.IdentStrings[2] + '-' + s.IdentStrings[3];
+    out.firmwareVersion =
+        lang(l, 2502, "Firmware Version:") + ' ' + formatFirmwareVersion(s.FirmwareVersion, locale);
+
+    // Product name: registers 0D..0F in memory order, ended by a zero byte.
+    QByteArray name;
+    for (int i = 0; i < 12; ++i) {
+        const uint8_t b = s.RegRecord.byte(0x0D + i / 4, i % 4);
+        if (b == 0)
+            break;
+        name.append(static_cast<char>(b));
+    }
+    out.productType = lang(l, 2500, "Product Type:") + ' ' + QString::fromLatin1(name).toUpper();
+
+    const auto serial = static_cast<uint32_t>(s.RegRecord.asInt(0x03));
+    if (serial == 0) {
+        out.serialVisible = false;
+        return out;
+    }
+    // A zero letter byte would put a NUL character into the label: the
+    // number then stands alone.
+    const auto letter = static_cast<char>(serial >> 24);
+    const QString number = QString::number(serial & 0xFFFFFFu);
+    out.serialNumber = lang(l, 2503, "S/N:") + ' ' +
+                       (letter == 0 ? number : QString(QChar::fromLatin1(letter)) + '-' + number);
+    auto two = [&](int i) {
+        return QStringLiteral("%1").arg(s.RegRecord.byte(0x02, i), 2, 10, QLatin1Char('0'));
+    };
+    out.dateCode = lang(l, 2504, "Date Code:") + ' ' + two(0) + '/' + two(1) + '/' + two(2);
+    return out;
+}
+
+} // namespace gp

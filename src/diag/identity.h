@@ -1,0 +1,61 @@
+#pragma once
+// The unit's identity: the read batch that fetches it and the five lines the
+// "Device" view shows. Nothing here writes to the unit.
+
+#include "link/link.h"
+
+#include <QLocale>
+#include <QString>
+#include <QStringList>
+
+namespace gp {
+
+class LangDll;
+
+// The identity batch in send order: registers 00 and 01, identity items
+// U00..U04, register 02, the comms register 21 and register 23, and the
+// BACnet device instance register 24, so the comms frame shows what the unit
+// holds for every register it writes.
+QStringList identityFrames();
+// Progress divisor of the identity batch: one more than its frames, as the
+// unit tool has always counted it.
+int identityProgressDivisor();
+
+// Starts the identity batch (progress reset, first frame sent). Answers the
+// batch id, 0 when nothing was started.
+int IdentityRead(Link& link);
+
+// The five identity lines, as plain text.
+struct IdentityLines {
+    QString uniqueId;
+    QString firmwareVersion;
+    QString productType;
+    QString serialNumber; // empty when the unit has none
+    QString dateCode;     // empty when the unit has no serial number
+    // False when register 03 is 0: the serial number and date code lines are
+    // hidden then (and shown again by a later read with a serial number).
+    bool serialVisible = true;
+};
+
+IdentityLines ShowIdentity(const DeviceState& state, const LangDll& lang,
+                           const QLocale& locale = QLocale());
+
+// The firmware version (version x 100) with two decimals and the locale's
+// decimal separator, no grouping: 105 gives "1.05", 7 "0.07".
+QString formatFirmwareVersion(int versionTimes100, const QLocale& locale);
+
+// The application id: the high nibble of register 01's top byte, 0..15.
+int appIdOf(const DeviceState& state);
+
+// Feature bits of register 01 the views test.
+namespace feature {
+inline constexpr uint32_t Modbus = 1u << 1;
+inline constexpr uint32_t Bacnet = 1u << 2;
+inline constexpr uint32_t Co2 = 1u << 3;
+} // namespace feature
+
+bool hasFeature(const DeviceState& state, uint32_t bit);
+// Names of the feature bits 0..27 that are set in register 01, lowest first.
+QStringList featureNames(int32_t reg01);
+
+} // namespace gp
