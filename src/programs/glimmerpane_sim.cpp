@@ -1,10 +1,12 @@
 // glimmerpane-sim: a simulated room unit on a pseudo-terminal. Prints the
 // terminal's path on one line and serves until SIGINT or SIGTERM.
 
+#include "sim/boot_monitor.h"
 #include "sim/pty_server.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QSaveFile>
 #include <QSocketNotifier>
 #include <QTextStream>
 
@@ -132,13 +134,62 @@ int main(int argc, char** argv) {
         QStringLiteral("MS"));
     const QCommandLineOption noAck(QStringLiteral("no-action-replies"),
                                    QStringLiteral("Leave system actions such as :SP# unanswered."));
+    const QCommandLineOption writeImage(
+        QStringLiteral("write-image"),
+        QStringLiteral("Write a sample firmware image to FILE and exit (see --image-version)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption imageVersion(
+        QStringLiteral("image-version"),
+        QStringLiteral("Firmware version x 100 that the sample image carries (300)."),
+        QStringLiteral("N"));
+    const QCommandLineOption bootFault(
+        QStringLiteral("boot-fault"),
+        QStringLiteral("Arm a boot monitor failure (repeatable): silent-version, region-locked, "
+                       "lock-error, command-error, refuse-blocks, unknown-chip, corrupt-flash."),
+        QStringLiteral("NAME"));
     parser.addOptions({link, chip, fault, features, appId, layout, vendorId, vendorName,
-                       productName, serial, date, comms, firmware, turnaround, resetSilence,
-                       noAck});
+                       productName, serial, date, comms, firmware, turnaround, resetSilence, noAck,
+                       writeImage, imageVersion, bootFault});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return usageError(
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+
+    if (parser.isSet(writeImage)) {
+        bool ok = true;
+        const int version =
+            parser.isSet(imageVersion) ? parser.value(imageVersion).toInt(&ok) : 300;
+        if (!ok || version < 0 || version > 99999)
+            return usageError(QStringLiteral("--image-version takes 0..99999"));
+        QSaveFile file(parser.value(writeImage));
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(gp::sim::sampleFirmwareImage(version)) < 0 || !file.commit()) {
+            QTextStream(stderr) << "glimmerpane-sim: cannot write " << parser.value(writeImage)
+                                << ": " << file.errorString() << "\n";
+            return 1;
+        }
+        return 0;
+    }
+
+    gp::sim::BootMonitorFaults bootFaults;
+    for (const QString& f : parser.values(bootFault)) {
+        if (f == QLatin1String("silent-version"))
+            bootFaults.silentVersion = true;
+        else if (f == QLatin1String("region-locked"))
+            bootFaults.regionLocked = true;
+        else if (f == QLatin1String("lock-error"))
+            bootFaults.lockError = true;
+        else if (f == QLatin1String("command-error"))
+            bootFaults.commandError = true;
+        else if (f == QLatin1String("refuse-blocks"))
+            bootFaults.refuseBlocks = true;
+        else if (f == QLatin1String("unknown-chip"))
+            bootFaults.unknownChip = true;
+        else if (f == QLatin1String("corrupt-flash"))
+            bootFaults.corruptAfterWrite = true;
+        else
+            return usageError(QStringLiteral("unknown boot monitor failure '%1'").arg(f));
+    }
 
     SimProfile profile;
     qint64 n = 0;
@@ -196,6 +247,8 @@ int main(int argc, char** argv) {
             return usageError(QStringLiteral("--turnaround takes milliseconds"));
         server.setTurnaroundMs(ms);
     }
+    server.unit().setBootMonitor(
+        std::make_unique<gp::sim::SambaMonitor>(server.unit(), profile.chip, bootFaults));
     for (const QString& f : parser.values(fault)) {
         QString why;
         if (!server.arm(f, &why))

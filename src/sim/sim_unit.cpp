@@ -1,5 +1,9 @@
 #include "sim/sim_unit.h"
 
+#include "sim/co2_sensor.h"
+
+#include "sim/boot_monitor.h"
+
 #include "link/codec.h"
 
 #include <algorithm>
@@ -88,8 +92,8 @@ constexpr std::array<ChannelModel, SimUnit::kAnalogueChannels> kChannels{{
 SimUnit::SimUnit(SimProfile profile)
     : profile_(std::move(profile)), factory_(factoryRegisters(profile_)), ram_(factory_),
       nonvolatile_(factory_), logo_(factoryLogo()), resetCause_(profile_.initialResetCause),
-      peer_(std::make_unique<SilentPassThroughPeer>()),
-      bootMonitor_(std::make_unique<SilentBootMonitor>()) {}
+      peer_(std::make_unique<Co2Sensor>()),
+      bootMonitor_(std::make_unique<SambaMonitor>(*this, profile_.chip)) {}
 
 SimUnit::~SimUnit() = default;
 
@@ -412,6 +416,12 @@ void SimUnit::powerCycle(double nowMs) {
     resetsSincePowerUp_ = 0;
     framesAtPowerUp_ = framesReceived_;
     rejectedFrames_ = 0;
+}
+
+void SimUnit::eraseFlash() {
+    std::fill(ram_.begin() + 1, ram_.end(), -1);
+    std::fill(nonvolatile_.begin() + 1, nonvolatile_.end(), -1);
+    logo_.fill(-1);
 }
 
 void SimUnit::setPassThroughPeer(std::unique_ptr<PassThroughPeer> peer) {

@@ -89,6 +89,12 @@ class SimUnit {
     // Power taken away and given back: also leaves the boot monitor and the
     // pass-through, and reports a power-up.
     void powerCycle(double nowMs);
+    // The boot monitor erased the processor's flash: the settings and the
+    // logo, which the firmware keeps there, are gone (every bit set). The
+    // layout code of register 00 belongs to the firmware and stays.
+    void eraseFlash();
+    // A new firmware image was flashed: identity item 04 reports its version.
+    void setFirmwareVersion(int version) { profile_.firmwareVersion = version; }
 
     // The peers that take over the line; null puts back the silent default.
     void setPassThroughPeer(std::unique_ptr<PassThroughPeer> peer);

@@ -1,0 +1,116 @@
+#pragma once
+// The processor's SAM-BA boot monitor, as the flashing tool meets it on the
+// unit's UART after ":SAMBA#": ASCII commands ending in "#", raw replies
+// without line ends, XMODEM-CRC for bulk data, the flash controller (EEFC)
+// behind a few memory-mapped words, and the copy routine the tool uploads
+// into SRAM, whose effect is carried out here instead of running ARM code.
+//
+// When the flash has been written and boot-from-flash is set, the unit
+// restarts into the new firmware as soon as the host speaks again after the
+// line has been quiet for a while: that stands for the power cycle the
+// engineer does after flashing. The new firmware reports the version found
+// in the image (see firmwareVersionOf).
+
+#include "sim/sim_hooks.h"
+#include "sim/sim_profile.h"
+
+#include <QByteArray>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace gp::sim {
+
+class SimUnit;
+
+// Failures a real monitor or flash can show, for tests of the tool's runs.
+struct BootMonitorFaults {
+    bool silentVersion = false;     // no answer to "V#": "No device found"
+    bool regionLocked = false;      // region 0 locked before the erase
+    bool lockError = false;         // FSR reports a lock error on erase
+    bool commandError = false;      // FSR reports a command error on erase
+    bool refuseBlocks = false;      // every XMODEM block gets NAK
+    bool unknownChip = false;       // CHIPID that no tool knows
+    bool corruptAfterWrite = false; // one byte of the first written page flips
+};
+
+// The version marker of a firmware image: the ASCII text "QRUFWVER=" followed
+// by one to five decimal digits, the version x 100 (221 is 2.21), anywhere in
+// the image. The firmware build puts it into its constant data.
+inline constexpr char kImageVersionMarker[] = "QRUFWVER=";
+// What a firmware image without the marker reports.
+inline constexpr int kDefaultImageVersion = 100;
+
+int firmwareVersionOf(const QByteArray& image, int fallback = kDefaultImageVersion);
+// A plausible firmware image: a Cortex-M vector table, filler, and the marker
+// with the version. size is rounded up to whole 4-byte words.
+QByteArray sampleFirmwareImage(int version, int size = 6000);
+
+class SambaMonitor : public BootMonitor {
+  public:
+    // Quiet time on the line after which the next byte from the host finds
+    // the unit power-cycled (only once the new firmware is in place).
+    static constexpr double kRestartQuietMs = 400.0;
+    static constexpr uint32_t kFlashBase = 0x00400000;
+    static constexpr uint32_t kSramBase = 0x20000000;
+    static constexpr uint32_t kEefc = 0x400E0A00;
+
+    SambaMonitor(SimUnit& unit, SimChip chip, BootMonitorFaults faults = {});
+
+    void enter(double nowMs) override;
+    QByteArray feed(char byte, double nowMs) override;
+
+    void setFaults(const BootMonitorFaults& faults);
+    SimChip chip() const { return chip_; }
+    int pageSize() const { return chip_ == SimChip::SAM3N2B ? 256 : 512; }
+    int pages() const { return chip_ == SimChip::SAM3N2B ? 512 : 256; }
+    int lockRegions() const { return chip_ == SimChip::SAM3N2B ? 8 : 16; }
+    uint32_t gpnvm() const { return gpnvm_; }
+    uint32_t lockBits() const { return lockBits_; }
+    // The flash contents from the start, as many bytes as asked.
+    QByteArray flash(int bytes) const;
+    int restarts() const { return restarts_; }
+
+  private:
+    enum class Phase { Command, XmodemIn, XmodemOut, XmodemOutEot };
+
+    QByteArray command(const QByteArray& text, double nowMs);
+    QByteArray xmodemIn(uint8_t byte);
+    QByteArray xmodemOut(uint8_t byte);
+    QByteArray outBlock() const;
+    uint32_t readWord(uint32_t addr) const;
+    uint8_t readByte(uint32_t addr) const;
+    void writeWord(uint32_t addr, uint32_t value);
+    void writeByte(uint32_t addr, uint8_t value);
+    void flashCommand(uint32_t fcr);
+    void runCode(uint32_t vectors);
+    bool regionLockedForPage(int page) const;
+    void maybeRestart(double nowMs);
+
+    SimUnit& unit_;
+    SimChip chip_;
+    BootMonitorFaults faults_;
+    std::vector<uint8_t> flash_;
+    std::vector<uint8_t> latch_;
+    std::vector<uint8_t> sram_;
+    uint32_t gpnvm_ = 0;
+    uint32_t lockBits_ = 0;
+    uint32_t fsrErrors_ = 0;
+    uint32_t frr_ = 0;
+    uint32_t fmr_ = 0;
+    bool imageWritten_ = false;
+    bool corrupted_ = false;
+    int restarts_ = 0;
+
+    Phase phase_ = Phase::Command;
+    QByteArray cmd_;
+    std::optional<double> lastByteMs_;
+    // XMODEM transfer in progress.
+    uint32_t xAddr_ = 0;
+    uint32_t xSize_ = 0;
+    uint32_t xDone_ = 0;
+    uint8_t xBlock_ = 1;
+    QByteArray xBuf_;
+};
+
+} // namespace gp::sim
