@@ -161,6 +161,20 @@ void SerialLink::onReceive() {
     const qsizetype hash = RxBuffer.indexOf('#');
     if (hash < 0)
         return;
+    // A reply holds no "!" of its own: noise on the line that happened to
+    // contain one must not swallow the reply behind it, so the reply starts
+    // at the last "!" before its "#".
+    const qsizetype start = RxBuffer.lastIndexOf('!', hash);
+    if (start > 0) {
+        discard(start);
+        RxBuffer.remove(0, start);
+        RxMsg = QString::fromLatin1(RxBuffer.left(hash - start + 1));
+        discard(RxBuffer.size() - (hash - start) - 1);
+        RxBuffer.clear();
+        log_.AddLog(QStringLiteral("[Rx] ") + RxMsg);
+        ReplyReady = true;
+        return;
+    }
     RxMsg = QString::fromLatin1(RxBuffer.left(hash + 1));
     discard(RxBuffer.size() - hash - 1);
     RxBuffer.clear();

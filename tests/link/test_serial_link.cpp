@@ -35,6 +35,8 @@ class TestSerialLink : public QObject {
         QTest::newRow("question reply discarded") << QByteArrayList{"?#"} << "" << QByteArray();
         QTest::newRow("tail after hash lost")
             << QByteArrayList{"!W01000000", "00#!S"} << "!W0100000000#" << QByteArray();
+        QTest::newRow("noise with a bang before the reply")
+            << QByteArrayList{"x!!zz", "!R01AABBCCDD#"} << "!R01AABBCCDD#" << QByteArray();
         QTest::newRow("partial waits") << QByteArrayList{"ab!R01"} << "" << QByteArray("!R01");
         QTest::newRow("one char at a time")
             << QByteArrayList{"!", "S", "0", "1", "0", "0", "0", "0", "0", "0", "#"}
