@@ -1,0 +1,283 @@
+// The main window: start-up, operating modes, menus, captions, the about box,
+// the identity lines, and a start against the simulated unit.
+#include "app/form1.h"
+#include "app/frm_about.h"
+#include "diag/identity_view.h"
+#include "sim/pty_server.h"
+#include "support/fake_port.h"
+#include "support/scripted_prompts.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace gp;
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+struct Rig {
+    QTemporaryDir dir;
+    Form1Options options;
+    Rig() {
+        options.settingsPath = dir.filePath(QStringLiteral("glimmerpane.ini"));
+        options.langFolders = {dir.path()};
+        options.startFolder = dir.path();
+        options.fixedPorts = {QStringLiteral("ttyUSB0"), QStringLiteral("ttyS0")};
+        options.locale = QLocale(QLocale::English, QLocale::UnitedKingdom);
+        options.portFactory = [] { return std::make_unique<test::FakePort>(); };
+    }
+    void settings(const QByteArray& lines) {
+        writeFile(options.settingsPath, "[default]\r\n" + lines);
+    }
+};
+
+QStringList heads(Form1& f) {
+    auto* bar = f.findChild<QTabBar*>(QStringLiteral("NavTab1"));
+    QStringList out;
+    for (int i = 0; i < bar->count(); ++i)
+        out << bar->tabText(i);
+    return out;
+}
+
+} // namespace
+
+class TestForm1 : public QObject {
+    Q_OBJECT
+  private slots:
+    void startUpWithoutSettingsFileWritesPortAndLanguage() {
+        Rig rig;
+        Form1 form(rig.options);
+        QCOMPARE(readFile(rig.options.settingsPath),
+                 QByteArray("[default]\r\nPORT=ttyUSB0\r\nLANG_DLL=\r\n"));
+        QCOMPARE(form.LanguageDll(), QStringLiteral("Glimmerpane_en"));
+        QCOMPARE(form.context().appid, -1);
+        QCOMPARE(form.link().poll.ActiveTab, 3);
+        // Built-in texts when no catalogue is there.
+        QCOMPARE(form.findChild<QLabel*>("Label2")->text(), QStringLiteral("Com Port:"));
+        QCOMPARE(form.fileMenu()->title(), QStringLiteral("File"));
+        QCOMPARE(heads(form), QStringList{"Device"});
+        QVERIFY(form.findChild<QGroupBox*>("FrameComms")->isHidden());
+    }
+
+    void storedPortNotOfferedSelectsAndStoresTheFirst() {
+        Rig rig;
+        rig.settings("PORT=ttyACM7\r\nLANG_DLL=\r\n");
+        Form1 form(rig.options);
+        QCOMPARE(form.findChild<QComboBox*>("Combo2")->currentText(), QStringLiteral("ttyUSB0"));
+        QVERIFY(readFile(rig.options.settingsPath).contains("PORT=ttyUSB0\r\n"));
+        QCOMPARE(form.link().serial.port()->name(), QStringLiteral("ttyUSB0"));
+    }
+
+    void modes_data() {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::addColumn<QStringList>("heads");
+        QTest::addColumn<bool>("logBox");
+        QTest::addColumn<bool>("tools");
+        QTest::addColumn<int>("width");
+        QTest::newRow("normal") << QByteArray() << QStringList{"Device"} << false << false << 789;
+        QTest::newRow("calibration")
+            << QByteArray("CALIBRATION=qmtrvexalond\r\n") << QStringList{"Device", "Calibration"}
+            << false << true << 789;
+        QTest::newRow("calibration word in capitals is no word")
+            << QByteArray("CALIBRATION=QMTRVEXALOND\r\n") << QStringList{"Device"} << false << false
+            << 789;
+        QTest::newRow("advanced") << QByteArray("ADVANCED=plodnivster\r\n")
+                                  << QStringList{"Device", "Calibration", "Diagnostics"} << true
+                                  << true << 941;
+        QTest::newRow("advanced word with a capital is no word")
+            << QByteArray("ADVANCED=Plodnivster\r\n") << QStringList{"Device"} << false << false
+            << 789;
+        QTest::newRow("both modes")
+            << QByteArray("CALIBRATION=qmtrvexalond\r\nADVANCED=plodnivster\r\n")
+            << QStringList{"Device", "Calibration", "Diagnostics"} << true << true << 941;
+    }
+
+    void modes() {
+        QFETCH(QByteArray, lines);
+        QFETCH(bool, tools);
+        QFETCH(int, width);
+        Rig rig;
+        rig.settings("PORT=ttyS0\r\n" + lines);
+        Form1 form(rig.options);
+        QTEST(heads(form), "heads");
+        QTEST(!form.findChild<QCheckBox*>("CheckLog")->isHidden(), "logBox");
+        QCOMPARE(form.toolsMenu()->menuAction()->isVisible(), tools);
+        QCOMPARE(form.findChild<QAction*>("fwupdate")->isVisible(), tools);
+        QCOMPARE(form.findChild<QAction*>("changeProfile")->isVisible(), tools);
+        QCOMPARE(form.designWidth(), width);
+        QVERIFY(form.width() >= width);
+        QVERIFY(form.width() >= form.minimumSizeHint().width());
+    }
+
+    void filesInTheStartFolderOfferTools_data() {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<bool>("tools");
+        QTest::addColumn<bool>("fwupdate");
+        QTest::addColumn<bool>("profile");
+        QTest::newRow("none") << QStringList{"notes.txt"} << false << false << false;
+        QTest::newRow("firmware image") << QStringList{"qru420.bin"} << true << true << false;
+        QTest::newRow("profile") << QStringList{"hotel.pro"} << true << false << true;
+        QTest::newRow("both") << QStringList{"a.pro", "b.bin"} << true << true << true;
+    }
+
+    void filesInTheStartFolderOfferTools() {
+        QFETCH(QStringList, files);
+        Rig rig;
+        for (const QString& f : files)
+            writeFile(rig.dir.filePath(f), "x");
+        Form1 form(rig.options);
+        QTEST(form.toolsMenu()->menuAction()->isVisible(), "tools");
+        QTEST(form.findChild<QAction*>("fwupdate")->isVisible(), "fwupdate");
+        QTEST(form.findChild<QAction*>("changeProfile")->isVisible(), "profile");
+    }
+
+    void catalogueDefiningOnly101FallsBackPerId() {
+        Rig rig;
+        writeFile(rig.dir.filePath("Glimmerpane_xx.lng"), "101\tRaumgeraet Werkzeug\r\n");
+        rig.settings("PORT=ttyS0\r\nLANG_DLL=Glimmerpane_xx\r\n");
+        Form1 form(rig.options);
+        QCOMPARE(form.windowTitle(), QStringLiteral("Raumgeraet Werkzeug"));
+        QCOMPARE(form.fileMenu()->title(), QStringLiteral("File"));
+        QCOMPARE(form.findChild<QPushButton*>("Command4_1")->text(), QStringLiteral("Connect"));
+        QCOMPARE(form.findChild<QPushButton*>("Command4_0")->text(), QStringLiteral("Write"));
+        QCOMPARE(heads(form), QStringList{"Device"});
+    }
+
+    void mainButtonsSendTheirFrames() {
+        Rig rig;
+        Form1 form(rig.options);
+        auto* port = static_cast<test::FakePort*>(form.link().serial.port());
+        port->written.clear();
+        form.findChild<QPushButton*>("CommandDefauts")->click();
+        form.findChild<QPushButton*>("CommandReset")->click();
+        QCOMPARE(port->writtenFrames(), (QStringList{":SD#", ":SR#"}));
+        form.findChild<QPushButton*>("Command4_1")->click();
+        QCOMPARE(port->writtenFrames().last(), QStringLiteral(":R00#"));
+        // "Write" with layout code 7: the device settings batch is ":SU#" alone.
+        form.link().state.RegCache[0] = 0x07000000;
+        form.link().state.refreshRegRecord();
+        form.findChild<QPushButton*>("Command4_0")->click();
+        QCOMPARE(port->writtenFrames().last(), QStringLiteral(":SU#"));
+    }
+
+    void aboutBox_data() {
+        QTest::addColumn<QByteArray>("catalogue");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("oemLogo");
+        QTest::newRow("built-in texts")
+            << QByteArray() << "About:Quorvel Touchscreen Configuration Tool" << false;
+        QTest::newRow("OEM company line shows the partner logo")
+            << QByteArray("10003\t") + kOemCompanyLine + "\r\n106\tInfo\r\n"
+            << "Info:Quorvel Touchscreen Configuration Tool" << true;
+        QTest::newRow("another company line hides it")
+            << QByteArray("10003\tSomebody Else Ltd\r\n")
+            << "About:Quorvel Touchscreen Configuration Tool" << false;
+    }
+
+    void aboutBox() {
+        QFETCH(QByteArray, catalogue);
+        QTemporaryDir dir;
+        LangDll lang(QLocale::c(), {dir.path()});
+        if (!catalogue.isEmpty()) {
+            writeFile(dir.filePath("about.lng"), catalogue);
+            QVERIFY(lang.LoadLangDll("about"));
+        }
+        frmAbout about(lang);
+        QTEST(about.windowTitle(), "title");
+        QCOMPARE(about.findChild<QLabel*>("lblVersion")->text(), QStringLiteral("Version 2.0.21"));
+        QTEST(!about.findChild<QLabel*>("picIcon_1")->isHidden(), "oemLogo");
+        QVERIFY(frmAbout::disclaimerText("X").contains("2020 X All rights reserved.\r\n\r\n"));
+        QVERIFY(frmAbout::disclaimerText("X").contains("2011-2018 ShumaTech"));
+    }
+
+    void identityLinesHideAndShowAgain() {
+        Link link;
+        Persist persist(QString{});
+        LangDll lang(QLocale::c(), {});
+        test::ScriptedPrompts prompts;
+        ViewTabs tabs(link);
+        AppContext ctx{link, persist, lang, prompts, tabs, {}, -1};
+        IdentityView view(ctx);
+        auto* sn = view.findChild<QLabel*>("Label10_3");
+        auto* date = view.findChild<QLabel*>("Label10_4");
+        QCOMPARE(view.findChild<QLabel*>("Label10_0")->text(), QStringLiteral("Unique ID:"));
+
+        link.state.RegCache[3] = 0;
+        link.state.refreshRegRecord();
+        view.refresh();
+        QVERIFY(sn->isHidden() && date->isHidden());
+        QVERIFY(view.findChild<QLabel*>("Label10_0")->text().startsWith("UniqueID: "));
+
+        link.state.RegCache[3] = 0x5100BC61; // Q-48225
+        link.state.refreshRegRecord();
+        view.refresh();
+        QVERIFY(!sn->isHidden() && !date->isHidden());
+        QCOMPARE(sn->text(), QStringLiteral("S/N: Q-48225"));
+    }
+
+    void startAgainstSimulatedUnit_data() {
+        QTest::addColumn<uint32_t>("features");
+        QTest::addColumn<QStringList>("heads");
+        QTest::addColumn<bool>("commsFrame");
+        QTest::newRow("MODBUS with CO2")
+            << (1u << 1 | 1u << 3) << QStringList{"Device", "CO2"} << true;
+        QTest::newRow("BACnet without CO2") << (1u << 2) << QStringList{"Device"} << true;
+        QTest::newRow("neither bus nor CO2") << (1u << 4) << QStringList{"Device"} << false;
+    }
+
+    void startAgainstSimulatedUnit() {
+        QFETCH(uint32_t, features);
+        sim::SimProfile profile;
+        profile.featureFlags = features;
+        profile.appId = 3;
+        sim::PtySimServer unit(profile);
+        QVERIFY2(unit.start(), qPrintable(unit.errorString()));
+        Rig rig;
+        rig.options.portFactory = nullptr; // the real serial port code
+        rig.options.fixedPorts.clear();
+        rig.options.listSystemPorts = false;
+        rig.options.simulatedPort = unit.slavePath();
+        Form1 form(rig.options);
+        QTRY_VERIFY_WITH_TIMEOUT(form.context().appid == 3, 15000);
+
+        // The identity batch went out whole and in order.
+        QStringList sent;
+        const QStringList log =
+            form.findChild<QPlainTextEdit*>("MsgLog")->toPlainText().split('\n');
+        for (const QString& line : log)
+            if (line.startsWith(QStringLiteral("[Tx] ")))
+                sent << line.mid(5);
+        QVERIFY(sent.size() >= 11);
+        QCOMPARE(sent.mid(sent.size() - 11),
+                 (QStringList{":R00#", ":R01#", ":U00#", ":U01#", ":U02#", ":U03#", ":U04#",
+                              ":R02#", ":R21#", ":R23#", ":R24#"}));
+        QTEST(heads(form), "heads");
+        QTEST(!form.findChild<QGroupBox*>("FrameComms")->isHidden(), "commsFrame");
+        QVERIFY(form.findChild<QLabel*>("Label10_1")->text().startsWith("Firmware Version: 2"));
+        // The stored port stays what it was: a simulated unit is not remembered.
+        QVERIFY(!readFile(rig.options.settingsPath).contains(unit.slavePath().toLatin1()));
+    }
+};
+
+QTEST_MAIN(TestForm1)
+#include "test_form1.moc"

@@ -1,0 +1,85 @@
+// glimmerpane-cli against the simulated unit: identity, send, comms.
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Run cli(const QStringList& args) {
+    QProcess p;
+    p.start(qEnvironmentVariable("GP_BUILD_DIR") + QStringLiteral("/glimmerpane-cli"), args);
+    Run r;
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+} // namespace
+
+class TestCliIdentity : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() {
+        if (qEnvironmentVariableIsEmpty("GP_BUILD_DIR"))
+            QSKIP("GP_BUILD_DIR names the build folder with glimmerpane-cli");
+    }
+
+    void identityPrintsTheLinesAndFeatures() {
+        const Run r = cli({"--simulate", "identity"});
+        QCOMPARE(r.status, 0);
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.value(0), QStringLiteral("UniqueID: 51525531-0A1B2C3D-00420017-9F3E61C4"));
+        QCOMPARE(lines.value(1), QStringLiteral("Firmware Version: 2.21"));
+        QVERIFY(lines.last().startsWith("Features: "));
+        QVERIFY(lines.last().contains("MODBUS"));
+        QVERIFY(lines.last().contains("CO2"));
+    }
+
+    void malformedFrameIsRefusedAndNothingSent() {
+        QTemporaryDir dir;
+        const QString log = dir.filePath("traffic.log");
+        const Run r = cli({"--simulate", "--log", log, "send", ":R0#"});
+        QCOMPARE(r.status, 2);
+        QVERIFY(r.err.contains("nothing was sent"));
+        QFile f(log);
+        const QByteArray logged = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        QVERIFY(!logged.contains("[Tx]"));
+    }
+
+    void commsSetWritesAndReadsBack() {
+        const Run r =
+            cli({"--simulate", "comms", "set", "--address", "12", "--baud", "1", "--parity", "2"});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.out.contains("address\t12\n"), qPrintable(r.out));
+        QVERIFY(r.out.contains("baud\t1\t19200\n"));
+        QVERIFY(r.out.contains("parity\t2\tOdd\n"));
+        QVERIFY(r.out.contains("stop\t0\t"));
+    }
+
+    void commsSetRefusesBadValuesBeforeConnecting() {
+        const Run r = cli({"--simulate", "comms", "set", "--address", "248"});
+        QCOMPARE(r.status, 2);
+        QVERIFY(r.err.contains("--address"));
+    }
+
+    void deviceIdOnlyOnOurBacnetUnits() {
+        const Run r = cli({"--simulate", "comms", "set", "--device-id", "4711"});
+        QCOMPARE(r.status, 1);
+        QVERIFY(r.err.contains("BACnet"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliIdentity)
+#include "test_cli_identity.moc"
