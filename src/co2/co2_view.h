@@ -1,19 +1,53 @@
 #pragma once
-// The CO2 sensor view: live level and the sensor's settings.
+// The CO2 sensor view: the live level and the sensor's settings, with a Write
+// button per setting. Selecting the view opens the pass-through to the
+// sensor; leaving it (or closing the window) ends it.
 
 #include "app/app_context.h"
 
+#include <QTimer>
 #include <QWidget>
+#include <array>
+#include <memory>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
 
 namespace gp {
+
+class Co2Link;
+class Co2Settings;
 
 class Co2View : public QWidget {
     Q_OBJECT
   public:
     Co2View(AppContext& ctx, QWidget* parent = nullptr);
+    ~Co2View() override;
+
+    Co2Link& co2Link() { return *link_; }
+    Co2Settings& settings() { return *settings_; }
+
+    // The sensor's two 100 ms sequences.
+    QTimer CO2ReadTimer;
+    QTimer CO2WriteTimer;
 
   private:
+    void gather();
+    void refresh();
+    void click(int button);
+
     AppContext& ctx_;
+    std::unique_ptr<Co2Link> link_;
+    std::unique_ptr<Co2Settings> settings_;
+    QLabel* CO2ppmLabel = nullptr;
+    QComboBox* CO2Combo1 = nullptr;
+    std::array<QLineEdit*, 12> texts_{};
+    std::array<QString, 12> shown_; // the core's text last put into each field
+    QList<QWidget*> advancedRow_;
+    QList<QWidget*> methodRow_;
+    QList<QPushButton*> modeButtons_;
 };
 
 } // namespace gp
