@@ -40,7 +40,7 @@ QString frmAbout::versionText() {
 
 QString frmAbout::disclaimerText(const QString& companyLine) {
     return QStringLiteral("\u00A9 2020 ") + companyLine +
-           QStringLiteral(" All rights reserved.\r\n\r\n") +
+           QStringLiteral(". All rights reserved.\r\n\r\n") +
            QStringLiteral("Firmware is programmed with bossac, the Basic Open Source SAM-BA "
                           "Application (BOSSA), Copyright (c) 2011-2018 ShumaTech.");
 }

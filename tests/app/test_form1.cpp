@@ -206,7 +206,7 @@ class TestForm1 : public QObject {
         QTEST(about.windowTitle(), "title");
         QCOMPARE(about.findChild<QLabel*>("lblVersion")->text(), QStringLiteral("Version 2.0.21"));
         QTEST(!about.findChild<QLabel*>("picIcon_1")->isHidden(), "oemLogo");
-        QVERIFY(frmAbout::disclaimerText("X").contains("2020 X All rights reserved.\r\n\r\n"));
+        QVERIFY(frmAbout::disclaimerText("X").contains("2020 X. All rights reserved.\r\n\r\n"));
         QVERIFY(frmAbout::disclaimerText("X").contains("2011-2018 ShumaTech"));
     }
 
