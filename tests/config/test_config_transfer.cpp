@@ -1,0 +1,386 @@
+// Register bank transfer, product configuration and ".cfg" files against the
+// simulated unit in virtual time.
+#include "config/bulk_transfer.h"
+#include "config/cfg_file.h"
+#include "config/config_load.h"
+#include "config/product_config.h"
+#include "config/save_config.h"
+#include "diag/identity.h"
+#include "link/codec.h"
+#include "support/scripted_prompts.h"
+#include "support/sim_rig.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace gp;
+using gp::test::ScriptedPrompts;
+using gp::test::SimRig;
+
+namespace {
+
+void identity(SimRig& rig) {
+    IdentityRead(rig.link);
+    rig.runBatch();
+}
+
+// Gives unit A user settings that differ from the factory values a second
+// unit of the same product holds.
+void customise(sim::SimUnit& unit) {
+    for (int r = 0x22; r < 256; r += 7)
+        unit.setReg(r, 0x1000 + r * 3);
+}
+
+QString saveFrom(SimRig& rig, const QString& path, bool all, ScriptedPrompts& prompts) {
+    prompts.files << path;
+    SaveConfig save(rig.link, prompts, all);
+    rig.alsoTick = [&] { save.tick(); };
+    rig.runUntil([&] { return save.finished(); });
+    rig.alsoTick = nullptr;
+    return save.savedPath();
+}
+
+QStringList fileLines(const QString& path) {
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return splitTextLines(f.readAll());
+}
+
+void writeLines(const QString& path, const QStringList& lines) {
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write((lines.join("\r\n") + "\r\n").toLatin1());
+}
+
+} // namespace
+
+class TestConfigTransfer : public QObject {
+    Q_OBJECT
+  private slots:
+    void deviceSettingsBatchByLayout_data() {
+        QTest::addColumn<int>("layout");
+        QTest::addColumn<int>("writes");
+        QTest::addColumn<QList<int>>("skipped"); // registers >= 34 not sent
+        QTest::newRow("layout 0 keeps 23 and 39 hex") << 0 << 220 << QList<int>{35, 57};
+        QTest::newRow("layout 1 keeps 23 and 25 hex") << 1 << 220 << QList<int>{35, 37};
+        QTest::newRow("layout 3 keeps 23, 3C and 3D hex") << 3 << 219 << QList<int>{35, 60, 61};
+        QTest::newRow("layout 7 is unknown: nothing but :SU#") << 7 << 0 << QList<int>{};
+    }
+    void deviceSettingsBatchByLayout() {
+        QFETCH(int, layout);
+        QFETCH(int, writes);
+        QFETCH(QList<int>, skipped);
+        DeviceState s;
+        s.RegCache[0] = layout << 24;
+        for (int r = 0; r < 256; ++r)
+            s.RegCache[r] = s.RegCache[r] | (r == 0 ? 0 : r);
+        const QStringList frames = deviceSettingsFrames(s);
+        QCOMPARE(frames.size(), writes + 1);
+        QCOMPARE(frames.last(), QString(":SU#"));
+        for (const QString& f : frames)
+            QVERIFY2(f == ":SU#" || f.mid(2, 2).toInt(nullptr, 16) >= 34, qPrintable(f));
+        for (int r : skipped)
+            QVERIFY(!deviceSettingsRegisters(s).contains(r));
+        if (writes) {
+            QCOMPARE(frames.first(), QString(":W2222000000#"));
+            QCOMPARE(frames[frames.size() - 2], QString(":WFFFF000000#"));
+        }
+    }
+
+    void readAllEndsWithU05AndWriteAllSkipsRegister0() {
+        SimRig rig;
+        ReadAllRegisters(rig.link);
+        QCOMPARE(rig.link.poll.CmdQueueLen, 257);
+        QCOMPARE(rig.link.poll.CmdQueue[256], QString(":U05#"));
+        QCOMPARE(rig.runBatch(), -1);
+        for (int r = 0; r < 256; ++r)
+            QCOMPARE(rig.link.state.RegCache[r], rig.unit().reg(r));
+        const auto before = rig.unit().frameHistory().size();
+        WriteAllRegisters(rig.link);
+        QCOMPARE(rig.link.poll.CmdQueuePos, 1);
+        rig.runBatch();
+        const QStringList sent = rig.unit().frameHistory().mid(before);
+        QCOMPARE(sent.size(), 255);
+        QCOMPARE(sent.first().left(4), QString(":W01"));
+        QVERIFY(!sent.join(' ').contains(":W00"));
+    }
+
+    void productConfigFrames_data() {
+        QTest::addColumn<ProductConfig>("config");
+        QTest::addColumn<int>("entry");
+        QTest::addColumn<QString>("frame");
+        ProductConfig none;
+        none.appId = 0;
+        QTest::newRow("all clear, application 0") << none << 0 << ":W0100000000#";
+        ProductConfig modbus;
+        modbus.appId = 3;
+        modbus.features = 1u << 1;
+        QTest::newRow("application 3, MODBUS only") << modbus << 0 << ":W0102000030#";
+        ProductConfig noApp;
+        noApp.features = (1u << 27) | 1u;
+        QTest::newRow("no application selected keeps bits 28..31 clear")
+            << noApp << 0 << ":W0101000008#";
+        for (const char* text : {"32657", "100000", "0", "abc", "-5"}) {
+            ProductConfig v;
+            v.vendorIdText = text;
+            QTest::addRow("vendor id %s is written as 0", text) << v << 1 << ":W0400000000#";
+        }
+        ProductConfig v300;
+        v300.vendorIdText = "300";
+        QTest::newRow("vendor id 300") << v300 << 1 << ":W042C010000#";
+        ProductConfig vRound;
+        vRound.vendorIdText = "299.6";
+        QTest::newRow("vendor id rounds to nearest") << vRound << 1 << ":W042C010000#";
+        ProductConfig names;
+        names.vendorName = "Abcd";
+        names.productName = "ABCDEFGHIJKLMN";
+        QTest::newRow("vendor name in text order") << names << 2 << ":W0541626364#";
+        QTest::newRow("vendor name padded with zeros") << names << 3 << ":W0600000000#";
+        QTest::newRow("long product name: 11 characters") << names << 12 << ":W0F494A4B00#";
+        QTest::newRow("empty vendor name") << none << 9 << ":W0C00000000#";
+        QTest::newRow("burn") << none << 13 << ":SP#";
+        QTest::newRow("then defaults") << none << 14 << ":SD#";
+        QTest::newRow("then reset, last") << none << 15 << ":SR#";
+    }
+    void productConfigFrames() {
+        QFETCH(ProductConfig, config);
+        QFETCH(int, entry);
+        QFETCH(QString, frame);
+        const QStringList frames = gp::productConfigFrames(config);
+        QCOMPARE(frames.size(), 16);
+        QCOMPARE(frames[entry], frame);
+    }
+
+    void productConfigShownFromRegisters() {
+        ProductConfig c;
+        c.appId = 2;
+        c.features = (1u << 3) | (1u << 20);
+        c.vendorIdText = "1077";
+        c.vendorName = "Quorvel Controls";
+        c.productName = "QRU-420";
+        DeviceState s;
+        for (const QString& f : gp::productConfigFrames(c).mid(0, 13))
+            DispatchReply(s, "!" + f.mid(1));
+        const ProductConfig shown = productConfigFromRegisters(s.RegRecord);
+        QCOMPARE(shown.appId, 2);
+        QCOMPARE(shown.features, c.features);
+        QCOMPARE(shown.vendorIdText, QString("1077"));
+        QCOMPARE(shown.vendorName, c.vendorName);
+        QCOMPARE(shown.productName, c.productName);
+    }
+
+    void saveOneUnitLoadAnother() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("a.cfg");
+        SimRig a;
+        customise(a.unit());
+        identity(a);
+        ScriptedPrompts pa;
+        QCOMPARE(saveFrom(a, path, false, pa), path);
+        const QStringList lines = fileLines(path);
+        QCOMPARE(lines.first(), QString("#CFG_Format=1"));
+        QCOMPARE(lines[1 + 40], QString("N 40 ") + HexLong(a.unit().reg(40)));
+        QVERIFY(lines[257].startsWith("S 0 "));
+        QVERIFY(lines.size() > 258 && lines.mid(258).join('\n').contains("QRU-420"));
+        for (const QString& l : lines.mid(258))
+            QVERIFY(l.startsWith('#'));
+
+        SimRig b;
+        identity(b);
+        ConfigLoad load(b.link);
+        QVERIFY(load.start(path).ok());
+        b.runBatch();
+        QVERIFY(load.finished());
+        const LoadReport rep = load.report();
+        QCOMPARE(rep.writes, 220);
+        QCOMPARE(rep.confirmed, 220);
+        QVERIFY(rep.unconfirmed.isEmpty());
+        QVERIFY(rep.settingsStored);
+        for (int r = 0; r < 256; ++r) {
+            if (RegisterClass(0, r) == "N")
+                QCOMPARE(b.unit().reg(r), a.unit().reg(r));
+        }
+    }
+
+    void fileClassesAndSaveAllNonvol_data() {
+        QTest::addColumn<bool>("all");
+        QTest::newRow("classes of layout 0") << false;
+        QTest::newRow("SaveAllNonvol: every line N") << true;
+    }
+    void fileClassesAndSaveAllNonvol() {
+        QFETCH(bool, all);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("a.cfg");
+        SimRig rig;
+        identity(rig);
+        ScriptedPrompts p;
+        saveFrom(rig, path, all, p);
+        const QStringList lines = fileLines(path);
+        for (int r = 0; r < 256; ++r) {
+            const bool readOnly = r < 34 || r == 35 || r == 57;
+            QCOMPARE(lines[1 + r].left(2), QString(all || !readOnly ? "N " : "R "));
+        }
+        // Loading: an N line fills the cache, the write still sends only the
+        // unit's own N registers.
+        DeviceState& s = rig.link.state;
+        s.RegCache[0x10] = 0x7777;
+        const auto before = rig.unit().framesReceived();
+        ConfigLoad load(rig.link);
+        QVERIFY(load.start(path).ok());
+        QCOMPARE(s.RegCache[0x10], all ? rig.unit().reg(0x10) : 0x7777);
+        rig.runBatch();
+        QCOMPARE(rig.unit().framesReceived() - before, quint64(221));
+    }
+
+    void refusedFileLeavesCacheAndSendsNothing_data() {
+        QTest::addColumn<QString>("edit"); // how line "N 40 ..." or the file is spoiled
+        QTest::addColumn<int>("status");
+        QTest::newRow("one feature bit differs") << "feature" << int(CfgCheck::WrongProduct);
+        QTest::newRow("layout code differs") << "layout" << int(CfgCheck::WrongProduct);
+        QTest::newRow("non-hex value") << "nonhex" << int(CfgCheck::Malformed);
+        QTest::newRow("short value") << "short" << int(CfgCheck::Malformed);
+        QTest::newRow("no product lines") << "noproduct" << int(CfgCheck::NoProduct);
+        QTest::newRow("missing file") << "missing" << int(CfgCheck::Unreadable);
+    }
+    void refusedFileLeavesCacheAndSendsNothing() {
+        QFETCH(QString, edit);
+        QFETCH(int, status);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("a.cfg");
+        SimRig rig;
+        identity(rig);
+        ScriptedPrompts p;
+        saveFrom(rig, path, true, p);
+        QStringList lines = fileLines(path);
+        // Put the spoilt line last so earlier lines would have been taken.
+        for (int r = 0x22; r < 256; ++r)
+            lines[1 + r] = QString("N %1 %2").arg(r).arg(HexLong(0x5A5A));
+        const int32_t r1 = rig.link.state.RegCache[1];
+        if (edit == "feature")
+            lines[2] = "N 1 " + HexLong(r1 ^ (1 << 4));
+        else if (edit == "layout")
+            lines[1] = "N 0 " + HexLong(rig.link.state.RegCache[0] ^ (1 << 24));
+        else if (edit == "nonhex")
+            lines[1 + 0x80] = "N 128 0A00000G";
+        else if (edit == "short")
+            lines[1 + 0x80] = "N 128 0A00";
+        else if (edit == "noproduct")
+            lines = lines.mid(3);
+        if (edit == "feature" || edit == "layout")
+            lines.move(edit == "feature" ? 2 : 1, 257);
+        writeLines(path, lines);
+        const auto cache = rig.link.state.RegCache;
+        const auto statusFlags = rig.link.state.StatusFlags;
+        const auto before = rig.unit().framesReceived();
+        ConfigLoad load(rig.link);
+        const CfgCheck check = load.start(edit == "missing" ? dir.filePath("none.cfg") : path);
+        QCOMPARE(int(check.status), status);
+        QVERIFY(!check.message.isEmpty());
+        rig.runTicks(20);
+        QVERIFY(rig.link.state.RegCache == cache);
+        QCOMPARE(rig.link.state.StatusFlags, statusFlags);
+        QCOMPARE(rig.unit().framesReceived(), before);
+    }
+
+    void linesOfNoKnownFormAreSkipped_data() {
+        QTest::addColumn<QString>("line");
+        QTest::newRow("two spaces") << "N  200 11111111";
+        QTest::newRow("register above 255") << "N 256 11111111";
+        QTest::newRow("negative register") << "N -1 11111111";
+        QTest::newRow("register not a number") << "N x 11111111";
+        QTest::newRow("unknown class") << "Q 200 11111111";
+        QTest::newRow("read-only class") << "R 200 11111111";
+        QTest::newRow("comment") << "#N 200 11111111";
+    }
+    void linesOfNoKnownFormAreSkipped() {
+        QFETCH(QString, line);
+        DeviceState s;
+        s.RegCache[0] = 0x01000000;
+        s.RegCache[200] = 42;
+        const CfgCheck c = checkCfgLines({"#CFG_Format=1", "R 0 00000001", "R 1 00000000", line,
+                                          "N 201 2A000000", "S 0 0F000000"},
+                                         s);
+        QVERIFY(c.ok());
+        QVERIFY(!c.content.registers[200].has_value());
+        QCOMPARE(*c.content.registers[201], 42);
+        QCOMPARE(*c.content.statusFlags, 15);
+    }
+
+    void saveWithLostRepliesNamesTheRegisters_data() {
+        QTest::addColumn<QList<int>>("dropped"); // read-all frames (entry numbers)
+        QTest::addColumn<bool>("retry");
+        QTest::addColumn<bool>("saved");
+        QTest::addColumn<QList<int>>("unread");
+        QTest::newRow("two registers lost, cancel")
+            << QList<int>{0x28, 0x90} << false << false << QList<int>{0x28, 0x90};
+        QTest::newRow("one register lost, read again")
+            << QList<int>{0x28} << true << true << QList<int>{};
+        QTest::newRow("only U05 lost: still complete")
+            << QList<int>{256} << false << true << QList<int>{};
+    }
+    void saveWithLostRepliesNamesTheRegisters() {
+        QFETCH(QList<int>, dropped);
+        QFETCH(bool, retry);
+        QFETCH(bool, saved);
+        QFETCH(QList<int>, unread);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("a.cfg");
+        SimRig rig;
+        identity(rig);
+        ScriptedPrompts p;
+        p.files << path;
+        p.answers << retry;
+        SaveConfig save(rig.link, p, false);
+        save.tick(); // idle link: start reading next
+        QCOMPARE(save.SaveState, 1);
+        for (int e : dropped)
+            rig.port->dropReplyToFrame(e + 1);
+        rig.alsoTick = [&] { save.tick(); };
+        QVERIFY(rig.runUntil([&] { return save.finished(); }));
+        QCOMPARE(save.saved(), saved);
+        QCOMPARE(QFile::exists(path), saved);
+        QCOMPARE(save.unreadRegisters(), unread);
+        if (dropped.first() < 256) {
+            QCOMPARE(p.asked.size(), 1);
+            QVERIFY(p.asked.first().contains("28"));
+        } else {
+            QVERIFY(p.asked.isEmpty());
+            QCOMPARE(p.messages.size(), 1);
+        }
+    }
+
+    void closingTheSaveWindowWhileReadingStopsTheRead() {
+        SimRig rig;
+        ScriptedPrompts p;
+        SaveConfig save(rig.link, p, false);
+        rig.port->setSilent(true); // the unit has gone away
+        save.tick();
+        save.tick();
+        rig.runTicks(30);
+        QVERIFY(rig.link.busy());
+        save.cancel();
+        QVERIFY(save.finished());
+        QVERIFY(!rig.link.busy());
+        QVERIFY(p.filters.isEmpty());
+    }
+
+    void loadReportNamesUnconfirmedWrites() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("a.cfg");
+        SimRig rig;
+        identity(rig);
+        ScriptedPrompts p;
+        saveFrom(rig, path, false, p);
+        ConfigLoad load(rig.link);
+        QVERIFY(load.start(path).ok());
+        rig.port->dropReplyToFrame(3); // the third write: register 25 hex
+        rig.runBatch();
+        const LoadReport rep = load.report();
+        QCOMPARE(rep.confirmed, 219);
+        QCOMPARE(rep.unconfirmed, QList<int>{0x25});
+        QVERIFY(rep.text().contains("25"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConfigTransfer)
+#include "test_config_transfer.moc"
