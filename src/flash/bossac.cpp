@@ -1,0 +1,128 @@
+#include "flash/bossac.h"
+
+#include <QRegularExpression>
+
+namespace gp::flash {
+
+namespace {
+
+QString portArgument(const QString& port) {
+    return QStringLiteral("-p") + port;
+}
+
+QString quoted(const QString& text) {
+    QString out = QStringLiteral("\"");
+    for (const QChar c : text) {
+        if (c == u'"' || c == u'\\' || c == u'$' || c == u'`')
+            out += u'\\';
+        out += c;
+    }
+    return out + u'"';
+}
+
+} // namespace
+
+QStringList guidedUpdateArguments(const QString& port, const QString& firmwarePath) {
+    return {QStringLiteral("-e"), QStringLiteral("-u"), QStringLiteral("-w"),
+            QStringLiteral("-b"), QStringLiteral("-v"), QStringLiteral("--usb-port=0"),
+            portArgument(port),   firmwarePath};
+}
+
+QString buildCommandLine(const WriteOptions& o, const QString& port, const QString& firmwarePath) {
+    QString line = QStringLiteral("bossac -w ");
+    if (o.erase)
+        line += QStringLiteral("-e ");
+    line += o.lock ? QStringLiteral("-l ") : QStringLiteral("-u ");
+    if (o.security)
+        line += QStringLiteral("-s ");
+    if (o.bootFromFlash)
+        line += QStringLiteral("-b ");
+    if (o.brownoutDetect)
+        line += QStringLiteral("-c ");
+    if (o.brownoutReset)
+        line += QStringLiteral("-t ");
+    if (o.verify)
+        line += QStringLiteral("-v ");
+    line += QStringLiteral("--usb-port=0 ") + portArgument(port) + u' ' + quoted(firmwarePath);
+    return line;
+}
+
+std::optional<QStringList> splitCommandLine(const QString& text) {
+    QStringList words;
+    QString word;
+    bool inWord = false;
+    enum { Plain, Single, Double } quote = Plain;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        switch (quote) {
+        case Single:
+            if (c == u'\'')
+                quote = Plain;
+            else
+                word += c;
+            break;
+        case Double:
+            if (c == u'"') {
+                quote = Plain;
+            } else if (c == u'\\' && i + 1 < text.size() &&
+                       QStringLiteral("\"\\$`").contains(text[i + 1])) {
+                word += text[++i];
+            } else {
+                word += c;
+            }
+            break;
+        case Plain:
+            if (c.isSpace()) {
+                if (inWord)
+                    words << word;
+                word.clear();
+                inWord = false;
+            } else if (c == u'\'') {
+                quote = Single;
+                inWord = true;
+            } else if (c == u'"') {
+                quote = Double;
+                inWord = true;
+            } else if (c == u'\\') {
+                if (i + 1 < text.size())
+                    word += text[++i];
+                inWord = true;
+            } else {
+                word += c;
+                inWord = true;
+            }
+            break;
+        }
+    }
+    if (quote != Plain)
+        return std::nullopt;
+    if (inWord)
+        words << word;
+    return words;
+}
+
+std::optional<double> progressOf(const QString& line) {
+    static const QRegularExpression re(QStringLiteral("\\((\\d+)/(\\d+) pages\\)"));
+    const auto m = re.match(line);
+    if (!m.hasMatch())
+        return std::nullopt;
+    const double done = m.captured(1).toDouble();
+    const double total = m.captured(2).toDouble();
+    if (total <= 0)
+        return std::nullopt;
+    return std::min(1.0, done / total);
+}
+
+QString notStartedMessage(const QString& reason) {
+    return QStringLiteral("The flashing tool \"%1\" could not be started (%2). Install the "
+                          "package \"%3\" (apt install %3) so that \"%1\" is on the search path, "
+                          "then try again.")
+        .arg(QLatin1String(kBossacProgram), reason, QLatin1String(kBossacPackage));
+}
+
+QString powerCycleHint() {
+    return QStringLiteral("The unit may still be in its boot loader: power cycle it before the "
+                          "next try.");
+}
+
+} // namespace gp::flash

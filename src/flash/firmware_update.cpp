@@ -1,0 +1,408 @@
+#include "flash/firmware_update.h"
+
+#include "app/app_context.h"
+#include "config/bulk_transfer.h"
+#include "config/logo_transfer.h"
+#include "flash/bossac.h"
+#include "link/codec.h"
+#include "platform/process_runner.h"
+
+namespace gp {
+
+namespace {
+constexpr char kFirmwareFilter[] = "Sensor Firmware{*.bin)|*.bin";
+constexpr char kMonitorSettings[] = "115200,n,8,1";
+// More than this many probe ticks without the monitor's answer: ask.
+constexpr int kProbeTicks = 50;
+// Ticks of 1 s for the new firmware and for the read-back.
+constexpr int kAnswerTicks = 10;
+constexpr int kResetTicks = 6;
+constexpr int kPauseTicks = 5;
+} // namespace
+
+FirmwareUpdate::FirmwareUpdate(AppContext& ctx, ProcessRunner& runner)
+    : ctx_(ctx), runner_(runner) {
+    stepText_ = text(7008, "Press \"start\" to begin.");
+    caption_ = text(7001, "Start");
+    runner_.onLine = [this](const QString& line) {
+        ctx_.link.AddLog(line);
+        if (const auto p = flash::progressOf(line))
+            ctx_.link.SetProgress(*p, 0);
+        if (onToolLine)
+            onToolLine(line);
+    };
+    runner_.onFinished = [this](int code) {
+        if (tool_ != Tool::Running)
+            return;
+        toolExit_ = code;
+        tool_ = Tool::Done;
+    };
+    runner_.onFailedToStart = [this](const QString& reason) {
+        toolError_ = reason;
+        tool_ = Tool::NotStarted;
+    };
+}
+
+FirmwareUpdate::~FirmwareUpdate() {
+    runner_.onLine = nullptr;
+    runner_.onFinished = nullptr;
+    runner_.onFailedToStart = nullptr;
+    if (runner_.running())
+        runner_.kill();
+}
+
+QString FirmwareUpdate::text(int id, const char* fallback) const {
+    return ctx_.text(id, QString::fromUtf8(fallback));
+}
+
+bool FirmwareUpdate::toolRunning() const {
+    return tool_ == Tool::Running;
+}
+
+bool FirmwareUpdate::clickButton() {
+    if (caption_ == text(7001, "Start")) {
+        state_ = 1;
+        caption_ = text(7002, "Next");
+        enabled_ = false;
+        return false;
+    }
+    return state_ == -2;
+}
+
+void FirmwareUpdate::stopTool() {
+    if (tool_ != Tool::Running)
+        return;
+    stopRequested_ = true;
+    runner_.kill();
+}
+
+void FirmwareUpdate::abandon() {
+    if (tool_ == Tool::Running) {
+        stopRequested_ = true;
+        runner_.kill();
+        tool_ = Tool::Idle;
+    }
+    restoreLink();
+    state_ = 0;
+}
+
+void FirmwareUpdate::restoreLink() {
+    SerialLink& serial = ctx_.link.serial;
+    serial.BootProbe = false;
+    serial.BootFound = false;
+    serial.RxBuffer.clear();
+    if (!serial.port())
+        return;
+    serial.port()->setSettings(QString::fromLatin1(SerialLink::kUnitSettings));
+    if (!serial.isOpen())
+        serial.choosePort(serial.port()->name());
+}
+
+void FirmwareUpdate::startProbe() {
+    SerialLink& serial = ctx_.link.serial;
+    serial.close();
+    if (serial.port())
+        serial.port()->setSettings(QString::fromLatin1(kMonitorSettings));
+    serial.BootFound = false;
+    serial.BootProbe = true;
+    ctx_.link.poll.CmdQueuePos = -1;
+    if (serial.port())
+        serial.choosePort(serial.port()->name());
+    tickCount_ = 0;
+}
+
+void FirmwareUpdate::oneFrame(const QString& frame) {
+    ctx_.link.startBatch({frame}, 0, 0, false);
+}
+
+void FirmwareUpdate::fail(const QString& boxText) {
+    ctx_.prompts.message(text(7000, "Firmware Update"), boxText);
+    go(-1);
+}
+
+void FirmwareUpdate::noteLost(const QString& what) {
+    for (const QString& frame : ctx_.link.poll.stats().lostFrames)
+        unconfirmed_ << what + u' ' + frame.mid(2, 2);
+}
+
+void FirmwareUpdate::startTool() {
+    SerialLink& serial = ctx_.link.serial;
+    const QString port = serial.port() ? serial.port()->name() : QString();
+    const QStringList args = flash::guidedUpdateArguments(port, firmwarePath_);
+    ctx_.link.AddLog(QLatin1String(flash::kBossacProgram) + u' ' + args.join(u' '));
+    ctx_.link.SetProgress(0, 0);
+    tool_ = Tool::Running;
+    stopRequested_ = false;
+    toolError_.clear();
+    runner_.start(QString::fromLatin1(flash::kBossacProgram), args);
+}
+
+void FirmwareUpdate::tick() {
+    if (tickCount_ < 32767)
+        ++tickCount_;
+    Link& link = ctx_.link;
+    SerialLink& serial = link.serial;
+    const int pos = link.poll.CmdQueuePos;
+    const bool answered = pos == -1;
+    const bool timedOut = pos < -1;
+    const bool ended = answered || timedOut;
+    const QString failed = text(10000, "Firmware Update Failed");
+
+    switch (state_) {
+    case 0:
+        break;
+    case 1:
+        stepText_ = text(7003, "Reading Current Settings....");
+        link.state.IdentU05 = 0;
+        unconfirmed_.clear();
+        ReadAllRegisters(link);
+        go(111);
+        break;
+    case 111:
+        if (answered) {
+            ReadLogo(link);
+            go(2);
+        } else if (timedOut) {
+            fail(failed);
+        }
+        break;
+    case 2:
+        if (answered) {
+            savedRegs_ = link.state.RegCache;
+            savedReg1_ = link.state.RegCache[1];
+            link.SendMsg(BuildSystem(QStringLiteral("AMBA")));
+            go(3);
+        } else if (timedOut) {
+            fail(failed);
+        }
+        break;
+    case 3: {
+        const QString path =
+            ctx_.prompts.openFile(text(7000, "Firmware Update"), QLatin1String(kFirmwareFilter));
+        if (path.isEmpty()) {
+            // The unit already sits in its boot loader; offering the chooser
+            // again and again would leave no way out but closing the window.
+            if (!ctx_.prompts.askYesNo(text(7000, "Firmware Update"),
+                                       QStringLiteral("No firmware file was chosen. The unit is "
+                                                      "in its boot loader now. Choose a file?"),
+                                       false, false)) {
+                stepText_ = failed + u' ' + flash::powerCycleHint();
+                go(-1);
+            }
+            break;
+        }
+        firmwarePath_ = path;
+        link.state.IdentU05 &= ~0x1F;
+        if (link.state.IdentU05 == kSam3n2bChipId)
+            stepText_ = text(10001, "Power cycle the device.");
+        startProbe();
+        go(4);
+        break;
+    }
+    case 4:
+        if (serial.BootFound) {
+            serial.BootFound = false;
+            serial.BootProbe = false;
+            serial.close();
+            stepText_ = text(7004, "Flashing Device....");
+            go(5);
+        } else if (tickCount_ > kProbeTicks) {
+            if (ctx_.prompts.askYesNo(QString(),
+                                      QStringLiteral("Device not detected, continue to wait?"),
+                                      false, false)) {
+                tickCount_ = 0;
+                if (link.poll.CmdQueuePos < 0) {
+                    serial.BootFound = false;
+                    oneFrame(BuildBootProbe());
+                }
+            } else {
+                fail(failed);
+            }
+        } else if (pos < 0) {
+            serial.BootFound = false;
+            oneFrame(BuildBootProbe());
+        }
+        break;
+    case 5:
+        switch (tool_) {
+        case Tool::Idle:
+            if (serial.isOpen())
+                serial.close();
+            else
+                startTool();
+            break;
+        case Tool::Running:
+            break; // the tool has no time-out of its own; the window offers to stop it
+        case Tool::NotStarted:
+            tool_ = Tool::Idle;
+            ctx_.prompts.message(text(7000, "Firmware Update"),
+                                 failed + QStringLiteral("\n\n") +
+                                     flash::notStartedMessage(toolError_),
+                                 MessageKind::Error);
+            restoreLink();
+            go(-1);
+            break;
+        case Tool::Done:
+            tool_ = Tool::Idle;
+            if (toolExit_ == 0 && !stopRequested_) {
+                go(51);
+                break;
+            }
+            ctx_.prompts.message(
+                text(7000, "Firmware Update"),
+                failed + QStringLiteral("\n\n") +
+                    (stopRequested_ ? QStringLiteral("The flashing tool was stopped.")
+                                    : QStringLiteral("The flashing tool ended with exit code %1.")
+                                          .arg(toolExit_)) +
+                    u' ' + flash::powerCycleHint(),
+                MessageKind::Error);
+            restoreLink();
+            go(-1);
+            break;
+        }
+        break;
+    case 51:
+        stepText_ = text(10001, "Power cycle the device.");
+        go(6);
+        break;
+    case 6:
+        if (!serial.isOpen()) {
+            restoreLink();
+        } else {
+            oneFrame(BuildStatus());
+            if (makeTopMost)
+                makeTopMost();
+            intervalMs_ = 1000;
+            tickCount_ = 0;
+            go(7);
+        }
+        break;
+    case 7:
+        if (answered) {
+            stepText_ = text(7005, "Writing Settings....");
+            intervalMs_ = 5000;
+            go(700);
+        } else if (tickCount_ >= kAnswerTicks) {
+            if (ctx_.prompts.askYesNo(QString(),
+                                      QStringLiteral("Device not detected - continue to wait?"),
+                                      false, false)) {
+                tickCount_ = 0;
+                if (link.poll.CmdQueuePos < 0)
+                    oneFrame(BuildStatus());
+            } else if (ctx_.prompts.askYesNo(QString(), QStringLiteral("Try to re-flash device??"),
+                                             false, false)) {
+                startProbe();
+                go(4);
+            } else {
+                stepText_ = failed;
+                go(-1);
+            }
+        } else if (pos < 0) {
+            oneFrame(BuildStatus());
+        }
+        break;
+    case 700:
+        intervalMs_ = 1000;
+        link.state.RegCache = savedRegs_;
+        WriteAllRegisters(link);
+        regBatchId_ = link.poll.stats().id;
+        logoBatchId_ = 0;
+        go(701);
+        break;
+    case 701:
+        if (ended) {
+            if (link.poll.stats().id == regBatchId_)
+                noteLost(QStringLiteral("register"));
+            if (noLogo) {
+                countdown_ = 0;
+            } else {
+                WriteLogo(link);
+                logoBatchId_ = link.poll.stats().id;
+                countdown_ = kPauseTicks;
+            }
+            go(702);
+        }
+        break;
+    case 702:
+        if (countdown_ == 0)
+            go(8);
+        else
+            --countdown_;
+        break;
+    case 8:
+        if (ended) {
+            if (logoBatchId_ != 0 && link.poll.stats().id == logoBatchId_)
+                noteLost(QStringLiteral("logo word"));
+            link.SetProgress(0, 0);
+            oneFrame(BuildSystem(QStringLiteral("P")));
+            countdown_ = kPauseTicks;
+            go(801);
+        }
+        break;
+    case 801:
+        if (countdown_ == 0)
+            go(9);
+        else
+            --countdown_;
+        break;
+    case 9:
+        if (ended) {
+            tickCount_ = 0;
+            link.SetProgress(0, 0);
+            oneFrame(BuildSystem(QStringLiteral("R")));
+            go(10);
+        }
+        break;
+    case 10:
+        if (tickCount_ >= kResetTicks) {
+            oneFrame(BuildRead(1));
+            tickCount_ = 0;
+            go(11);
+        }
+        break;
+    case 11:
+        if (answered) {
+            if (link.state.RegCache[1] == savedReg1_) {
+                stepText_ = text(7007, "Update Complete");
+                if (!unconfirmed_.isEmpty()) {
+                    // The check passed, but the unit did not confirm every
+                    // write: say which, so that they can be written again.
+                    QStringList shown = unconfirmed_.mid(0, 24);
+                    if (unconfirmed_.size() > shown.size())
+                        shown << QStringLiteral("and %1 more").arg(unconfirmed_.size() - 24);
+                    stepText_ += QStringLiteral(", but these writes were not confirmed by the "
+                                                "unit (write them again): ") +
+                                 shown.join(QStringLiteral(", "));
+                }
+                enabled_ = true;
+                link.SetProgress(100, 0);
+                go(-2);
+            } else {
+                stepText_ = failed;
+                go(-1);
+            }
+        } else if (tickCount_ >= kAnswerTicks) {
+            stepText_ = failed;
+            go(-1);
+        } else if (pos < 0) {
+            oneFrame(BuildRead(1));
+        }
+        break;
+    case -2:
+        enabled_ = true;
+        caption_ = text(7009, "Exit");
+        break;
+    case -1:
+        restoreLink();
+        state_ = 0;
+        intervalMs_ = 200;
+        enabled_ = true;
+        caption_ = text(7001, "Start");
+        break;
+    default:
+        go(-1);
+        break;
+    }
+}
+
+} // namespace gp

@@ -1,0 +1,98 @@
+#pragma once
+// The guided firmware update: read every register and the logo, send the
+// unit into its boot monitor, find the monitor on the line, run the flashing
+// tool, wait for the new firmware, write the settings and the logo back,
+// burn, reset and check register 01. A numbered state machine advanced by
+// tick(); the window calls it at intervalMs().
+//
+// The flashing tool runs asynchronously: the machine waits in state 5 while
+// it runs, its lines go to the traffic log and its page counts to the
+// progress bar. Every way out of a run leaves the link usable: port open at
+// "9600,n,8,1", boot probe off.
+
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cstdint>
+#include <functional>
+
+namespace gp {
+
+struct AppContext;
+class ProcessRunner;
+
+class FirmwareUpdate {
+  public:
+    FirmwareUpdate(AppContext& ctx, ProcessRunner& runner);
+    ~FirmwareUpdate();
+    FirmwareUpdate(const FirmwareUpdate&) = delete;
+    FirmwareUpdate& operator=(const FirmwareUpdate&) = delete;
+
+    // "Start" begins a run; after success the button closes the window.
+    // Answers true when the window should close.
+    bool clickButton();
+    void tick();
+
+    int state() const { return state_; }
+    int intervalMs() const { return intervalMs_; }
+    const QString& stepText() const { return stepText_; }
+    const QString& buttonCaption() const { return caption_; }
+    bool buttonEnabled() const { return enabled_; }
+    bool toolRunning() const;
+    // True while a run is under way: closing the window then needs a word
+    // from the engineer, since the unit may be in its boot loader.
+    bool runInProgress() const { return state_ != 0 && state_ != -2; }
+
+    // "No Logo Write" of the main window.
+    bool noLogo = false;
+
+    // The engineer gave up on the flashing tool.
+    void stopTool();
+    // The window closes mid-run: stop the tool, put the link back.
+    void abandon();
+
+    // Registers and logo words whose write-back got no reply.
+    const QStringList& unconfirmed() const { return unconfirmed_; }
+    // Every line the flashing tool printed (also written to the traffic log).
+    std::function<void(const QString&)> onToolLine;
+    // State 6 puts the window above all others.
+    std::function<void()> makeTopMost;
+
+    static constexpr int kSam3n2bChipId = 0x29490760;
+
+  private:
+    void go(int state) { state_ = state; }
+    void restoreLink();
+    void startProbe();
+    void oneFrame(const QString& frame);
+    void fail(const QString& boxText);
+    void noteLost(const QString& what);
+    void startTool();
+    QString text(int id, const char* fallback) const;
+
+    AppContext& ctx_;
+    ProcessRunner& runner_;
+    int state_ = 0;
+    int tickCount_ = 0;
+    int countdown_ = 0;
+    int intervalMs_ = 200;
+    QString stepText_;
+    QString caption_;
+    bool enabled_ = true;
+    std::array<int32_t, 256> savedRegs_{};
+    int32_t savedReg1_ = 0;
+    QString firmwarePath_;
+
+    // The flashing tool's run in state 5.
+    enum class Tool { Idle, Running, Done, NotStarted };
+    Tool tool_ = Tool::Idle;
+    int toolExit_ = 0;
+    QString toolError_;
+    bool stopRequested_ = false;
+
+    int regBatchId_ = 0;
+    int logoBatchId_ = 0;
+    QStringList unconfirmed_;
+};
+
+} // namespace gp

@@ -1,0 +1,145 @@
+// The whole guided firmware update with the real flashing tool: the program
+// reads the unit, sends it into its boot monitor, runs Debian's bossac on
+// glimmerpane-sim's pseudo-terminal, waits for the new firmware and writes
+// the settings and the logo back. Real time, about a minute per chip.
+#include "app/app_context.h"
+#include "flash/firmware_update.h"
+#include "link/codec.h"
+#include "platform/qt_process_runner.h"
+#include "platform/qt_serial_port.h"
+#include "support/scripted_prompts.h"
+#include "support/sim_process.h"
+
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace gp;
+
+namespace {
+
+// Runs the poll cycle every 20 ms and the machine at its own interval until
+// done() or the time-out.
+bool runUntil(Link& link, FirmwareUpdate* machine, const std::function<bool()>& done,
+              int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    qint64 nextMachineTick = 0;
+    while (!done() && clock.elapsed() < timeoutMs) {
+        QTest::qWait(PollCycle::kTickMs);
+        link.tick();
+        if (machine && clock.elapsed() >= nextMachineTick) {
+            machine->tick();
+            nextMachineTick = clock.elapsed() + machine->intervalMs();
+        }
+    }
+    return done();
+}
+
+struct Snapshot {
+    std::array<int32_t, 256> regs{};
+    std::array<int32_t, 128> logo{};
+    int32_t firmware = 0;
+};
+
+// Everything the unit holds, read over the link.
+bool readBack(Link& link, Snapshot& out) {
+    QStringList frames;
+    for (int r = 0; r < 256; ++r)
+        frames << BuildRead(r);
+    frames << BuildItemRead('U', 4);
+    link.startBatch(frames);
+    if (!runUntil(
+            link, nullptr, [&] { return !link.busy(); }, 60000) ||
+        link.poll.CmdQueuePos != -1 || link.poll.stats().lost != 0)
+        return false;
+    frames.clear();
+    for (int w = 0; w < 128; ++w)
+        frames << BuildLRead(w);
+    link.startBatch(frames);
+    if (!runUntil(
+            link, nullptr, [&] { return !link.busy(); }, 60000) ||
+        link.poll.CmdQueuePos != -1 || link.poll.stats().lost != 0)
+        return false;
+    out.regs = link.state.RegCache;
+    std::copy_n(link.state.LRegCache.begin(), 128, out.logo.begin());
+    out.firmware = link.state.FirmwareVersion;
+    return true;
+}
+
+} // namespace
+
+class TestFirmwareE2e : public QObject {
+    Q_OBJECT
+  private slots:
+    void guidedUpdateWithRealBossacKeepsSettingsAndLogo_data() {
+        QTest::addColumn<QString>("chip");
+        QTest::newRow("SAM3N2B") << "sam3n2b";
+        QTest::newRow("SAM4S2B") << "sam4s2b";
+    }
+    void guidedUpdateWithRealBossacKeepsSettingsAndLogo() {
+        QFETCH(QString, chip);
+        if (QStandardPaths::findExecutable("bossac").isEmpty())
+            QSKIP("bossac (package bossa-cli) is not installed");
+        QTemporaryDir dir;
+        const QString image = dir.filePath("unit fw 3.07.bin"); // a path with spaces
+        QProcess writer;
+        writer.start(test::programPath("glimmerpane-sim"),
+                     {"--write-image", image, "--image-version", "307"});
+        QVERIFY(writer.waitForFinished(10000) && writer.exitCode() == 0);
+
+        test::SimProcess sim({"--chip", chip, "--firmware", "221"});
+        QVERIFY2(!sim.path().isEmpty(), "glimmerpane-sim did not print its terminal");
+        Link link;
+        link.serial.setPort(std::make_unique<QtSerialPort>());
+        QVERIFY(link.serial.choosePort(sim.path()));
+
+        // Settings and a logo of this unit's own, so that the defaults of a
+        // blank unit cannot pass for them.
+        QStringList frames;
+        for (int r = 0x22; r < 0x40; ++r)
+            frames << BuildItemWrite('W', r, 0x01020304 * r);
+        for (int w = 0; w < 128; w += 5)
+            frames << BuildItemWrite('L', w, 0x5A000000 | w);
+        frames << BuildSystem("P");
+        link.startBatch(frames);
+        QVERIFY(runUntil(
+            link, nullptr, [&] { return !link.busy(); }, 60000));
+        Snapshot before;
+        QVERIFY(readBack(link, before));
+        QCOMPARE(before.firmware, 221);
+
+        Persist persist(dir.filePath("h7.ini"));
+        LangDll lang;
+        test::ScriptedPrompts prompts;
+        prompts.files << image;
+        ViewTabs tabs(link);
+        AppContext ctx{link, persist, lang, prompts, tabs, OperatingMode{}, -1};
+        QtProcessRunner runner;
+        FirmwareUpdate update(ctx, runner);
+        QStringList toolLines;
+        update.onToolLine = [&](const QString& l) { toolLines << l; };
+        update.clickButton();
+        QVERIFY(runUntil(
+            link, &update, [&] { return update.state() <= 0; }, 300000));
+        QVERIFY2(update.state() == -2,
+                 qPrintable(update.stepText() + " | " + prompts.messages.join(" | ") + " | " +
+                            prompts.asked.join(" | ") + " | " + toolLines.join(" / ")));
+        QCOMPARE(update.stepText(), QString("Update Complete"));
+        QVERIFY(toolLines.contains("Verify successful"));
+        QVERIFY(prompts.asked.isEmpty());
+        QCOMPARE(link.serial.port()->settings(), QString("9600,n,8,1"));
+        QVERIFY(!link.serial.BootProbe);
+
+        Snapshot after;
+        QVERIFY(readBack(link, after));
+        QCOMPARE(after.firmware, 307);
+        for (int r = 0; r < 256; ++r)
+            QVERIFY2(after.regs[r] == before.regs[r], qPrintable(QString("register %1").arg(r)));
+        for (int w = 0; w < 128; ++w)
+            QVERIFY2(after.logo[w] == before.logo[w], qPrintable(QString("logo word %1").arg(w)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFirmwareE2e)
+#include "test_firmware_e2e.moc"
