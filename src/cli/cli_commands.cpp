@@ -5,11 +5,13 @@ namespace gp::cli {
 // Each capability declares its commands beside its own code.
 QList<Command> linkCommands();
 QList<Command> identityCommands();
+QList<Command> co2Commands();
 
 QList<Command> allCommands() {
     QList<Command> all;
     all += linkCommands();
     all += identityCommands();
+    all += co2Commands();
     return all;
 }
 

@@ -10,8 +10,11 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace gp::cli {
@@ -53,7 +56,58 @@ std::optional<QString> parseGlobalOptions(const QStringList& argv, CliOptions& o
     return std::nullopt;
 }
 
+namespace {
+
+// A signal handler may do next to nothing: it writes one byte into a pipe,
+// and the event loop sees the pipe become readable. The write end is the
+// only thing the handler can reach, so it has to live at file scope.
+int signalPipeWrite = -1;
+
+void onSignal(int) {
+    if (signalPipeWrite >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(signalPipeWrite, &byte, 1);
+    }
+}
+
+// Owns the pipe and the handlers for the life of one session.
+class SignalWatch : public QObject {
+  public:
+    explicit SignalWatch(std::function<void()> onInterrupt) {
+        if (::pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        signalPipeWrite = fds_[1];
+        notifier_ = new QSocketNotifier(fds_[0], QSocketNotifier::Read, this);
+        connect(notifier_, &QSocketNotifier::activated, this, [this, onInterrupt] {
+            char buf[16];
+            while (::read(fds_[0], buf, sizeof buf) > 0) {
+            }
+            onInterrupt();
+        });
+        previousInt_ = std::signal(SIGINT, onSignal);
+        previousTerm_ = std::signal(SIGTERM, onSignal);
+    }
+    ~SignalWatch() override {
+        if (fds_[0] < 0)
+            return;
+        std::signal(SIGINT, previousInt_);
+        std::signal(SIGTERM, previousTerm_);
+        signalPipeWrite = -1;
+        ::close(fds_[0]);
+        ::close(fds_[1]);
+    }
+
+  private:
+    int fds_[2] = {-1, -1};
+    QSocketNotifier* notifier_ = nullptr;
+    void (*previousInt_)(int) = SIG_DFL;
+    void (*previousTerm_)(int) = SIG_DFL;
+};
+
+} // namespace
+
 CliSession::CliSession(CliOptions options) : options_(std::move(options)) {
+    signalWatch_ = std::make_unique<SignalWatch>([this] { interrupted_ = true; });
     // The front end keeps no settings of its own; a scratch store serves the
     // parts that read or write settings during a run.
     persist_ = std::make_unique<Persist>(QDir::temp().filePath(
@@ -108,8 +162,8 @@ bool CliSession::connect() {
 }
 
 bool CliSession::runUntil(const std::function<bool()>& done, int timeoutMs) {
-    if (done())
-        return true;
+    if (done() || interrupted_)
+        return done();
     QEventLoop loop;
     QTimer tick;
     QElapsedTimer clock;
@@ -117,7 +171,7 @@ bool CliSession::runUntil(const std::function<bool()>& done, int timeoutMs) {
     tick.setInterval(PollCycle::kTickMs);
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
         link_.tick();
-        if (done() || clock.elapsed() > timeoutMs)
+        if (done() || interrupted_ || clock.elapsed() > timeoutMs)
             loop.quit();
     });
     tick.start();

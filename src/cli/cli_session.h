@@ -47,6 +47,9 @@ class CliSession {
     bool runUntil(const std::function<bool()>& done, int timeoutMs);
     // Runs the event loop for a while.
     void runFor(int ms);
+    // Ctrl+C (SIGINT) or SIGTERM arrived: runUntil returns at once from then
+    // on, so that a command can put the unit back in order and end.
+    bool interrupted() const { return interrupted_; }
     // Waits for the running batch to end. Answers true when it completed
     // with a reply to its last frame (queue position -1).
     bool waitBatch(int timeoutMs = 180000);
@@ -77,6 +80,8 @@ class CliSession {
     QJsonObject json_;
     bool progressShown_ = false;
     bool stderrIsTerminal_ = false;
+    bool interrupted_ = false;
+    std::unique_ptr<QObject> signalWatch_;
 };
 
 // One command of the front end.

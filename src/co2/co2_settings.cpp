@@ -126,6 +126,7 @@ Co2Action Co2Settings::queueTwoByte(int highParam, int value, bool limited) {
     a.acted = true;
     a.queued = true;
     a.limited = limited;
+    a.value = value;
     a.line = QStringLiteral("P %1 %2").arg(param2(highParam)).arg(high);
     link_.Co2QueueWrite(a.line);
     return a;
@@ -159,6 +160,7 @@ Co2Action Co2Settings::press(int button) {
         if (!number(FieldFilter))
             return a;
         // The sensor takes the filter as typed.
+        a.value = static_cast<int>(std::clamp(*number(FieldFilter), -1.0, 1e9));
         return queued(QStringLiteral("A ") + text(FieldFilter));
     case ButtonAmbient: {
         const auto v = number(FieldAmbient);
@@ -209,6 +211,7 @@ Co2Action Co2Settings::press(int button) {
             return a;
         const int value = roundLimited(*v, 1, 255, limited);
         a.limited = limited;
+        a.value = value;
         return queued(QStringLiteral("P 16 %1").arg(value));
     }
     case ButtonMethod: {

@@ -81,6 +81,7 @@ struct Co2Action {
     QString line;         // the line it sent or queued, without CR LF
     bool queued = false;  // through the write sequence (else sent at once)
     bool limited = false; // the number was outside the range and was limited
+    int value = -1;       // the value written (the raw count for the intervals)
 };
 
 class Co2Settings {

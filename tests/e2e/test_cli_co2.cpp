@@ -1,0 +1,120 @@
+// glimmerpane-cli against the simulated unit and its CO2 sensor: the read of
+// every setting, a write that is limited and read back, refused input, and
+// the pass-through given back to the unit when the run is interrupted.
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+QString cliPath() {
+    return qEnvironmentVariable("GP_BUILD_DIR") + QStringLiteral("/glimmerpane-cli");
+}
+
+Run finish(QProcess& p) {
+    Run r;
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+Run cli(const QStringList& args) {
+    QProcess p;
+    p.start(cliPath(), args);
+    return finish(p);
+}
+
+QString row(const QString& out, const QString& name) {
+    for (const QString& line : out.split('\n'))
+        if (line.startsWith(name + '\t'))
+            return line.mid(name.size() + 1);
+    return QString();
+}
+
+} // namespace
+
+class TestCliCo2 : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() {
+        if (qEnvironmentVariableIsEmpty("GP_BUILD_DIR"))
+            QSKIP("GP_BUILD_DIR names the build folder with glimmerpane-cli");
+    }
+
+    void readShowsEverySetting() {
+        const Run r = cli({"--simulate", "co2", "read"});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(row(r.out, "filter"), "16");
+        QCOMPARE(row(r.out, "ambient"), "400 ppm");
+        QCOMPARE(row(r.out, "interval"), "8 days (raw 13824)");
+        QCOMPARE(row(r.out, "initial-interval"), "1 days (stored 12096)");
+        QCOMPARE(row(r.out, "method"), "Standard");
+        QCOMPARE(row(r.out, "threshold"), "300 ppm");
+        QVERIFY(row(r.out, "level").endsWith(" ppm"));
+        QVERIFY(row(r.out, "level") != "- ppm");
+    }
+
+    void setLimitsAndReadsBack() {
+        const Run r = cli({"--simulate", "co2", "set", "ambient", "6000"});
+        QCOMPARE(r.status, 0);
+        QVERIFY(r.err.contains("5000 is written instead"));
+        QCOMPARE(row(r.out, "ambient"), "5000 ppm");
+    }
+
+    void badValueSendsNothing_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("not a number") << QStringList{"co2", "set", "ambient", "abc"};
+        QTest::newRow("unknown setting") << QStringList{"co2", "set", "colour", "5"};
+        QTest::newRow("method is not written") << QStringList{"co2", "set", "method", "1"};
+    }
+    void badValueSendsNothing() {
+        QFETCH(QStringList, args);
+        const Run r = cli(QStringList{"--simulate"} + args);
+        QCOMPARE(r.status, 2);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY(!r.err.isEmpty());
+    }
+
+    // Ctrl+C in the middle of the read: the sensor goes back to stream mode
+    // and the unit gets the line back before the program ends.
+    void interruptEndsThePassThrough() {
+        QTemporaryDir dir;
+        const QString log = dir.filePath("traffic.log");
+        QProcess p;
+        p.start(cliPath(), {"--simulate", "--log", log, "co2", "read"});
+        QVERIFY(p.waitForStarted());
+        auto logText = [&] {
+            QFile f(log);
+            return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()) : QString();
+        };
+        // Interrupted once the pass-through is on and the read runs.
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains("[Tx] p 10"), 20000);
+        ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+        const Run r = finish(p);
+        QCOMPARE(r.status, 130);
+        QFile f(log);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QStringList lines =
+            QString::fromLatin1(f.readAll()).split("\r\n", Qt::SkipEmptyParts);
+        QVERIFY(lines.size() >= 2);
+        QCOMPARE(lines.at(lines.size() - 2), "[Tx] K 1");
+        QCOMPARE(lines.last(), "[Tx] !");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliCo2)
+#include "test_cli_co2.moc"
