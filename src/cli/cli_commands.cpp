@@ -6,12 +6,14 @@ namespace gp::cli {
 QList<Command> linkCommands();
 QList<Command> identityCommands();
 QList<Command> co2Commands();
+QList<Command> configCommands();
 
 QList<Command> allCommands() {
     QList<Command> all;
     all += linkCommands();
     all += identityCommands();
     all += co2Commands();
+    all += configCommands();
     return all;
 }
 

@@ -1,0 +1,338 @@
+// Commands of configuration transfer: .cfg save, load and compare, the
+// product configuration write, and the logo bank to and from .lgo files.
+#include "cli/cli_prompts.h"
+#include "cli/cli_session.h"
+#include "config/bulk_transfer.h"
+#include "config/cfg_file.h"
+#include "config/config_load.h"
+#include "config/logo_transfer.h"
+#include "config/product_config.h"
+#include "config/save_config.h"
+#include "diag/identity.h"
+#include "link/codec.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+
+namespace gp::cli {
+
+namespace {
+
+constexpr int kBatchTimeoutMs = 180000;
+
+CliPrompts& prompts(CliSession& s) {
+    return static_cast<CliPrompts&>(s.ctx().prompts);
+}
+
+// Connects and reads the identity, as the desktop tool holds it from the
+// moment the unit was connected: registers 00 and 01 name the product.
+bool connectAndIdentify(CliSession& s) {
+    if (!s.connect())
+        return false;
+    IdentityRead(s.link());
+    s.waitBatch(30000);
+    if (s.link().poll.stats().answered == 0) {
+        s.err(QStringLiteral("The unit did not answer the identity read."));
+        return false;
+    }
+    return true;
+}
+
+// Exactly one positional argument, no unknown options.
+std::optional<QString> onePath(CliSession& s, const QStringList& args, const QString& usage) {
+    if (args.size() != 1 || args.first().startsWith(QLatin1String("--"))) {
+        s.err(QStringLiteral("usage: ") + usage);
+        return std::nullopt;
+    }
+    return args.first();
+}
+
+QJsonArray regArray(const QList<int>& regs) {
+    QJsonArray a;
+    for (int r : regs)
+        a.append(HexByte(r));
+    return a;
+}
+
+QString regList(const QList<int>& regs) {
+    QStringList names;
+    for (int r : regs)
+        names << HexByte(r);
+    return names.join(QStringLiteral(", "));
+}
+
+const QString kSaveUsage = QStringLiteral("config save FILE [--all-nonvol]");
+
+int configSave(CliSession& s, QStringList args) {
+    const bool all = CliSession::takeFlag(args, QStringLiteral("--all-nonvol"));
+    const auto path = onePath(s, args, kSaveUsage);
+    if (!path)
+        return s.finish(ExitUsage);
+    if (!connectAndIdentify(s))
+        return s.finish(ExitFailed);
+    prompts(s).files = QStringList{*path};
+    SaveConfig save(s.link(), s.ctx().prompts, all);
+    s.runUntil(
+        [&] {
+            save.tick();
+            return save.finished();
+        },
+        15 * 60000);
+    save.cancel(); // stops a read still running after the time-out
+    s.set(QStringLiteral("unread"), regArray(save.unreadRegisters()));
+    if (!save.unreadRegisters().isEmpty())
+        s.out(QStringLiteral("Registers not read: ") + regList(save.unreadRegisters()));
+    if (!save.saved()) {
+        s.err(save.failure().isEmpty() ? QStringLiteral("Nothing was saved.") : save.failure());
+        return s.finish(ExitFailed);
+    }
+    s.set(QStringLiteral("file"), save.savedPath());
+    s.out(QStringLiteral("Saved ") + save.savedPath());
+    return s.finish(ExitOk);
+}
+
+// Exit status of a refused file: the product check is a failed check, the
+// rest is bad input.
+int refused(CliSession& s, const CfgCheck& check) {
+    s.err(check.message);
+    s.set(QStringLiteral("error"), check.message);
+    return s.finish(check.status == CfgCheck::WrongProduct ? ExitFailed : ExitUsage);
+}
+
+bool readable(CliSession& s, const QString& path) {
+    QFileInfo fi(path);
+    if (fi.isFile() && fi.isReadable())
+        return true;
+    s.err(QStringLiteral("Cannot read %1. Nothing was sent.").arg(path));
+    return false;
+}
+
+int configLoad(CliSession& s, QStringList args) {
+    const auto path = onePath(s, args, QStringLiteral("config load FILE"));
+    if (!path)
+        return s.finish(ExitUsage);
+    if (!readable(s, *path))
+        return s.finish(ExitUsage);
+    if (!connectAndIdentify(s))
+        return s.finish(ExitFailed);
+    ConfigLoad load(s.link());
+    const CfgCheck check = load.start(*path);
+    if (!check.ok())
+        return refused(s, check);
+    s.waitBatch(kBatchTimeoutMs);
+    const LoadReport rep = load.report();
+    s.out(rep.text());
+    s.set(QStringLiteral("writes"), rep.writes);
+    s.set(QStringLiteral("confirmed"), rep.confirmed);
+    s.set(QStringLiteral("unconfirmed"), regArray(rep.unconfirmed));
+    s.set(QStringLiteral("settingsStored"), rep.settingsStored);
+    const bool ok = rep.unconfirmed.isEmpty() && rep.settingsStored && !rep.interrupted;
+    return s.finish(ok ? ExitOk : ExitFailed);
+}
+
+int configDiff(CliSession& s, QStringList args) {
+    const auto path = onePath(s, args, QStringLiteral("config diff FILE"));
+    if (!path)
+        return s.finish(ExitUsage);
+    if (!readable(s, *path))
+        return s.finish(ExitUsage);
+    if (!connectAndIdentify(s))
+        return s.finish(ExitFailed);
+    ReadAllRegisters(s.link());
+    s.waitBatch(kBatchTimeoutMs);
+    const BatchStats stats = s.link().poll.stats();
+    const DeviceState& unit = s.link().state;
+    const CfgCheck check = readCfgFile(*path, unit);
+    if (!check.ok())
+        return refused(s, check);
+    // What a load would send, against what the unit holds now.
+    DeviceState loaded = unit;
+    applyCfg(loaded, check.content);
+    QList<int> unread;
+    for (int e : stats.lostEntries)
+        if (e < 256)
+            unread << e;
+    QJsonArray diffs;
+    for (int r : deviceSettingsRegisters(loaded)) {
+        const int32_t want = loaded.RegCache[static_cast<size_t>(r)];
+        const int32_t have = unit.RegCache[static_cast<size_t>(r)];
+        if (unread.contains(r) || want != have) {
+            const QString unitText =
+                unread.contains(r) ? QStringLiteral("not read") : HexLong(have);
+            s.out(QStringLiteral("%1: file %2, unit %3").arg(HexByte(r), HexLong(want), unitText));
+            diffs.append(
+                QJsonObject{{"register", HexByte(r)}, {"file", HexLong(want)}, {"unit", unitText}});
+        }
+    }
+    s.set(QStringLiteral("differences"), diffs);
+    if (diffs.isEmpty())
+        s.out(QStringLiteral("No difference."));
+    return s.finish(diffs.isEmpty() ? ExitOk : ExitFailed);
+}
+
+const QString kProductUsage =
+    QStringLiteral("product set [--app N] [--features NAME,...|--feature-bits HEX] [--vendor-id N] "
+                   "[--vendor NAME] [--product NAME]");
+
+int productSet(CliSession& s, QStringList args) {
+    const auto app = CliSession::takeOption(args, QStringLiteral("--app"));
+    const auto features = CliSession::takeOption(args, QStringLiteral("--features"));
+    const auto bits = CliSession::takeOption(args, QStringLiteral("--feature-bits"));
+    const auto vendorId = CliSession::takeOption(args, QStringLiteral("--vendor-id"));
+    const auto vendor = CliSession::takeOption(args, QStringLiteral("--vendor"));
+    const auto product = CliSession::takeOption(args, QStringLiteral("--product"));
+    auto bad = [&](const QString& why) {
+        s.err(why + QStringLiteral("\nusage: ") + kProductUsage);
+        return s.finish(ExitUsage);
+    };
+    if (!args.isEmpty())
+        return bad(QStringLiteral("unexpected: ") + args.join(' '));
+    if (features && bits)
+        return bad(QStringLiteral("--features and --feature-bits exclude each other"));
+    int appId = -1;
+    if (app) {
+        bool ok = false;
+        appId = app->toInt(&ok);
+        if (!ok || appId < 0 || appId > 15)
+            return bad(QStringLiteral("--app takes 0..15"));
+    }
+    std::optional<uint32_t> featureValue;
+    if (bits) {
+        bool ok = false;
+        const uint32_t v = bits->toUInt(&ok, 16);
+        if (!ok || v > 0x0FFFFFFFu)
+            return bad(QStringLiteral("--feature-bits takes hex bits 0..27"));
+        featureValue = v;
+    }
+    if (features) {
+        uint32_t v = 0;
+        for (const QString& name : features->split(',', Qt::SkipEmptyParts)) {
+            int bit = -1;
+            for (int i = 0; i < ProductConfig::kFeatureBits; ++i)
+                if (featureCaption(i).compare(name.trimmed(), Qt::CaseInsensitive) == 0)
+                    bit = i;
+            if (bit < 0)
+                return bad(QStringLiteral("unknown feature '%1'").arg(name));
+            v |= 1u << bit;
+        }
+        featureValue = v;
+    }
+    if (vendorId && vendorIdFromText(*vendorId) == 0)
+        return bad(QStringLiteral("--vendor-id takes 1..32656"));
+    if (!connectAndIdentify(s))
+        return s.finish(ExitFailed);
+    // Start from what the unit holds, so unnamed fields stay as they are.
+    QStringList reads{BuildRead(0x01)};
+    for (int r = 0x04; r <= 0x0F; ++r)
+        reads << BuildRead(r);
+    s.link().startBatch(reads);
+    if (!s.waitBatch(30000) || s.link().poll.stats().lost > 0) {
+        s.err(QStringLiteral("The unit did not answer the read of its product configuration."));
+        return s.finish(ExitFailed);
+    }
+    ProductConfig config = productConfigFromRegisters(s.link().state.RegRecord);
+    if (app)
+        config.appId = appId;
+    if (featureValue)
+        config.features = *featureValue;
+    if (vendorId)
+        config.vendorIdText = *vendorId;
+    if (vendor)
+        config.vendorName = *vendor;
+    if (product)
+        config.productName = *product;
+    const QStringList frames = productConfigFrames(config);
+    WriteProductConfig(s.link(), config);
+    s.waitBatch(kBatchTimeoutMs);
+    const QStringList lost = s.link().poll.stats().lostFrames;
+    QJsonArray report;
+    bool ok = true;
+    for (const QString& f : frames) {
+        // The unit resets on ":SR#" and so never answers it.
+        const bool reset = f == BuildSystem(QStringLiteral("R"));
+        const bool answered = !lost.contains(f);
+        if (!answered && !reset)
+            ok = false;
+        const QString state = answered ? QStringLiteral("confirmed")
+                                       : (reset ? QStringLiteral("sent (the unit resets)")
+                                                : QStringLiteral("no reply"));
+        s.out(f + QStringLiteral("  ") + state);
+        report.append(QJsonObject{{"frame", f}, {"result", state}});
+    }
+    s.set(QStringLiteral("frames"), report);
+    return s.finish(ok ? ExitOk : ExitFailed);
+}
+
+int logoRead(CliSession& s, QStringList args) {
+    const auto path = onePath(s, args, QStringLiteral("logo read FILE"));
+    if (!path)
+        return s.finish(ExitUsage);
+    if (!connectAndIdentify(s))
+        return s.finish(ExitFailed);
+    ReadLogo(s.link());
+    s.waitBatch(kBatchTimeoutMs);
+    const BatchStats& st = s.link().poll.stats();
+    if (st.lost > 0) {
+        QList<int> blocks(st.lostEntries.begin(), st.lostEntries.end());
+        s.err(
+            QStringLiteral("Logo blocks not read: %1. No file was written.").arg(regList(blocks)));
+        s.set(QStringLiteral("unread"), regArray(blocks));
+        return s.finish(ExitFailed);
+    }
+    const QString error = writeLogoFile(*path, s.link().state);
+    if (!error.isEmpty()) {
+        s.err(error);
+        return s.finish(ExitFailed);
+    }
+    s.out(QStringLiteral("Saved the logo (128 blocks) to ") + *path);
+    s.set(QStringLiteral("file"), *path);
+    return s.finish(ExitOk);
+}
+
+int logoWrite(CliSession& s, QStringList args) {
+    const auto path = onePath(s, args, QStringLiteral("logo write FILE"));
+    if (!path)
+        return s.finish(ExitUsage);
+    const LogoFile file = readLogoFile(*path);
+    if (!file.ok() || file.frames.isEmpty()) {
+        s.err(file.ok() ? QStringLiteral("%1 holds no logo frames; nothing was sent.").arg(*path)
+                        : file.error);
+        return s.finish(ExitUsage);
+    }
+    if (!connectAndIdentify(s))
+        return s.finish(ExitFailed);
+    sendLogoFrames(s.link(), file.frames);
+    s.waitBatch(kBatchTimeoutMs);
+    const BatchStats& st = s.link().poll.stats();
+    s.out(QStringLiteral("Sent %1 logo frames, %2 answered.")
+              .arg(file.frames.size())
+              .arg(st.answered));
+    for (const QString& f : st.lostFrames)
+        s.out(QStringLiteral("No reply: ") + f);
+    s.set(QStringLiteral("sent"), static_cast<int>(file.frames.size()));
+    s.set(QStringLiteral("answered"), st.answered);
+    s.set(QStringLiteral("lost"), QJsonArray::fromStringList(st.lostFrames));
+    return s.finish(st.lost == 0 ? ExitOk : ExitFailed);
+}
+
+} // namespace
+
+QList<Command> configCommands() {
+    return {
+        {QStringLiteral("config save"),
+         kSaveUsage + QStringLiteral("  read every register, save a .cfg file"), configSave},
+        {QStringLiteral("config load"),
+         QStringLiteral("config load FILE           check a .cfg file, write its settings"),
+         configLoad},
+        {QStringLiteral("config diff"),
+         QStringLiteral("config diff FILE           compare the unit with what a load would write"),
+         configDiff},
+        {QStringLiteral("product set"), kProductUsage, productSet},
+        {QStringLiteral("logo read"),
+         QStringLiteral("logo read FILE             save the logo bank as a .lgo file"), logoRead},
+        {QStringLiteral("logo write"),
+         QStringLiteral("logo write FILE            send a .lgo file to the unit"), logoWrite},
+    };
+}
+
+} // namespace gp::cli

@@ -1,0 +1,142 @@
+// glimmerpane-cli moving a register bank between two simulated units on
+// their pseudo-terminals, and refusing a file of another product.
+#include "support/sim_process.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Run cli(const QStringList& args) {
+    QProcess p;
+    p.start(gp::test::programPath(QStringLiteral("glimmerpane-cli")), args);
+    Run r;
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestCliConfig : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() {
+        if (qEnvironmentVariableIsEmpty("GP_BUILD_DIR"))
+            QSKIP("GP_BUILD_DIR names the build folder with glimmerpane-cli");
+    }
+
+    void saveLoadIntoSecondUnitThenNoDifference() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("unit-a.cfg");
+        gp::test::SimProcess a;
+        gp::test::SimProcess b;
+        QVERIFY(!a.path().isEmpty() && !b.path().isEmpty());
+        // Give unit A settings of its own: register 28 hex = 10, 80 hex.
+        QCOMPARE(cli({"--port", a.path(), "send", ":W280A000000#"}).status, 0);
+        QCOMPARE(cli({"--port", a.path(), "send", ":W8078563412#"}).status, 0);
+
+        Run r = cli({"--port", a.path(), "config", "save", file});
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        const QByteArray saved = readAll(file);
+        QVERIFY(saved.startsWith("#CFG_Format=1\r\n"));
+        QVERIFY(saved.contains("\r\nN 40 0A000000\r\n"));
+
+        r = cli({"--port", b.path(), "config", "diff", file});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.out.contains("28: file 0A000000"), qPrintable(r.out));
+
+        r = cli({"--port", b.path(), "config", "load", file});
+        QVERIFY2(r.status == 0, qPrintable(r.err + r.out));
+        QVERIFY(r.out.contains("confirmed 220 of 220"));
+
+        r = cli({"--port", b.path(), "config", "diff", file});
+        QVERIFY2(r.status == 0, qPrintable(r.out));
+        QVERIFY(r.out.contains("No difference."));
+    }
+
+    void wrongProductFileIsRefusedAndNothingWritten() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("other.cfg");
+        const QString log = dir.filePath("traffic.log");
+        {
+            gp::test::SimProcess other({"--app-id", "2"});
+            QCOMPARE(cli({"--port", other.path(), "config", "save", file}).status, 0);
+        }
+        gp::test::SimProcess unit;
+        const Run r = cli({"--port", unit.path(), "--log", log, "config", "load", file});
+        QCOMPARE(r.status, 1);
+        QVERIFY(r.err.contains("Wrong Product Type."));
+        const QByteArray logged = readAll(log);
+        QVERIFY(logged.contains("[Tx] :R00#"));
+        QVERIFY(!logged.contains("[Tx] :W"));
+        QVERIFY(!logged.contains("[Tx] :S"));
+    }
+
+    void badInputIsUsageError_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("content"); // of FILE; empty: no such file
+        QTest::newRow("config load of a missing file")
+            << QStringList{"config", "load", "FILE"} << QString();
+        QTest::newRow("logo write of a file with a system action")
+            << QStringList{"logo", "write", "FILE"} << QString(":L0011223344#\r\n:SAMBA#\r\n");
+        QTest::newRow("config save without a file") << QStringList{"config", "save"} << QString();
+        QTest::newRow("product set with an unknown feature")
+            << QStringList{"product", "set", "--features", "MODBUS,LASER"} << QString();
+    }
+    void badInputIsUsageError() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, content);
+        QTemporaryDir dir;
+        const QString file = dir.filePath("input");
+        if (!content.isEmpty()) {
+            QFile f(file);
+            f.open(QIODevice::WriteOnly);
+            f.write(content.toLatin1());
+        }
+        args.replaceInStrings("FILE", file);
+        const QString log = dir.filePath("traffic.log");
+        const Run r = cli(QStringList{"--simulate", "--log", log} + args);
+        QCOMPARE(r.status, 2);
+        QVERIFY(!r.err.isEmpty());
+        QVERIFY(!readAll(log).contains("[Tx] :L"));
+    }
+
+    void logoCopiedFromOneUnitToAnother() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("logo.lgo");
+        gp::test::SimProcess a;
+        gp::test::SimProcess b;
+        QCOMPARE(cli({"--port", a.path(), "send", ":L05AABBCCDD#"}).status, 0);
+        QCOMPARE(cli({"--port", a.path(), "logo", "read", file}).status, 0);
+        const QStringList lines =
+            QString::fromLatin1(readAll(file)).split("\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 128);
+        QCOMPARE(lines[5], QString(":L05AABBCCDD#"));
+        const Run w = cli({"--port", b.path(), "logo", "write", file});
+        QVERIFY2(w.status == 0, qPrintable(w.err + w.out));
+        const Run back = cli({"--port", b.path(), "send", ":L05#"});
+        QVERIFY(back.out.contains("!L05AABBCCDD#"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliConfig)
+#include "test_cli_config.moc"
