@@ -1,9 +1,276 @@
 #include "diag/diagnostics_view.h"
 
+#include "config/bulk_transfer.h"
+#include "diag/debug_tools.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
 namespace gp {
+
+namespace {
+
+const char* const kDebugFlagCaptions[32] = {
+    "PSU",   "Screen off", "Buzz on", "Buzz Freq", "SpeedUp", "EMC",     "6",    "Clear",
+    "8",     "9",          "10",      "RTP Cal",   "12",      "Show XY", "BL_0", "BL_100",
+    "BL_50", "17",         "18",      "19",        "20",      "21",      "22",   "23",
+    "24",    "25",         "26",      "27",        "28",      "29",      "30",   "Init Screen"};
+
+// Value boxes of the sensor rows, top to bottom; the last row is a spare.
+constexpr int kSensorBoxIds[9] = {22, 23, 26, 27, 28, 29, 30, 31, 32};
+// A2D boxes: Count, V, R, Min, Max, %.
+constexpr int kA2DBoxIds[6] = {13, 12, 0, 11, 10, 9};
+const char* const kA2DCaptions[6] = {"Count", "V", "R", "Min", "Max", "%"};
+
+QPushButton* button(const QString& caption, const QString& name, QWidget* parent) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    return b;
+}
+
+} // namespace
+
+QLineEdit* DiagnosticsView::box(const QString& name) {
+    auto* e = new QLineEdit(this);
+    e->setObjectName(name);
+    e->setReadOnly(true);
+    e->setMinimumWidth(80);
+    return e;
+}
 
 DiagnosticsView::DiagnosticsView(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("DiagnosticsPanel"));
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(0, 0, 0, 0);
+
+    // Left column: reset cause, chip, A2D, sensors.
+    auto* left = new QVBoxLayout;
+    {
+        auto* g = new QGridLayout;
+        g->addWidget(new QLabel(QStringLiteral("Last Reset Cause:"), this), 0, 0);
+        LabelResetCause = new QLabel(this);
+        LabelResetCause->setObjectName(QStringLiteral("LabelResetCause"));
+        LabelResetCause->setMinimumWidth(180);
+        g->addWidget(LabelResetCause, 0, 1, 1, 2);
+        g->addWidget(new QLabel(QStringLiteral("Processor ChipID"), this), 1, 0);
+        Text1_33 = box(QStringLiteral("Text1_33"));
+        Text1_34 = box(QStringLiteral("Text1_34"));
+        g->addWidget(Text1_33, 1, 1);
+        g->addWidget(Text1_34, 1, 2);
+        left->addLayout(g);
+    }
+    {
+        auto* frame = new QGroupBox(QStringLiteral("A2D"), this);
+        frame->setObjectName(QStringLiteral("FrameA2D"));
+        auto* g = new QGridLayout(frame);
+        Combo1 = new QComboBox(frame);
+        Combo1->setObjectName(QStringLiteral("Combo1"));
+        const QStringList names = a2dChannelNames();
+        for (int i = 0; i < names.size(); ++i)
+            Combo1->addItem(names[i], i);
+        g->addWidget(Combo1, 0, 0, 1, 2);
+        CheckPollA2D = new QCheckBox(QStringLiteral("Poll"), frame);
+        CheckPollA2D->setObjectName(QStringLiteral("CheckPollA2D"));
+        g->addWidget(CheckPollA2D, 0, 2);
+        auto* reset = button(QStringLiteral("Reset"), QStringLiteral("Command7"), frame);
+        g->addWidget(reset, 0, 3);
+        for (int i = 0; i < 6; ++i) {
+            a2dBoxes[static_cast<size_t>(i)] = box(QStringLiteral("Text1_%1").arg(kA2DBoxIds[i]));
+            const int row = 1 + i / 2;
+            const int col = (i % 2) * 2;
+            g->addWidget(new QLabel(QString::fromLatin1(kA2DCaptions[i]), frame), row, col);
+            g->addWidget(a2dBoxes[static_cast<size_t>(i)], row, col + 1);
+        }
+        left->addWidget(frame);
+        connect(Combo1, &QComboBox::currentIndexChanged, this, [this] { range_.reset(); });
+        connect(reset, &QPushButton::clicked, this, [this] { range_.reset(); });
+        connect(CheckPollA2D, &QCheckBox::clicked, this, [this] {
+            range_.reset();
+            runPolls(true, false);
+        });
+    }
+    {
+        auto* frame = new QGroupBox(QStringLiteral("Sensors"), this);
+        frame->setObjectName(QStringLiteral("FrameSensors"));
+        auto* g = new QGridLayout(frame);
+        const auto& rows = sensorRows();
+        for (int i = 0; i < 9; ++i) {
+            const QString caption =
+                i < 8 ? QString::fromLatin1(rows[static_cast<size_t>(i)].caption) : "???";
+            auto* label = new QLabel(caption, frame);
+            label->setObjectName(QStringLiteral("Label16_%1").arg(i));
+            sensorBoxes[static_cast<size_t>(i)] =
+                box(QStringLiteral("Text1_%1").arg(kSensorBoxIds[i]));
+            g->addWidget(label, i, 0);
+            g->addWidget(sensorBoxes[static_cast<size_t>(i)], i, 1);
+        }
+        CheckPollTemps = new QCheckBox(QStringLiteral("Poll"), frame);
+        CheckPollTemps->setObjectName(QStringLiteral("CheckPollTemps"));
+        g->addWidget(CheckPollTemps, 0, 2);
+        left->addWidget(frame);
+        connect(CheckPollTemps, &QCheckBox::clicked, this, [this](bool on) {
+            if (on)
+                runPolls(false, true);
+        });
+    }
+    left->addStretch(1);
+    grid->addLayout(left, 0, 0);
+
+    // Right column: the debug tools.
+    auto* right = new QVBoxLayout;
+    {
+        auto* frame = new QGroupBox(QStringLiteral("TFT"), this);
+        frame->setObjectName(QStringLiteral("FrameTFT"));
+        auto* g = new QGridLayout(frame);
+        g->addWidget(new QLabel(QStringLiteral("SPI Rate"), frame), 0, 0);
+        TextSpi = new QLineEdit(frame);
+        TextSpi->setObjectName(QStringLiteral("TextSpi"));
+        TextSpi->setMaximumWidth(80);
+        g->addWidget(TextSpi, 0, 1);
+        auto* read = button(QStringLiteral("Read"), QStringLiteral("Command5"), frame);
+        auto* write = button(QStringLiteral("Write"), QStringLiteral("Command2"), frame);
+        g->addWidget(read, 0, 2);
+        g->addWidget(write, 0, 3);
+        g->addWidget(new QLabel(QStringLiteral("Calib."), frame), 1, 0);
+        const char* const captions[4] = {"ADC Min_X", "ADC Max_X", "ADC Min_Y", "ADC Max_Y"};
+        for (int i = 0; i < 4; ++i) {
+            Text2[static_cast<size_t>(i)] = box(QStringLiteral("Text2_%1").arg(i));
+            g->addWidget(new QLabel(QString::fromLatin1(captions[i]), frame), 2 + i / 2,
+                         (i % 2) * 2);
+            g->addWidget(Text2[static_cast<size_t>(i)], 2 + i / 2, (i % 2) * 2 + 1);
+        }
+        right->addWidget(frame);
+        connect(read, &QPushButton::clicked, this, [this] { ctx_.tabs.SelectTab(TabDiagnostics); });
+        connect(write, &QPushButton::clicked, this, [this] {
+            if (const auto frame = spiRateFrame(TextSpi->text()))
+                ctx_.link.SendMsg(*frame);
+        });
+    }
+    {
+        auto* frame = new QGroupBox(QStringLiteral("DEBUG Data"), this);
+        frame->setObjectName(QStringLiteral("FrameDebugData"));
+        auto* g = new QGridLayout(frame);
+        ListDebug = new QListWidget(frame);
+        ListDebug->setObjectName(QStringLiteral("ListDebug"));
+        ListDebug->setMinimumHeight(120);
+        g->addWidget(ListDebug, 0, 0, 4, 1);
+        auto* read = button(QStringLiteral("Read"), QStringLiteral("Command1"), frame);
+        g->addWidget(read, 0, 1);
+        connect(read, &QPushButton::clicked, this, [this] { DebugRead(ctx_.link); });
+        for (int i = 0; i < 7; ++i) {
+            auto* b = button(QStringLiteral("Debug%1").arg(i + 1),
+                             QStringLiteral("Command6_%1").arg(i), frame);
+            g->addWidget(b, 1 + i / 3, 1 + i % 3);
+            connect(b, &QPushButton::clicked, this, [this, i] {
+                if (i == 1)
+                    ReadAllRegisters(ctx_.link);
+                else if (i == 2)
+                    WriteAllRegisters(ctx_.link);
+                else if (const auto f = debugCommandFrame(i))
+                    ctx_.link.SendMsg(*f);
+            });
+        }
+        right->addWidget(frame);
+    }
+    {
+        auto* frame = new QGroupBox(QStringLiteral("DEBUG Flags"), this);
+        frame->setObjectName(QStringLiteral("FrameDebugFlags"));
+        auto* g = new QGridLayout(frame);
+        for (int i = 0; i < 32; ++i) {
+            auto* c = new QCheckBox(QString::fromLatin1(kDebugFlagCaptions[i]), frame);
+            c->setObjectName(QStringLiteral("CheckIOE_%1").arg(i));
+            CheckIOE[static_cast<size_t>(i)] = c;
+            g->addWidget(c, i % 8, i / 8);
+        }
+        auto* write = button(QStringLiteral("Write"), QStringLiteral("Command8"), frame);
+        g->addWidget(write, 8, 3);
+        connect(write, &QPushButton::clicked, this, [this] {
+            std::array<bool, 32> ticked{};
+            for (size_t i = 0; i < ticked.size(); ++i)
+                ticked[i] = CheckIOE[i]->isChecked();
+            ctx_.link.SendMsg(debugFlagsFrame(ticked));
+        });
+        right->addWidget(frame);
+    }
+    {
+        auto* exportButton =
+            button(QStringLiteral("Export String Table"), QStringLiteral("Command3"), this);
+        right->addWidget(exportButton, 0, Qt::AlignLeft);
+        connect(exportButton, &QPushButton::clicked, this, [this] {
+            QString error;
+            if (!ExportStringTable(QString::fromLatin1(kStringTableFile), &error))
+                ctx_.prompts.message(QString(), error, MessageKind::Warning);
+        });
+    }
+    right->addStretch(1);
+    grid->addLayout(right, 0, 1);
+
+    ctx_.tabs.readOnSelect[TabDiagnostics] = [this] { DiagnosticsRead(); };
+    ctx_.link.poll.completion[TabDiagnostics] = [this] { batchCompleted(); };
+    ctx_.link.state.onDebugValuesChanged = [this] { showDebugValues(); };
+    showDebugValues();
+}
+
+DiagnosticsView::~DiagnosticsView() {
+    ctx_.tabs.readOnSelect[TabDiagnostics] = nullptr;
+    ctx_.link.poll.completion[TabDiagnostics] = nullptr;
+    ctx_.link.state.onDebugValuesChanged = nullptr;
+}
+
+void DiagnosticsView::DiagnosticsRead() {
+    Combo1->setCurrentIndex(0);
+    gp::DiagnosticsRead(ctx_.link, range_);
+}
+
+void DiagnosticsView::batchCompleted() {
+    ShowDiagnostics();
+    runPolls(CheckPollA2D->isChecked(), CheckPollTemps->isChecked());
+}
+
+void DiagnosticsView::ShowDiagnostics() {
+    const DiagnosticsDisplay d = gp::ShowDiagnostics(ctx_.link.state);
+    if (d.resetCause)
+        LabelResetCause->setText(*d.resetCause);
+    for (size_t i = 0; i < CheckIOE.size(); ++i)
+        CheckIOE[i]->setChecked(d.debugFlags[i]);
+    Text1_33->setText(d.chipIdHex);
+    if (d.chipName)
+        Text1_34->setText(*d.chipName);
+    TextSpi->setText(d.spiRate);
+    for (size_t i = 0; i < Text2.size(); ++i)
+        Text2[i]->setText(d.touchAdc[i]);
+    if (showProductConfig)
+        showProductConfig();
+}
+
+void DiagnosticsView::runPolls(bool a2d, bool temps) {
+    std::optional<int> channel;
+    if (a2d)
+        channel = Combo1->currentIndex();
+    const PollResult r = gp::runPolls(ctx_.link, channel, temps, range_, QLocale());
+    if (r.a2d) {
+        const QString texts[6] = {r.a2d->count, r.a2d->volts, r.a2d->ohms,
+                                  r.a2d->min,   r.a2d->max,   r.a2d->percent};
+        for (size_t i = 0; i < a2dBoxes.size(); ++i)
+            a2dBoxes[i]->setText(texts[i]);
+    }
+    if (r.sensors) {
+        for (int i = 0; i < r.sensors->size() && i < 8; ++i)
+            sensorBoxes[static_cast<size_t>(i)]->setText(r.sensors->at(i));
+    }
+}
+
+void DiagnosticsView::showDebugValues() {
+    ListDebug->clear();
+    ListDebug->addItems(ListDebugValues(ctx_.link.state));
 }
 
 } // namespace gp

@@ -1,9 +1,22 @@
 #pragma once
-// The diagnostics view: reset cause, chip, analogue channels, sensors, debug tools.
+// The diagnostics view: reset cause and chip, the live analogue channel and
+// sensor input polls, and the engineering debug tools (TFT, debug values,
+// debug flags, string table export). Controls carry the names the service
+// documentation uses for them.
 
 #include "app/app_context.h"
+#include "diag/diagnostics.h"
 
 #include <QWidget>
+#include <array>
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
 
 namespace gp {
 
@@ -11,9 +24,40 @@ class DiagnosticsView : public QWidget {
     Q_OBJECT
   public:
     DiagnosticsView(AppContext& ctx, QWidget* parent = nullptr);
+    ~DiagnosticsView() override;
+
+    // The "Product Config" frame lives in the configuration tools beside this
+    // view; the window connects its refresh from the registers here, and the
+    // diagnostics refresh runs it.
+    std::function<void()> showProductConfig;
+
+    // `DiagnosticsRead`: channel 0 selected, A2D range reset, batch started.
+    void DiagnosticsRead();
+    // The completion step of the tab: refresh, then the ticked polls.
+    void batchCompleted();
+    const A2DRange& a2dRange() const { return range_; }
 
   private:
+    void ShowDiagnostics();
+    void runPolls(bool a2d, bool temps);
+    void showDebugValues();
+    QLineEdit* box(const QString& name);
+
     AppContext& ctx_;
+    A2DRange range_;
+
+    QLabel* LabelResetCause = nullptr;
+    QLineEdit* Text1_33 = nullptr;
+    QLineEdit* Text1_34 = nullptr;
+    QComboBox* Combo1 = nullptr;
+    QCheckBox* CheckPollA2D = nullptr;
+    QCheckBox* CheckPollTemps = nullptr;
+    std::array<QLineEdit*, 6> a2dBoxes{};    // Count, V, R, Min, Max, %
+    std::array<QLineEdit*, 9> sensorBoxes{}; // Text1(22..32) of the sensor rows
+    QLineEdit* TextSpi = nullptr;
+    std::array<QLineEdit*, 4> Text2{};
+    QListWidget* ListDebug = nullptr;
+    std::array<QCheckBox*, 32> CheckIOE{};
 };
 
 } // namespace gp

@@ -1,0 +1,173 @@
+// The diagnostics and calibration views offscreen against the simulated
+// unit: the tab's read fills the boxes, the "Poll" boxes keep the polls
+// going until unticked or the tab is left, the debug buttons send their
+// frames, and the calibration view's buttons write what it shows.
+#include "app/app_context.h"
+#include "calib/calibration_view.h"
+#include "diag/diagnostics_view.h"
+#include "support/scripted_prompts.h"
+#include "support/sim_rig.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace gp;
+
+namespace {
+struct ViewRig {
+    test::SimRig sim;
+    QTemporaryDir dir;
+    Persist persist{dir.filePath("glimmerpane.ini")};
+    LangDll lang;
+    test::ScriptedPrompts prompts;
+    ViewTabs tabs{sim.link};
+    AppContext ctx{sim.link, persist, lang, prompts, tabs, OperatingMode{true, true}, -1};
+    QWidget window;
+    DiagnosticsView* diag = new DiagnosticsView(ctx, &window);
+    CalibrationView* calib = new CalibrationView(ctx, &window);
+
+    template <class T> T* find(const QString& name) {
+        T* w = window.findChild<T*>(name);
+        if (!w)
+            qWarning("no control %s", qPrintable(name));
+        return w;
+    }
+    QStringList sentSince(int from) const {
+        const QStringList& h = sim.port->unit().frameHistory();
+        return h.mid(from);
+    }
+    int sentCount() const { return static_cast<int>(sim.port->unit().frameHistory().size()); }
+    void snapshot(QWidget* w, const char* file) {
+        if (!qEnvironmentVariableIsSet("GP_SNAPSHOT_DIR"))
+            return;
+        window.show();
+        for (QWidget* other : {static_cast<QWidget*>(diag), static_cast<QWidget*>(calib)})
+            other->setVisible(other == w);
+        w->resize(w->sizeHint());
+        window.resize(w->sizeHint());
+        QCoreApplication::processEvents();
+        w->grab().save(qEnvironmentVariable("GP_SNAPSHOT_DIR") + '/' + file);
+    }
+};
+} // namespace
+
+class TestDiagnosticsView : public QObject {
+    Q_OBJECT
+  private slots:
+    void selectingTheTabFillsTheView() {
+        ViewRig r;
+        r.tabs.SelectTab(TabDiagnostics);
+        QCOMPARE(r.sim.runBatch(), -1);
+        QCOMPARE(r.find<QLabel>("LabelResetCause")->text(), QString("Power-up"));
+        QVERIFY(r.find<QLineEdit>("Text1_34")->text().startsWith("SAM"));
+        QCOMPARE(r.find<QLineEdit>("Text1_33")->text().size(), 8);
+        // Touch calibration registers come from the whole-bank read only.
+        QCOMPARE(r.find<QLineEdit>("Text2_0")->text(), QString("0"));
+        QCOMPARE(r.find<QCheckBox>("CheckIOE_31")->text(), QString("Init Screen"));
+        r.snapshot(r.diag, "diagnostics_view.png");
+    }
+
+    void continuousPollingStops_data() {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<bool>("leaveTab"); // else untick
+        QTest::newRow("A2D unticked") << "CheckPollA2D" << false;
+        QTest::newRow("A2D, tab left") << "CheckPollA2D" << true;
+        QTest::newRow("sensors unticked") << "CheckPollTemps" << false;
+        QTest::newRow("sensors, tab left") << "CheckPollTemps" << true;
+    }
+    void continuousPollingStops() {
+        QFETCH(QString, box);
+        QFETCH(bool, leaveTab);
+        ViewRig r;
+        r.tabs.SelectTab(TabDiagnostics);
+        r.sim.runBatch();
+        r.find<QCheckBox>(box)->click();
+        // Each completed batch starts the next poll: the link stays busy.
+        const int before = r.sentCount();
+        r.sim.runTicks(200);
+        QVERIFY(r.sim.link.busy());
+        QVERIFY(r.sentCount() - before > 10);
+        if (leaveTab)
+            r.tabs.SelectTab(TabCalibration);
+        else
+            r.find<QCheckBox>(box)->click();
+        r.sim.runBatch();
+        const int stopped = r.sentCount();
+        r.sim.runTicks(200);
+        QCOMPARE(r.sentCount(), stopped);
+        QCOMPARE(r.sim.link.busy(), false);
+        if (!leaveTab)
+            QCOMPARE(r.sentSince(stopped), QStringList());
+    }
+
+    void bothPollsShowLiveValues() {
+        ViewRig r;
+        r.tabs.SelectTab(TabDiagnostics);
+        r.sim.runBatch();
+        r.find<QComboBox>("Combo1")->setCurrentIndex(2);
+        r.find<QCheckBox>("CheckPollA2D")->click();
+        r.find<QCheckBox>("CheckPollTemps")->click();
+        r.sim.runTicks(100);
+        const int count = r.find<QLineEdit>("Text1_13")->text().toInt();
+        QVERIFY2(count > 1900 && count < 2200, qPrintable(QString::number(count))); // pot mid
+        QVERIFY(r.find<QLineEdit>("Text1_12")->text().endsWith(" V"));
+        QVERIFY(!r.find<QLineEdit>("Text1_22")->text().isEmpty());
+        QVERIFY(r.sentSince(0).contains(":A02#"));
+        r.snapshot(r.diag, "diagnostics_polling.png");
+    }
+
+    void debugButtonsSendTheirFrames() {
+        ViewRig r;
+        r.sim.runTicks(5);
+        r.find<QCheckBox>("CheckIOE_0")->setChecked(true);
+        int from = r.sentCount();
+        r.find<QPushButton>("Command8")->click();
+        r.sim.runTicks(5);
+        QCOMPARE(r.sentSince(from), QStringList{":D0301000000#"});
+        r.find<QLineEdit>("TextSpi")->setText("abc");
+        from = r.sentCount();
+        r.find<QPushButton>("Command2")->click();
+        r.sim.runTicks(5);
+        QCOMPARE(r.sentSince(from), QStringList());
+        r.find<QPushButton>("Command1")->click();
+        r.sim.runBatch();
+        QCOMPARE(r.find<QListWidget>("ListDebug")->count(), 11);
+        QVERIFY(r.find<QListWidget>("ListDebug")->item(1)->text() != "[1]=00000000");
+    }
+
+    void calibrationViewShowsAndWrites() {
+        ViewRig r;
+        r.sim.unit().setReg(0x01, r.sim.unit().reg(0x01) & ~0x3C000);
+        r.tabs.SelectTab(TabCalibration);
+        QCOMPARE(r.sim.runBatch(), -1);
+        auto* list = r.find<QListWidget>("Listcal");
+        QCOMPARE(list->count(), 8);
+        QCOMPARE(list->item(0)->data(Qt::UserRole).toString(), QString("AO1_interceptY\t0"));
+        QVERIFY(!r.find<QPushButton>("CommandCalibrate_0")->isEnabled());
+        QCOMPARE(r.find<QComboBox>("Combofilter_2")->currentText(), QString("30s"));
+        r.snapshot(r.calib, "calibration_view.png");
+
+        r.find<QLineEdit>("TextSensorTrim_1")->setText("abc");
+        r.find<QLineEdit>("TextSensorTrim_0")->setText("0.5");
+        r.find<QComboBox>("Combofilter_6")->setCurrentIndex(-1);
+        const int32_t humidityTrim = r.sim.unit().reg(0x1B);
+        const int from = r.sentCount();
+        r.find<QPushButton>("CommandSetTrim")->click();
+        r.sim.runBatch();
+        const QStringList sent = r.sentSince(from);
+        QCOMPARE(sent.size(), 9);
+        QCOMPARE(sent.at(0), QString(":W1A0000003F#"));
+        QCOMPARE(sent.at(8), QString(":SR#"));
+        QCOMPARE(r.sim.unit().nonvolatileReg(0x1B), humidityTrim);
+        QCOMPARE((r.sim.unit().nonvolatileReg(0x20) >> 16) & 0xFF, 0);
+    }
+};
+
+QTEST_MAIN(TestDiagnosticsView)
+#include "test_diagnostics_view.moc"
