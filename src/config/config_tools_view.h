@@ -4,20 +4,39 @@
 #include "app/app_context.h"
 
 #include <QWidget>
+#include <memory>
+
+class QCheckBox;
+class QTimer;
 
 namespace gp {
+
+class ConfigLoad;
+class ProductConfigView;
 
 class ConfigToolsView : public QWidget {
     Q_OBJECT
   public:
     ConfigToolsView(AppContext& ctx, QWidget* parent = nullptr);
+    ~ConfigToolsView() override;
 
     // File menu entries.
     void openConfigFile();
     void saveConfigFile();
 
+    // The "Product Config" frame; the diagnostics refresh fills it.
+    ProductConfigView* productConfig() const { return productConfig_; }
+    void showFromRegisters();
+
   private:
+    void loadLogo();
+    void watchLoad();
+
     AppContext& ctx_;
+    QCheckBox* saveAll_ = nullptr;
+    ProductConfigView* productConfig_ = nullptr;
+    std::unique_ptr<ConfigLoad> load_;
+    QTimer* loadTimer_ = nullptr;
 };
 
 } // namespace gp

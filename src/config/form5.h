@@ -1,0 +1,34 @@
+#pragma once
+// "Save Configuration": the small modal window that reads every register and
+// then asks where to save. It can be closed at any moment; closing abandons
+// the save.
+
+#include "app/app_context.h"
+#include "config/save_config.h"
+
+#include <QDialog>
+
+class QLabel;
+class QTimer;
+
+namespace gp {
+
+class Form5 : public QDialog {
+    Q_OBJECT
+  public:
+    Form5(AppContext& ctx, bool saveAllNonvol, QWidget* parent = nullptr);
+
+    SaveConfig& machine() { return save_; }
+
+  protected:
+    void reject() override;
+
+  private:
+    void tick();
+
+    SaveConfig save_;
+    QLabel* status_ = nullptr;
+    QTimer* timer_ = nullptr;
+};
+
+} // namespace gp
