@@ -97,8 +97,11 @@ void QtSerialPort::onQtError(QSerialPort::SerialPortError error) {
     // port on its own, such as a USB adapter pulled out.
     if (error == QSerialPort::NoError || !port_.isOpen())
         return;
-    const PortError e =
-        error == QSerialPort::ResourceError ? PortError::Vanished : toPortError(error);
+    // A USB adapter pulled out (or a pseudo-terminal closed under us) shows
+    // as a read or resource error; Qt repeats it for as long as the port
+    // stays open, so the link closes the port on the first one.
+    const bool gone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
+    const PortError e = gone ? PortError::Vanished : toPortError(error);
     if (e == PortError::None || error == QSerialPort::TimeoutError)
         return;
     lastError_ = e;
