@@ -7,6 +7,7 @@ QList<Command> linkCommands();
 QList<Command> identityCommands();
 QList<Command> co2Commands();
 QList<Command> configCommands();
+QList<Command> diagCommands();
 
 QList<Command> allCommands() {
     QList<Command> all;
@@ -14,6 +15,7 @@ QList<Command> allCommands() {
     all += identityCommands();
     all += co2Commands();
     all += configCommands();
+    all += diagCommands();
     return all;
 }
 

@@ -1,0 +1,263 @@
+// Commands of the diagnostics and calibration views: the diagnostics read,
+// the live polls as CSV, the calibration read and the output calibration.
+#include "calib/calibration.h"
+#include "cli/cli_session.h"
+#include "diag/debug_tools.h"
+#include "diag/diagnostics.h"
+#include "diag/identity.h"
+#include "link/codec.h"
+
+#include <QJsonArray>
+#include <optional>
+
+namespace gp::cli {
+
+namespace {
+
+constexpr int kBatchTimeoutMs = 10000;
+const char* const kTrimNames[5] = {"temperature C", "humidity C", "CO2 C", "temperature B",
+                                   "temperature A"};
+const char* const kFilterNames[7] = {"temperature", "humidity", "CO2",    "lux",
+                                     "outside",     "floor",    "network"};
+
+bool runBatch(CliSession& s, const QString& what) {
+    if (s.waitBatch(kBatchTimeoutMs))
+        return true;
+    s.err(QStringLiteral("The unit did not answer the %1 (%2 of %3 frames lost).")
+              .arg(what)
+              .arg(s.link().poll.stats().lost)
+              .arg(s.link().poll.stats().frames));
+    return false;
+}
+
+bool noArguments(CliSession& s, const QString& command, const QStringList& args) {
+    if (args.isEmpty())
+        return true;
+    s.err(QStringLiteral("%1: unexpected argument '%2'").arg(command, args.first()));
+    return false;
+}
+
+int diag(CliSession& s, const QStringList& args) {
+    if (!noArguments(s, QStringLiteral("diag"), args))
+        return s.finish(ExitUsage);
+    if (!s.connect())
+        return s.finish(ExitFailed);
+    A2DRange range;
+    DiagnosticsRead(s.link(), range);
+    if (!runBatch(s, QStringLiteral("diagnostics read")))
+        return s.finish(ExitFailed);
+    DebugRead(s.link());
+    if (!runBatch(s, QStringLiteral("debug value read")))
+        return s.finish(ExitFailed);
+    DeviceState& st = s.link().state;
+    const DiagnosticsDisplay d = ShowDiagnostics(st);
+    const QString cause = d.resetCause.value_or(
+        QStringLiteral("unknown code %1").arg((static_cast<uint32_t>(st.StatusFlags) >> 8) & 0xFF));
+    const QString chip = d.chipName.value_or(QStringLiteral("unknown"));
+    QStringList flags;
+    for (int i = 0; i < 32; ++i) {
+        if (d.debugFlags[static_cast<size_t>(i)])
+            flags << QString::number(i);
+    }
+    const QStringList features = featureNames(st.RegCache[0x01]);
+    const QStringList debugValues = ListDebugValues(st);
+    s.out(QStringLiteral("Last Reset Cause: ") + cause);
+    s.out(QStringLiteral("Processor ChipID: %1 %2").arg(d.chipIdHex, chip));
+    s.out(QStringLiteral("Debug flags: %1 (bits %2)")
+              .arg(QStringLiteral("%1")
+                       .arg(static_cast<uint32_t>(st.HWTestFlags), 8, 16, QLatin1Char('0'))
+                       .toUpper(),
+                   flags.isEmpty() ? QStringLiteral("none") : flags.join(',')));
+    s.out(QStringLiteral("Features: ") + features.join(QStringLiteral(", ")));
+    s.out(QStringLiteral("AppId: %1").arg(d.appIndex));
+    s.out(QStringLiteral("VendorId: ") + d.vendorId);
+    s.out(QStringLiteral("Vendor: ") + d.vendorName);
+    s.out(QStringLiteral("Product: ") + d.productName);
+    s.out(QStringLiteral("SPI Rate: ") + d.spiRate);
+    for (const QString& row : debugValues)
+        s.out(row);
+    s.set(QStringLiteral("resetCause"), cause);
+    s.set(QStringLiteral("chipId"), d.chipIdHex);
+    s.set(QStringLiteral("chip"), chip);
+    s.set(QStringLiteral("debugFlags"), static_cast<qint64>(static_cast<uint32_t>(st.HWTestFlags)));
+    s.set(QStringLiteral("features"), QJsonArray::fromStringList(features));
+    s.set(QStringLiteral("appId"), d.appIndex);
+    s.set(QStringLiteral("vendorId"), d.vendorId.toInt());
+    s.set(QStringLiteral("vendor"), d.vendorName);
+    s.set(QStringLiteral("product"), d.productName);
+    s.set(QStringLiteral("spiRate"), d.spiRate.toInt());
+    s.set(QStringLiteral("debugValues"), QJsonArray::fromStringList(debugValues));
+    return s.finish(ExitOk);
+}
+
+// One group of CSV columns of "watch": the frames of its read and the
+// values it shows after the read. More sources join here (the CO2 sensor).
+struct WatchSource {
+    QStringList header;
+    QStringList frames;
+    std::function<QStringList(const DeviceState&)> values;
+};
+
+std::optional<int> intOption(CliSession& s, QStringList& args, const QString& name, int min,
+                             int max, bool& bad) {
+    const auto text = CliSession::takeOption(args, name);
+    if (!text)
+        return std::nullopt;
+    bool ok = false;
+    const int v = text->toInt(&ok);
+    if (!ok || v < min || v > max) {
+        s.err(QStringLiteral("watch: %1 takes a number %2..%3, not '%4'")
+                  .arg(name)
+                  .arg(min)
+                  .arg(max)
+                  .arg(*text));
+        bad = true;
+        return std::nullopt;
+    }
+    return v;
+}
+
+int watch(CliSession& s, QStringList args) {
+    bool bad = false;
+    const auto channel = intOption(s, args, QStringLiteral("--a2d"), 0, 12, bad);
+    const auto interval = intOption(s, args, QStringLiteral("--interval"), 0, 3600000, bad);
+    const auto count = intOption(s, args, QStringLiteral("--count"), 1, 100000000, bad);
+    bool sensors = CliSession::takeFlag(args, QStringLiteral("--sensors"));
+    if (bad)
+        return s.finish(ExitUsage);
+    if (!noArguments(s, QStringLiteral("watch"), args))
+        return s.finish(ExitUsage);
+    std::optional<int> a2d = channel;
+    if (!a2d && !sensors) { // nothing chosen: the NTC channel and the sensor inputs
+        a2d = 0;
+        sensors = true;
+    }
+
+    const QLocale csv = QLocale::c();
+    QList<WatchSource> sources;
+    if (a2d) {
+        const int ch = *a2d;
+        sources.append(
+            {{QStringLiteral("a2d%1_count").arg(ch), QStringLiteral("a2d%1_V").arg(ch)},
+             {*a2dFrame(ch)},
+             [ch, csv](const DeviceState& st) {
+                 const int32_t raw = st.ARegCache[static_cast<size_t>(ch)];
+                 return QStringList{QString::number(raw), csv.toString(raw * 3.0 / 4095.0, 'f', 4)};
+             }});
+    }
+    if (sensors) {
+        QStringList header;
+        for (const SensorRow& row : sensorRows())
+            header << QString::fromLatin1(row.caption);
+        sources.append({header, sensorFrames(),
+                        [csv](const DeviceState& st) { return sensorTexts(st, csv); }});
+    }
+
+    if (!s.connect())
+        return s.finish(ExitFailed);
+    QStringList header{QStringLiteral("t_ms")};
+    QStringList frames;
+    for (const WatchSource& src : sources) {
+        header << src.header;
+        frames << src.frames;
+    }
+    s.out(header.join(','));
+    QJsonArray samples;
+    // Sample times count poll ticks, the link's own clock.
+    const int startTick = s.link().poll.tickCount();
+    for (int n = 0; !count || n < *count; ++n) {
+        if (n > 0 && interval.value_or(1000) > 0)
+            s.runFor(interval.value_or(1000));
+        const int t = (s.link().poll.tickCount() - startTick) * PollCycle::kTickMs;
+        s.link().startBatch(frames);
+        if (!runBatch(s, QStringLiteral("poll")))
+            return s.finish(ExitFailed);
+        QStringList line{QString::number(t)};
+        for (const WatchSource& src : sources)
+            line << src.values(s.link().state);
+        s.out(line.join(','));
+        samples.append(QJsonArray::fromStringList(line));
+    }
+    s.set(QStringLiteral("header"), QJsonArray::fromStringList(header));
+    s.set(QStringLiteral("samples"), samples);
+    return s.finish(ExitOk);
+}
+
+int printCalibration(CliSession& s) {
+    CalibrationRead(s.link());
+    if (!runBatch(s, QStringLiteral("calibration read")))
+        return s.finish(ExitFailed);
+    const QLocale c = QLocale::c();
+    const CalibrationDisplay d = ShowCalibration(s.link().state, c);
+    QJsonObject coefficients;
+    for (const QString& row : d.coefficientRows) {
+        s.out(row);
+        coefficients.insert(row.section('\t', 0, 0), row.section('\t', 1));
+    }
+    QJsonObject trims;
+    for (size_t i = 0; i < d.trims.size(); ++i) {
+        s.out(QStringLiteral("trim %1\t%2").arg(QString::fromLatin1(kTrimNames[i]), d.trims[i]));
+        trims.insert(QString::fromLatin1(kTrimNames[i]), d.trims[i]);
+    }
+    QJsonObject filters;
+    for (size_t i = 0; i < d.filterIndex.size(); ++i) {
+        const int seconds = FilterIndexToSeconds(static_cast<int16_t>(d.filterIndex[i]));
+        s.out(QStringLiteral("filter %1\t%2")
+                  .arg(QString::fromLatin1(kFilterNames[i]), filterItems().at(d.filterIndex[i])));
+        filters.insert(QString::fromLatin1(kFilterNames[i]), seconds);
+    }
+    const int rate = s.link().state.DiagItem10;
+    const QString rateText = rate >= 0 && rate <= 2 ? screenRateItems().at(rate)
+                                                    : QStringLiteral("unknown (%1)").arg(rate);
+    s.out(QStringLiteral("screen rate\t") + rateText);
+    s.out(QStringLiteral("outputs fitted\t") +
+          (d.calibrateEnabled ? QStringLiteral("yes") : QStringLiteral("no")));
+    s.set(QStringLiteral("coefficients"), coefficients);
+    s.set(QStringLiteral("trims"), trims);
+    s.set(QStringLiteral("filters"), filters);
+    s.set(QStringLiteral("screenRate"), rate);
+    s.set(QStringLiteral("outputsFitted"), d.calibrateEnabled);
+    return s.finish(ExitOk);
+}
+
+int calibration(CliSession& s, const QStringList& args) {
+    if (!noArguments(s, QStringLiteral("calibration"), args))
+        return s.finish(ExitUsage);
+    if (!s.connect())
+        return s.finish(ExitFailed);
+    return printCalibration(s);
+}
+
+int calibrateOutputs(CliSession& s, const QStringList& args) {
+    if (!noArguments(s, QStringLiteral("calibrate-outputs"), args))
+        return s.finish(ExitUsage);
+    if (!s.connect())
+        return s.finish(ExitFailed);
+    // The unit answers nothing we examine; it measures its outputs and
+    // stores the coefficients, which the read that follows shows.
+    CalibrateOutputs(s.link());
+    s.runFor(1000);
+    return printCalibration(s);
+}
+
+} // namespace
+
+QList<Command> diagCommands() {
+    return {
+        {QStringLiteral("diag"),
+         QStringLiteral("diag                       reset cause, chip, flags, names, debug values"),
+         diag},
+        {QStringLiteral("watch"),
+         QStringLiteral("watch [--a2d CH] [--sensors] [--interval MS] [--count N]  live polls as "
+                        "CSV"),
+         watch},
+        {QStringLiteral("calibration"),
+         QStringLiteral("calibration                coefficients, trims, filters, screen rate"),
+         calibration},
+        {QStringLiteral("calibrate-outputs"),
+         QStringLiteral("calibrate-outputs          the unit calibrates its 0-10 V outputs"),
+         calibrateOutputs},
+    };
+}
+
+} // namespace gp::cli
