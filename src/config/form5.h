@@ -19,8 +19,7 @@ class Form5 : public QDialog {
     Form5(AppContext& ctx, bool saveAllNonvol, QWidget* parent = nullptr);
 
     SaveConfig& machine() { return save_; }
-
-  protected:
+    // Closing the window (Cancel, Escape, the close box) abandons the save.
     void reject() override;
 
   private:

@@ -1,0 +1,115 @@
+// The configuration tools offscreen against the simulated unit: the product
+// frame writes what its controls show, the File menu load refuses another
+// product's file, and the save window reads, asks and writes.
+#include "app/app_context.h"
+#include "config/config_tools_view.h"
+#include "config/form5.h"
+#include "config/product_config_view.h"
+#include "diag/identity.h"
+#include "support/scripted_prompts.h"
+#include "support/sim_rig.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace gp;
+
+namespace {
+struct ViewRig {
+    test::SimRig sim;
+    QTemporaryDir dir;
+    Persist persist{dir.filePath("glimmerpane.ini")};
+    LangDll lang;
+    test::ScriptedPrompts prompts;
+    ViewTabs tabs{sim.link};
+    AppContext ctx{sim.link, persist, lang, prompts, tabs, OperatingMode{true, true}, -1};
+    QWidget window;
+    ConfigToolsView* view = new ConfigToolsView(ctx, &window);
+
+    template <class T> T* find(const QString& name) { return window.findChild<T*>(name); }
+    void settle() {
+        sim.runBatch();
+        for (int i = 0; i < 20; ++i) {
+            QCoreApplication::processEvents();
+            sim.step();
+        }
+    }
+};
+} // namespace
+
+class TestConfigToolsView : public QObject {
+    Q_OBJECT
+  private slots:
+    void productFrameShowsRegistersAndWritesControls() {
+        ViewRig r;
+        IdentityRead(r.sim.link);
+        r.sim.runBatch();
+        QStringList reads;
+        for (int reg = 4; reg <= 15; ++reg)
+            reads << QString(":R%1#").arg(reg, 2, 16, QChar('0')).toUpper();
+        r.sim.link.startBatch(reads);
+        r.sim.runBatch();
+        r.view->showFromRegisters();
+        QCOMPARE(r.find<QLineEdit>("TextProduct")->text(), QString("QRU-420"));
+        QCOMPARE(r.find<QComboBox>("ComboApp")->currentIndex(), 1);
+        QVERIFY(r.find<QCheckBox>("CheckProfile_1")->isChecked());
+        QVERIFY(!r.find<QCheckBox>("CheckProfile_2")->isChecked());
+        QCOMPARE(r.find<QCheckBox>("CheckProfile_27")->text(), QString("INT NTC"));
+
+        r.find<QCheckBox>("CheckProfile_2")->setChecked(true);
+        r.find<QLineEdit>("TextVendor")->setText("300");
+        const int from = static_cast<int>(r.sim.unit().frameHistory().size());
+        r.find<QPushButton>("CommandSetCfg")->click();
+        r.sim.runBatch();
+        const QStringList sent = r.sim.unit().frameHistory().mid(from);
+        QCOMPARE(sent.size(), 16);
+        QCOMPARE(sent[1], QString(":W042C010000#"));
+        QCOMPARE(sent.mid(13), (QStringList{":SP#", ":SD#", ":SR#"}));
+        QVERIFY(r.sim.unit().reg(1) & (1 << 2));
+    }
+
+    void saveWindowWritesFileAndLoadRefusesOtherProduct() {
+        ViewRig r;
+        IdentityRead(r.sim.link);
+        r.sim.runBatch();
+        const QString path = r.dir.filePath("a.cfg");
+        r.prompts.files << path;
+        Form5 dialog(r.ctx, false);
+        r.sim.alsoTick = [&] { dialog.machine().tick(); };
+        QVERIFY(r.sim.runUntil([&] { return dialog.machine().finished(); }));
+        QVERIFY(QFile::exists(path));
+        r.sim.alsoTick = nullptr;
+
+        r.sim.link.state.RegCache[1] ^= 1 << 5; // another unit's features
+        const auto cache = r.sim.link.state.RegCache;
+        const auto before = r.sim.unit().framesReceived();
+        r.prompts.files << path;
+        r.view->openConfigFile();
+        r.settle();
+        QCOMPARE(r.prompts.messages.size(), 1);
+        QVERIFY(r.prompts.messages.first().contains("Wrong Product Type."));
+        QVERIFY(r.sim.link.state.RegCache == cache);
+        QCOMPARE(r.sim.unit().framesReceived(), before);
+    }
+
+    void saveWindowCanBeClosedWhileTheUnitIsSilent() {
+        ViewRig r;
+        r.sim.port->setSilent(true);
+        Form5 dialog(r.ctx, false);
+        dialog.machine().tick();
+        dialog.machine().tick();
+        r.sim.runTicks(10);
+        QVERIFY(r.sim.link.busy());
+        dialog.reject();
+        QVERIFY(dialog.machine().finished());
+        QVERIFY(!r.sim.link.busy());
+        QVERIFY(r.prompts.filters.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestConfigToolsView)
+#include "test_config_tools_view.moc"
