@@ -171,6 +171,9 @@ void Form1::buildUi() {
         auto* l = new QGridLayout(panels_[TabDiagnostics]);
         diagnostics_ = new DiagnosticsView(*ctx_, panels_[TabDiagnostics]);
         configTools_ = new ConfigToolsView(*ctx_, panels_[TabDiagnostics]);
+        // The diagnostics refresh shows the product registers in the
+        // "Product Config" frame.
+        diagnostics_->showProductConfig = [this] { configTools_->showFromRegisters(); };
         flashTools_ = new FlashToolsView(*ctx_, panels_[TabDiagnostics]);
         CheckLogComs = new QCheckBox(QStringLiteral("LogComs"), panels_[TabDiagnostics]);
         CheckLogComs->setObjectName(QStringLiteral("CheckLogComs"));
