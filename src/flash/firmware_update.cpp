@@ -101,13 +101,15 @@ void FirmwareUpdate::restoreLink() {
 void FirmwareUpdate::startProbe() {
     SerialLink& serial = ctx_.link.serial;
     serial.close();
-    if (serial.port())
-        serial.port()->setSettings(QString::fromLatin1(kMonitorSettings));
     serial.BootFound = false;
     serial.BootProbe = true;
     ctx_.link.poll.CmdQueuePos = -1;
-    if (serial.port())
+    if (serial.port()) {
+        // Opening puts the unit's own line settings back; the monitor's
+        // speed goes on afterwards.
         serial.choosePort(serial.port()->name());
+        serial.port()->setSettings(QString::fromLatin1(kMonitorSettings));
+    }
     tickCount_ = 0;
 }
 
@@ -237,7 +239,8 @@ void FirmwareUpdate::tick() {
             tool_ = Tool::Idle;
             ctx_.prompts.message(text(7000, "Firmware Update"),
                                  failed + QStringLiteral("\n\n") +
-                                     flash::notStartedMessage(toolError_),
+                                     flash::notStartedMessage(toolError_) + u' ' +
+                                     flash::powerCycleHint(),
                                  MessageKind::Error);
             restoreLink();
             go(-1);
@@ -375,6 +378,7 @@ void FirmwareUpdate::tick() {
                                  shown.join(QStringLiteral(", "));
                 }
                 enabled_ = true;
+                caption_ = text(7009, "Exit");
                 link.SetProgress(100, 0);
                 go(-2);
             } else {

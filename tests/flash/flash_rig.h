@@ -1,0 +1,117 @@
+#pragma once
+// A unit in-process in virtual time, the program's link to it, and a fake
+// flashing tool, for the state machines of the flash and profile windows.
+
+#include "app/app_context.h"
+#include "platform/process_runner.h"
+#include "sim/sim_port.h"
+#include "sim/sim_unit.h"
+#include "support/scripted_prompts.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+
+namespace gp::test {
+
+// Stands in for bossac: finishes a few steps after it was started with the
+// exit code asked for, after printing a progress line and doing `effect`.
+class FakeProcessRunner : public ProcessRunner {
+  public:
+    void start(const QString& program, const QStringList& arguments) override {
+        this->program = program;
+        this->arguments = arguments;
+        ++starts;
+        if (failToStart) {
+            if (onFailedToStart)
+                onFailedToStart(QStringLiteral("execvp: No such file or directory"));
+            return;
+        }
+        running_ = true;
+        stepsLeft = 3;
+    }
+    bool running() const override { return running_; }
+    void kill() override {
+        if (!running_)
+            return;
+        running_ = false;
+        if (onFinished)
+            onFinished(-1);
+    }
+    // One step of the rig's loop.
+    void step() {
+        if (!running_ || hang || --stepsLeft > 0)
+            return;
+        if (onLine)
+            onLine(QStringLiteral("[===============               ] 50% (12/24 pages)"));
+        if (effect)
+            effect();
+        running_ = false;
+        if (onFinished)
+            onFinished(exitCode);
+    }
+
+    int exitCode = 0;
+    bool failToStart = false;
+    bool hang = false;
+    std::function<void()> effect;
+    QString program;
+    QStringList arguments;
+    int starts = 0;
+
+  private:
+    bool running_ = false;
+    int stepsLeft = 0;
+};
+
+struct FlashRig {
+    explicit FlashRig(sim::SimProfile profile = {})
+        : unit(std::make_shared<sim::SimUnit>(profile)), persist(dir.filePath("rig.ini")),
+          tabs(link), ctx{link, persist, lang, prompts, tabs, OperatingMode{}, -1} {
+        auto p = std::make_unique<sim::SimPort>(unit);
+        port = p.get();
+        link.serial.setPort(std::move(p));
+        link.serial.choosePort(QStringLiteral("/dev/ttySIM0"));
+    }
+
+    // Advances 20 ms of virtual time: the line, the poll cycle, the fake
+    // tool, and the machine when its interval has passed.
+    template <typename Machine>
+    bool run(Machine& machine, const std::function<bool()>& done, double maxMs = 600000) {
+        double t = 0;
+        double nextTick = 0;
+        while (!done() && t < maxMs) {
+            port->advance(20);
+            link.tick();
+            runner.step();
+            t += 20;
+            if (t >= nextTick) {
+                machine.tick();
+                nextTick = t + machine.intervalMs();
+            }
+        }
+        return done();
+    }
+
+    QString writeFile(const QString& name, const QByteArray& content) {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(content);
+        return path;
+    }
+
+    QTemporaryDir dir;
+    std::shared_ptr<sim::SimUnit> unit;
+    sim::SimPort* port = nullptr;
+    Link link;
+    Persist persist;
+    LangDll lang;
+    ScriptedPrompts prompts;
+    ViewTabs tabs;
+    AppContext ctx;
+    FakeProcessRunner runner;
+};
+
+} // namespace gp::test
