@@ -1,0 +1,136 @@
+#include "config/profile_change.h"
+
+#include "app/app_context.h"
+#include "config/bulk_transfer.h"
+#include "link/codec.h"
+
+namespace gp {
+
+namespace {
+constexpr char kProfileFilter[] = "Device Profile{*.pro)|*.pro";
+const QString kSection = QStringLiteral("[profile_0]");
+} // namespace
+
+std::optional<int32_t> decodeProfileValue(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.size() != 8)
+        return std::nullopt;
+    for (const QChar c : t)
+        if (!QStringLiteral("0123456789abcdefABCDEF").contains(c))
+            return std::nullopt;
+    return ParseHexLong(t.toUpper());
+}
+
+ProfileChange::ProfileChange(AppContext& ctx) : ctx_(ctx) {
+    stepText_ = text(7008, "Press \"start\" to begin.");
+    caption_ = text(7001, "Start");
+}
+
+QString ProfileChange::text(int id, const char* fallback) const {
+    return ctx_.text(id, QString::fromUtf8(fallback));
+}
+
+bool ProfileChange::clickButton() {
+    if (caption_ == text(7001, "Start")) {
+        state_ = 1;
+        caption_ = text(7002, "Next");
+        enabled_ = false;
+        return false;
+    }
+    return state_ == -2;
+}
+
+void ProfileChange::fail() {
+    ctx_.prompts.message(text(7020, "Profile Change"), text(10004, "Profile Changed Failed"));
+    state_ = -1;
+}
+
+bool ProfileChange::readProfile() {
+    const QString path =
+        ctx_.prompts.openFile(text(7021, "Select Profile file."), QLatin1String(kProfileFilter));
+    if (path.isEmpty())
+        return false;
+    Persist& ini = ctx_.persist;
+    profileName_ = ini.ReadIniValueEx(QStringLiteral("name"), kSection, path).value_or(QString());
+    const QString cfg =
+        ini.ReadIniValueEx(QStringLiteral("cfg"), kSection, path).value_or(QString());
+    // The other keys are read and checked like "cfg" but not applied.
+    for (const char* key : {"modelname", "oem", "filters1", "filters2"})
+        (void)ini.ReadIniValueEx(QString::fromLatin1(key), kSection, path);
+    // Only a value decoded from the file may reach register 01: anything but
+    // eight hex digits fails like a missing value.
+    const auto value = decodeProfileValue(cfg);
+    if (!value)
+        return false;
+    profileCfg_ = *value;
+    return true;
+}
+
+void ProfileChange::tick() {
+    Link& link = ctx_.link;
+    const int pos = link.poll.CmdQueuePos;
+    switch (state_) {
+    case 0:
+        break;
+    case 1:
+        stepText_ = text(7003, "Reading Current Settings....");
+        ReadAllRegisters(link);
+        state_ = 2;
+        break;
+    case 2:
+        if (pos == -1)
+            state_ = 3;
+        else if (pos < 0)
+            fail();
+        break;
+    case 3:
+        stepText_ = text(7021, "Select Profile file.");
+        if (!readProfile()) {
+            fail();
+            break;
+        }
+        stepText_ = text(7005, "Writing Settings....");
+        link.state.RegCache[1] = profileCfg_;
+        link.startBatch({BuildWrite(link.state, 1), BuildSystem(QStringLiteral("P")),
+                         BuildSystem(QStringLiteral("D")), BuildSystem(QStringLiteral("R"))});
+        state_ = 4;
+        break;
+    case 4:
+        // The wait for the unit after its reset: a batch that ends on a
+        // time-out is followed by a status request until one is answered.
+        if (pos == -1) {
+            link.startBatch({BuildRead(1)});
+            state_ = 5;
+        } else {
+            stepText_ = text(7006, "Forcing Device Reset");
+            if (pos < 0)
+                link.startBatch({BuildStatus()}, 0, 0, false);
+        }
+        break;
+    case 5:
+        if (pos == -1 && link.state.RegCache[1] == profileCfg_) {
+            stepText_ = text(7007, "Update Complete");
+            enabled_ = true;
+            link.SetProgress(100, 0);
+            state_ = -2;
+        } else if (pos < 0) {
+            fail();
+        }
+        break;
+    case -2:
+        enabled_ = true;
+        caption_ = text(7009, "Exit");
+        break;
+    case -1:
+        enabled_ = true;
+        caption_ = text(7001, "Start");
+        stepText_ = text(7008, "Press \"start\" to begin.");
+        state_ = 0;
+        break;
+    default:
+        state_ = -1;
+        break;
+    }
+}
+
+} // namespace gp

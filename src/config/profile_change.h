@@ -1,0 +1,50 @@
+#pragma once
+// The guided profile change: read every register, let the engineer choose a
+// device profile (".pro"), write its feature flags to register 01, burn,
+// restore defaults, reset, wait until the unit answers again and read
+// register 01 back. A state machine advanced by tick() every 200 ms.
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+namespace gp {
+
+struct AppContext;
+
+// A ".pro" value: exactly eight hex digits, least significant byte first.
+// Anything else is not a value.
+std::optional<int32_t> decodeProfileValue(const QString& text);
+
+class ProfileChange {
+  public:
+    explicit ProfileChange(AppContext& ctx);
+
+    // "Start" begins a run; "Exit" after success closes. Answers true when
+    // the window should close.
+    bool clickButton();
+    void tick();
+
+    int state() const { return state_; }
+    int intervalMs() const { return 200; }
+    const QString& stepText() const { return stepText_; }
+    const QString& buttonCaption() const { return caption_; }
+    bool buttonEnabled() const { return enabled_; }
+    int32_t profileCfg() const { return profileCfg_; }
+    const QString& profileName() const { return profileName_; }
+
+  private:
+    void fail();
+    bool readProfile();
+    QString text(int id, const char* fallback) const;
+
+    AppContext& ctx_;
+    int state_ = 0;
+    QString stepText_;
+    QString caption_;
+    bool enabled_ = true;
+    int32_t profileCfg_ = 0;
+    QString profileName_;
+};
+
+} // namespace gp

@@ -1,0 +1,79 @@
+// The guided profile change against the simulated unit in virtual time.
+#include "config/profile_change.h"
+#include "flash_rig.h"
+
+#include <QtTest>
+
+using namespace gp;
+
+class TestProfileChange : public QObject {
+    Q_OBJECT
+  private slots:
+    void runs_data() {
+        QTest::addColumn<QByteArray>("file"); // empty: the dialog is cancelled
+        QTest::addColumn<bool>("succeeds");
+        QTest::addColumn<int32_t>("reg1After"); // 0: unchanged
+        // cfg=0AC00300 is the register value 0x0003C00A.
+        QTest::newRow("upper-case section accepted")
+            << QByteArray("[PROFILE_0]\r\nname=Room CO2\r\ncfg=0AC00300\r\nmodelname=01000000\r\n"
+                          "oem=02000000\r\nfilters1=00000000\r\nfilters2=00000000\r\n")
+            << true << int32_t(0x0003C00A);
+        QTest::newRow("cfg alone is enough")
+            << QByteArray("[profile_0]\ncfg=0AC00300\n") << true << int32_t(0x0003C00A);
+        QTest::newRow("cancelled dialog") << QByteArray() << false << 0;
+        QTest::newRow("empty cfg") << QByteArray("[profile_0]\ncfg=\nname=x\n") << false << 0;
+        QTest::newRow("cfg too short") << QByteArray("[profile_0]\ncfg=0AC003\n") << false << 0;
+        QTest::newRow("cfg not hex") << QByteArray("[profile_0]\ncfg=0AC0030G\n") << false << 0;
+        QTest::newRow("cfg too long") << QByteArray("[profile_0]\ncfg=0AC0030011\n") << false << 0;
+        QTest::newRow("cfg in another section")
+            << QByteArray("[profile_1]\ncfg=0AC00300\n") << false << 0;
+    }
+    void runs() {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, succeeds);
+        QFETCH(int32_t, reg1After);
+        test::FlashRig rig;
+        const int32_t before = rig.unit->reg(1);
+        if (!file.isEmpty())
+            rig.prompts.files << rig.writeFile("p.pro", file);
+        ProfileChange change(rig.ctx);
+        change.clickButton();
+        QVERIFY(rig.run(change, [&] { return change.state() == 0 || change.state() == -2; }));
+        QCOMPARE(change.state(), succeeds ? -2 : 0);
+        QCOMPARE(rig.prompts.filters, QStringList{"Device Profile{*.pro)|*.pro"});
+        QCOMPARE(rig.prompts.messages.size(), succeeds ? 0 : 1);
+        if (succeeds) {
+            QCOMPARE(change.stepText(), QString("Update Complete"));
+            QCOMPARE(rig.unit->reg(1), reg1After);
+            QCOMPARE(rig.unit->nonvolatileReg(1), reg1After);
+            rig.run(
+                change, [&] { return change.buttonCaption() == "Exit"; }, 1000);
+            QVERIFY(change.clickButton()); // "Exit" closes
+        } else {
+            QVERIFY(rig.prompts.messages.first().contains("Profile Changed Failed"));
+            QCOMPARE(change.buttonCaption(), QString("Start"));
+            // nothing was written
+            QCOMPARE(rig.unit->reg(1), before);
+            QCOMPARE(rig.unit->actionCount("P"), 0);
+        }
+    }
+
+    void unitSilentAfterResetKeepsAskingForStatus() {
+        test::FlashRig rig;
+        rig.prompts.files << rig.writeFile("p.pro", "[profile_0]\ncfg=0AC00300\n");
+        ProfileChange change(rig.ctx);
+        change.clickButton();
+        QVERIFY(rig.run(change, [&] { return change.state() == 4; }));
+        rig.port->setSilent(true); // the unit never answers again
+        rig.run(
+            change, [] { return false; }, 10000);
+        QCOMPARE(change.state(), 4);
+        QCOMPARE(change.stepText(), QString("Forcing Device Reset"));
+        const QStringList status = rig.link.log.lines().filter("[Tx] :S#");
+        QVERIFY2(status.size() >= 10, qPrintable(QString::number(status.size())));
+        QVERIFY(rig.prompts.messages.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProfileChange)
+#include "test_profile_change.moc"
