@@ -5,6 +5,8 @@
 
 #include <QWidget>
 
+class QCheckBox;
+
 namespace gp {
 
 class FlashToolsView : public QWidget {
@@ -18,7 +20,10 @@ class FlashToolsView : public QWidget {
     void lowLevelFlash();
 
   private:
+    bool confirmed();
+
     AppContext& ctx_;
+    QCheckBox* noLogo_;
 };
 
 } // namespace gp

@@ -1,0 +1,51 @@
+#include "config/form3.h"
+
+#include "app/app_context.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace gp {
+
+Form3::Form3(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx), machine_(ctx) {
+    setObjectName(QStringLiteral("Form3"));
+    setWindowTitle(ctx.text(7020, QStringLiteral("Profile Change")));
+    label1_ = new QLabel(this);
+    label1_->setObjectName(QStringLiteral("Label1"));
+    label1_->setWordWrap(true);
+    command2_ = new QPushButton(this);
+    command2_->setObjectName(QStringLiteral("Command2"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(label1_);
+    layout->addWidget(command2_, 0, Qt::AlignRight);
+    resize(400, 140);
+    connect(command2_, &QPushButton::clicked, this, [this] {
+        if (machine_.clickButton())
+            accept();
+        refresh();
+    });
+    previousSuppressed_ = ctx.link.poll.completionSuppressed;
+    ctx.link.poll.completionSuppressed = [] { return true; };
+    auto* timer = new QTimer(this);
+    timer->setObjectName(QStringLiteral("Timer1"));
+    connect(timer, &QTimer::timeout, this, [this] {
+        machine_.tick();
+        refresh();
+    });
+    timer->start(machine_.intervalMs());
+    refresh();
+}
+
+Form3::~Form3() {
+    ctx_.link.poll.completionSuppressed = previousSuppressed_;
+}
+
+void Form3::refresh() {
+    label1_->setText(machine_.stepText());
+    command2_->setText(machine_.buttonCaption());
+    command2_->setEnabled(machine_.buttonEnabled());
+}
+
+} // namespace gp
