@@ -8,6 +8,7 @@ QList<Command> identityCommands();
 QList<Command> co2Commands();
 QList<Command> configCommands();
 QList<Command> diagCommands();
+QList<Command> flashCommands();
 
 QList<Command> allCommands() {
     QList<Command> all;
@@ -16,6 +17,7 @@ QList<Command> allCommands() {
     all += co2Commands();
     all += configCommands();
     all += diagCommands();
+    all += flashCommands();
     return all;
 }
 
