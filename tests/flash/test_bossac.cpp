@@ -5,6 +5,8 @@
 
 using namespace gp::flash;
 
+Q_DECLARE_METATYPE(WriteOptions)
+
 class TestBossac : public QObject {
     Q_OBJECT
   private slots:
@@ -87,6 +89,5 @@ class TestBossac : public QObject {
     }
 };
 
-Q_DECLARE_METATYPE(WriteOptions)
 QTEST_GUILESS_MAIN(TestBossac)
 #include "test_bossac.moc"
