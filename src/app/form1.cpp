@@ -82,6 +82,9 @@ Form1::~Form1() {
     portWatch_.stop();
     link_.serial.close();
     lang_->CloseLibrary();
+    // The views unhook themselves from the shared context when they go, so
+    // they must go while the context is still alive, before the members.
+    delete takeCentralWidget();
 }
 
 QWidget* Form1::panel(int tab) const {

@@ -36,7 +36,8 @@ class TestFullRead : public QObject {
         QFETCH(int, garbage);
         SimRig rig;
         for (int r = 0; r < 256; ++r)
-            rig.unit().setReg(r, r * 0x01010101 ^ 0x5A000000);
+            rig.unit().setReg(
+                r, static_cast<int32_t>(static_cast<uint32_t>(r) * 0x01010101u ^ 0x5A000000u));
         // The stale value the cache holds for the register whose reply is lost.
         rig.link.state.RegCache.fill(-7);
         rig.link.startBatch(fullReadFrames());
