@@ -28,6 +28,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
@@ -408,9 +409,9 @@ void Form1::startUp() {
                           QLatin1String(kAdvancedWord);
     CheckLog->setVisible(ctx_->mode.advanced);
     if (ctx_->mode.advanced) {
-        setWindowWidthTwips(kAdvancedWidthTwips);
         tabs_->setHeadVisible(TabCalibration, true);
         tabs_->setHeadVisible(TabDiagnostics, true);
+        setWindowWidthTwips(kAdvancedWidthTwips);
         offerAllTools();
     }
 
@@ -431,7 +432,19 @@ void Form1::setWindowWidthTwips(int twips) {
     // The designed width is a minimum: fonts and themes differ, and a caption
     // cut off helps nobody.
     designWidth_ = twipsToPixels(twips);
-    resize(qMax(designWidth_, sizeHint().width()), qMax(height(), sizeHint().height()));
+    // Open large enough for the biggest panel on offer (the diagnostics
+    // panel in advanced mode), so no panel starts out scrolled or squeezed;
+    // never larger than the screen.
+    QSize content;
+    for (int i = 1; i <= 5; ++i)
+        if (panels_[i] && tabs_->headVisible(i))
+            content = content.expandedTo(panels_[i]->sizeHint());
+    const int chromeHeight = sizeHint().height() - Picture1->sizeHint().height();
+    QSize want(qMax(designWidth_, qMax(sizeHint().width(), content.width() + 40)),
+               qMax(height(), content.height() + chromeHeight + 20));
+    if (const QScreen* s = screen())
+        want = want.boundedTo(s->availableGeometry().size());
+    resize(want);
 }
 
 void Form1::GetAppId() {
