@@ -444,7 +444,7 @@ void Form1::setWindowWidthTwips(int twips) {
                qMax(height(), content.height() + chromeHeight + 20));
     if (const QScreen* s = screen())
         want = want.boundedTo(s->availableGeometry().size());
-    resize(want);
+    resize(want.expandedTo(QSize(designWidth_, 0)));
 }
 
 void Form1::GetAppId() {
