@@ -1,42 +1,20 @@
 // glimmerpane-cli against the simulated unit and its CO2 sensor: the read of
 // every setting, a write that is limited and read back, refused input, and
 // the pass-through given back to the unit when the run is interrupted.
+#include "support/cli_run.h"
+
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
 
+using gp::test::cli;
+using gp::test::cliPath;
+using gp::test::finish;
+using gp::test::Run;
+
 namespace {
-
-struct Run {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-QString cliPath() {
-    return qEnvironmentVariable("GP_BUILD_DIR") + QStringLiteral("/glimmerpane-cli");
-}
-
-Run finish(QProcess& p) {
-    Run r;
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
-
-Run cli(const QStringList& args) {
-    QProcess p;
-    p.start(cliPath(), args);
-    return finish(p);
-}
 
 QString row(const QString& out, const QString& name) {
     for (const QString& line : out.split('\n'))

@@ -1,33 +1,16 @@
 // glimmerpane-cli moving a register bank between two simulated units on
 // their pseudo-terminals, and refusing a file of another product.
+#include "support/cli_run.h"
 #include "support/sim_process.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
+using gp::test::cli;
+using gp::test::Run;
+
 namespace {
-
-struct Run {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-Run cli(const QStringList& args) {
-    QProcess p;
-    p.start(gp::test::programPath(QStringLiteral("glimmerpane-cli")), args);
-    Run r;
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
 
 QByteArray readAll(const QString& path) {
     QFile f(path);

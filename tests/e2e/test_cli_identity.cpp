@@ -1,32 +1,12 @@
 // glimmerpane-cli against the simulated unit: identity, send, comms.
+#include "support/cli_run.h"
+
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-
-struct Run {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-Run cli(const QStringList& args) {
-    QProcess p;
-    p.start(qEnvironmentVariable("GP_BUILD_DIR") + QStringLiteral("/glimmerpane-cli"), args);
-    Run r;
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
-
-} // namespace
+using gp::test::cli;
+using gp::test::Run;
 
 class TestCliIdentity : public QObject {
     Q_OBJECT

@@ -1,0 +1,195 @@
+// glimmerpane-cli's profile and firmware commands against glimmerpane-sim on
+// a pseudo-terminal, and the real bossac with the low-level command line.
+#include "flash/bossac.h"
+#include "support/sim_process.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Run runProgram(const QString& program, const QStringList& args, int timeoutMs,
+               const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    Run r;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+Run cli(const QStringList& args, int timeoutMs = 60000,
+        const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+    return runProgram(gp::test::programPath(QStringLiteral("glimmerpane-cli")), args, timeoutMs,
+                      env);
+}
+
+// Register 01 as the unit sends it: eight hex digits, least significant byte
+// first. Empty when the unit did not answer.
+QString register01(const QString& port) {
+    const Run r = cli({"--port", port, "send", ":R01#"});
+    static const QRegularExpression re(QStringLiteral("!R01([0-9A-F]{8})#"));
+    const auto m = re.match(r.out);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+bool writeFile(const QString& path, const QByteArray& content) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
+}
+
+QString writeImage(const QTemporaryDir& dir, const QString& name, const QString& version) {
+    const QString image = dir.filePath(name);
+    const Run r = runProgram(gp::test::programPath(QStringLiteral("glimmerpane-sim")),
+                             {"--write-image", image, "--image-version", version}, 10000);
+    return r.status == 0 ? image : QString();
+}
+
+} // namespace
+
+class TestCliFlash : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() {
+        if (qEnvironmentVariableIsEmpty("GP_BUILD_DIR"))
+            QSKIP("GP_BUILD_DIR names the build folder with glimmerpane-cli");
+    }
+
+    void profileOnTheBuiltInSimulatedUnit() {
+        QTemporaryDir dir;
+        const QString pro = dir.filePath("room unit.pro");
+        QVERIFY(writeFile(pro, "[profile_0]\r\nname=Test\r\ncfg=0AC00300\r\n"));
+        const Run r = cli({"--simulate", "--yes", "profile", pro}, 120000);
+        QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
+        QVERIFY(r.out.contains("Update Complete"));
+    }
+
+    // The profile's flags reach register 01 only when the file holds a
+    // value; a bad one fails the change and leaves the register alone.
+    void profileChangesRegister01_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("expected"); // empty: unchanged
+        QTest::newRow("upper-case section, cfg only")
+            << QByteArray("[PROFILE_0]\r\ncfg=0AC00300\r\n") << 0 << "0AC00300";
+        QTest::newRow("cfg of seven digits")
+            << QByteArray("[profile_0]\r\ncfg=0AC0030\r\n") << 1 << "";
+        QTest::newRow("cfg missing") << QByteArray("[profile_0]\r\nname=x\r\n") << 1 << "";
+    }
+    void profileChangesRegister01() {
+        QFETCH(QByteArray, content);
+        QFETCH(int, status);
+        QFETCH(QString, expected);
+        gp::test::SimProcess sim;
+        QVERIFY2(!sim.path().isEmpty(), "glimmerpane-sim did not print its terminal");
+        const QString before = register01(sim.path());
+        QVERIFY(!before.isEmpty());
+        QVERIFY(before != QString("0AC00300"));
+        QTemporaryDir dir;
+        const QString pro = dir.filePath("p.pro");
+        QVERIFY(writeFile(pro, content));
+        const Run r = cli({"--port", sim.path(), "--yes", "profile", pro}, 120000);
+        QVERIFY2(r.status == status, qPrintable(r.out + r.err));
+        QCOMPARE(register01(sim.path()), expected.isEmpty() ? before : expected);
+    }
+
+    void profileNeedsYes() {
+        QTemporaryDir dir;
+        const QString pro = dir.filePath("p.pro");
+        QVERIFY(writeFile(pro, "[profile_0]\r\ncfg=0AC00300\r\n"));
+        const Run r = cli({"--simulate", "profile", pro});
+        QCOMPARE(r.status, 2);
+    }
+
+    void firmwareWithRealBossacChangesTheVersionAndKeepsRegister01() {
+        if (QStandardPaths::findExecutable("bossac").isEmpty())
+            QSKIP("bossac (package bossa-cli) is not installed");
+        QTemporaryDir dir;
+        const QString image = writeImage(dir, "fw 3.05.bin", "305");
+        QVERIFY(!image.isEmpty());
+        gp::test::SimProcess sim({"--chip", "sam4s2b", "--firmware", "221"});
+        QVERIFY(!sim.path().isEmpty());
+        const QString reg1 = register01(sim.path());
+        QVERIFY(!reg1.isEmpty());
+        const Run r = cli({"--port", sim.path(), "--yes", "firmware", image}, 240000);
+        QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
+        QVERIFY(r.out.contains("Update Complete"));
+        QVERIFY(r.err.contains("Verify successful")); // the tool's own output
+        const Run id = cli({"--port", sim.path(), "identity"});
+        QVERIFY2(id.out.contains("Firmware Version: 3.05"), qPrintable(id.out + id.err));
+        QCOMPARE(register01(sim.path()), reg1);
+    }
+
+    // Without the tool on the search path the run fails with the name of
+    // the package that provides it and a word about the boot loader.
+    void firmwareWithoutBossacNamesThePackage() {
+        QTemporaryDir dir;
+        const QString image = writeImage(dir, "fw.bin", "305");
+        QVERIFY(!image.isEmpty());
+        gp::test::SimProcess sim;
+        QVERIFY(!sim.path().isEmpty());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PATH", dir.path());
+        const Run r = cli({"--port", sim.path(), "--yes", "firmware", image}, 120000, env);
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains("bossa-cli"), qPrintable(r.err));
+        QVERIFY(r.err.contains("power cycle"));
+    }
+
+    // The low-level flash's own command line, split as the window runs it,
+    // drives the real bossac through the unit's boot monitor.
+    void lowLevelCommandLineRunsTheRealBossac_data() {
+        QTest::addColumn<QString>("chip");
+        QTest::newRow("SAM3N2B") << "sam3n2b";
+        QTest::newRow("SAM4S2B") << "sam4s2b";
+    }
+    void lowLevelCommandLineRunsTheRealBossac() {
+        QFETCH(QString, chip);
+        if (QStandardPaths::findExecutable("bossac").isEmpty())
+            QSKIP("bossac (package bossa-cli) is not installed");
+        QTemporaryDir dir;
+        const QString image = writeImage(dir, "low level $(touch x) 4.01.bin", "401");
+        QVERIFY(!image.isEmpty());
+        gp::test::SimProcess sim({"--chip", chip});
+        QVERIFY(!sim.path().isEmpty());
+        QVERIFY(cli({"--port", sim.path(), "send", ":SAMBA#"}).status != -1);
+
+        const QString line = gp::flash::buildCommandLine({}, sim.path(), image);
+        const auto words = gp::flash::splitCommandLine(line);
+        QVERIFY(words && words->size() > 1);
+        QCOMPARE(words->last(), image);
+        const Run r =
+            runProgram(QStandardPaths::findExecutable(words->first()), words->mid(1), 120000);
+        QVERIFY2(r.status == 0, qPrintable(line + "\n" + r.out + r.err));
+        QVERIFY(r.out.contains("Verify successful"));
+        QVERIFY(!QFile::exists(dir.filePath("x")));
+
+        // Boot from flash was set: after the power cycle (the simulated unit
+        // takes a quiet line for one) it starts the new firmware, and the
+        // first frames find it still starting up.
+        QTest::qWait(1000);
+        Run id;
+        for (int i = 0; i < 5 && !id.out.contains("Firmware Version: 4.01"); ++i)
+            id = cli({"--port", sim.path(), "identity"});
+        QVERIFY2(id.out.contains("Firmware Version: 4.01"), qPrintable(id.out + id.err));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliFlash)
+#include "test_cli_flash.moc"
