@@ -61,6 +61,8 @@ QList<Command> flashCommands() {
                  s.err(QStringLiteral("a profile change needs --yes"));
                  return s.finish(ExitUsage);
              }
+             if (!s.connect())
+                 return s.finish(ExitFailed);
              if (auto* p = dynamic_cast<CliPrompts*>(&s.ctx().prompts))
                  p->files << args[0];
              ProfileChange change(s.ctx());
@@ -76,6 +78,8 @@ QList<Command> flashCommands() {
                  s.err(QStringLiteral("a firmware update needs --yes"));
                  return s.finish(ExitUsage);
              }
+             if (!s.connect())
+                 return s.finish(ExitFailed);
              if (auto* p = dynamic_cast<CliPrompts*>(&s.ctx().prompts))
                  p->files << args[0];
              QtProcessRunner runner;
