@@ -1,5 +1,6 @@
 #include "flash/bossac.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace gp::flash {
@@ -113,7 +114,9 @@ std::optional<double> progressOf(const QString& line) {
     return std::min(1.0, done / total);
 }
 
-QString notStartedMessage(const QString& reason) {
+QString notStartedMessage(const QString& reason, const QString& program) {
+    if (QFileInfo(program).fileName() != QLatin1String(kBossacProgram))
+        return QStringLiteral("The program \"%1\" could not be started (%2).").arg(program, reason);
     return QStringLiteral("The flashing tool \"%1\" could not be started (%2). Install the "
                           "package \"%3\" (apt install %3) so that \"%1\" is on the search path, "
                           "then try again.")

@@ -46,8 +46,10 @@ std::optional<QStringList> splitCommandLine(const QString& text);
 // "[====      ] 45% (11/24 pages)" gives 0.45 (pages done / pages).
 std::optional<double> progressOf(const QString& line);
 
-// What the engineer reads when the tool could not be started.
-QString notStartedMessage(const QString& reason);
+// What the engineer reads when a program could not be started; for the
+// flashing tool it names the package that provides it.
+QString notStartedMessage(const QString& reason,
+                          const QString& program = QLatin1String(kBossacProgram));
 // What the engineer reads after a stopped or failed run.
 QString powerCycleHint();
 

@@ -2,6 +2,7 @@
 
 #include "config/form3.h"
 #include "flash/form2.h"
+#include "flash/form4.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -45,9 +46,8 @@ void FlashToolsView::profileChange() {
 }
 
 void FlashToolsView::lowLevelFlash() {
-    ctx_.prompts.message(QStringLiteral("SAMBA"),
-                         QStringLiteral("The low-level flash window is not available in this "
-                                        "build; use the firmware update."));
+    Form4 form(ctx_, window());
+    form.exec();
 }
 
 } // namespace gp

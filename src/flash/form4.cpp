@@ -1,0 +1,176 @@
+#include "flash/form4.h"
+
+#include "app/app_context.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace gp {
+
+namespace {
+QCheckBox* check(const char* name, const QString& caption, bool ticked, QWidget* parent) {
+    auto* box = new QCheckBox(caption, parent);
+    box->setObjectName(QLatin1String(name));
+    box->setChecked(ticked);
+    return box;
+}
+QPushButton* button(const char* name, const QString& caption, QWidget* parent) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    return b;
+}
+} // namespace
+
+Form4::Form4(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx), core_(ctx, runner_) {
+    setObjectName(QStringLiteral("Form4"));
+    setWindowTitle(QStringLiteral("SAMBA"));
+
+    command1_ = button("Command1", QStringLiteral("Put Device into SAMBA Mode"), this);
+
+    auto* file = new QGroupBox(QStringLiteral("File"), this);
+    file->setObjectName(QStringLiteral("FrameFile"));
+    text2_ = new QLineEdit(file);
+    text2_->setObjectName(QStringLiteral("Text2"));
+    text2_->setReadOnly(true);
+    command3_ = button("Command3", QStringLiteral("browse"), file);
+    auto* fileRow = new QHBoxLayout(file);
+    fileRow->addWidget(text2_, 1);
+    fileRow->addWidget(command3_);
+
+    auto* opts = new QGroupBox(QStringLiteral("Write Options"), this);
+    opts->setObjectName(QStringLiteral("FrameOptions"));
+    checkErase_ = check("CheckErase", QStringLiteral("Erase All"), true, opts);
+    checkVerify_ = check("CheckVerify", QStringLiteral("Verify"), true, opts);
+    checkBoot_ = check("CheckBoot", QStringLiteral("Boot from Flash"), true, opts);
+    checkBOD_ = check("CheckBOD", QStringLiteral("Brownout Detect"), false, opts);
+    checkBOR_ = check("CheckBOR", QStringLiteral("Brownout Reset"), false, opts);
+    checkLock_ = check("CheckLock", QStringLiteral("Lock"), false, opts);
+    checkSecurity_ = check("CheckSecurity", QStringLiteral("Security"), false, opts);
+    auto* grid = new QGridLayout(opts);
+    grid->addWidget(checkErase_, 0, 0);
+    grid->addWidget(checkVerify_, 1, 0);
+    grid->addWidget(checkBoot_, 2, 0);
+    grid->addWidget(checkBOD_, 0, 1);
+    grid->addWidget(checkBOR_, 1, 1);
+    grid->addWidget(checkLock_, 0, 2);
+    grid->addWidget(checkSecurity_, 1, 2);
+
+    command2_ = button("Command2", QStringLiteral("Build Shell Command"), this);
+    text1_ = new QLineEdit(this);
+    text1_->setObjectName(QStringLiteral("Text1"));
+    text1_->setMinimumWidth(460);
+    command4_ = button("Command4", QStringLiteral("Execute Shell Command"), this);
+    stop_ = button("CommandStop", QStringLiteral("Stop flashing tool"), this);
+    toolLine_ = new QLabel(this);
+    toolLine_->setObjectName(QStringLiteral("LabelTool"));
+    toolLine_->setTextFormat(Qt::PlainText);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(command1_, 0, Qt::AlignLeft);
+    layout->addWidget(file);
+    layout->addWidget(opts);
+    auto* buildRow = new QHBoxLayout;
+    buildRow->addWidget(command2_);
+    buildRow->addStretch();
+    layout->addLayout(buildRow);
+    layout->addWidget(text1_);
+    auto* runRow = new QHBoxLayout;
+    runRow->addWidget(command4_);
+    runRow->addWidget(stop_);
+    runRow->addStretch();
+    layout->addLayout(runRow);
+    layout->addWidget(toolLine_);
+
+    // Put the unit into its boot loader, choose the file, set the options,
+    // build the command line, execute.
+    QWidget* order[] = {command1_, command3_,  checkErase_,    checkVerify_, checkBoot_, checkBOD_,
+                        checkBOR_, checkLock_, checkSecurity_, command2_,    text1_,     command4_};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    connect(command1_, &QPushButton::clicked, this, [this] { core_.putIntoSamba(); });
+    connect(command3_, &QPushButton::clicked, this, [this] {
+        core_.browse();
+        text2_->setText(core_.firmwarePath());
+    });
+    connect(command2_, &QPushButton::clicked, this,
+            [this] { text1_->setText(core_.buildShellCommand(options())); });
+    connect(command4_, &QPushButton::clicked, this, [this] {
+        if (core_.execute(text1_->text()))
+            toolLine_->clear();
+        refresh();
+    });
+    connect(stop_, &QPushButton::clicked, this, [this] { core_.stopTool(); });
+    core_.onToolLine = [this](const QString& line) { toolLine_->setText(line); };
+
+    // No view refreshes (and no live polls chained on them) while the unit
+    // may sit in its boot loader.
+    previousSuppressed_ = ctx.link.poll.completionSuppressed;
+    ctx.link.poll.completionSuppressed = [] { return true; };
+    auto* timer = new QTimer(this);
+    timer->setObjectName(QStringLiteral("Timer1"));
+    connect(timer, &QTimer::timeout, this, [this] {
+        core_.tick();
+        refresh();
+    });
+    timer->start(LowLevelFlash::kTickMs);
+    refresh();
+}
+
+Form4::~Form4() {
+    ctx_.link.poll.completionSuppressed = previousSuppressed_;
+}
+
+flash::WriteOptions Form4::options() const {
+    flash::WriteOptions o;
+    o.erase = checkErase_->isChecked();
+    o.verify = checkVerify_->isChecked();
+    o.bootFromFlash = checkBoot_->isChecked();
+    o.brownoutDetect = checkBOD_->isChecked();
+    o.brownoutReset = checkBOR_->isChecked();
+    o.lock = checkLock_->isChecked();
+    o.security = checkSecurity_->isChecked();
+    return o;
+}
+
+void Form4::refresh() {
+    const bool running = core_.toolRunning();
+    stop_->setVisible(running);
+    for (QPushButton* b : {command1_, command2_, command3_, command4_})
+        b->setEnabled(!running);
+}
+
+bool Form4::mayClose() {
+    if (!core_.toolRunning())
+        return true;
+    const bool yes = ctx_.prompts.askYesNo(
+        windowTitle(),
+        QStringLiteral("The flashing tool is running. The unit may be left in its boot loader "
+                       "and need a power cycle afterwards. Stop the tool and close?"),
+        true, true);
+    if (yes)
+        core_.abandon();
+    return yes;
+}
+
+void Form4::closeEvent(QCloseEvent* event) {
+    if (mayClose())
+        event->accept();
+    else
+        event->ignore();
+}
+
+void Form4::reject() {
+    if (mayClose())
+        QDialog::reject();
+}
+
+} // namespace gp

@@ -1,0 +1,161 @@
+#include "flash/low_level_flash.h"
+
+#include "app/app_context.h"
+#include "link/codec.h"
+#include "platform/process_runner.h"
+
+namespace gp {
+
+namespace {
+const QString kTitle = QStringLiteral("SAMBA");
+constexpr char kFirmwareFilter[] = "Sensor Firmware{*.bin)|*.bin";
+constexpr char kMonitorSettings[] = "115200,n,8,1";
+const QString kLoadFailed = QStringLiteral("firmware load failed");
+} // namespace
+
+LowLevelFlash::LowLevelFlash(AppContext& ctx, ProcessRunner& runner) : ctx_(ctx), runner_(runner) {
+    runner_.onLine = [this](const QString& line) {
+        ctx_.link.AddLog(line);
+        if (const auto p = flash::progressOf(line))
+            ctx_.link.SetProgress(*p, 0);
+        if (onToolLine)
+            onToolLine(line);
+    };
+    runner_.onFinished = [this](int code) {
+        if (tool_ != Tool::Running)
+            return;
+        exitCode_ = code;
+        tool_ = Tool::Done;
+    };
+    runner_.onFailedToStart = [this](const QString& reason) {
+        startError_ = reason;
+        tool_ = Tool::NotStarted;
+    };
+}
+
+LowLevelFlash::~LowLevelFlash() {
+    runner_.onLine = nullptr;
+    runner_.onFinished = nullptr;
+    runner_.onFailedToStart = nullptr;
+    if (runner_.running())
+        runner_.kill();
+    if (tool_ != Tool::Idle)
+        restoreLink();
+}
+
+void LowLevelFlash::putIntoSamba() {
+    // Frames still queued would reach the boot monitor as noise.
+    ctx_.link.poll.abandon();
+    ctx_.link.SendMsg(BuildSystem(QStringLiteral("AMBA")));
+    ctx_.prompts.message(kTitle, QStringLiteral("Power Cycle Device"));
+}
+
+void LowLevelFlash::browse() {
+    firmwarePath_ = ctx_.prompts.openFile(kTitle, QLatin1String(kFirmwareFilter));
+}
+
+QString LowLevelFlash::buildShellCommand(const flash::WriteOptions& options) const {
+    const SerialPort* port = ctx_.link.serial.port();
+    return flash::buildCommandLine(options, port ? port->name() : QString(), firmwarePath_);
+}
+
+bool LowLevelFlash::execute(const QString& commandLine) {
+    if (firmwarePath_.isEmpty() || tool_ != Tool::Idle)
+        return false;
+    // Checked before the port is touched, so that a line that cannot run
+    // leaves the link as it was.
+    const auto words = flash::splitCommandLine(commandLine);
+    if (!words || words->isEmpty() || words->first().isEmpty()) {
+        ctx_.prompts.message(kTitle,
+                             words ? QStringLiteral("The command line is empty; nothing was run.")
+                                   : QStringLiteral("The command line has a quote that is not "
+                                                    "closed; nothing was run."),
+                             MessageKind::Error);
+        return false;
+    }
+    Link& link = ctx_.link;
+    SerialLink& serial = link.serial;
+    // The tool takes the port over: nothing of ours may be sent meanwhile,
+    // and a queued frame would open the port again.
+    link.poll.abandon();
+    if (serial.port())
+        serial.port()->setSettings(QString::fromLatin1(kMonitorSettings));
+    serial.close();
+    if (serial.isOpen()) {
+        restoreLink();
+        ctx_.prompts.message(kTitle,
+                             QStringLiteral("The port could not be closed for the flashing tool; "
+                                            "nothing was run."),
+                             MessageKind::Error);
+        return false;
+    }
+    program_ = words->first();
+    const QStringList args = words->mid(1);
+    link.AddLog(program_ + u' ' + args.join(u' '));
+    link.SetProgress(0, 0);
+    tool_ = Tool::Running;
+    stopRequested_ = false;
+    startError_.clear();
+    runner_.start(program_, args);
+    return true;
+}
+
+void LowLevelFlash::tick() {
+    if (tool_ == Tool::Done || tool_ == Tool::NotStarted)
+        finishRun();
+}
+
+void LowLevelFlash::finishRun() {
+    QString text;
+    MessageKind kind = MessageKind::Error;
+    if (tool_ == Tool::NotStarted) {
+        text = kLoadFailed + QStringLiteral("\n\n") +
+               flash::notStartedMessage(startError_, program_) + u' ' + flash::powerCycleHint();
+    } else if (stopRequested_) {
+        text = kLoadFailed + QStringLiteral("\n\nThe flashing tool was stopped. ") +
+               flash::powerCycleHint();
+    } else if (exitCode_ != 0) {
+        text = kLoadFailed +
+               QStringLiteral("\n\nThe flashing tool ended with exit code %1. ").arg(exitCode_) +
+               flash::powerCycleHint();
+    } else {
+        text = QStringLiteral("Power Cycle Device");
+        kind = MessageKind::Plain;
+    }
+    tool_ = Tool::Idle;
+    // The link is back before the engineer reads the message.
+    restoreLink();
+    ctx_.prompts.message(kTitle, text, kind);
+}
+
+void LowLevelFlash::stopTool() {
+    if (tool_ != Tool::Running)
+        return;
+    stopRequested_ = true;
+    runner_.kill();
+}
+
+void LowLevelFlash::abandon() {
+    if (tool_ == Tool::Idle)
+        return;
+    if (tool_ == Tool::Running) {
+        stopRequested_ = true;
+        runner_.kill();
+    }
+    tool_ = Tool::Idle;
+    restoreLink();
+}
+
+void LowLevelFlash::restoreLink() {
+    SerialLink& serial = ctx_.link.serial;
+    serial.BootProbe = false;
+    serial.BootFound = false;
+    serial.RxBuffer.clear();
+    if (!serial.port())
+        return;
+    serial.port()->setSettings(QString::fromLatin1(SerialLink::kUnitSettings));
+    if (!serial.isOpen())
+        serial.choosePort(serial.port()->name());
+}
+
+} // namespace gp
