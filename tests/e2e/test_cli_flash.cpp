@@ -1,6 +1,11 @@
 // glimmerpane-cli's profile and firmware commands against glimmerpane-sim on
 // a pseudo-terminal, and the real bossac with the low-level command line.
+#include "app/app_context.h"
 #include "flash/bossac.h"
+#include "flash/low_level_flash.h"
+#include "platform/qt_process_runner.h"
+#include "platform/qt_serial_port.h"
+#include "support/scripted_prompts.h"
 #include "support/sim_process.h"
 
 #include <QProcess>
@@ -188,6 +193,49 @@ class TestCliFlash : public QObject {
         for (int i = 0; i < 5 && !id.out.contains("Firmware Version: 4.01"); ++i)
             id = cli({"--port", sim.path(), "identity"});
         QVERIFY2(id.out.contains("Firmware Version: 4.01"), qPrintable(id.out + id.err));
+    }
+
+    // The low-level flash's own steps on the program's link: ":SAMBA#"
+    // through the codec, the line built from the window's defaults, the real
+    // bossac run asynchronously, and the port back at the unit's settings.
+    void lowLevelFlashRunsTheRealBossacOnTheLink() {
+        if (QStandardPaths::findExecutable("bossac").isEmpty())
+            QSKIP("bossac (package bossa-cli) is not installed");
+        QTemporaryDir dir;
+        const QString image = writeImage(dir, "unit 4.02.bin", "402");
+        QVERIFY(!image.isEmpty());
+        gp::test::SimProcess sim({"--chip", "sam4s2b"});
+        QVERIFY(!sim.path().isEmpty());
+        gp::Link link;
+        link.serial.setPort(std::make_unique<gp::QtSerialPort>());
+        QVERIFY(link.serial.choosePort(sim.path()));
+        gp::Persist persist(dir.filePath("h8.ini"));
+        gp::LangDll lang;
+        gp::test::ScriptedPrompts prompts;
+        prompts.files << image;
+        gp::ViewTabs tabs(link);
+        gp::AppContext ctx{link, persist, lang, prompts, tabs, gp::OperatingMode{}, -1};
+        gp::QtProcessRunner runner;
+        gp::LowLevelFlash flash(ctx, runner);
+        QStringList toolLines;
+        flash.onToolLine = [&](const QString& l) { toolLines << l; };
+
+        QTimer ticker; // the main window's poll cycle and the window's timer
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            link.tick();
+            flash.tick();
+        });
+        ticker.start(gp::PollCycle::kTickMs);
+        flash.putIntoSamba();
+        QTest::qWait(300); // the frame on its way at 9600 baud
+        flash.browse();
+        QVERIFY(flash.execute(flash.buildShellCommand({})));
+        QTRY_VERIFY_WITH_TIMEOUT(prompts.messages.size() == 2, 120000);
+        QVERIFY2(prompts.messages.value(1) == "SAMBA: Power Cycle Device",
+                 qPrintable(prompts.messages.join(" | ") + " | " + toolLines.join(" / ")));
+        QVERIFY(toolLines.contains("Verify successful"));
+        QCOMPARE(link.serial.port()->settings(), QString("9600,n,8,1"));
+        QVERIFY(link.serial.isOpen());
     }
 };
 
