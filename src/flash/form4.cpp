@@ -66,7 +66,8 @@ Form4::Form4(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx), cor
     command2_ = button("Command2", QStringLiteral("Build Shell Command"), this);
     text1_ = new QLineEdit(this);
     text1_->setObjectName(QStringLiteral("Text1"));
-    text1_->setMinimumWidth(460);
+    // Wide enough for the whole line with a path of some depth.
+    text1_->setMinimumWidth(text1_->fontMetrics().averageCharWidth() * 100);
     command4_ = button("Command4", QStringLiteral("Execute Shell Command"), this);
     stop_ = button("CommandStop", QStringLiteral("Stop flashing tool"), this);
     toolLine_ = new QLabel(this);
@@ -101,8 +102,11 @@ Form4::Form4(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx), cor
         core_.browse();
         text2_->setText(core_.firmwarePath());
     });
-    connect(command2_, &QPushButton::clicked, this,
-            [this] { text1_->setText(core_.buildShellCommand(options())); });
+    connect(command2_, &QPushButton::clicked, this, [this] {
+        text1_->setText(core_.buildShellCommand(options()));
+        text1_->setCursorPosition(0); // the options first, the path may scroll
+        text1_->setToolTip(text1_->text());
+    });
     connect(command4_, &QPushButton::clicked, this, [this] {
         if (core_.execute(text1_->text()))
             toolLine_->clear();
