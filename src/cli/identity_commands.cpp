@@ -14,7 +14,8 @@ namespace {
 // a message) when the unit did not answer the whole batch.
 bool readIdentity(CliSession& s) {
     IdentityRead(s.link());
-    if (s.waitBatch(10000))
+    // A reply lost in the middle would leave a stale value on screen.
+    if (s.waitBatch(10000) && s.link().poll.stats().lost == 0)
         return true;
     s.err(QStringLiteral("The unit did not answer the identity read (%1 of %2 frames lost).")
               .arg(s.link().poll.stats().lost)

@@ -11,6 +11,8 @@ const QString kTitle = QStringLiteral("SAMBA");
 constexpr char kFirmwareFilter[] = "Sensor Firmware{*.bin)|*.bin";
 constexpr char kMonitorSettings[] = "115200,n,8,1";
 const QString kLoadFailed = QStringLiteral("firmware load failed");
+// The message exactly as engineers know it from this window, spelling included.
+const QString kPowerCycle = QStringLiteral("Power Cylce Device");
 } // namespace
 
 LowLevelFlash::LowLevelFlash(AppContext& ctx, ProcessRunner& runner) : ctx_(ctx), runner_(runner) {
@@ -47,7 +49,7 @@ void LowLevelFlash::putIntoSamba() {
     // Frames still queued would reach the boot monitor as noise.
     ctx_.link.poll.abandon();
     ctx_.link.SendMsg(BuildSystem(QStringLiteral("AMBA")));
-    ctx_.prompts.message(kTitle, QStringLiteral("Power Cycle Device"));
+    ctx_.prompts.message(kTitle, kPowerCycle);
 }
 
 void LowLevelFlash::browse() {
@@ -119,7 +121,7 @@ void LowLevelFlash::finishRun() {
                QStringLiteral("\n\nThe flashing tool ended with exit code %1. ").arg(exitCode_) +
                flash::powerCycleHint();
     } else {
-        text = QStringLiteral("Power Cycle Device");
+        text = kPowerCycle;
         kind = MessageKind::Plain;
     }
     tool_ = Tool::Idle;

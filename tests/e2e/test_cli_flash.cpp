@@ -231,7 +231,7 @@ class TestCliFlash : public QObject {
         flash.browse();
         QVERIFY(flash.execute(flash.buildShellCommand({})));
         QTRY_VERIFY_WITH_TIMEOUT(prompts.messages.size() == 2, 120000);
-        QVERIFY2(prompts.messages.value(1) == "SAMBA: Power Cycle Device",
+        QVERIFY2(prompts.messages.value(1) == "SAMBA: Power Cylce Device",
                  qPrintable(prompts.messages.join(" | ") + " | " + toolLines.join(" / ")));
         QVERIFY(toolLines.contains("Verify successful"));
         QCOMPARE(link.serial.port()->settings(), QString("9600,n,8,1"));

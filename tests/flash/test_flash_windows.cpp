@@ -85,7 +85,7 @@ class TestFlashWindows : public QObject {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("message");
         QTest::newRow("exit 0") << "true --ignored \"a b\""
-                                << "Power Cycle Device";
+                                << "Power Cylce Device";
         QTest::newRow("exit 1") << "false"
                                 << "firmware load failed";
         QTest::newRow("no shell: ; is an argument") << "false ; true"

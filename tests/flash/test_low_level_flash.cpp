@@ -31,14 +31,14 @@ class TestLowLevelFlash : public QObject {
         flash.putIntoSamba();
         rig.port->advance(200);
         QCOMPARE(rig.unit->mode(), sim::SimUnit::Mode::BootMonitor);
-        QCOMPARE(rig.prompts.messages, QStringList{"SAMBA: Power Cycle Device"});
+        QCOMPARE(rig.prompts.messages, QStringList{"SAMBA: Power Cylce Device"});
         QVERIFY(rig.link.serial.isOpen()); // no reply awaited, nothing closed
     }
 
     void runs_data() {
         QTest::addColumn<Ending>("ending");
         QTest::addColumn<QString>("message");
-        QTest::newRow("exit 0 asks for the power cycle") << Ending::Success << "Power Cycle Device";
+        QTest::newRow("exit 0 asks for the power cycle") << Ending::Success << "Power Cylce Device";
         QTest::newRow("non-zero exit") << Ending::NonZero << "firmware load failed";
         QTest::newRow("tool missing names the package") << Ending::Missing << "bossa-cli";
         QTest::newRow("stopped by the engineer") << Ending::Stopped << "power cycle";
