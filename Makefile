@@ -46,7 +46,7 @@ test: format-check build build-asan
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(JOBS)
 
 bench: build
-	@for b in $(BUILD)/bench_*; do [ -x "$$b" ] && "$$b"; done
+	@for b in $(BUILD)/bench_*; do if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; done
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
