@@ -21,42 +21,23 @@ constexpr int kPauseTicks = 5;
 } // namespace
 
 FirmwareUpdate::FirmwareUpdate(AppContext& ctx, ProcessRunner& runner)
-    : ctx_(ctx), runner_(runner) {
+    : ctx_(ctx), tool_(ctx.link, runner) {
     stepText_ = text(7008, "Press \"start\" to begin.");
     caption_ = text(7001, "Start");
-    runner_.onLine = [this](const QString& line) {
-        ctx_.link.AddLog(line);
-        if (const auto p = flash::progressOf(line))
-            ctx_.link.SetProgress(*p, 0);
+    tool_.onLine = [this](const QString& line) {
         if (onToolLine)
             onToolLine(line);
     };
-    runner_.onFinished = [this](int code) {
-        if (tool_ != Tool::Running)
-            return;
-        toolExit_ = code;
-        tool_ = Tool::Done;
-    };
-    runner_.onFailedToStart = [this](const QString& reason) {
-        toolError_ = reason;
-        tool_ = Tool::NotStarted;
-    };
 }
 
-FirmwareUpdate::~FirmwareUpdate() {
-    runner_.onLine = nullptr;
-    runner_.onFinished = nullptr;
-    runner_.onFailedToStart = nullptr;
-    if (runner_.running())
-        runner_.kill();
-}
+FirmwareUpdate::~FirmwareUpdate() = default;
 
 QString FirmwareUpdate::text(int id, const char* fallback) const {
     return ctx_.text(id, QString::fromUtf8(fallback));
 }
 
 bool FirmwareUpdate::toolRunning() const {
-    return tool_ == Tool::Running;
+    return tool_.running();
 }
 
 bool FirmwareUpdate::clickButton() {
@@ -70,18 +51,16 @@ bool FirmwareUpdate::clickButton() {
 }
 
 void FirmwareUpdate::stopTool() {
-    if (tool_ != Tool::Running)
+    if (!tool_.running())
         return;
     stopRequested_ = true;
-    runner_.kill();
+    tool_.kill();
 }
 
 void FirmwareUpdate::abandon() {
-    if (tool_ == Tool::Running) {
+    if (tool_.running())
         stopRequested_ = true;
-        runner_.kill();
-        tool_ = Tool::Idle;
-    }
+    tool_.abandon();
     restoreLink();
     state_ = 0;
 }
@@ -133,10 +112,8 @@ void FirmwareUpdate::startTool() {
     const QStringList args = flash::guidedUpdateArguments(port, firmwarePath_);
     ctx_.link.AddLog(QLatin1String(flash::kBossacProgram) + u' ' + args.join(u' '));
     ctx_.link.SetProgress(0, 0);
-    tool_ = Tool::Running;
     stopRequested_ = false;
-    toolError_.clear();
-    runner_.start(QString::fromLatin1(flash::kBossacProgram), args);
+    tool_.start(QString::fromLatin1(flash::kBossacProgram), args);
 }
 
 void FirmwareUpdate::tick() {
@@ -226,28 +203,28 @@ void FirmwareUpdate::tick() {
         }
         break;
     case 5:
-        switch (tool_) {
-        case Tool::Idle:
+        switch (tool_.state()) {
+        case flash::ToolRun::State::Idle:
             if (serial.isOpen())
                 serial.close();
             else
                 startTool();
             break;
-        case Tool::Running:
+        case flash::ToolRun::State::Running:
             break; // the tool has no time-out of its own; the window offers to stop it
-        case Tool::NotStarted:
-            tool_ = Tool::Idle;
+        case flash::ToolRun::State::NotStarted:
+            tool_.reset();
             ctx_.prompts.message(text(7000, "Firmware Update"),
                                  failed + QStringLiteral("\n\n") +
-                                     flash::notStartedMessage(toolError_) + u' ' +
+                                     flash::notStartedMessage(tool_.startError()) + u' ' +
                                      flash::powerCycleHint(),
                                  MessageKind::Error);
             restoreLink();
             go(-1);
             break;
-        case Tool::Done:
-            tool_ = Tool::Idle;
-            if (toolExit_ == 0 && !stopRequested_) {
+        case flash::ToolRun::State::Done:
+            tool_.reset();
+            if (tool_.exitCode() == 0 && !stopRequested_) {
                 go(51);
                 break;
             }
@@ -256,7 +233,7 @@ void FirmwareUpdate::tick() {
                 failed + QStringLiteral("\n\n") +
                     (stopRequested_ ? QStringLiteral("The flashing tool was stopped.")
                                     : QStringLiteral("The flashing tool ended with exit code %1.")
-                                          .arg(toolExit_)) +
+                                          .arg(tool_.exitCode())) +
                     u' ' + flash::powerCycleHint(),
                 MessageKind::Error);
             restoreLink();

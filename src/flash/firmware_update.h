@@ -10,6 +10,8 @@
 // progress bar. Every way out of a run leaves the link usable: port open at
 // "9600,n,8,1", boot probe off.
 
+#include "flash/tool_run.h"
+
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -71,7 +73,6 @@ class FirmwareUpdate {
     QString text(int id, const char* fallback) const;
 
     AppContext& ctx_;
-    ProcessRunner& runner_;
     int state_ = 0;
     int tickCount_ = 0;
     int countdown_ = 0;
@@ -84,10 +85,7 @@ class FirmwareUpdate {
     QString firmwarePath_;
 
     // The flashing tool's run in state 5.
-    enum class Tool { Idle, Running, Done, NotStarted };
-    Tool tool_ = Tool::Idle;
-    int toolExit_ = 0;
-    QString toolError_;
+    flash::ToolRun tool_;
     bool stopRequested_ = false;
 
     int regBatchId_ = 0;

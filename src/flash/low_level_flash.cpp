@@ -15,34 +15,19 @@ const QString kLoadFailed = QStringLiteral("firmware load failed");
 const QString kPowerCycle = QStringLiteral("Power Cylce Device");
 } // namespace
 
-LowLevelFlash::LowLevelFlash(AppContext& ctx, ProcessRunner& runner) : ctx_(ctx), runner_(runner) {
-    runner_.onLine = [this](const QString& line) {
-        ctx_.link.AddLog(line);
-        if (const auto p = flash::progressOf(line))
-            ctx_.link.SetProgress(*p, 0);
+LowLevelFlash::LowLevelFlash(AppContext& ctx, ProcessRunner& runner)
+    : ctx_(ctx), tool_(ctx.link, runner) {
+    tool_.onLine = [this](const QString& line) {
         if (onToolLine)
             onToolLine(line);
-    };
-    runner_.onFinished = [this](int code) {
-        if (tool_ != Tool::Running)
-            return;
-        exitCode_ = code;
-        tool_ = Tool::Done;
-    };
-    runner_.onFailedToStart = [this](const QString& reason) {
-        startError_ = reason;
-        tool_ = Tool::NotStarted;
     };
 }
 
 LowLevelFlash::~LowLevelFlash() {
-    runner_.onLine = nullptr;
-    runner_.onFinished = nullptr;
-    runner_.onFailedToStart = nullptr;
-    if (runner_.running())
-        runner_.kill();
-    if (tool_ != Tool::Idle)
+    if (tool_.state() != flash::ToolRun::State::Idle) {
+        tool_.abandon();
         restoreLink();
+    }
 }
 
 void LowLevelFlash::putIntoSamba() {
@@ -62,7 +47,7 @@ QString LowLevelFlash::buildShellCommand(const flash::WriteOptions& options) con
 }
 
 bool LowLevelFlash::execute(const QString& commandLine) {
-    if (firmwarePath_.isEmpty() || tool_ != Tool::Idle)
+    if (firmwarePath_.isEmpty() || tool_.state() != flash::ToolRun::State::Idle)
         return false;
     // Checked before the port is touched, so that a line that cannot run
     // leaves the link as it was.
@@ -95,56 +80,55 @@ bool LowLevelFlash::execute(const QString& commandLine) {
     const QStringList args = words->mid(1);
     link.AddLog(program_ + u' ' + args.join(u' '));
     link.SetProgress(0, 0);
-    tool_ = Tool::Running;
     stopRequested_ = false;
-    startError_.clear();
-    runner_.start(program_, args);
+    tool_.start(program_, args);
     return true;
 }
 
 void LowLevelFlash::tick() {
-    if (tool_ == Tool::Done || tool_ == Tool::NotStarted)
+    if (tool_.state() == flash::ToolRun::State::Done ||
+        tool_.state() == flash::ToolRun::State::NotStarted)
         finishRun();
 }
 
 void LowLevelFlash::finishRun() {
     QString text;
     MessageKind kind = MessageKind::Error;
-    if (tool_ == Tool::NotStarted) {
+    if (tool_.state() == flash::ToolRun::State::NotStarted) {
         text = kLoadFailed + QStringLiteral("\n\n") +
-               flash::notStartedMessage(startError_, program_) + u' ' + flash::powerCycleHint();
+               flash::notStartedMessage(tool_.startError(), program_) + u' ' +
+               flash::powerCycleHint();
     } else if (stopRequested_) {
         text = kLoadFailed + QStringLiteral("\n\nThe flashing tool was stopped. ") +
                flash::powerCycleHint();
-    } else if (exitCode_ != 0) {
+    } else if (tool_.exitCode() != 0) {
         text = kLoadFailed +
-               QStringLiteral("\n\nThe flashing tool ended with exit code %1. ").arg(exitCode_) +
+               QStringLiteral("\n\nThe flashing tool ended with exit code %1. ")
+                   .arg(tool_.exitCode()) +
                flash::powerCycleHint();
     } else {
         text = kPowerCycle;
         kind = MessageKind::Plain;
     }
-    tool_ = Tool::Idle;
+    tool_.reset();
     // The link is back before the engineer reads the message.
     restoreLink();
     ctx_.prompts.message(kTitle, text, kind);
 }
 
 void LowLevelFlash::stopTool() {
-    if (tool_ != Tool::Running)
+    if (!tool_.running())
         return;
     stopRequested_ = true;
-    runner_.kill();
+    tool_.kill();
 }
 
 void LowLevelFlash::abandon() {
-    if (tool_ == Tool::Idle)
+    if (tool_.state() == flash::ToolRun::State::Idle)
         return;
-    if (tool_ == Tool::Running) {
+    if (tool_.running())
         stopRequested_ = true;
-        runner_.kill();
-    }
-    tool_ = Tool::Idle;
+    tool_.abandon();
     restoreLink();
 }
 

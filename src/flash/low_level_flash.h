@@ -12,6 +12,7 @@
 // probe off.
 
 #include "flash/bossac.h"
+#include "flash/tool_run.h"
 
 #include <QString>
 #include <functional>
@@ -47,7 +48,7 @@ class LowLevelFlash {
     void tick();
     static constexpr int kTickMs = 200;
 
-    bool toolRunning() const { return tool_ == Tool::Running; }
+    bool toolRunning() const { return tool_.running(); }
     // The engineer gave up on the tool.
     void stopTool();
     // The window closes: stop the tool, put the link back.
@@ -61,14 +62,10 @@ class LowLevelFlash {
     void finishRun();
 
     AppContext& ctx_;
-    ProcessRunner& runner_;
     QString firmwarePath_;
 
-    enum class Tool { Idle, Running, Done, NotStarted };
-    Tool tool_ = Tool::Idle;
+    flash::ToolRun tool_;
     QString program_;
-    int exitCode_ = 0;
-    QString startError_;
     bool stopRequested_ = false;
 };
 
