@@ -118,6 +118,13 @@ std::optional<int> intOption(CliSession& s, QStringList& args, const QString& na
 }
 
 int watch(CliSession& s, QStringList args) {
+    // The CO2 level comes through the sensor pass-through, a watch of its own,
+    // wherever --co2 stands among the options.
+    if (CliSession::takeFlag(args, QStringLiteral("--co2"))) {
+        for (const Command& c : allCommands())
+            if (c.name == QStringLiteral("watch --co2"))
+                return c.run(s, args);
+    }
     bool bad = false;
     const auto channel = intOption(s, args, QStringLiteral("--a2d"), 0, 12, bad);
     const auto interval = intOption(s, args, QStringLiteral("--interval"), 0, 3600000, bad);

@@ -37,6 +37,14 @@ class TestCliDiag : public QObject {
         }
     }
 
+    void co2OptionAnywhereWatchesTheCo2Level() {
+        const Run r = cli({"--simulate", "watch", "--count", "2", "--co2"});
+        QCOMPARE(r.status, 0);
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines.first().contains("co2", Qt::CaseInsensitive), qPrintable(lines.first()));
+    }
+
     void watchRefusesBadOptions_data() {
         QTest::addColumn<QStringList>("args");
         QTest::newRow("channel past the cache") << QStringList{"watch", "--a2d", "13"};
