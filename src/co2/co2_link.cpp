@@ -74,7 +74,7 @@ void Co2Link::Co2Leave() {
     sendLine(QStringLiteral("K 1"));
     // A lone "!" at the start of a line is the unit's own signal to take the
     // line back; it never reaches the sensor.
-    Co2Send(QStringLiteral("!"));
+    Co2Send(BuildPassThroughEnd());
     link_.serial.Co2PassThrough = false;
     // From here on a sequence line would reach the unit, not the sensor: a
     // pending write would be lost anyway, and the unit's own frames must not

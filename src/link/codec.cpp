@@ -104,6 +104,10 @@ QString BuildBootProbe() {
     return QStringLiteral("N#");
 }
 
+QString BuildPassThroughEnd() {
+    return QStringLiteral("!");
+}
+
 bool IsCommandFrame(const QString& text) {
     static const QRegularExpression item(QStringLiteral("^:[RLIUDAW][0-9A-F]{2}([0-9A-F]{8})?#$"));
     static const QRegularExpression system(QStringLiteral("^:S([A-Z]|AMBA)?#$"));

@@ -39,6 +39,8 @@ QString BuildItemWrite(QChar letter, int item, int32_t value); // ":" letter nn 
 QString BuildStatus();                                         // ":S#"
 QString BuildSystem(const QString& action); // ":S" action "#" (":SP#", ":SAMBA#")
 QString BuildBootProbe();                   // "N#" for the boot monitor
+// "!": the unit takes the line back from its CO2 sensor.
+QString BuildPassThroughEnd();
 
 // True when text is a well-formed command frame of the grammar: ":" letter,
 // optional two-digit item and eight-digit argument, "#"; or a system action.
