@@ -66,15 +66,7 @@ void FirmwareUpdate::abandon() {
 }
 
 void FirmwareUpdate::restoreLink() {
-    SerialLink& serial = ctx_.link.serial;
-    serial.BootProbe = false;
-    serial.BootFound = false;
-    serial.RxBuffer.clear();
-    if (!serial.port())
-        return;
-    serial.port()->setSettings(QString::fromLatin1(SerialLink::kUnitSettings));
-    if (!serial.isOpen())
-        serial.choosePort(serial.port()->name());
+    ctx_.link.serial.backToUnit();
 }
 
 void FirmwareUpdate::startProbe() {

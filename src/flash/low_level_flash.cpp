@@ -133,15 +133,7 @@ void LowLevelFlash::abandon() {
 }
 
 void LowLevelFlash::restoreLink() {
-    SerialLink& serial = ctx_.link.serial;
-    serial.BootProbe = false;
-    serial.BootFound = false;
-    serial.RxBuffer.clear();
-    if (!serial.port())
-        return;
-    serial.port()->setSettings(QString::fromLatin1(SerialLink::kUnitSettings));
-    if (!serial.isOpen())
-        serial.choosePort(serial.port()->name());
+    ctx_.link.serial.backToUnit();
 }
 
 } // namespace gp

@@ -87,6 +87,17 @@ void SerialLink::close() {
         port_->close();
 }
 
+void SerialLink::backToUnit() {
+    BootProbe = false;
+    BootFound = false;
+    RxBuffer.clear();
+    if (!port_)
+        return;
+    port_->setSettings(QString::fromLatin1(kUnitSettings));
+    if (!port_->isOpen())
+        choosePort(port_->name());
+}
+
 void SerialLink::SendMsg(const QString& frame) {
     if (!isOpen()) {
         // The frame is not sent. Arm a time-out that expires at the next tick,

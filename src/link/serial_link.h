@@ -42,6 +42,9 @@ class SerialLink {
     bool choosePort(const QString& name);
     bool isOpen() const { return port_ && port_->isOpen(); }
     void close();
+    // After the boot monitor or the flashing tool had the line: boot probe
+    // off, line back at "9600,n,8,1", port open again.
+    void backToUnit();
 
     // Sends one frame as it is. On a closed port it only tries to open the
     // port again; the frame is then neither sent nor logged.
