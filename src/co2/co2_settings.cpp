@@ -151,6 +151,14 @@ Co2Action Co2Settings::press(int button) {
         return a;
     };
     bool limited = false;
+    // A ppm setting held in two one-byte parameters, the high byte first.
+    auto twoByteField = [&](int field, int max, int highParam) {
+        const auto v = number(field);
+        if (!v)
+            return a;
+        const int value = roundLimited(*v, 0, max, limited);
+        return queueTwoByte(highParam, value, limited);
+    };
     switch (button) {
     case ButtonReadAll:
         link_.Co2ReadAll();
@@ -162,27 +170,12 @@ Co2Action Co2Settings::press(int button) {
         // The sensor takes the filter as typed.
         a.value = static_cast<int>(std::clamp(*number(FieldFilter), -1.0, 1e9));
         return queued(QStringLiteral("A ") + text(FieldFilter));
-    case ButtonAmbient: {
-        const auto v = number(FieldAmbient);
-        if (!v)
-            return a;
-        const int value = roundLimited(*v, 0, 5000, limited);
-        return queueTwoByte(10, value, limited);
-    }
-    case ButtonCalConcentration: {
-        const auto v = number(FieldCalConcentration);
-        if (!v)
-            return a;
-        const int value = roundLimited(*v, 0, 5000, limited);
-        return queueTwoByte(8, value, limited);
-    }
-    case ButtonThreshold: {
-        const auto v = number(FieldThreshold);
-        if (!v)
-            return a;
-        const int value = roundLimited(*v, 0, 1000, limited);
-        return queueTwoByte(17, value, limited);
-    }
+    case ButtonAmbient:
+        return twoByteField(FieldAmbient, 5000, 10);
+    case ButtonCalConcentration:
+        return twoByteField(FieldCalConcentration, 5000, 8);
+    case ButtonThreshold:
+        return twoByteField(FieldThreshold, 1000, 17);
     case ButtonInitialInterval: {
         // The sensor keeps the initial interval as the difference to the
         // interval, both in 1/1728 day.
