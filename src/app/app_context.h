@@ -6,7 +6,7 @@
 
 #include "app/lang_dll.h"
 #include "app/persist.h"
-#include "config/view_tabs.h"
+#include "app/view_tabs.h"
 #include "link/link.h"
 #include "platform/prompts.h"
 

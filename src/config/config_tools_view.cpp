@@ -2,9 +2,9 @@
 
 #include "config/bulk_transfer.h"
 #include "config/config_load.h"
-#include "config/form5.h"
 #include "config/logo_transfer.h"
 #include "config/product_config_view.h"
+#include "config/save_config_window.h"
 
 #include <QCheckBox>
 #include <QGridLayout>

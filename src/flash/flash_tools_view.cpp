@@ -1,8 +1,8 @@
 #include "flash/flash_tools_view.h"
 
-#include "config/form3.h"
-#include "flash/form2.h"
-#include "flash/form4.h"
+#include "config/profile_change_window.h"
+#include "flash/firmware_update_window.h"
+#include "flash/low_level_flash_window.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

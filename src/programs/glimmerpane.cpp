@@ -1,8 +1,8 @@
 // The desktop tool. With --simulate it starts a simulated unit on a
 // pseudo-terminal and connects to it, so it can be tried without hardware.
 
-#include "app/form1.h"
 #include "app/persist.h"
+#include "gui/main_window.h"
 #include "sim/pty_server.h"
 
 #include <QApplication>

@@ -3,8 +3,8 @@
 // product's file, and the save window reads, asks and writes.
 #include "app/app_context.h"
 #include "config/config_tools_view.h"
-#include "config/form5.h"
 #include "config/product_config_view.h"
+#include "config/save_config_window.h"
 #include "diag/identity.h"
 #include "support/scripted_prompts.h"
 #include "support/sim_rig.h"

@@ -1,10 +1,10 @@
 // The profile change, firmware update and low-level flash windows offscreen:
 // controls found by their names, what a click does, and the link after a
 // window closes.
-#include "config/form3.h"
+#include "config/profile_change_window.h"
+#include "flash/firmware_update_window.h"
 #include "flash/flash_tools_view.h"
-#include "flash/form2.h"
-#include "flash/form4.h"
+#include "flash/low_level_flash_window.h"
 #include "flash_rig.h"
 
 #include <QCheckBox>

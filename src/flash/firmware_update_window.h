@@ -1,5 +1,5 @@
 #pragma once
-// "Firmware Update": the window around the guided update's state machine.
+// "Firmware Update" (class Form2): the window around the guided update's state machine.
 
 #include "flash/firmware_update.h"
 #include "platform/qt_process_runner.h"

@@ -1,4 +1,4 @@
-#include "flash/form2.h"
+#include "flash/firmware_update_window.h"
 
 #include "app/app_context.h"
 

@@ -1,5 +1,5 @@
 #pragma once
-// The main window: port selector, view tabs with their panels, traffic log,
+// The main window (class Form1): port selector, view tabs with their panels, traffic log,
 // progress bar, menus and the 20 ms poll timer. It owns the link to the unit
 // and everything the views share.
 

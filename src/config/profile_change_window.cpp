@@ -1,4 +1,4 @@
-#include "config/form3.h"
+#include "config/profile_change_window.h"
 
 #include "app/app_context.h"
 

@@ -1,4 +1,4 @@
-#include "app/progress_widget.h"
+#include "gui/progress_widget.h"
 
 #include <QPainter>
 

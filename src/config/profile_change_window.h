@@ -1,5 +1,5 @@
 #pragma once
-// "Profile Change": the window around the profile change's state machine.
+// "Profile Change" (class Form3): the window around the profile change's state machine.
 
 #include "config/profile_change.h"
 

@@ -1,5 +1,5 @@
 #pragma once
-// "Save Configuration": the small modal window that reads every register and
+// "Save Configuration" (class Form5): the small modal window that reads every register and
 // then asks where to save. It can be closed at any moment; closing abandons
 // the save.
 

@@ -1,4 +1,4 @@
-#include "flash/form4.h"
+#include "flash/low_level_flash_window.h"
 
 #include "app/app_context.h"
 

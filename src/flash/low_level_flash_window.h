@@ -1,5 +1,5 @@
 #pragma once
-// "SAMBA": the low-level flash window. The engineer sends the unit into its
+// "SAMBA" (class Form4): the low-level flash window. The engineer sends the unit into its
 // boot monitor, chooses the image, ticks the write options, builds the
 // flashing tool's command line, may edit it, and runs it.
 

@@ -1,4 +1,4 @@
-#include "config/view_tabs.h"
+#include "app/view_tabs.h"
 
 namespace gp {
 

@@ -1,7 +1,5 @@
-#include "app/form1.h"
+#include "gui/main_window.h"
 
-#include "app/frm_about.h"
-#include "app/progress_widget.h"
 #include "calib/calibration_view.h"
 #include "co2/co2_view.h"
 #include "config/bulk_transfer.h"
@@ -12,6 +10,8 @@
 #include "diag/identity.h"
 #include "diag/identity_view.h"
 #include "flash/flash_tools_view.h"
+#include "gui/about_box.h"
+#include "gui/progress_widget.h"
 #include "platform/port_list.h"
 #include "platform/qt_prompts.h"
 #include "platform/qt_serial_port.h"

@@ -1,8 +1,8 @@
 // The main window: start-up, operating modes, menus, captions, the about box,
 // the identity lines, and a start against the simulated unit.
-#include "app/form1.h"
-#include "app/frm_about.h"
 #include "diag/identity_view.h"
+#include "gui/about_box.h"
+#include "gui/main_window.h"
 #include "sim/pty_server.h"
 #include "support/fake_port.h"
 #include "support/scripted_prompts.h"
@@ -280,4 +280,4 @@ class TestForm1 : public QObject {
 };
 
 QTEST_MAIN(TestForm1)
-#include "test_form1.moc"
+#include "test_main_window.moc"

@@ -1,5 +1,5 @@
 #pragma once
-// The about box: product title, program version, the maker's rights notice
+// The about box (class frmAbout): product title, program version, the maker's rights notice
 // with the credit line of the flashing tool, and the OEM partner's logo when
 // the language strings carry the partner's company line.
 

@@ -1,4 +1,4 @@
-#include "app/frm_about.h"
+#include "gui/about_box.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

@@ -1,4 +1,4 @@
-#include "config/form5.h"
+#include "config/save_config_window.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
