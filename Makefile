@@ -4,6 +4,7 @@
 
 DEB_PACKAGES := cmake g++ make pkg-config ccache qt6-base-dev qt6-serialport-dev libgl-dev \
                 clang-format bossa-cli
+SHELL := /bin/bash
 JOBS := $(shell nproc 2>/dev/null || echo 2)
 BUILD := build
 ASAN_BUILD := build-asan
@@ -41,9 +42,14 @@ format:
 format-check: deps
 	clang-format --dry-run --Werror $(SOURCES)
 
+# The sanitizer build skips the real flashing-tool runs (label real_bossac),
+# which the normal build already covers. The ten slowest tests of the normal
+# build are listed between the two runs.
 test: format-check build build-asan
-	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
-	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS) 2>&1 | tee ctest.log; exit $${PIPESTATUS[0]}
+	@echo "Ten slowest tests:"; grep -h ' sec$$' $(BUILD)/ctest.log | \
+	  sed -E 's/^.*Test +#[0-9]+: ([^ ]+) .* ([0-9.]+) sec$$/\2 s  \1/' | sort -rn | head -10
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(JOBS) -LE real_bossac
 
 bench: build
 	@for b in $(BUILD)/bench_*; do if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; done
