@@ -10,7 +10,7 @@ BUILD := build
 ASAN_BUILD := build-asan
 SOURCES := $(shell find src tests bench -name '*.cpp' -o -name '*.h' 2>/dev/null)
 
-.PHONY: run test bench deps build build-asan format format-check clean
+.PHONY: run test bench fuzz deps build build-asan format format-check clean
 
 deps:
 	@missing=""; for p in $(DEB_PACKAGES); do \
@@ -51,8 +51,33 @@ test: format-check build build-asan
 	  sed -E 's/^.*Test +#[0-9]+: ([^ ]+) .* ([0-9.]+) sec$$/\2 s  \1/' | sort -rn | head -10
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(JOBS) -LE real_bossac
 
+# Fuzzing with libFuzzer: each target for FUZZ_S seconds under ASan+UBSan.
+# New inputs collect in build-fuzz/corpus/, crashing ones in tests/fuzz/crashes/.
+FUZZ_S ?= 60
+FUZZ_BUILD := build-fuzz
+FUZZ_NAMES := $(patsubst tests/fuzz/fuzz_%.cpp,%,$(filter-out tests/fuzz/fuzz_main.cpp,$(wildcard tests/fuzz/fuzz_*.cpp)))
+
+fuzz: deps
+	@for p in clang-14 libclang-rt-14-dev; do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; if [ -n "$$missing" ]; then \
+	  SUDO=""; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; \
+	  $$SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq && \
+	  $$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; fi
+	@[ -f $(FUZZ_BUILD)/Makefile ] || CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGP_FUZZ=ON -DGP_SANITIZE=ON
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target $(addprefix fuzz_,$(FUZZ_NAMES))
+	@mkdir -p tests/fuzz/crashes; status=0; for t in $(FUZZ_NAMES); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
+	  ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=offscreen ./$(FUZZ_BUILD)/fuzz_$$t \
+	    -max_total_time=$(FUZZ_S) -print_final_stats=1 -artifact_prefix=tests/fuzz/crashes/$$t- \
+	    $(FUZZ_BUILD)/corpus/$$t tests/fuzz/corpus/$$t > $(FUZZ_BUILD)/$$t.log 2>&1 || status=1; \
+	  runs=$$(sed -n 's/^stat::number_of_executed_units: *//p' $(FUZZ_BUILD)/$$t.log); \
+	  echo "fuzz_$$t: runs=$${runs:-?} $$(grep -q 'property violated\|ERROR:' $(FUZZ_BUILD)/$$t.log && echo FAILED, see $(FUZZ_BUILD)/$$t.log || echo ok)"; \
+	done; exit $$status
+
 bench: build
 	@for b in $(BUILD)/bench_*; do if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; done
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -47,22 +47,31 @@ bool isSectionHeader(const QByteArray& line) {
     return t.size() >= 2 && t.startsWith('[') && t.endsWith(']');
 }
 
-bool hasLineBreak(const QString& text) {
-    return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
+// A line break would split the line and could plant keys or sections; the
+// other control characters up to CR are what tidying strips from the file's
+// end, so a value holding one would not read back as written.
+bool hasControlChar(const QString& text) {
+    for (const QChar c : text)
+        if (c.unicode() <= 13)
+            return true;
+    return false;
 }
 
 // The written file has no blank lines at its start or end, never two in a
-// row, and ends with exactly one CR LF. Leading and trailing control
-// characters up to CR (tabs included) go with the blank lines.
+// row, and ends with exactly one CR LF. Only line ends go with the blank
+// lines: another control character belongs to a line, and dropping it could
+// turn a line that was not a header into one, or change a value the caller
+// did not write.
 QByteArray tidy(QByteArray text) {
     const QByteArray threeEnds("\r\n\r\n\r\n");
     const QByteArray twoEnds("\r\n\r\n");
     while (text.contains(threeEnds))
         text.replace(threeEnds, twoEnds);
-    while (!text.isEmpty() && static_cast<unsigned char>(text.back()) <= 13)
+    auto isLineEnd = [](char c) { return c == '\r' || c == '\n'; };
+    while (!text.isEmpty() && isLineEnd(text.back()))
         text.chop(1);
     qsizetype start = 0;
-    while (start < text.size() && static_cast<unsigned char>(text[start]) <= 13)
+    while (start < text.size() && isLineEnd(text[start]))
         ++start;
     return text.mid(start) + kLineEnd;
 }
@@ -154,9 +163,9 @@ std::optional<QString> Persist::ReadIniValueEx(const QString& Variable, const QS
 bool Persist::WriteIniValueEx(const QString& PutVariable, const QString& PutValue,
                               const QString& IniKey, const QString& filepath) {
     m_lastError.clear();
-    // A line break would split the line and could plant keys or sections.
-    if (hasLineBreak(PutVariable) || hasLineBreak(PutValue) || hasLineBreak(IniKey)) {
-        m_lastError = QStringLiteral("a key, value or section holds a line break");
+    if (hasControlChar(PutVariable) || hasControlChar(PutValue) || hasControlChar(IniKey)) {
+        m_lastError = QStringLiteral("a key, value or section holds a line break or another "
+                                     "control character");
         return false;
     }
     if (!isSectionHeader(IniKey.toUtf8())) {

@@ -166,6 +166,15 @@ void TestPersist::writeLeavesExactBytes_data() {
     QTest::newRow("single blank line kept")
         << QByteArray("[default]\r\nPORT=1\r\n\r\n[a]\r\nX=1\r\n") << "PORT"
         << "2" << def << QByteArray("[default]\r\nPORT=2\r\n\r\n[a]\r\nX=1\r\n");
+    // Found by fuzzing: tidying dropped every control character at the
+    // file's ends, which made a header of a line that was none and cut a
+    // value the write did not touch.
+    QTest::newRow("control character before a header stays")
+        << QByteArray("\x04[default]\r\nPORT=1\r\n") << "ADVANCED"
+        << "2" << def << QByteArray("\x04[default]\r\nPORT=1\r\n\r\n[default]\r\nADVANCED=2\r\n");
+    QTest::newRow("control character ending the last value stays")
+        << QByteArray("[default]\r\nPORT=1\x04") << "ADVANCED"
+        << "2" << def << QByteArray("[default]\r\nADVANCED=2\r\nPORT=1\x04\r\n");
     QTest::newRow("blank lines at start and end dropped")
         << QByteArray("\r\n\r\n[default]\r\nPORT=1\r\n\r\n\r\n") << "PORT"
         << "2" << def << QByteArray("[default]\r\nPORT=2\r\n");
@@ -269,6 +278,10 @@ void TestPersist::malformedWriteIsRefusedAndFileKept() {
     QVERIFY(!store.WriteIniValue("PORT", "x\r\n[default]\r\nADVANCED=plodnivster"));
     QVERIFY(!store.WriteIniValue("PORT", "x\ny"));
     QVERIFY(!store.WriteIniValue("A\rB", "1"));
+    // Found by fuzzing: a control character at the end of the file's last
+    // value was tidied away with the blank lines, so it read back otherwise.
+    QVERIFY(!store.WriteIniValue("CALIBRATION", "\x04"));
+    QVERIFY(!store.WriteIniValue("PORT", "tty\tS0"));
     QVERIFY(!store.WriteIniValueEx("PORT", "COM2", "default", store.settingsPath()));
     QCOMPARE(store.ReadIniValueEx("PORT", "default", store.settingsPath()), std::nullopt);
     QVERIFY(!store.lastError().isEmpty());
