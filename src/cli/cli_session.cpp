@@ -2,9 +2,12 @@
 
 #include "cli/cli_prompts.h"
 #include "cli/cli_simulator.h"
+#include "link/codec.h"
 #include "platform/qt_serial_port.h"
+#include "sim/sim_port.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -41,6 +44,11 @@ std::optional<QString> parseGlobalOptions(const QStringList& argv, CliOptions& o
         } else if (opt == QStringLiteral("--log")) {
             if (!value(out.logFile))
                 return QStringLiteral("--log needs a file name");
+        } else if (opt == QStringLiteral("--sim-virtual")) {
+            out.virtualTime = true;
+        } else if (opt == QStringLiteral("--sim-dump")) {
+            if (!value(out.simDump))
+                return QStringLiteral("--sim-dump needs a file name");
         } else if (opt == QStringLiteral("--sim-option")) {
             QString v;
             if (!value(v))
@@ -107,6 +115,7 @@ class SignalWatch : public QObject {
 } // namespace
 
 CliSession::CliSession(CliOptions options) : options_(std::move(options)) {
+    startedMs_ = QDateTime::currentMSecsSinceEpoch();
     signalWatch_ = std::make_unique<SignalWatch>([this] { interrupted_ = true; });
     // The front end keeps no settings of its own; a scratch store serves the
     // parts that read or write settings during a run.
@@ -133,12 +142,38 @@ CliSession::CliSession(CliOptions options) : options_(std::move(options)) {
 }
 
 CliSession::~CliSession() {
+    if (virtualPort_ && !options_.simDump.isEmpty()) {
+        QFile dump(options_.simDump);
+        if (dump.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            for (int r = 0; r < 256; ++r)
+                dump.write(QStringLiteral("%1 %2\n")
+                               .arg(HexByte(r), HexLong(virtualPort_->unit().reg(r)))
+                               .toLatin1());
+        }
+    }
     link_.serial.close();
     QFile::remove(persist_->settingsPath());
 }
 
 bool CliSession::connect() {
     QString port = options_.port;
+    if (options_.simulate && options_.virtualTime) {
+        auto sim = std::make_unique<sim::SimPort>(sim::SimProfile{});
+        for (const QString& fault : options_.simArgs) {
+            QString error;
+            if (!sim->arm(fault, &error)) {
+                err(QStringLiteral("Cannot start the simulated unit: %1").arg(error));
+                return false;
+            }
+        }
+        virtualPort_ = sim.get();
+        link_.serial.setPort(std::move(sim));
+        if (!link_.serial.choosePort(QStringLiteral("simunit0"))) {
+            err(link_.serial.portProblem());
+            return false;
+        }
+        return true;
+    }
     if (options_.simulate) {
         QString error;
         auto sim = startSimulator(options_.simArgs, &error);
@@ -161,9 +196,24 @@ bool CliSession::connect() {
     return true;
 }
 
+qint64 CliSession::nowMs() const {
+    if (virtualPort_)
+        return virtualMs_;
+    return QDateTime::currentMSecsSinceEpoch() - startedMs_;
+}
+
 bool CliSession::runUntil(const std::function<bool()>& done, int timeoutMs) {
     if (done() || interrupted_)
         return done();
+    if (virtualPort_) {
+        const qint64 end = virtualMs_ + timeoutMs;
+        while (!done() && !interrupted_ && virtualMs_ <= end) {
+            virtualPort_->advance(PollCycle::kTickMs);
+            virtualMs_ += PollCycle::kTickMs;
+            link_.tick();
+        }
+        return done();
+    }
     QEventLoop loop;
     QTimer tick;
     QElapsedTimer clock;
@@ -180,9 +230,8 @@ bool CliSession::runUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 void CliSession::runFor(int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    runUntil([&] { return clock.elapsed() >= ms; }, ms + 1000);
+    const qint64 end = nowMs() + ms;
+    runUntil([&] { return nowMs() >= end; }, ms + 1000);
 }
 
 bool CliSession::waitBatch(int timeoutMs) {

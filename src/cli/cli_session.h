@@ -11,6 +11,10 @@
 #include <functional>
 #include <memory>
 
+namespace gp::sim {
+class SimPort;
+}
+
 namespace gp::cli {
 
 // Exit statuses.
@@ -23,7 +27,14 @@ struct CliOptions {
     QString logFile;     // --log FILE: the traffic log, as "LogComs" writes it
     bool yes = false;    // --yes: answer the confirmations with Yes
     QStringList simArgs; // --sim-option ...: passed to the simulated unit
-    QStringList words;   // the command and its own arguments
+    // --sim-virtual: the simulated unit runs in this process in virtual time
+    // (each poll period moves the wire 20 ms at once), so a test can run
+    // hundreds of commands under wire faults in seconds.
+    bool virtualTime = false;
+    // --sim-dump FILE: at the end, the simulated unit's registers, one
+    // "NN HexLong" line each, for a test to compare with what was loaded.
+    QString simDump;
+    QStringList words; // the command and its own arguments
 };
 
 // Parses the global options; answers an error text for bad usage.
@@ -47,6 +58,9 @@ class CliSession {
     bool runUntil(const std::function<bool()>& done, int timeoutMs);
     // Runs the event loop for a while.
     void runFor(int ms);
+    // Milliseconds since the session began, on the session's clock (virtual
+    // with --sim-virtual).
+    qint64 nowMs() const;
     // Ctrl+C (SIGINT) or SIGTERM arrived: runUntil returns at once from then
     // on, so that a command can put the unit back in order and end.
     bool interrupted() const { return interrupted_; }
@@ -77,6 +91,9 @@ class CliSession {
     std::unique_ptr<ViewTabs> tabs_;
     std::unique_ptr<AppContext> ctx_;
     std::unique_ptr<QObject> simulator_;
+    sim::SimPort* virtualPort_ = nullptr; // owned by the link
+    qint64 virtualMs_ = 0;
+    qint64 startedMs_ = 0;
     QJsonObject json_;
     bool progressShown_ = false;
     bool stderrIsTerminal_ = false;
