@@ -90,8 +90,21 @@ QString cutToBuffer(QString text) {
     return text;
 }
 
-QHash<int, QString> parseCatalogue(const QByteArray& bytes) {
-    QString text = QString::fromUtf8(bytes);
+// Catalogues are UTF-8; older translation files were saved in Latin-1, where
+// every byte is a character. A file that is not valid UTF-8 is one of those.
+QString decodeCatalogue(const QByteArray& bytes, bool* latin1) {
+    // Decoding replaces what is not UTF-8, so only valid UTF-8 comes back
+    // to the same bytes (the byte order mark aside, which decoding drops).
+    static const QByteArray kBom("\xEF\xBB\xBF");
+    const QByteArray body = bytes.startsWith(kBom) ? bytes.mid(kBom.size()) : bytes;
+    QString text = QString::fromUtf8(body);
+    *latin1 = text.toUtf8() != body;
+    if (*latin1)
+        text = QString::fromLatin1(bytes);
+    return text;
+}
+
+QHash<int, QString> parseCatalogue(QString text) {
     if (text.startsWith(QChar(0xFEFF)))
         text.remove(0, 1);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -153,9 +166,13 @@ bool LangDll::LoadLangDll(const QString& strDll) {
         const QByteArray bytes = file.readAll();
         if (file.error() != QFileDevice::NoError)
             continue;
-        m_catalogue = parseCatalogue(bytes);
+        bool latin1 = false;
+        m_catalogue = parseCatalogue(decodeCatalogue(bytes, &latin1));
         m_libraryName = strDll;
         m_libraryPath = QFileInfo(candidate).absoluteFilePath();
+        if (latin1)
+            m_loadNote = QStringLiteral("Language catalogue %1 is not UTF-8; read as Latin-1.")
+                             .arg(QDir::toNativeSeparators(m_libraryPath));
         return true;
     }
     return false;
@@ -165,6 +182,7 @@ void LangDll::CloseLibrary() {
     m_catalogue.clear();
     m_libraryName.clear();
     m_libraryPath.clear();
+    m_loadNote.clear();
 }
 
 QString LangDll::GetDefaultDllName() const {
@@ -187,6 +205,13 @@ std::optional<QString> LangDll::GetLangString(int ResourceID) const {
             return *it;
     }
     return builtInString(ResourceID);
+}
+
+std::optional<QString> LangDll::catalogueString(int id) const {
+    const auto it = m_catalogue.constFind(id);
+    if (m_libraryPath.isEmpty() || id < 1 || it == m_catalogue.constEnd())
+        return std::nullopt;
+    return *it;
 }
 
 QString LangDll::GetLangStringOr(int ResourceID, const QString& keep) const {

@@ -3,7 +3,8 @@
 // is asked first; the built-in English table answers every id the catalogue
 // does not define, one id at a time.
 //
-// A catalogue is a UTF-8 text file ("Glimmerpane_de.lng"): one line per text,
+// A catalogue is a UTF-8 text file ("Glimmerpane_de.lng"; a file that is not
+// valid UTF-8 is read as Latin-1, as older translation files were saved): one line per text,
 // the id in decimal, a TAB, the text to the line end (CR LF, CR or LF). Lines
 // that do not parse are skipped; of two lines with the same id the first
 // counts; an empty text counts as not defined. Texts are cut to 255
@@ -63,6 +64,12 @@ class LangDll {
     QString libraryName() const { return m_libraryName; }
     // The file the catalogue was read from; empty when none is loaded.
     QString libraryPath() const { return m_libraryPath; }
+    // What the engineer should know about the loaded catalogue, said once by
+    // whoever loaded it (the catalogue was read as Latin-1); empty otherwise.
+    QString loadNote() const { return m_loadNote; }
+    // The loaded catalogue's own text for id, never the built-in one: for
+    // captions whose untranslated form differs from the built-in text.
+    std::optional<QString> catalogueString(int id) const;
 
     // The built-in English table, ascending by id, every text non-empty.
     static const StringTableEntries& builtInStrings();
@@ -83,6 +90,7 @@ class LangDll {
     QStringList m_searchFolders;
     QString m_libraryName;
     QString m_libraryPath;
+    QString m_loadNote;
     QHash<int, QString> m_catalogue;
 };
 

@@ -122,8 +122,14 @@ QStringList sensorCharacteristicsFrames(DeviceState& state, const SensorCharacte
     state.refreshRegRecord();
     RegisterRecord& rec = state.RegRecord;
     for (int i = 0; i < 5; ++i) {
-        if (const auto v = trimValue(input.trims[static_cast<size_t>(i)], locale))
-            rec.setFloat(kFirstTrimRegister + i, *v);
+        const int reg = kFirstTrimRegister + i;
+        const QString& text = input.trims[static_cast<size_t>(i)];
+        // Seven digits do not hold every single exactly: a trim shown and
+        // not touched goes back as the unit holds it, not as its text.
+        if (text.trimmed() == singleToText(rec.asFloat(reg), locale))
+            continue;
+        if (const auto v = trimValue(text, locale))
+            rec.setFloat(reg, *v);
     }
     for (size_t i = 0; i < filterSlots().size(); ++i) {
         const FilterSlot s = filterSlots()[i];

@@ -75,7 +75,8 @@ std::optional<float> trimValue(const QString& text, const QLocale& locale);
 
 // Stores the trims that are numbers and every filter time into RegRecord,
 // then composes the whole batch: writes of 1A..20, ":SF#", ":SR#". A trim
-// that is not a number keeps its register's current value.
+// that is not a number keeps its register's current value, and so does one
+// whose text is still what the register's value shows as (its exact bits).
 QStringList sensorCharacteristicsFrames(DeviceState& state, const SensorCharacteristics& input,
                                         const QLocale& locale);
 int WriteSensorCharacteristics(Link& link, const SensorCharacteristics& input,

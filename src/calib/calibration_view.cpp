@@ -124,7 +124,13 @@ CalibrationView::CalibrationView(AppContext& ctx, QWidget* parent) : QWidget(par
     }
     top->addStretch(1);
 
-    ctx_.tabs.readOnSelect[TabCalibration] = [this] { CalibrationRead(ctx_.link); };
+    // Whether outputs are fitted is known only from a completed read of
+    // this unit: until then the command is not offered.
+    CommandCalibrate_0->setEnabled(false);
+    ctx_.tabs.readOnSelect[TabCalibration] = [this] {
+        CommandCalibrate_0->setEnabled(false);
+        CalibrationRead(ctx_.link);
+    };
     ctx_.link.poll.completion[TabCalibration] = [this] { ShowCalibration(); };
 }
 

@@ -240,6 +240,16 @@ int calibrateOutputs(CliSession& s, const QStringList& args) {
         return s.finish(ExitUsage);
     if (!s.connect())
         return s.finish(ExitFailed);
+    // As the desktop tool: the command is offered only once a calibration
+    // read has shown outputs fitted.
+    CalibrationRead(s.link());
+    if (!runBatch(s, QStringLiteral("calibration read")))
+        return s.finish(ExitFailed);
+    if (!ShowCalibration(s.link().state, QLocale::c()).calibrateEnabled) {
+        s.err(QStringLiteral("calibrate-outputs: the unit has no analogue outputs fitted "
+                             "(register 01 bits 14..17 clear); nothing was sent."));
+        return s.finish(ExitFailed);
+    }
     // The unit answers nothing we examine; it measures its outputs and
     // stores the coefficients, which the read that follows shows.
     CalibrateOutputs(s.link());

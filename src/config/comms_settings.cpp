@@ -90,7 +90,7 @@ void StoreCommsControls(DeviceState& state, const CommsControls& controls) {
     c.stop = controls.stop >= 0 ? controls.stop : 0;
     state.RegRecord.slot[kCommsRegister] = encodeComms(c);
 
-    if (!deviceIdApplies(state))
+    if (!deviceIdApplies(state) || !controls.deviceIdRead)
         return;
     const auto id = roundedNumber(controls.deviceId);
     // "0 = Auto" is what the box shows for automatic; a typed 0 means the same.

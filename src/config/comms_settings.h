@@ -55,6 +55,9 @@ struct CommsControls {
     int parity = -1;
     int stop = -1;
     QString deviceId;
+    // False when the unit did not answer the read of its device instance:
+    // the box is then empty, and the write leaves the register alone.
+    bool deviceIdRead = true;
 };
 
 // The controls filled from RegRecord; the device id shows "0 = Auto" for 0.

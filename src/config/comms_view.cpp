@@ -65,6 +65,12 @@ void CommsView::applyLanguage() {
     LabelDeviceId->setText(ctx_.text(5027, LabelDeviceId->text()));
     LabelAttention->setText(ctx_.text(5025, QString()));
     CmdServicePin1_1->setText(ctx_.text(5026, CmdServicePin1_1->text()));
+    CommandWriteComms->setText(ctx_.text(110, CommandWriteComms->text()));
+    // The device id box says "automatic" in the language in use.
+    const QString autoCaption = ctx_.text(5028, QStringLiteral("0 = Auto"));
+    if (!autoCaption_.isEmpty() && TextDeviceId_1->text() == autoCaption_)
+        TextDeviceId_1->setText(autoCaption);
+    autoCaption_ = autoCaption;
     auto refill = [](QComboBox* box, const QStringList& items) {
         const int at = box->currentIndex();
         box->clear();
@@ -76,7 +82,7 @@ void CommsView::applyLanguage() {
     refill(ComboStopbits, stopBitCaptions(ctx_.lang));
 }
 
-void CommsView::readControls() {
+void CommsView::readControls(const QList<int>& unread) {
     const CommsControls c = ReadCommsControls(ctx_.link.state, ctx_.lang);
     TextAddress->setText(c.address);
     if (c.baud >= 0)
@@ -85,13 +91,14 @@ void CommsView::readControls() {
         ComboParity->setCurrentIndex(c.parity);
     if (c.stop >= 0)
         ComboStopbits->setCurrentIndex(c.stop);
-    TextDeviceId_1->setText(c.deviceId);
-    TextDeviceId_1->setEnabled(deviceIdApplies(ctx_.link.state));
+    deviceIdRead_ = !unread.contains(kDeviceIdRegister);
+    TextDeviceId_1->setText(deviceIdRead_ ? c.deviceId : QString());
+    TextDeviceId_1->setEnabled(deviceIdRead_ && deviceIdApplies(ctx_.link.state));
 }
 
 CommsControls CommsView::controls() const {
-    return {TextAddress->text(), Combobaud->currentIndex(), ComboParity->currentIndex(),
-            ComboStopbits->currentIndex(), TextDeviceId_1->text()};
+    return {TextAddress->text(),           Combobaud->currentIndex(), ComboParity->currentIndex(),
+            ComboStopbits->currentIndex(), TextDeviceId_1->text(),    deviceIdRead_};
 }
 
 } // namespace gp

@@ -19,8 +19,9 @@ class CommsView : public QGroupBox {
   public:
     CommsView(AppContext& ctx, QWidget* parent = nullptr);
 
-    // ReadCommsControls: the controls from the unit's registers.
-    void readControls();
+    // ReadCommsControls: the controls from the unit's registers. A register
+    // in unread got no answer from the unit: its box stays empty.
+    void readControls(const QList<int>& unread = {});
     // What the controls hold now.
     CommsControls controls() const;
     // Captions from the language strings.
@@ -38,6 +39,8 @@ class CommsView : public QGroupBox {
     QLabel* LabelAttention = nullptr;
     QPushButton* CommandWriteComms = nullptr;
     QPushButton* CmdServicePin1_1 = nullptr;
+    bool deviceIdRead_ = true;
+    QString autoCaption_; // what the device id box shows for automatic
 };
 
 } // namespace gp

@@ -9,6 +9,12 @@
 
 namespace gp {
 
+namespace {
+// What a write gives the unit: the name registers less their zero byte.
+constexpr int kVendorNameChars = 31;
+constexpr int kProductNameChars = 11;
+} // namespace
+
 ProductConfigView::ProductConfigView(AppContext& ctx, QWidget* parent)
     : QGroupBox(QStringLiteral("Product Config"), parent), ctx_(ctx) {
     setObjectName(QStringLiteral("Frame5"));
@@ -29,10 +35,10 @@ ProductConfigView::ProductConfigView(AppContext& ctx, QWidget* parent)
     vendorId_->setObjectName(QStringLiteral("TextVendor"));
     vendorName_ = new QLineEdit(this);
     vendorName_->setObjectName(QStringLiteral("TextVendorName"));
-    vendorName_->setMaxLength(31);
+    vendorName_->setMaxLength(kVendorNameChars);
     product_ = new QLineEdit(this);
     product_->setObjectName(QStringLiteral("TextProduct"));
-    product_->setMaxLength(11);
+    product_->setMaxLength(kProductNameChars);
     form->addWidget(new QLabel(QStringLiteral("AppId"), this), 0, 0);
     form->addWidget(app_, 0, 1);
     form->addWidget(new QLabel(QStringLiteral("VendorId"), this), 1, 0);
@@ -67,7 +73,11 @@ void ProductConfigView::show(const ProductConfig& c) {
         checks_[i]->setChecked((c.features >> i) & 1u);
     app_->setCurrentIndex(c.appId);
     vendorId_->setText(c.vendorIdText);
+    // A unit may hold a name one character longer than a write can give
+    // it (no zero byte at the end): show it whole; the write still cuts.
+    vendorName_->setMaxLength(qMax(kVendorNameChars, static_cast<int>(c.vendorName.size())));
     vendorName_->setText(c.vendorName);
+    product_->setMaxLength(qMax(kProductNameChars, static_cast<int>(c.productName.size())));
     product_->setText(c.productName);
 }
 

@@ -19,9 +19,13 @@ Form5::Form5(AppContext& ctx, bool saveAllNonvol, QWidget* parent)
     status_->setMinimumWidth(320);
     status_->setWordWrap(true);
     layout->addWidget(status_);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::rejected, this, &Form5::reject);
+    buttons_ = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
+    // Return must not abandon a save under way: Cancel is never the default.
+    QPushButton* cancel = buttons_->button(QDialogButtonBox::Cancel);
+    cancel->setAutoDefault(false);
+    cancel->setDefault(false);
+    layout->addWidget(buttons_);
+    connect(buttons_, &QDialogButtonBox::rejected, this, &Form5::reject);
     timer_ = new QTimer(this);
     timer_->setInterval(200);
     connect(timer_, &QTimer::timeout, this, &Form5::tick);
@@ -35,9 +39,23 @@ void Form5::tick() {
         timer_->stop();
         if (save_.saved())
             accept();
+        else if (!save_.failure().isEmpty())
+            showNotSaved();
         else
-            QDialog::reject();
+            QDialog::reject(); // the engineer cancelled the file dialog
     }
+}
+
+void Form5::showNotSaved() {
+    QString text = save_.failure();
+    if (!text.startsWith(QLatin1String("Not saved")))
+        text = QStringLiteral("Not saved: ") + text;
+    status_->setText(text);
+    buttons_->clear();
+    QPushButton* close = buttons_->addButton(QDialogButtonBox::Close);
+    close->setObjectName(QStringLiteral("CommandClose"));
+    close->setDefault(true);
+    close->setFocus();
 }
 
 void Form5::reject() {

@@ -8,6 +8,7 @@
 
 #include <QDialog>
 
+class QDialogButtonBox;
 class QLabel;
 class QTimer;
 
@@ -20,14 +21,20 @@ class Form5 : public QDialog {
 
     SaveConfig& machine() { return save_; }
     // Closing the window (Cancel, Escape, the close box) abandons the save.
+    // Return does not: while the save runs no button is the default.
     void reject() override;
+    // One step of the window's 200 ms timer.
+    void tick();
 
   private:
-    void tick();
+    // The save ended without a file for a reason the engineer must see:
+    // the window stays open and says so, with "Close" as the default.
+    void showNotSaved();
 
     SaveConfig save_;
     QLabel* status_ = nullptr;
     QTimer* timer_ = nullptr;
+    QDialogButtonBox* buttons_ = nullptr;
 };
 
 } // namespace gp

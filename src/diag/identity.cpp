@@ -3,31 +3,69 @@
 #include "app/lang_dll.h"
 #include "link/codec.h"
 
+#include <iterator>
+
 namespace gp {
 
 namespace {
 
-// Register 24 holds the BACnet device instance that the comms frame edits.
-constexpr int kDeviceInstanceRegister = 0x24;
+// Reads appended behind the identity proper, each filling one field of the
+// Device view: register 24 holds the BACnet device instance that the comms
+// frame edits.
+constexpr int kAppendedRegisters[] = {0x24};
 
 QString lang(const LangDll& l, int id, const char* english) {
     return l.GetLangStringOr(id, QString::fromLatin1(english));
 }
 
+QStringList ownFrames() {
+    return {BuildRead(0x00),       BuildRead(0x01),       BuildItemRead('U', 0),
+            BuildItemRead('U', 1), BuildItemRead('U', 2), BuildItemRead('U', 3),
+            BuildItemRead('U', 4), BuildRead(0x02),       BuildRead(0x21),
+            BuildRead(0x23)};
+}
+
 } // namespace
 
 QStringList identityFrames() {
-    return {BuildRead(0x00),
-            BuildRead(0x01),
-            BuildItemRead('U', 0),
-            BuildItemRead('U', 1),
-            BuildItemRead('U', 2),
-            BuildItemRead('U', 3),
-            BuildItemRead('U', 4),
-            BuildRead(0x02),
-            BuildRead(0x21),
-            BuildRead(0x23),
-            BuildRead(kDeviceInstanceRegister)};
+    QStringList frames = ownFrames();
+    for (int reg : kAppendedRegisters)
+        frames << BuildRead(reg);
+    return frames;
+}
+
+QList<int> identityAppendedRegisters() {
+    return QList<int>(std::begin(kAppendedRegisters), std::end(kAppendedRegisters));
+}
+
+IdentityOutcome identityOutcome(const PollCycle& poll) {
+    IdentityOutcome out;
+    const QStringList frames = identityFrames();
+    // The queue still holds the batch after its end; an identity batch
+    // starts at entry 0 and ends with the empty entry behind its frames.
+    for (int i = 0; i < frames.size(); ++i)
+        if (poll.CmdQueue[static_cast<size_t>(i)] != frames[i])
+            return out;
+    if (!poll.CmdQueue[static_cast<size_t>(frames.size())].isEmpty())
+        return out;
+    const BatchStats& s = poll.stats();
+    out.identityBatch = true;
+    out.ownFramesAnswered = s.finished;
+    const int own = static_cast<int>(ownFrames().size());
+    for (int entry : s.lostEntries) {
+        if (entry < own)
+            out.ownFramesAnswered = false;
+        else if (entry < frames.size())
+            out.unreadAppended << kAppendedRegisters[entry - own];
+    }
+    return out;
+}
+
+bool identityCompletesDespiteLoss(const PollCycle& poll) {
+    if (poll.CmdQueuePos != -2)
+        return false;
+    const IdentityOutcome o = identityOutcome(poll);
+    return o.identityBatch && o.ownFramesAnswered;
 }
 
 int identityProgressDivisor() {

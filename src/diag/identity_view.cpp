@@ -9,20 +9,41 @@ IdentityView::IdentityView(AppContext& ctx, QWidget* parent) : QWidget(parent), 
     setObjectName(QStringLiteral("Frame20"));
     auto* l = new QVBoxLayout(this);
     l->setContentsMargins(4, 4, 4, 4);
-    // Shown until the first identity arrives.
-    const char* initial[5] = {
-        "Unique ID:", "Firmware Version:", "Product Type:", "S/N:", "Date Code:"};
     for (int i = 0; i < 5; ++i) {
-        Label10[i] = new QLabel(QString::fromLatin1(initial[i]), this);
+        Label10[i] = new QLabel(this);
         Label10[i]->setObjectName(QStringLiteral("Label10_%1").arg(i));
         Label10[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
         Label10[i]->setTextFormat(Qt::PlainText);
         l->addWidget(Label10[i]);
     }
     l->addStretch(1);
+    applyLanguage();
+}
+
+void IdentityView::applyLanguage() {
+    if (shown_) {
+        refresh();
+        return;
+    }
+    // Shown until the first identity arrives. The design-time captions
+    // differ from the built-in texts ("Unique ID:" has a blank), so only a
+    // catalogue's own text replaces them.
+    struct Initial {
+        int id;
+        const char* caption;
+    };
+    static constexpr Initial kInitial[5] = {{2501, "Unique ID:"},
+                                            {2502, "Firmware Version:"},
+                                            {2500, "Product Type:"},
+                                            {2503, "S/N:"},
+                                            {2504, "Date Code:"}};
+    for (int i = 0; i < 5; ++i)
+        Label10[i]->setText(ctx_.lang.catalogueString(kInitial[i].id)
+                                .value_or(QString::fromLatin1(kInitial[i].caption)));
 }
 
 void IdentityView::showIdentity(const IdentityLines& lines) {
+    shown_ = true;
     Label10[0]->setText(lines.uniqueId);
     Label10[1]->setText(lines.firmwareVersion);
     Label10[2]->setText(lines.productType);

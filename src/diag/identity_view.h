@@ -20,10 +20,14 @@ class IdentityView : public QWidget {
     void showIdentity(const IdentityLines& lines);
     // ShowIdentity from the unit's state as it is now.
     void refresh();
+    // Captions from the language strings: the lines shown again, or before
+    // the first identity the design-time captions a catalogue translates.
+    void applyLanguage();
 
   private:
     AppContext& ctx_;
     QLabel* Label10[5] = {};
+    bool shown_ = false;
 };
 
 } // namespace gp

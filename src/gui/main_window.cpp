@@ -346,6 +346,19 @@ void Form1::applyLanguage() {
     Command4_1->setText(ctx_->text(109, Command4_1->text()));
     Command4_0->setText(ctx_->text(110, Command4_0->text()));
     Label2->setText(ctx_->text(111, Label2->text()));
+    changeProfile_->setText(ctx_->text(7020, changeProfile_->text()));
+    // The views built before the catalogue was loaded take their captions now.
+    comms_->applyLanguage();
+    identity_->applyLanguage();
+    rebuildTabBar();
+}
+
+void Form1::loadLanguage(const QString& name) {
+    languageDll_ = name;
+    lang_->LoadLangDll(languageDll_);
+    if (!lang_->loadNote().isEmpty())
+        link_.log.AddLog(lang_->loadNote());
+    applyLanguage();
 }
 
 void Form1::startUp() {
@@ -356,9 +369,7 @@ void Form1::startUp() {
         languageDll_ = lang_->GetDefaultDllName();
         persist_->WriteIniValue(QStringLiteral("LANG_DLL"), QString());
     }
-    lang_->LoadLangDll(languageDll_);
-    applyLanguage();
-    rebuildTabBar();
+    loadLanguage(languageDll_);
 
     // The stored port, else the first offered; opening it starts the
     // identity read.
@@ -453,32 +464,47 @@ void Form1::GetAppId() {
 
 void Form1::installCompletionSteps() {
     PollCycle& poll = link_.poll;
+    // Registers read behind the identity proper that the unit left
+    // unanswered: their boxes stay empty.
+    auto unread = [this] { return identityOutcome(link_.poll).unreadAppended; };
     // Before the first selection: the comms settings and the Comms head.
-    poll.completion[TabNone] = [this] {
-        comms_->readControls();
+    poll.completion[TabNone] = [this, unread] {
+        comms_->readControls(unread());
         tabs_->setHeadVisible(TabComms, true);
     };
-    poll.completion[TabCO2] = [this] {
-        comms_->readControls();
+    poll.completion[TabCO2] = [this, unread] {
+        comms_->readControls(unread());
         tabs_->setHeadVisible(TabComms, true);
         showTab(TabCO2);
     };
-    poll.completion[TabComms] = [this] {
-        comms_->readControls();
+    poll.completion[TabComms] = [this, unread] {
+        comms_->readControls(unread());
         tabs_->setHeadVisible(TabComms, true);
         showTab(TabComms);
     };
-    poll.completion[TabDevice] = [this] {
+    poll.completion[TabDevice] = [this, unread] {
         if (hasFeature(link_.state, feature::Co2))
             tabs_->setHeadVisible(TabCO2, true);
         GetAppId();
         identity_->refresh();
         if (hasFeature(link_.state, feature::Modbus) || hasFeature(link_.state, feature::Bacnet)) {
-            comms_->readControls();
+            comms_->readControls(unread());
             comms_->show();
         } else {
             comms_->hide();
         }
+    };
+    // The poll cycle completes a batch only on the reply to its last frame.
+    // For the identity batch its own frames decide: a read appended behind
+    // them that the unit leaves unanswered costs only its own field.
+    poll.onBatchEnded = [this](const BatchStats&) {
+        PollCycle& p = link_.poll;
+        if (!identityCompletesDespiteLoss(p) ||
+            (p.completionSuppressed && p.completionSuppressed()))
+            return;
+        if (p.ActiveTab >= 0 && p.ActiveTab <= 5)
+            if (const auto& step = p.completion[static_cast<size_t>(p.ActiveTab)])
+                step();
     };
 }
 
@@ -549,7 +575,7 @@ void Form1::showTab(int index) {
 void Form1::rebuildTabBar() {
     const QString captions[6] = {
         QStringLiteral("A"),       ctx_->text(112, "CO2"),         ctx_->text(113, "Comms"),
-        ctx_->text(117, "Device"), ctx_->text(114, "Calibration"), QStringLiteral("Diagnostics")};
+        ctx_->text(117, "Device"), ctx_->text(114, "Calibration"), ctx_->text(115, "Diagnostics")};
     const QSignalBlocker block(NavTab1);
     while (NavTab1->count() > 0)
         NavTab1->removeTab(0);

@@ -76,6 +76,9 @@ class Form1 : public QMainWindow {
     static constexpr int twipsToPixels(int twips) { return twips / 15; }
     // The name of the language catalogue in use.
     QString LanguageDll() const { return languageDll_; }
+    // Loads the catalogue named (closing the one in use) and gives every
+    // caption of the window and its views its text again.
+    void loadLanguage(const QString& name);
     // Opens the about box as a modal window.
     void showAbout();
 

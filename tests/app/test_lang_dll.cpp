@@ -112,6 +112,8 @@ class TestLangDll : public QObject {
     void formatCatalogueWritesOneLinePerText();
     void exportedTableLoadsBackAsTheSameTexts();
     void writeCatalogueReportsFailure();
+    void latin1CatalogueIsNoted_data();
+    void latin1CatalogueIsNoted();
 };
 
 void TestLangDll::builtInTableIsTheEnglishTable() {
@@ -199,6 +201,12 @@ void TestLangDll::catalogueLines_data() {
                                                          << 102 << "Datei";
     QTest::newRow("UTF-8 text") << QByteArray("7009\tBeenden \xC3\xBC\xC3\x9F\r\n") << 7009
                                 << QString::fromUtf8("Beenden \xC3\xBC\xC3\x9F");
+    QTest::newRow("Latin-1 file read as Latin-1")
+        << QByteArray("7009\tBeenden Ger\xE4t \xFC\r\n") << 7009
+        << QString::fromUtf8("Beenden Ger\xC3\xA4t \xC3\xBC");
+    QTest::newRow("one stray byte makes the whole file Latin-1")
+        << QByteArray("7001\tGer\xC3\xA4t\r\n7009\tGer\xE4t\r\n") << 7001
+        << QString::fromUtf8("Ger\xC3\x83\xC2\xA4t");
     QTest::newRow("blanks and later tabs belong to the text")
         << QByteArray("7009\t Ende\tjetzt \r\n") << 7009 << " Ende\tjetzt ";
     QTest::newRow("empty text falls back to English") << QByteArray("7009\t\r\n") << 7009 << "Exit";
@@ -382,6 +390,29 @@ void TestLangDll::writeCatalogueReportsFailure() {
                                      LangDll::builtInStrings(), &error));
     QVERIFY(!error.isEmpty());
     QVERIFY(!LangDll::writeCatalogue(dir.path(), LangDll::builtInStrings())); // a folder
+}
+
+void TestLangDll::latin1CatalogueIsNoted_data() {
+    QTest::addColumn<QByteArray>("catalogue");
+    QTest::addColumn<bool>("noted");
+    QTest::newRow("UTF-8") << QByteArray("7009\tGer\xC3\xA4t\r\n") << false;
+    QTest::newRow("plain ASCII") << QByteArray("7009\tEnde\r\n") << false;
+    QTest::newRow("Latin-1") << QByteArray("7009\tGer\xE4t\r\n") << true;
+}
+
+void TestLangDll::latin1CatalogueIsNoted() {
+    QFETCH(QByteArray, catalogue);
+    QFETCH(bool, noted);
+    QTemporaryDir dir;
+    writeBytes(dir.filePath("Glimmerpane_de.lng"), catalogue);
+    LangDll lang(QLocale(QLocale::German), {dir.path()});
+    QVERIFY(lang.LoadLangDll("Glimmerpane_de"));
+    QCOMPARE(!lang.loadNote().isEmpty(), noted);
+    if (noted)
+        QVERIFY(lang.loadNote().contains("Latin-1"));
+    // The note belongs to the loaded file and goes with it.
+    lang.CloseLibrary();
+    QVERIFY(lang.loadNote().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestLangDll)

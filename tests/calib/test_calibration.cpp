@@ -208,16 +208,46 @@ class TestCalibration : public QObject {
         QCOMPARE(rig.unit().nonvolatileReg(0x20), int32_t(0x5A00F078));
     }
 
-    void untouchedSetWritesBackWhatWasRead() {
+    // A trim box the engineer did not touch goes back bit for bit; seven
+    // digits of text would move many values by one step.
+    void untouchedTrimWritesBackTheExactValue_data() {
+        QTest::addColumn<int>("reg");
+        QTest::addColumn<uint32_t>("bits");
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("typed"); // empty: the box as shown
+        QTest::addColumn<QString>("frame");
+        QTest::newRow("pi in trim B as read")
+            << 0x1D << 0x40490FDBu << "en_US" << QString() << ":W1DDB0F4940#";
+        QTest::newRow("0.1 with a German comma as read")
+            << 0x1A << 0x3DCCCCCDu << "de_DE" << QString() << ":W1ACDCCCC3D#";
+        QTest::newRow("exponent form as read")
+            << 0x1E << 0x4B3C614Fu << "en_US" << QString() << ":W1E4F613C4B#";
+        QTest::newRow("same text with blanks around it is untouched")
+            << 0x1D << 0x40490FDBu << "en_US"
+            << " 3.141593 "
+            << ":W1DDB0F4940#";
+        QTest::newRow("a changed text is written as typed") << 0x1D << 0x40490FDBu << "en_US"
+                                                            << "3.141592"
+                                                            << ":W1DD80F4940#";
+    }
+
+    void untouchedTrimWritesBackTheExactValue() {
+        QFETCH(int, reg);
+        QFETCH(uint32_t, bits);
+        QFETCH(QString, locale);
+        QFETCH(QString, typed);
+        const QLocale l(locale);
         DeviceState s;
-        s.RegCache[0x1A] = std::bit_cast<int32_t>(0.1f);
+        s.RegCache[static_cast<size_t>(reg)] = static_cast<int32_t>(bits);
         s.RegCache[0x1F] = int32_t(30u | (10u << 8) | (20u << 16) | (15u << 24));
-        const auto shown = ShowCalibration(s, kGerman);
+        const auto shown = ShowCalibration(s, l);
         SensorCharacteristics in;
         in.trims = shown.trims;
+        if (!typed.isEmpty())
+            in.trims[static_cast<size_t>(reg - 0x1A)] = typed;
         in.filterIndex = shown.filterIndex;
-        const QStringList frames = sensorCharacteristicsFrames(s, in, kGerman);
-        QCOMPARE(frames.at(0), QString(":W1ACDCCCC3D#")); // 0.1 as read
+        const QStringList frames = sensorCharacteristicsFrames(s, in, l);
+        QTEST(frames.at(reg - 0x1A), "frame");
         QCOMPARE(frames.at(5), QString(":W1F1E0A1400#")); // unlisted 15s goes back as 0
     }
 

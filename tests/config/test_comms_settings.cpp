@@ -79,15 +79,20 @@ class TestCommsSettings : public QObject {
         QTest::addColumn<int>("vendor");
         QTest::addColumn<QString>("text");
         QTest::addColumn<int32_t>("stored");
-        QTest::newRow("number taken") << kBacnet << OwnVendorId << "4711" << 4711;
-        QTest::newRow("largest taken") << kBacnet << OwnVendorId << "4194303" << 4194303;
-        QTest::newRow("4194304 keeps the old") << kBacnet << OwnVendorId << "4194304" << 555;
-        QTest::newRow("empty means automatic") << kBacnet << OwnVendorId << "" << 0;
-        QTest::newRow("text means automatic") << kBacnet << OwnVendorId << "0 = Auto" << 0;
-        QTest::newRow("typed 0 means automatic") << kBacnet << OwnVendorId << "0" << 0;
-        QTest::newRow("negative keeps the old") << kBacnet << OwnVendorId << "-3" << 555;
-        QTest::newRow("not BACnet: ignored") << kModbus << OwnVendorId << "4711" << 555;
-        QTest::newRow("other vendor: ignored") << kBacnet << OwnVendorId + 1 << "4711" << 555;
+        QTest::addColumn<bool>("read"); // the unit answered the read of register 24
+        QTest::newRow("number taken") << kBacnet << OwnVendorId << "4711" << 4711 << true;
+        QTest::newRow("largest taken") << kBacnet << OwnVendorId << "4194303" << 4194303 << true;
+        QTest::newRow("4194304 keeps the old")
+            << kBacnet << OwnVendorId << "4194304" << 555 << true;
+        QTest::newRow("empty means automatic") << kBacnet << OwnVendorId << "" << 0 << true;
+        QTest::newRow("text means automatic") << kBacnet << OwnVendorId << "0 = Auto" << 0 << true;
+        QTest::newRow("typed 0 means automatic") << kBacnet << OwnVendorId << "0" << 0 << true;
+        QTest::newRow("negative keeps the old") << kBacnet << OwnVendorId << "-3" << 555 << true;
+        QTest::newRow("not BACnet: ignored") << kModbus << OwnVendorId << "4711" << 555 << true;
+        QTest::newRow("other vendor: ignored")
+            << kBacnet << OwnVendorId + 1 << "4711" << 555 << true;
+        QTest::newRow("unanswered read: empty box leaves the register")
+            << kBacnet << OwnVendorId << "" << 555 << false;
     }
 
     void deviceId() {
@@ -98,7 +103,8 @@ class TestCommsSettings : public QObject {
         setReg(s, 0x01, features);
         setReg(s, 0x04, vendor);
         setReg(s, 0x24, 555);
-        StoreCommsControls(s, {"1", 0, 0, 0, text});
+        QFETCH(bool, read);
+        StoreCommsControls(s, {"1", 0, 0, 0, text, read});
         QTEST(s.RegRecord.asInt(0x24), "stored");
     }
 

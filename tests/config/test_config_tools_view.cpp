@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -72,6 +73,60 @@ class TestConfigToolsView : public QObject {
         QVERIFY(r.sim.unit().reg(1) & (1 << 2));
     }
 
+    // A unit can hold a name that fills its registers with no zero byte:
+    // the box shows it whole, and a write still cuts it to what fits with
+    // the zero byte.
+    void namesShownWholeWrittenCut_data() {
+        QTest::addColumn<int>("firstReg");
+        QTest::addColumn<QByteArray>("held");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("lastFrame");
+        QTest::newRow("product name of 12 characters")
+            << 0x0D << QByteArray("ABCDEFGHIJKL") << "TextProduct"
+            << ":W0F494A4B00#";
+        QTest::newRow("vendor name of 32 characters")
+            << 0x05 << QByteArray("Quorvel Building Controls Ltd 12") << "TextVendorName"
+            << ":W0C64203100#";
+    }
+
+    void namesShownWholeWrittenCut() {
+        QFETCH(int, firstReg);
+        QFETCH(QByteArray, held);
+        QFETCH(QString, box);
+        QFETCH(QString, lastFrame);
+        ViewRig r;
+        QCOMPARE(r.find<QLineEdit>(box)->maxLength(), held.size() - 1);
+        for (int k = 0; k < held.size() / 4; ++k) {
+            uint32_t v = 0;
+            for (int i = 0; i < 4; ++i)
+                v |= uint32_t(uint8_t(held[4 * k + i])) << (8 * i);
+            r.sim.unit().setReg(firstReg + k, int32_t(v));
+        }
+        QStringList reads;
+        for (int reg = 1; reg <= 15; ++reg)
+            reads << QString(":R%1#").arg(reg, 2, 16, QChar('0')).toUpper();
+        r.sim.link.startBatch(reads);
+        r.sim.runBatch();
+        r.view->showFromRegisters();
+        QCOMPARE(r.find<QLineEdit>(box)->text(), QString::fromLatin1(held));
+        const int from = static_cast<int>(r.sim.unit().frameHistory().size());
+        r.find<QPushButton>("CommandSetCfg")->click();
+        r.sim.runBatch();
+        const QStringList sent = r.sim.unit().frameHistory().mid(from);
+        QCOMPARE(sent.size(), 16);
+        const int lastOfName = firstReg == 0x0D ? 12 : 9;
+        QTEST(sent[lastOfName], "lastFrame");
+        // A shorter name shown later gives typing its limit back (once the
+        // unit is back from the reset that ends the write).
+        r.sim.runTicks(150);
+        r.sim.unit().setReg(firstReg, int32_t(0x00004241)); // "AB"
+        r.sim.link.startBatch(reads);
+        r.sim.runBatch();
+        r.view->showFromRegisters();
+        QCOMPARE(r.find<QLineEdit>(box)->text(), QString("AB"));
+        QCOMPARE(r.find<QLineEdit>(box)->maxLength(), held.size() - 1);
+    }
+
     void saveWindowWritesFileAndLoadRefusesOtherProduct() {
         ViewRig r;
         IdentityRead(r.sim.link);
@@ -108,6 +163,45 @@ class TestConfigToolsView : public QObject {
         QVERIFY(dialog.machine().finished());
         QVERIFY(!r.sim.link.busy());
         QVERIFY(r.prompts.filters.isEmpty());
+    }
+
+    // Return while the registers are read keeps the save going: Cancel is
+    // not the default button.
+    void returnDoesNotAbandonTheSave() {
+        ViewRig r;
+        Form5 dialog(r.ctx, false);
+        dialog.show();
+        dialog.tick();
+        dialog.tick();
+        r.sim.runTicks(5);
+        QVERIFY(r.sim.link.busy());
+        QTest::keyClick(&dialog, Qt::Key_Return);
+        QVERIFY(dialog.isVisible());
+        QVERIFY(!dialog.machine().finished());
+        QVERIFY(r.sim.link.busy());
+    }
+
+    // "No" to reading again leaves the window open saying that nothing was
+    // saved; then Close is the default and Return closes.
+    void noToReadingAgainSaysNotSaved() {
+        ViewRig r;
+        r.sim.port->setSilent(true);
+        Form5 dialog(r.ctx, false);
+        dialog.show();
+        r.sim.alsoTick = [&] { dialog.tick(); };
+        QVERIFY(r.sim.runUntil([&] { return dialog.machine().finished(); }));
+        r.sim.alsoTick = nullptr;
+        QCOMPARE(r.prompts.asked.size(), 1);
+        QVERIFY(r.prompts.asked.first().contains("Read all registers again?"));
+        QVERIFY(r.prompts.filters.isEmpty());
+        QVERIFY(dialog.isVisible());
+        auto* status = dialog.findChild<QLabel*>("Label1");
+        QVERIFY2(status->text().startsWith("Not saved"), qPrintable(status->text()));
+        auto* close = dialog.findChild<QPushButton*>("CommandClose");
+        QVERIFY(close && close->isDefault());
+        QTest::keyClick(&dialog, Qt::Key_Return);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
     }
 };
 

@@ -3,6 +3,7 @@
 // going until unticked or the tab is left, the debug buttons send their
 // frames, and the calibration view's buttons write what it shows.
 #include "app/app_context.h"
+#include "calib/calibration.h"
 #include "calib/calibration_view.h"
 #include "diag/diagnostics_view.h"
 #include "support/scripted_prompts.h"
@@ -166,6 +167,44 @@ class TestDiagnosticsView : public QObject {
         QCOMPARE(sent.at(8), QString(":SR#"));
         QCOMPARE(r.sim.unit().nonvolatileReg(0x1B), humidityTrim);
         QCOMPARE((r.sim.unit().nonvolatileReg(0x20) >> 16) & 0xFF, 0);
+    }
+
+    // "Calibrate AOs" is offered only after a completed calibration read
+    // has shown outputs fitted: not before, not while a read runs, not
+    // after a read whose last reply was lost.
+    void calibrateButtonWaitsForACompletedRead() {
+        ViewRig r;
+        auto* calibrate = r.find<QPushButton>("CommandCalibrate_0");
+        QVERIFY(!calibrate->isEnabled());
+        r.tabs.SelectTab(TabCalibration);
+        r.sim.runTicks(3);
+        QVERIFY(r.sim.link.busy());
+        QVERIFY(!calibrate->isEnabled());
+        QCOMPARE(r.sim.runBatch(), -1);
+        QVERIFY(calibrate->isEnabled());
+
+        r.tabs.SelectTab(TabCalibration);
+        QVERIFY(!calibrate->isEnabled());
+        r.sim.port->dropReplyToFrame(calibrationFrames().size());
+        QCOMPARE(r.sim.runBatch(), -2);
+        QVERIFY(!calibrate->isEnabled());
+    }
+
+    // "Set " with the boxes as shown writes back the trims bit for bit.
+    void untouchedSetWritesTheTrimsAsRead() {
+        ViewRig r;
+        r.sim.unit().setReg(0x1D, int32_t(0x40490FDB)); // pi: "3.141593" in seven digits
+        r.sim.unit().setReg(0x1E, int32_t(0x4B3C614F)); // 12345679: "1.234568E+07"
+        r.tabs.SelectTab(TabCalibration);
+        QCOMPARE(r.sim.runBatch(), -1);
+        const int from = r.sentCount();
+        r.find<QPushButton>("CommandSetTrim")->click();
+        r.sim.runBatch();
+        const QStringList sent = r.sentSince(from);
+        QVERIFY(sent.size() >= 5);
+        QCOMPARE(sent.at(3), QString(":W1DDB0F4940#"));
+        QCOMPARE(sent.at(4), QString(":W1E4F613C4B#"));
+        QCOMPARE(r.sim.unit().nonvolatileReg(0x1D), int32_t(0x40490FDB));
     }
 };
 

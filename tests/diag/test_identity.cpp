@@ -50,6 +50,48 @@ class TestIdentity : public QObject {
         QCOMPARE(appIdOf(link.state), 1);
     }
 
+    // The identity's own frames decide whether the Device view is filled;
+    // a unit that leaves an appended read unanswered costs only that field.
+    void appendedReadsDoNotDecideCompletion_data() {
+        QTest::addColumn<QList<int>>("dropped"); // 1 = the batch's first frame
+        QTest::addColumn<int>("endPos");
+        QTest::addColumn<bool>("completesDespiteLoss");
+        QTest::addColumn<bool>("ownAnswered");
+        QTest::addColumn<QList<int>>("unread");
+        QTest::newRow("everything answered") << QList<int>{} << -1 << false << true << QList<int>{};
+        QTest::newRow("register 24 unanswered")
+            << QList<int>{11} << -2 << true << true << QList<int>{0x24};
+        QTest::newRow("register 23 and 24 unanswered")
+            << QList<int>{10, 11} << -2 << false << false << QList<int>{0x24};
+        QTest::newRow("an own frame unanswered, the last answered")
+            << QList<int>{3} << -1 << false << false << QList<int>{};
+    }
+
+    void appendedReadsDoNotDecideCompletion() {
+        QFETCH(QList<int>, dropped);
+        Link link;
+        auto port = std::make_unique<sim::SimPort>();
+        sim::SimPort* raw = port.get();
+        link.serial.setPort(std::move(port));
+        QVERIFY(link.serial.choosePort(QStringLiteral("sim")));
+        for (int n : dropped)
+            raw->dropReplyToFrame(n);
+        QVERIFY(IdentityRead(link) != 0);
+        for (int i = 0; i < 1000 && link.busy(); ++i) {
+            raw->advance(20);
+            link.tick();
+        }
+        QTEST(link.poll.CmdQueuePos, "endPos");
+        QTEST(identityCompletesDespiteLoss(link.poll), "completesDespiteLoss");
+        const IdentityOutcome o = identityOutcome(link.poll);
+        QVERIFY(o.identityBatch);
+        QTEST(o.ownFramesAnswered, "ownAnswered");
+        QTEST(o.unreadAppended, "unread");
+        // Any other batch is not the identity batch.
+        link.startBatch({identityFrames().first()});
+        QVERIFY(!identityOutcome(link.poll).identityBatch);
+    }
+
     void lines_data() {
         QTest::addColumn<uint32_t>("serial");
         QTest::addColumn<uint32_t>("date");

@@ -2,7 +2,9 @@
 // calibrate-outputs.
 #include "support/cli_run.h"
 
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using gp::test::cli;
@@ -75,6 +77,24 @@ class TestCliDiag : public QObject {
         QCOMPARE(after.status, 0);
         QVERIFY(!after.out.contains("AO1_interceptY\t0\n"));
         QVERIFY(after.out.contains("screen rate\t"));
+    }
+
+    // A unit without analogue outputs: refused like the desktop tool's
+    // disabled button, and ":SC#" never reaches the unit.
+    void calibrateOutputsRefusedWithoutOutputs() {
+        gp::test::SimProcess unit({"--features", "50"});
+        QVERIFY(!unit.path().isEmpty());
+        QTemporaryDir dir;
+        const QString log = dir.filePath("traffic.txt");
+        const Run r = cli({"--port", unit.path(), "--log", log, "calibrate-outputs"});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains("no analogue outputs"), qPrintable(r.err));
+        QVERIFY(r.err.contains("nothing was sent"));
+        QFile f(log);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray traffic = f.readAll();
+        QVERIFY2(traffic.contains(":R01#"), traffic.constData());
+        QVERIFY(!traffic.contains(":SC#"));
     }
 };
 

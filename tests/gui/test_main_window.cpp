@@ -4,6 +4,7 @@
 #include "gui/about_box.h"
 #include "gui/main_window.h"
 #include "sim/pty_server.h"
+#include "sim/sim_unit.h"
 #include "support/fake_port.h"
 #include "support/scripted_prompts.h"
 
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -56,6 +58,65 @@ QStringList heads(Form1& f) {
     QStringList out;
     for (int i = 0; i < bar->count(); ++i)
         out << bar->tabText(i);
+    return out;
+}
+
+// A unit behind the fake port: answers every frame written but the ones
+// listed, until done() or about ten seconds have passed.
+void serveUnit(Form1& form, sim::SimUnit& unit, const QStringList& unanswered,
+               const std::function<bool()>& done) {
+    auto* port = static_cast<test::FakePort*>(form.link().serial.port());
+    qsizetype seen = 0;
+    double now = 0;
+    for (int i = 0; i < 1000 && !done(); ++i) {
+        while (seen < port->written.size()) {
+            const QByteArray frame = port->written.at(seen++);
+            now += 50;
+            if (!unanswered.contains(QString::fromLatin1(frame)))
+                port->feed(unit.receive(frame, now));
+        }
+        QTest::qWait(10);
+    }
+}
+
+// Every text a widget shows, with where it was found.
+QStringList shownTexts(const QWidget* root) {
+    QStringList out;
+    QList<const QWidget*> widgets{root};
+    for (const QWidget* w : root->findChildren<QWidget*>())
+        widgets << w;
+    for (const QWidget* w : widgets) {
+        const QString where = w->objectName() + QStringLiteral(": ");
+        if (w->isWindow())
+            out << where + w->windowTitle();
+        if (auto* l = qobject_cast<const QLabel*>(w))
+            out << where + l->text();
+        if (auto* b = qobject_cast<const QAbstractButton*>(w))
+            out << where + b->text();
+        if (auto* g = qobject_cast<const QGroupBox*>(w))
+            out << where + g->title();
+        if (auto* e = qobject_cast<const QLineEdit*>(w))
+            out << where + e->text();
+        if (auto* c = qobject_cast<const QComboBox*>(w))
+            for (int i = 0; i < c->count(); ++i)
+                out << where + c->itemText(i);
+        if (auto* t = qobject_cast<const QTabBar*>(w))
+            for (int i = 0; i < t->count(); ++i)
+                out << where + t->tabText(i);
+        if (auto* m = qobject_cast<const QMenu*>(w)) {
+            out << where + m->title();
+            for (const QAction* a : m->actions())
+                out << a->objectName() + QStringLiteral(": ") + a->text();
+        }
+    }
+    return out;
+}
+
+// A catalogue for every id the tool has a text for: "<id>" marks each text.
+QByteArray markedCatalogue(const QString& mark) {
+    QByteArray out;
+    for (const auto& [id, text] : LangDll::builtInStrings())
+        out += QByteArray::number(id) + '\t' + mark.toUtf8() + QByteArray::number(id) + "\r\n";
     return out;
 }
 
@@ -161,6 +222,95 @@ class TestForm1 : public QObject {
         QCOMPARE(form.findChild<QPushButton*>("Command4_1")->text(), QStringLiteral("Connect"));
         QCOMPARE(form.findChild<QPushButton*>("Command4_0")->text(), QStringLiteral("Write"));
         QCOMPARE(heads(form), QStringList{"Device"});
+    }
+
+    // Every caption that has a language text takes it from the catalogue,
+    // on the views built before it was loaded too, and again on a reload.
+    void everyViewTakesTheCatalogue_data() {
+        QTest::addColumn<QString>("mark");
+        QTest::newRow("catalogue at start-up") << "X";
+        QTest::newRow("catalogue loaded again") << "Y";
+    }
+
+    void everyViewTakesTheCatalogue() {
+        QFETCH(QString, mark);
+        Rig rig;
+        writeFile(rig.dir.filePath("Glimmerpane_xx.lng"), markedCatalogue("X"));
+        writeFile(rig.dir.filePath("Glimmerpane_yy.lng"), markedCatalogue("Y"));
+        rig.settings("PORT=ttyS0\r\nLANG_DLL=Glimmerpane_xx\r\nADVANCED=plodnivster\r\n");
+        Form1 form(rig.options);
+        if (mark == "Y")
+            form.loadLanguage("Glimmerpane_yy");
+        sim::SimProfile profile;
+        profile.featureFlags = (1u << 1) | (1u << 3);
+        sim::SimUnit unit(profile);
+        static_cast<test::FakePort*>(form.link().serial.port())->written.clear();
+        form.findChild<QPushButton*>("Command4_1")->click();
+        serveUnit(form, unit, {}, [&] { return form.context().appid == 1; });
+        QCOMPARE(form.context().appid, 1);
+        form.findChild<QGroupBox*>("FrameComms")->show();
+
+        // The English texts the catalogue replaces, and the captions built on them.
+        QSet<QString> english{"Unique ID:"};
+        for (const auto& [id, text] : LangDll::builtInStrings())
+            english << text << text + ':';
+        // The views that caption from the language strings: the main
+        // window's own controls, menus and view heads, the identity lines
+        // and the comms frame.
+        QStringList texts = shownTexts(&form);
+        for (const char* panel : {"FrameCO2", "FrameCal", "FrameDiag"})
+            for (const QString& t : shownTexts(form.findChild<QWidget*>(panel)))
+                texts.removeOne(t);
+        for (QMenu* menu : form.findChildren<QMenu*>())
+            texts += shownTexts(menu);
+        QStringList left;
+        for (const QString& t : texts)
+            if (english.contains(t.section(QStringLiteral(": "), 1, -1)))
+                left << t;
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(" | ")));
+        // And the catalogue in use is the one that shows.
+        QCOMPARE(form.findChild<QLabel*>("LabelAddress")->text(), mark + "5024:");
+        QCOMPARE(form.findChild<QComboBox*>("ComboParity")->itemText(0), mark + "5021");
+        QCOMPARE(form.findChild<QPushButton*>("CmdServicePin1_1")->text(), mark + "5026");
+        QCOMPARE(form.findChild<QLineEdit*>("TextDeviceId_1")->text(), mark + "5028");
+        QVERIFY(form.findChild<QLabel*>("Label10_0")->text().startsWith(mark + "2501 "));
+    }
+
+    void latin1CatalogueIsSaidOnceInTheLog() {
+        Rig rig;
+        writeFile(rig.dir.filePath("Glimmerpane_xx.lng"), "101\tRaumger\xE4t\r\n");
+        rig.settings("PORT=ttyS0\r\nLANG_DLL=Glimmerpane_xx\r\n");
+        Form1 form(rig.options);
+        QCOMPARE(form.windowTitle(), QString::fromUtf8("Raumger\xC3\xA4t"));
+        const QString log = form.findChild<QPlainTextEdit*>("MsgLog")->toPlainText();
+        QCOMPARE(log.count("Latin-1"), 1);
+    }
+
+    // The unit leaves the read appended behind the identity unanswered:
+    // the Device view is filled all the same, only that field stays empty.
+    void unansweredAppendedReadLeavesOnlyItsField_data() {
+        QTest::addColumn<QStringList>("unanswered");
+        QTest::addColumn<QString>("deviceId");
+        QTest::newRow("all answered") << QStringList{} << "0 = Auto";
+        QTest::newRow("register 24 unanswered") << QStringList{":R24#"} << "";
+    }
+
+    void unansweredAppendedReadLeavesOnlyItsField() {
+        QFETCH(QStringList, unanswered);
+        Rig rig;
+        Form1 form(rig.options);
+        sim::SimProfile profile;
+        profile.featureFlags = (1u << 2);
+        profile.vendorId = 1077;
+        sim::SimUnit unit(profile);
+        static_cast<test::FakePort*>(form.link().serial.port())->written.clear();
+        form.findChild<QPushButton*>("Command4_1")->click();
+        serveUnit(form, unit, unanswered, [&] { return form.context().appid == 1; });
+        QCOMPARE(form.context().appid, 1);
+        QVERIFY(form.findChild<QLabel*>("Label10_1")->text().startsWith("Firmware Version: 2"));
+        QVERIFY(!form.findChild<QGroupBox*>("FrameComms")->isHidden());
+        QCOMPARE(form.findChild<QLineEdit*>("TextAddress")->text(), QString("1"));
+        QTEST(form.findChild<QLineEdit*>("TextDeviceId_1")->text(), "deviceId");
     }
 
     void mainButtonsSendTheirFrames() {
