@@ -4,6 +4,7 @@
 #include "platform/port_list.h"
 
 #include <QJsonArray>
+#include <QRegularExpression>
 
 namespace gp::cli {
 
@@ -17,8 +18,10 @@ int doctor(CliSession& s, const QStringList& args) {
     QStringList names;
     for (const PortEntry& p : ListPorts())
         names << p.name;
+    // --port names a listed port either way: ttyUSB0 or /dev/ttyUSB0.
     const QString given = s.options().port;
-    if (!given.isEmpty() && !names.contains(given))
+    if (!given.isEmpty() && !names.contains(given) &&
+        !names.contains(QString(given).remove(QRegularExpression(QStringLiteral("^/dev/")))))
         names << given;
 
     const QList<DoctorCheck> checks = diagnose(gatherDoctorFacts(names));
