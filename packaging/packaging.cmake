@@ -13,6 +13,10 @@ set(GP_STAGED ${CMAKE_BINARY_DIR}/data)
 
 install(TARGETS glimmerpane glimmerpane-cli glimmerpane-sim
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Read-only relocations, resolved at start, as Debian builds its programs.
+foreach(program glimmerpane glimmerpane-cli glimmerpane-sim)
+  target_link_options(${program} PRIVATE -Wl,-z,relro,-z,now)
+endforeach()
 
 # Language catalogues, found there by the programs as well as beside them.
 file(GLOB GP_CATALOGUES CONFIGURE_DEPENDS ${GP_DATA_DIR}/lang/*.lng)
