@@ -1,16 +1,24 @@
-# Glimmerpane: make run | make test | make bench
+# Glimmerpane: make | make run | make test | make bench | make package | make install
 # Each target installs the Debian packages it needs when they are missing,
-# configures and builds incrementally, then does its job.
+# configures and builds incrementally, then does its job. Plain "make" builds
+# the three programs.
 
+# appstream and desktop-file-utils check the desktop entry and the AppStream
+# file in "make test"; dpkg-dev gives "make package" the library dependencies.
 DEB_PACKAGES := cmake g++ make pkg-config ccache qt6-base-dev qt6-serialport-dev libgl-dev \
-                clang-format bossa-cli
+                clang-format bossa-cli appstream desktop-file-utils dpkg-dev
 SHELL := /bin/bash
+PROGRAMS := glimmerpane glimmerpane-cli glimmerpane-sim
+PREFIX ?= /usr/local
 JOBS := $(shell nproc 2>/dev/null || echo 2)
 BUILD := build
 ASAN_BUILD := build-asan
 SOURCES := $(shell find src tests bench -name '*.cpp' -o -name '*.h' 2>/dev/null)
 
-.PHONY: run test bench fuzz deps build build-asan format format-check clean
+.PHONY: all programs run test bench fuzz soak deps build build-asan format format-check clean \
+        package install
+
+all: programs
 
 deps:
 	@missing=""; for p in $(DEB_PACKAGES); do \
@@ -26,6 +34,9 @@ deps:
 $(BUILD)/build.ninja $(BUILD)/Makefile:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
+programs: deps $(BUILD)/Makefile
+	cmake --build $(BUILD) -j$(JOBS) --target $(PROGRAMS)
+
 build: deps $(BUILD)/Makefile
 	cmake --build $(BUILD) -j$(JOBS)
 
@@ -33,7 +44,7 @@ build-asan: deps
 	@[ -f $(ASAN_BUILD)/Makefile ] || cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DGP_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 
-run: build
+run: programs
 	./$(BUILD)/glimmerpane --simulate
 
 format:
@@ -78,6 +89,18 @@ fuzz: deps
 
 bench: build
 	@for b in $(BUILD)/bench_*; do if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; done
+
+# The Debian package, build/glimmerpane_VERSION-1_ARCH.deb; install it with
+# sudo apt install ./build/glimmerpane_*.deb
+package: programs
+	cmake --build $(BUILD) -j$(JOBS) --target gp_docs
+	cd $(BUILD) && cpack -G DEB
+	@ls $(BUILD)/glimmerpane_*.deb
+
+# Installs under PREFIX (/usr/local); DESTDIR stages it elsewhere.
+install: programs
+	cmake --build $(BUILD) -j$(JOBS) --target gp_docs
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -128,11 +128,17 @@ QHash<int, QString> parseCatalogue(QString text) {
 } // namespace
 
 QStringList LangDll::defaultSearchFolders() {
-    QStringList folders;
     if (QCoreApplication::instance())
-        folders << QCoreApplication::applicationDirPath();
-    folders << QStringLiteral(".");
-    return folders;
+        return searchFoldersFor(QCoreApplication::applicationDirPath());
+    return {QStringLiteral(".")};
+}
+
+QStringList LangDll::searchFoldersFor(const QString& programFolder) {
+    // Installed, the program sits in PREFIX/bin and its catalogues in
+    // PREFIX/share/glimmerpane; unpacked, they sit beside it.
+    return {programFolder,
+            QDir::cleanPath(QDir(programFolder).filePath(QStringLiteral("../share/glimmerpane"))),
+            QStringLiteral(".")};
 }
 
 LangDll::LangDll(QLocale locale, QStringList searchFolders)

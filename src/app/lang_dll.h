@@ -28,9 +28,12 @@ using StringTableEntries = QList<QPair<int, QString>>;
 class LangDll {
   public:
     // The folders a bare catalogue name is looked up in, in this order: the
-    // program's folder (when a QCoreApplication exists) and the current
-    // folder at the time of loading.
+    // program's folder (when a QCoreApplication exists), the installed data
+    // folder beside it (PREFIX/share/glimmerpane for PREFIX/bin) and the
+    // current folder at the time of loading.
     static QStringList defaultSearchFolders();
+    // The same for a program in programFolder.
+    static QStringList searchFoldersFor(const QString& programFolder);
 
     // locale: whose language GetDefaultDllName names.
     explicit LangDll(QLocale locale = QLocale(),

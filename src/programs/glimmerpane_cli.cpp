@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <csignal>
+#include <cstdio>
 
 namespace {
 void quitOnSignal(int) {
@@ -17,7 +18,12 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("glimmerpane-cli"));
     std::signal(SIGINT, quitOnSignal);
     std::signal(SIGTERM, quitOnSignal);
+    QCoreApplication::setApplicationVersion(QStringLiteral(GP_VERSION_TEXT));
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
+    if (args == QStringList{QStringLiteral("--version")}) {
+        std::printf("glimmerpane-cli %s\n", GP_VERSION_TEXT);
+        return 0;
+    }
     return gp::cli::runCli(args);
 }

@@ -106,6 +106,8 @@ class TestLangDll : public QObject {
     void catalogueLookup_data();
     void catalogueLookup();
     void currentFolderIsTheOneAtLoadTime();
+    void installedCataloguesAreFoundInShare_data();
+    void installedCataloguesAreFoundInShare();
     void loadingReplacesOrDropsThePreviousCatalogue();
     void defaultNameFollowsLocaleLanguage_data();
     void defaultNameFollowsLocaleLanguage();
@@ -312,6 +314,36 @@ void TestLangDll::currentFolderIsTheOneAtLoadTime() {
     QDir::setCurrent(previous);
     QVERIFY(loaded);
     QCOMPARE(lang.GetLangString(102), std::optional<QString>("Datei"));
+}
+
+void TestLangDll::installedCataloguesAreFoundInShare_data() {
+    QTest::addColumn<bool>("besideProgram");
+    QTest::addColumn<bool>("inShare");
+    QTest::addColumn<QString>("expected102");
+    QTest::newRow("installed: only share/glimmerpane") << false << true << "Datei (share)";
+    QTest::newRow("unpacked: only beside the program") << true << false << "Datei (bin)";
+    QTest::newRow("both: the program's folder wins") << true << true << "Datei (bin)";
+}
+
+// Installed as PREFIX/bin/glimmerpane, the catalogues live in
+// PREFIX/share/glimmerpane, where no one may write beside the program.
+void TestLangDll::installedCataloguesAreFoundInShare() {
+    QFETCH(bool, besideProgram);
+    QFETCH(bool, inShare);
+    QFETCH(QString, expected102);
+    QTemporaryDir prefix;
+    QVERIFY(QDir(prefix.path()).mkpath("bin"));
+    QVERIFY(QDir(prefix.path()).mkpath("share/glimmerpane"));
+    if (besideProgram)
+        writeBytes(prefix.filePath("bin/Glimmerpane_de.lng"), "102\tDatei (bin)\r\n");
+    if (inShare)
+        writeBytes(prefix.filePath("share/glimmerpane/Glimmerpane_de.lng"),
+                   "102\tDatei (share)\r\n");
+    const QStringList folders = LangDll::searchFoldersFor(prefix.filePath("bin"));
+    QCOMPARE(folders.value(1), prefix.filePath("share/glimmerpane"));
+    LangDll lang(QLocale(QLocale::German), folders);
+    QVERIFY(lang.LoadLangDll(lang.GetDefaultDllName()));
+    QCOMPARE(lang.GetLangString(102), std::optional<QString>(expected102));
 }
 
 void TestLangDll::loadingReplacesOrDropsThePreviousCatalogue() {
