@@ -8,6 +8,8 @@
 #include "support/scripted_prompts.h"
 #include "support/sim_process.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -128,21 +130,28 @@ class TestCliFlash : public QObject {
         QTemporaryDir dir;
         const QString image = writeImage(dir, "fw 3.05.bin", "305");
         QVERIFY(!image.isEmpty());
-        gp::test::SimProcess sim({"--chip", "sam4s2b", "--firmware", "221"});
+        gp::test::SimProcess sim(
+            {"--chip", "sam4s2b", "--firmware", "221", "--auto-power-cycle", "400"});
         QVERIFY(!sim.path().isEmpty());
         const QString reg1 = register01(sim.path());
         QVERIFY(!reg1.isEmpty());
-        const Run r = cli({"--port", sim.path(), "--yes", "firmware", image}, 240000);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", dir.filePath("data")); // where the backup goes
+        const Run r = cli({"--port", sim.path(), "--yes", "firmware", image}, 240000, env);
         QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
         QVERIFY(r.out.contains("Update Complete"));
+        QVERIFY2(r.out.contains("Settings and logo saved to " + dir.filePath("data")),
+                 qPrintable(r.out));
         QVERIFY(r.err.contains("Verify successful")); // the tool's own output
         const Run id = cli({"--port", sim.path(), "identity"});
         QVERIFY2(id.out.contains("Firmware Version: 3.05"), qPrintable(id.out + id.err));
         QCOMPARE(register01(sim.path()), reg1);
     }
 
-    // Without the tool on the search path the run fails with the name of
-    // the package that provides it and a word about the boot loader.
+    // Without the tool on the search path the run fails before the unit
+    // leaves its firmware, with the name of the package that provides it.
+    // With --json each step is one object on its own line, and the last
+    // line closes the run.
     void firmwareWithoutBossacNamesThePackage() {
         QTemporaryDir dir;
         const QString image = writeImage(dir, "fw.bin", "305");
@@ -151,10 +160,43 @@ class TestCliFlash : public QObject {
         QVERIFY(!sim.path().isEmpty());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("PATH", dir.path());
-        const Run r = cli({"--port", sim.path(), "--yes", "firmware", image}, 120000, env);
+        env.insert("XDG_DATA_HOME", dir.filePath("data"));
+        const Run r =
+            cli({"--port", sim.path(), "--json", "--yes", "firmware", image}, 120000, env);
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains("bossa-cli"), qPrintable(r.err));
-        QVERIFY(r.err.contains("power cycle"));
+        QVERIFY(r.err.contains("Nothing was sent to the unit"));
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(lines.size() >= 2, qPrintable(r.out));
+        for (const QString& line : lines) {
+            QJsonParseError e;
+            QJsonDocument::fromJson(line.toUtf8(), &e);
+            QVERIFY2(e.error == QJsonParseError::NoError, qPrintable(line));
+        }
+        QCOMPARE(QJsonDocument::fromJson(lines.first().toUtf8())["step"].toString(),
+                 QString("Reading Current Settings...."));
+        const QJsonDocument last = QJsonDocument::fromJson(lines.last().toUtf8());
+        QCOMPARE(last["status"].toInt(), 1);
+        QVERIFY(last["backup"].isNull());
+        QVERIFY(last["unconfirmed"].isArray());
+        QVERIFY(QDir(dir.filePath("data")).isEmpty());     // no backup: nothing was at risk
+        QCOMPARE(register01(sim.path()).isEmpty(), false); // still runs its firmware
+    }
+
+    // A pipe sees each step text when it happens, not at the end of the run.
+    void stepTextsReachAPipeAsTheyHappen() {
+        QTemporaryDir dir;
+        const QString pro = dir.filePath("p.pro");
+        QVERIFY(writeFile(pro, "[profile_0]\r\ncfg=0AC00300\r\n"));
+        QProcess p;
+        p.start(gp::test::programPath("glimmerpane-cli"), {"--simulate", "--yes", "profile", pro});
+        QVERIFY(p.waitForStarted(10000));
+        QVERIFY(p.waitForReadyRead(60000));
+        const QString first = QString::fromUtf8(p.readLine());
+        QVERIFY2(p.state() == QProcess::Running, qPrintable(first));
+        QVERIFY(first.endsWith('\n'));
+        QVERIFY(p.waitForFinished(120000));
+        QVERIFY(QString::fromUtf8(p.readAllStandardOutput()).contains("Update Complete"));
     }
 
     // The low-level flash's own command line, split as the window runs it,
@@ -171,7 +213,7 @@ class TestCliFlash : public QObject {
         QTemporaryDir dir;
         const QString image = writeImage(dir, "low level $(touch x) 4.01.bin", "401");
         QVERIFY(!image.isEmpty());
-        gp::test::SimProcess sim({"--chip", chip});
+        gp::test::SimProcess sim({"--chip", chip, "--auto-power-cycle", "400"});
         QVERIFY(!sim.path().isEmpty());
         QVERIFY(cli({"--port", sim.path(), "send", ":SAMBA#"}).status != -1);
 

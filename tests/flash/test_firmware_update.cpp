@@ -318,6 +318,35 @@ class TestFirmwareUpdate : public QObject {
         QCOMPARE(rig.unit->reg(0x25), reg25);
         QCOMPARE(restore.report().writes, 0);
     }
+    // A SAM3N2B unit's boot loader answers only after a power cycle: the
+    // step text asks for it, and the run goes on once it is done.
+    void sam3n2bBootLoaderAnswersAfterThePowerCycleAskedFor() {
+        sim::SimProfile profile;
+        profile.chip = sim::SimChip::SAM3N2B;
+        test::FlashRig rig(profile);
+        sim::SimUnit& unit = *rig.unit;
+        monitorOf(unit).setWaitForPowerCycle(true);
+        const QByteArray image = sim::sampleFirmwareImage(307, 4000);
+        rig.prompts.files << rig.writeFile("fw.bin", image);
+        rig.runner.effect = [&] {
+            monitorOf(unit).program(image, true);
+            unit.powerCycle(rig.port->nowMs());
+        };
+        FirmwareUpdate update(rig.ctx, rig.runner);
+        update.backupFolder = rig.dir.filePath("backups");
+        update.clickButton();
+        int probeTicks = 0;
+        QVERIFY(rig.run(update, [&] {
+            if (update.state() == 4 && monitorOf(unit).waitingForPowerCycle() &&
+                update.stepText() == "Power cycle the device." && ++probeTicks == 100)
+                unit.powerCycle(rig.port->nowMs()); // the engineer does as asked
+            return update.state() == 0 || update.state() == -2;
+        }));
+        QCOMPARE(probeTicks, 100); // it waited, asking, until the power cycle
+        QVERIFY2(update.state() == -2,
+                 qPrintable(update.stepText() + " | " + rig.prompts.messages.join(" | ")));
+        QCOMPARE(unit.profile().firmwareVersion, 307);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFirmwareUpdate)
