@@ -2,7 +2,9 @@
 // a pseudo-terminal, and the real bossac with the low-level command line.
 #include "app/app_context.h"
 #include "flash/bossac.h"
+#include "flash/firmware_backup.h"
 #include "flash/low_level_flash.h"
+#include "link/codec.h"
 #include "platform/qt_process_runner.h"
 #include "platform/qt_serial_port.h"
 #include "support/scripted_prompts.h"
@@ -181,6 +183,60 @@ class TestCliFlash : public QObject {
         QVERIFY(last["unconfirmed"].isArray());
         QVERIFY(QDir(dir.filePath("data")).isEmpty());     // no backup: nothing was at risk
         QCOMPARE(register01(sim.path()).isEmpty(), false); // still runs its firmware
+    }
+
+    // "restore" writes a backup's registers and logo back into the unit it
+    // came from and reports what the unit confirmed, as a load does.
+    void restoreWritesTheBackupBack() {
+        QTemporaryDir dir;
+        gp::test::SimProcess sim;
+        QVERIFY(!sim.path().isEmpty());
+        gp::Link link;
+        link.serial.setPort(std::make_unique<gp::QtSerialPort>());
+        QVERIFY(link.serial.choosePort(sim.path()));
+        const auto run = [&](const QStringList& frames) {
+            link.startBatch(frames);
+            QElapsedTimer clock;
+            clock.start();
+            while (link.busy() && clock.elapsed() < 60000) {
+                QTest::qWait(gp::PollCycle::kTickMs);
+                link.tick();
+            }
+            return !link.busy() && link.poll.stats().lost == 0;
+        };
+        QStringList frames;
+        for (int i = 0; i < 4; ++i)
+            frames << gp::BuildItemRead('U', i);
+        for (int r = 0; r < 256; ++r)
+            frames << gp::BuildRead(r);
+        QVERIFY(run(frames));
+        frames.clear();
+        for (int w = 0; w < 128; ++w)
+            frames << gp::BuildLRead(w);
+        QVERIFY(run(frames));
+        QString error;
+        const auto backup =
+            gp::flash::writeBackup(link.state, dir.path(), QDateTime::currentDateTime(), &error);
+        QVERIFY2(backup, qPrintable(error));
+        const int32_t reg25 = link.state.RegCache[0x25];
+        const int32_t logo5 = link.state.LRegCache[5];
+        QVERIFY(run({gp::BuildItemWrite('W', 0x25, reg25 ^ 0x0F0F), gp::BuildItemWrite('L', 5, 7),
+                     gp::BuildSystem("P")}));
+        link.serial.close();
+
+        const Run r =
+            cli({"--port", sim.path(), "restore", backup->cfg, "--logo", backup->lgo}, 120000);
+        QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
+        QVERIFY2(r.out.contains("The unit confirmed 255 of 255 register writes. The unit "
+                                "confirmed 128 of 128 logo words."),
+                 qPrintable(r.out));
+        QVERIFY(link.serial.choosePort(sim.path()));
+        QVERIFY(run({gp::BuildRead(0x25), gp::BuildLRead(5)}));
+        QCOMPARE(link.state.RegCache[0x25], reg25);
+        QCOMPARE(link.state.LRegCache[5], logo5);
+
+        const Run bad = cli({"--port", sim.path(), "restore", dir.filePath("none.cfg")});
+        QCOMPARE(bad.status, 2);
     }
 
     // A pipe sees each step text when it happens, not at the end of the run.
