@@ -92,11 +92,20 @@ QList<Command> flashCommands() {
              return s.finish(runMachine(s, change, 600000));
          }},
         {QStringLiteral("firmware"),
-         QStringLiteral("firmware FILE [--no-logo]   guided firmware update"),
+         QStringLiteral("firmware FILE [--no-logo] [--backup BACKUP.cfg]   guided firmware "
+                        "update (--backup: the settings of a unit left in its boot loader)"),
          [](CliSession& s, QStringList args) {
              const bool noLogo = CliSession::takeFlag(args, QStringLiteral("--no-logo"));
-             if (const int bad = needFile(s, args, "firmware FILE [--no-logo]"))
+             // A unit left in its boot loader: the backup that carries its
+             // settings (its .lgo beside it carries the logo).
+             const auto fromBackup = CliSession::takeOption(args, QStringLiteral("--backup"));
+             if (const int bad =
+                     needFile(s, args, "firmware FILE [--no-logo] [--backup BACKUP.cfg]"))
                  return s.finish(bad);
+             if (fromBackup && !QFileInfo(*fromBackup).isReadable()) {
+                 s.err(QStringLiteral("cannot read %1").arg(*fromBackup));
+                 return s.finish(ExitUsage);
+             }
              if (!s.options().yes) {
                  s.err(QStringLiteral("a firmware update needs --yes"));
                  return s.finish(ExitUsage);
@@ -108,6 +117,12 @@ QList<Command> flashCommands() {
              QtProcessRunner runner;
              FirmwareUpdate update(s.ctx(), runner);
              update.noLogo = noLogo;
+             if (fromBackup) {
+                 QString lgo = fromBackup->chopped(4) + QStringLiteral(".lgo");
+                 if (!fromBackup->endsWith(QLatin1String(".cfg")) || !QFileInfo::exists(lgo))
+                     lgo.clear();
+                 update.offeredBackup = flash::Backup{*fromBackup, lgo};
+             }
              update.onToolLine = [&](const QString& line) { s.err(line); };
              const int status = runMachine(s, update, 1800000);
              QJsonArray unconfirmed;

@@ -167,9 +167,10 @@ QString wayBackText(const std::optional<Backup>& backup) {
         backup->lgo.isEmpty() ? QString() : QStringLiteral(" --logo \"%1\"").arg(backup->lgo);
     return QStringLiteral(
                "The unit's settings and logo were saved before the update: %1%2. The way back: "
-               "power cycle the unit; flash the firmware again (Start again, the low-level "
-               "flash window, or glimmerpane-cli firmware FILE); then write the backup back "
-               "(File menu, \"Restore from backup\", or glimmerpane-cli restore \"%3\"%4).")
+               "power cycle the unit, then either start the update again (it offers this "
+               "backup) or run glimmerpane-cli firmware FILE --backup \"%3\"; or flash it in "
+               "the low-level flash window and then write the backup back (File menu, "
+               "\"Restore from backup\", or glimmerpane-cli restore \"%3\"%4).")
         .arg(backup->cfg, backup->lgo.isEmpty() ? QString() : QStringLiteral(" and ") + backup->lgo,
              backup->cfg, logoOption);
 }

@@ -135,17 +135,19 @@ void FirmwareUpdate::failInBootLoader(const QString& why, bool asMessage) {
 // a run that did not end: then its newest backup carries the settings.
 void FirmwareUpdate::readFailed() {
     const QString failed = text(10000, "Firmware Update Failed");
-    const auto found = flash::newestBackup(backupFolder, previousUid_);
+    const auto found =
+        offeredBackup ? offeredBackup : flash::newestBackup(backupFolder, previousUid_);
     if (!found) {
         fail(failed);
         return;
     }
     const QString question =
         QStringLiteral("The unit does not answer. It may still be in its boot loader after an "
-                       "update that did not end.\n\nThe newest backup of this unit (%1) is "
+                       "update that did not end.\n\nThe backup of this unit (%1) is "
                        "%2.\n\nFlash the firmware again and then write this backup's settings "
                        "and logo back?")
-            .arg(previousUid_, found->cfg);
+            .arg(previousUid_.isEmpty() ? QStringLiteral("unique id not read") : previousUid_,
+                 found->cfg);
     if (!ctx_.prompts.askYesNo(text(7000, "Firmware Update"), question, false, false)) {
         fail(failed);
         return;

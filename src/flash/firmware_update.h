@@ -66,6 +66,9 @@ class FirmwareUpdate {
     // Where backups go, and the clock that names them.
     QString backupFolder = flash::defaultBackupFolder();
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
+    // The backup to offer when the unit does not answer its first read;
+    // unset, the newest backup of the unit last seen on this link.
+    std::optional<flash::Backup> offeredBackup;
     // The backup of this run, once written (or the one it resumed from).
     const std::optional<flash::Backup>& backup() const { return backup_; }
     // The flashing tool's version line, once it was asked.

@@ -260,7 +260,13 @@ class TestFirmwareUpdate : public QObject {
     // Start again on a unit that sits in its boot loader: the read gets no
     // answer, the newest backup of that unit is offered, and the update
     // flashes and writes the backup's settings.
+    void secondStartOnAUnitInItsBootLoaderOffersItsBackup_data() {
+        QTest::addColumn<bool>("freshProgram");
+        QTest::newRow("same program: the newest backup of the unit last seen") << false;
+        QTest::newRow("a new program (command line): the backup it was given") << true;
+    }
     void secondStartOnAUnitInItsBootLoaderOffersItsBackup() {
+        QFETCH(bool, freshProgram);
         test::FlashRig rig;
         sim::SimUnit& unit = *rig.unit;
         personalise(unit);
@@ -286,6 +292,13 @@ class TestFirmwareUpdate : public QObject {
             monitorOf(unit).program(image, true);
             unit.powerCycle(rig.port->nowMs());
         };
+        if (freshProgram) {
+            // Nothing known of the unit; a backup in the folder is not taken
+            // for it, the one named is.
+            rig.link.state.IdentStrings = {};
+            update.backupFolder = rig.dir.filePath("nothing here");
+            update.offeredBackup = first;
+        }
         rig.prompts.answers << true; // take the backup
         update.clickButton();
         QVERIFY(rig.run(update, [&] { return update.state() == 0 || update.state() == -2; }));
