@@ -244,8 +244,11 @@ bool CliSession::waitBatch(int timeoutMs) {
 }
 
 void CliSession::out(const QString& line) {
-    if (!options_.json)
+    if (!options_.json) {
         std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+        // A pipe sees each line as it happens, not at the end of a long run.
+        std::fflush(stdout);
+    }
 }
 
 void CliSession::set(const QString& key, const QJsonValue& value) {
@@ -268,7 +271,9 @@ int CliSession::finish(int status) {
     if (options_.json) {
         json_.insert(QStringLiteral("status"), status);
         std::fprintf(stdout, "%s\n",
-                     QJsonDocument(json_).toJson(QJsonDocument::Indented).constData());
+                     QJsonDocument(json_)
+                         .toJson(compactJson_ ? QJsonDocument::Compact : QJsonDocument::Indented)
+                         .constData());
     }
     std::fflush(stdout);
     return status;

@@ -75,6 +75,9 @@ class CliSession {
     QJsonObject& json() { return json_; }
     void err(const QString& line);
     int finish(int status);
+    // The closing document on one line: the last line of a command that
+    // prints one JSON object per line (NDJSON) as it goes.
+    void setCompactJson(bool on) { compactJson_ = on; }
 
     // Optional-argument helpers for commands: "--name VALUE" pairs.
     static std::optional<QString> takeOption(QStringList& args, const QString& name);
@@ -96,6 +99,7 @@ class CliSession {
     qint64 startedMs_ = 0;
     QJsonObject json_;
     bool progressShown_ = false;
+    bool compactJson_ = false;
     bool stderrIsTerminal_ = false;
     bool interrupted_ = false;
     std::unique_ptr<QObject> signalWatch_;

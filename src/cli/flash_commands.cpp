@@ -1,17 +1,40 @@
-// "profile FILE" and "firmware FILE [--no-logo]": the guided runs of the
-// desktop tool, with the prompts answered from the command line.
+// "profile FILE", "firmware FILE [--no-logo]" and "restore BACKUP.cfg
+// [--logo BACKUP.lgo]": the guided runs of the desktop tool, with the prompts
+// answered from the command line.
 #include "cli/cli_prompts.h"
 #include "cli/cli_session.h"
 #include "config/profile_change.h"
+#include "flash/backup_restore.h"
 #include "flash/firmware_update.h"
+#include "link/codec.h"
 #include "platform/qt_process_runner.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
 
 namespace gp::cli {
 
 namespace {
+
+// One line per step, as it happens.
+void printStep(CliSession& s, int state, const QString& text) {
+    QString line = text;
+    line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    line.replace(u'\n', u' ');
+    line.replace(u'\r', u' ');
+    line = line.simplified();
+    if (!s.options().json) {
+        s.out(line);
+        return;
+    }
+    const QJsonObject step{{QStringLiteral("state"), state}, {QStringLiteral("step"), line}};
+    std::fprintf(stdout, "%s\n", QJsonDocument(step).toJson(QJsonDocument::Compact).constData());
+    std::fflush(stdout);
+}
 
 // Runs a machine at its own interval until it rests, printing each new
 // step text.
@@ -28,7 +51,7 @@ template <typename Machine> int runMachine(CliSession& s, Machine& m, int timeou
                 next = clock.elapsed() + m.intervalMs();
                 if (m.stepText() != shown) {
                     shown = m.stepText();
-                    s.out(shown);
+                    printStep(s, m.state(), shown);
                 }
             }
             return m.state() == 0 || m.state() == -2;
@@ -69,11 +92,20 @@ QList<Command> flashCommands() {
              return s.finish(runMachine(s, change, 600000));
          }},
         {QStringLiteral("firmware"),
-         QStringLiteral("firmware FILE [--no-logo]   guided firmware update"),
+         QStringLiteral("firmware FILE [--no-logo] [--backup BACKUP.cfg]   guided firmware "
+                        "update (--backup: the settings of a unit left in its boot loader)"),
          [](CliSession& s, QStringList args) {
              const bool noLogo = CliSession::takeFlag(args, QStringLiteral("--no-logo"));
-             if (const int bad = needFile(s, args, "firmware FILE [--no-logo]"))
+             // A unit left in its boot loader: the backup that carries its
+             // settings (its .lgo beside it carries the logo).
+             const auto fromBackup = CliSession::takeOption(args, QStringLiteral("--backup"));
+             if (const int bad =
+                     needFile(s, args, "firmware FILE [--no-logo] [--backup BACKUP.cfg]"))
                  return s.finish(bad);
+             if (fromBackup && !QFileInfo(*fromBackup).isReadable()) {
+                 s.err(QStringLiteral("cannot read %1").arg(*fromBackup));
+                 return s.finish(ExitUsage);
+             }
              if (!s.options().yes) {
                  s.err(QStringLiteral("a firmware update needs --yes"));
                  return s.finish(ExitUsage);
@@ -85,8 +117,79 @@ QList<Command> flashCommands() {
              QtProcessRunner runner;
              FirmwareUpdate update(s.ctx(), runner);
              update.noLogo = noLogo;
+             if (fromBackup) {
+                 QString lgo = fromBackup->chopped(4) + QStringLiteral(".lgo");
+                 if (!fromBackup->endsWith(QLatin1String(".cfg")) || !QFileInfo::exists(lgo))
+                     lgo.clear();
+                 update.offeredBackup = flash::Backup{*fromBackup, lgo};
+             }
              update.onToolLine = [&](const QString& line) { s.err(line); };
-             return s.finish(runMachine(s, update, 1800000));
+             const int status = runMachine(s, update, 1800000);
+             QJsonArray unconfirmed;
+             for (const QString& u : update.unconfirmed())
+                 unconfirmed << u;
+             s.set(QStringLiteral("unconfirmed"), unconfirmed);
+             const auto& b = update.backup();
+             s.set(QStringLiteral("backup"),
+                   b ? QJsonValue(QJsonObject{{QStringLiteral("cfg"), b->cfg},
+                                              {QStringLiteral("lgo"), b->lgo}})
+                     : QJsonValue());
+             s.set(QStringLiteral("toolVersion"), update.toolVersion());
+             s.set(QStringLiteral("step"), update.stepText());
+             s.setCompactJson(true);
+             return s.finish(status);
+         }},
+        {QStringLiteral("restore"),
+         QStringLiteral("restore BACKUP.cfg [--logo BACKUP.lgo]   write a firmware update's "
+                        "backup back"),
+         [](CliSession& s, QStringList args) {
+             const auto logo = CliSession::takeOption(args, QStringLiteral("--logo"));
+             if (const int bad = needFile(s, args, "restore BACKUP.cfg [--logo BACKUP.lgo]"))
+                 return s.finish(bad);
+             if (logo && !QFileInfo(*logo).isReadable()) {
+                 s.err(QStringLiteral("cannot read %1").arg(*logo));
+                 return s.finish(ExitUsage);
+             }
+             if (!s.connect())
+                 return s.finish(ExitFailed);
+             BackupRestore restore(s.link());
+             const QString refused = restore.start(args[0], logo.value_or(QString()));
+             if (!refused.isEmpty()) {
+                 s.err(refused);
+                 return s.finish(ExitUsage);
+             }
+             QString shown;
+             s.runUntil(
+                 [&] {
+                     restore.tick();
+                     if (restore.stepText() != shown) {
+                         shown = restore.stepText();
+                         s.out(shown);
+                     }
+                     return restore.finished();
+                 },
+                 1800000);
+             if (!restore.finished()) {
+                 s.err(QStringLiteral("the restore did not end"));
+                 return s.finish(ExitFailed);
+             }
+             const RestoreReport& rep = restore.report();
+             if (rep.writes == 0)
+                 s.err(restore.stepText());
+             QJsonArray regs;
+             for (int r : rep.unconfirmed)
+                 regs << HexByte(r);
+             QJsonArray words;
+             for (int w : rep.logoUnconfirmed)
+                 words << HexByte(w);
+             s.set(QStringLiteral("writes"), rep.writes);
+             s.set(QStringLiteral("confirmed"), rep.confirmed);
+             s.set(QStringLiteral("unconfirmed"), regs);
+             s.set(QStringLiteral("logoWrites"), rep.logoWrites);
+             s.set(QStringLiteral("logoConfirmed"), rep.logoConfirmed);
+             s.set(QStringLiteral("logoUnconfirmed"), words);
+             s.set(QStringLiteral("settingsStored"), rep.settingsStored);
+             return s.finish(restore.succeeded() ? ExitOk : ExitFailed);
          }},
     };
 }

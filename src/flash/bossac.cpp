@@ -128,4 +128,13 @@ QString powerCycleHint() {
                           "next try.");
 }
 
+QString lockWarning() {
+    return QStringLiteral("Lock protects the written flash against erasing and writing. Every "
+                          "later firmware update (the guided update too) then fails, because "
+                          "the flashing tool erases before it unlocks, until the region is "
+                          "unlocked by a run that only unlocks: build the command line with "
+                          "Lock clear and delete every option but \"-u\", \"--usb-port=0\" "
+                          "and the port before executing it.");
+}
+
 } // namespace gp::flash

@@ -52,5 +52,8 @@ QString notStartedMessage(const QString& reason,
                           const QString& program = QLatin1String(kBossacProgram));
 // What the engineer reads after a stopped or failed run.
 QString powerCycleHint();
+// What the engineer reads on ticking "Lock": the tool erases before it
+// unlocks, so a locked region makes every later erase fail.
+QString lockWarning();
 
 } // namespace gp::flash

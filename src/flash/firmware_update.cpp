@@ -7,6 +7,8 @@
 #include "link/codec.h"
 #include "platform/process_runner.h"
 
+#include <QFileInfo>
+
 namespace gp {
 
 namespace {
@@ -37,7 +39,8 @@ QString FirmwareUpdate::text(int id, const char* fallback) const {
 }
 
 bool FirmwareUpdate::toolRunning() const {
-    return tool_.running();
+    // Only the run on the unit; the look at the tool's version is no flashing.
+    return state_ == 5 && tool_.running();
 }
 
 bool FirmwareUpdate::clickButton() {
@@ -108,6 +111,65 @@ void FirmwareUpdate::startTool() {
     tool_.start(QString::fromLatin1(flash::kBossacProgram), args);
 }
 
+void FirmwareUpdate::failUntouched(const QString& why) {
+    fail(text(10000, "Firmware Update Failed") + QStringLiteral("\n\n") + why +
+         (inBootLoader_ ? u' ' + flash::wayBackText(backup_)
+                        : QStringLiteral(" Nothing was sent to the unit; it runs its firmware "
+                                         "as before.")));
+}
+
+void FirmwareUpdate::failInBootLoader(const QString& why, bool asMessage) {
+    const QString all = text(10000, "Firmware Update Failed") +
+                        (why.isEmpty() ? QString() : QStringLiteral("\n\n") + why) +
+                        QStringLiteral("\n\n") + flash::wayBackText(backup_);
+    if (asMessage) {
+        ctx_.prompts.message(text(7000, "Firmware Update"), all, MessageKind::Error);
+        restoreLink();
+    } else {
+        stepText_ = all;
+    }
+    go(-1);
+}
+
+// The unit did not answer the first read. It may sit in its boot loader after
+// a run that did not end: then its newest backup carries the settings.
+void FirmwareUpdate::readFailed() {
+    const QString failed = text(10000, "Firmware Update Failed");
+    const auto found =
+        offeredBackup ? offeredBackup : flash::newestBackup(backupFolder, previousUid_);
+    if (!found) {
+        fail(failed);
+        return;
+    }
+    const QString question =
+        QStringLiteral("The unit does not answer. It may still be in its boot loader after an "
+                       "update that did not end.\n\nThe backup of this unit (%1) is "
+                       "%2.\n\nFlash the firmware again and then write this backup's settings "
+                       "and logo back?")
+            .arg(previousUid_.isEmpty() ? QStringLiteral("unique id not read") : previousUid_,
+                 found->cfg);
+    if (!ctx_.prompts.askYesNo(text(7000, "Firmware Update"), question, false, false)) {
+        fail(failed);
+        return;
+    }
+    const flash::BackupContent content = flash::readBackup(found->cfg, found->lgo);
+    if (!content.ok()) {
+        fail(failed + QStringLiteral("\n\n") + content.error);
+        return;
+    }
+    Link& link = ctx_.link;
+    savedRegs_ = content.registers;
+    savedReg1_ = savedRegs_[1];
+    backupHasLogo_ = content.logo.has_value();
+    if (content.logo)
+        std::copy(content.logo->begin(), content.logo->end(), link.state.LRegCache.begin());
+    link.state.IdentU05 = previousChip_;
+    backup_ = found;
+    resumed_ = true;
+    inBootLoader_ = true;
+    go(20);
+}
+
 void FirmwareUpdate::tick() {
     if (tickCount_ < 32767)
         ++tickCount_;
@@ -122,12 +184,34 @@ void FirmwareUpdate::tick() {
     switch (state_) {
     case 0:
         break;
-    case 1:
+    case 1: {
         stepText_ = text(7003, "Reading Current Settings....");
-        link.state.IdentU05 = 0;
         unconfirmed_.clear();
-        ReadAllRegisters(link);
-        go(111);
+        backup_.reset();
+        toolVersion_.clear();
+        inBootLoader_ = false;
+        resumed_ = false;
+        backupHasLogo_ = true;
+        // What the program knew of the unit before; a unit that no longer
+        // answers keeps these in the caches.
+        previousUid_ = flash::uniqueIdOf(link.state);
+        previousChip_ = link.state.IdentU05;
+        // The unique id names the backup.
+        QStringList frames;
+        for (int i = 0; i < 4; ++i)
+            frames << BuildItemRead(u'U', i);
+        link.startBatch(frames);
+        go(101);
+        break;
+    }
+    case 101:
+        if (answered) {
+            link.state.IdentU05 = 0;
+            ReadAllRegisters(link);
+            go(111);
+        } else if (timedOut) {
+            readFailed();
+        }
         break;
     case 111:
         if (answered) {
@@ -141,35 +225,89 @@ void FirmwareUpdate::tick() {
         if (answered) {
             savedRegs_ = link.state.RegCache;
             savedReg1_ = link.state.RegCache[1];
-            link.SendMsg(BuildSystem(QStringLiteral("AMBA")));
-            go(3);
+            go(20);
         } else if (timedOut) {
             fail(failed);
         }
         break;
-    case 3: {
+    case 20: {
+        // The image is chosen and checked while the unit still runs its
+        // firmware: a wrong file must not cost it its settings.
         const QString path =
             ctx_.prompts.openFile(text(7000, "Firmware Update"), QLatin1String(kFirmwareFilter));
         if (path.isEmpty()) {
-            // The unit already sits in its boot loader; offering the chooser
-            // again and again would leave no way out but closing the window.
-            if (!ctx_.prompts.askYesNo(text(7000, "Firmware Update"),
-                                       QStringLiteral("No firmware file was chosen. The unit is "
-                                                      "in its boot loader now. Choose a file?"),
-                                       false, false)) {
-                stepText_ = failed + u' ' + flash::powerCycleHint();
-                go(-1);
+            if (!ctx_.prompts.askYesNo(
+                    text(7000, "Firmware Update"),
+                    QStringLiteral("No firmware file was chosen. Choose a file?"), false, false)) {
+                if (inBootLoader_)
+                    failInBootLoader(QString(), false);
+                else
+                    failUntouched(QStringLiteral("No firmware file was chosen."));
             }
             break;
         }
         firmwarePath_ = path;
+        const QString bad = flash::checkFirmwareImage(path, link.state.IdentU05);
+        if (!bad.isEmpty()) {
+            failUntouched(bad);
+            break;
+        }
+        go(21);
+        break;
+    }
+    case 21:
+        // Does the flashing tool start at all? Its help names its version.
+        tool_.start(QString::fromLatin1(flash::kBossacProgram), {QStringLiteral("--help")}, true);
+        go(22);
+        break;
+    case 22:
+        switch (tool_.state()) {
+        case flash::ToolRun::State::Idle:
+        case flash::ToolRun::State::Running:
+            break;
+        case flash::ToolRun::State::NotStarted:
+            tool_.reset();
+            failUntouched(flash::notStartedMessage(tool_.startError()));
+            break;
+        case flash::ToolRun::State::Done: {
+            tool_.reset();
+            toolVersion_ = flash::toolVersionFrom(tool_.lines());
+            link.AddLog(
+                QStringLiteral("Flashing tool: ") +
+                (toolVersion_.isEmpty() ? QLatin1String(flash::kBossacProgram) : toolVersion_));
+            if (resumed_) {
+                stepText_ =
+                    QStringLiteral("Flashing again; the settings come from %1").arg(backup_->cfg);
+                go(3);
+                break;
+            }
+            // The registers and the logo just read, on disk before the unit
+            // leaves its firmware.
+            DeviceState saved = link.state;
+            saved.RegCache = savedRegs_;
+            QString error;
+            backup_ = flash::writeBackup(saved, backupFolder, now(), &error);
+            if (!backup_) {
+                failUntouched(QStringLiteral("The settings could not be saved: ") + error);
+                break;
+            }
+            stepText_ = QStringLiteral("Settings and logo saved to %1 and %2")
+                            .arg(backup_->cfg, backup_->lgo);
+            link.AddLog(stepText_);
+            link.SendMsg(BuildSystem(QStringLiteral("AMBA")));
+            inBootLoader_ = true;
+            go(3);
+            break;
+        }
+        }
+        break;
+    case 3:
         link.state.IdentU05 &= ~0x1F;
         if (link.state.IdentU05 == kSam3n2bChipId)
             stepText_ = text(10001, "Power cycle the device.");
         startProbe();
         go(4);
         break;
-    }
     case 4:
         if (serial.BootFound) {
             serial.BootFound = false;
@@ -187,7 +325,7 @@ void FirmwareUpdate::tick() {
                     oneFrame(BuildBootProbe());
                 }
             } else {
-                fail(failed);
+                failInBootLoader(QStringLiteral("The boot loader did not answer."), true);
             }
         } else if (pos < 0) {
             serial.BootFound = false;
@@ -206,13 +344,7 @@ void FirmwareUpdate::tick() {
             break; // the tool has no time-out of its own; the window offers to stop it
         case flash::ToolRun::State::NotStarted:
             tool_.reset();
-            ctx_.prompts.message(text(7000, "Firmware Update"),
-                                 failed + QStringLiteral("\n\n") +
-                                     flash::notStartedMessage(tool_.startError()) + u' ' +
-                                     flash::powerCycleHint(),
-                                 MessageKind::Error);
-            restoreLink();
-            go(-1);
+            failInBootLoader(flash::notStartedMessage(tool_.startError()), true);
             break;
         case flash::ToolRun::State::Done:
             tool_.reset();
@@ -220,16 +352,11 @@ void FirmwareUpdate::tick() {
                 go(51);
                 break;
             }
-            ctx_.prompts.message(
-                text(7000, "Firmware Update"),
-                failed + QStringLiteral("\n\n") +
-                    (stopRequested_ ? QStringLiteral("The flashing tool was stopped.")
-                                    : QStringLiteral("The flashing tool ended with exit code %1.")
-                                          .arg(tool_.exitCode())) +
-                    u' ' + flash::powerCycleHint(),
-                MessageKind::Error);
-            restoreLink();
-            go(-1);
+            failInBootLoader(stopRequested_
+                                 ? QStringLiteral("The flashing tool was stopped.")
+                                 : QStringLiteral("The flashing tool ended with exit code %1.")
+                                       .arg(tool_.exitCode()),
+                             true);
             break;
         }
         break;
@@ -266,8 +393,7 @@ void FirmwareUpdate::tick() {
                 startProbe();
                 go(4);
             } else {
-                stepText_ = failed;
-                go(-1);
+                failInBootLoader(QStringLiteral("The new firmware did not answer."), false);
             }
         } else if (pos < 0) {
             oneFrame(BuildStatus());
@@ -285,7 +411,7 @@ void FirmwareUpdate::tick() {
         if (ended) {
             if (link.poll.stats().id == regBatchId_)
                 noteLost(QStringLiteral("register"));
-            if (noLogo) {
+            if (noLogo || !backupHasLogo_) {
                 countdown_ = 0;
             } else {
                 WriteLogo(link);
@@ -351,12 +477,14 @@ void FirmwareUpdate::tick() {
                 link.SetProgress(100, 0);
                 go(-2);
             } else {
-                stepText_ = failed;
-                go(-1);
+                failInBootLoader(QStringLiteral("Register 01 read back differs from the saved "
+                                                "value."),
+                                 false);
             }
         } else if (tickCount_ >= kAnswerTicks) {
-            stepText_ = failed;
-            go(-1);
+            failInBootLoader(QStringLiteral("The unit did not answer the read-back of register "
+                                            "01."),
+                             false);
         } else if (pos < 0) {
             oneFrame(BuildRead(1));
         }

@@ -5,18 +5,28 @@
 // burn, reset and check register 01. A numbered state machine advanced by
 // tick(); the window calls it at intervalMs().
 //
+// Before ":SAMBA#" the run checks what could fail later with the unit in its
+// boot loader: the image (readable, not empty, fits the chip's flash), the
+// flashing tool (it starts and tells its version); and it saves the registers
+// and the logo it read to a backup. A failure after ":SAMBA#" names that
+// backup and the way back. A Start on a unit that does not answer (still in
+// its boot loader after a run that did not end) offers its newest backup.
+//
 // The flashing tool runs asynchronously: the machine waits in state 5 while
 // it runs, its lines go to the traffic log and its page counts to the
 // progress bar. Every way out of a run leaves the link usable: port open at
 // "9600,n,8,1", boot probe off.
 
+#include "flash/firmware_backup.h"
 #include "flash/tool_run.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace gp {
 
@@ -53,6 +63,19 @@ class FirmwareUpdate {
     // The window closes mid-run: stop the tool, put the link back.
     void abandon();
 
+    // Where backups go, and the clock that names them.
+    QString backupFolder = flash::defaultBackupFolder();
+    std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
+    // The backup to offer when the unit does not answer its first read;
+    // unset, the newest backup of the unit last seen on this link.
+    std::optional<flash::Backup> offeredBackup;
+    // The backup of this run, once written (or the one it resumed from).
+    const std::optional<flash::Backup>& backup() const { return backup_; }
+    // The flashing tool's version line, once it was asked.
+    const QString& toolVersion() const { return toolVersion_; }
+    // True once the run has sent the unit into its boot loader.
+    bool unitInBootLoader() const { return inBootLoader_; }
+
     // Registers and logo words whose write-back got no reply.
     const QStringList& unconfirmed() const { return unconfirmed_; }
     // Every line the flashing tool printed (also written to the traffic log).
@@ -70,6 +93,9 @@ class FirmwareUpdate {
     void fail(const QString& boxText);
     void noteLost(const QString& what);
     void startTool();
+    void readFailed();
+    void failInBootLoader(const QString& why, bool asMessage);
+    void failUntouched(const QString& why);
     QString text(int id, const char* fallback) const;
 
     AppContext& ctx_;
@@ -83,6 +109,13 @@ class FirmwareUpdate {
     std::array<int32_t, 256> savedRegs_{};
     int32_t savedReg1_ = 0;
     QString firmwarePath_;
+    std::optional<flash::Backup> backup_;
+    QString toolVersion_;
+    bool inBootLoader_ = false;
+    bool resumed_ = false; // the saved settings came from a backup
+    bool backupHasLogo_ = true;
+    QString previousUid_;
+    int32_t previousChip_ = 0;
 
     // The flashing tool's run in state 5.
     flash::ToolRun tool_;

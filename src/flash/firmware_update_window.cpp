@@ -81,10 +81,14 @@ void Form2::refresh() {
 bool Form2::mayClose() {
     if (!machine_.runInProgress())
         return true;
+    const QString where = machine_.unitInBootLoader()
+                              ? QStringLiteral("\n\n") + flash::wayBackText(machine_.backup())
+                              : QString();
     const bool yes = ctx_.prompts.askYesNo(
         windowTitle(),
         QStringLiteral("A firmware update is running. The unit may be in its boot loader and "
-                       "need a power cycle afterwards. Stop the update and close?"),
+                       "need a power cycle afterwards. Stop the update and close?") +
+            where,
         true, true);
     if (yes)
         machine_.abandon();

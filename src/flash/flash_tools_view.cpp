@@ -1,12 +1,16 @@
 #include "flash/flash_tools_view.h"
 
 #include "config/profile_change_window.h"
+#include "flash/backup_restore.h"
 #include "flash/firmware_update_window.h"
 #include "flash/low_level_flash_window.h"
 
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QHBoxLayout>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QTimer>
 
 namespace gp {
 
@@ -36,6 +40,42 @@ void FlashToolsView::firmwareUpdate() {
         return;
     Form2 form(ctx_, noLogo_->isChecked(), window());
     form.exec();
+    if (form.machine().state() == -2)
+        emit firmwareUpdated();
+}
+
+void FlashToolsView::restoreFromBackup() {
+    const QString title = QStringLiteral("Restore from backup");
+    const QString cfg = ctx_.prompts.openFile(title, QStringLiteral("Config files{*.cfg)|*.cfg"));
+    if (cfg.isEmpty())
+        return;
+    // The logo backup sits beside the settings, under the same name.
+    QString lgo = cfg.chopped(4) + QStringLiteral(".lgo");
+    if (!QFileInfo::exists(lgo))
+        lgo.clear();
+    BackupRestore restore(ctx_.link);
+    const QString refused = restore.start(cfg, lgo);
+    if (!refused.isEmpty()) {
+        ctx_.prompts.message(title, refused, MessageKind::Warning);
+        return;
+    }
+    QProgressDialog progress(restore.stepText(), QString(), 0, 0, window());
+    progress.setObjectName(QStringLiteral("RestoreProgress"));
+    progress.setWindowTitle(title);
+    progress.setWindowModality(Qt::ApplicationModal);
+    progress.setMinimumDuration(0);
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, &progress, [&] {
+        restore.tick();
+        progress.setLabelText(restore.stepText());
+        if (restore.finished())
+            progress.close();
+    });
+    timer.start(restore.intervalMs());
+    progress.exec();
+    timer.stop();
+    ctx_.prompts.message(title, restore.stepText(),
+                         restore.succeeded() ? MessageKind::Plain : MessageKind::Warning);
 }
 
 void FlashToolsView::profileChange() {

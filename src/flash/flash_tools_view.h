@@ -18,6 +18,13 @@ class FlashToolsView : public QWidget {
     void firmwareUpdate();
     void profileChange();
     void lowLevelFlash();
+    // File menu entry: writes a firmware update's backup back into the unit.
+    void restoreFromBackup();
+
+  signals:
+    // A guided update ended with "Update Complete": the unit runs another
+    // firmware version, so its identity is worth reading again.
+    void firmwareUpdated();
 
   private:
     bool confirmed();

@@ -1,6 +1,7 @@
 #include "flash/low_level_flash_window.h"
 
 #include "app/app_context.h"
+#include "flash/bossac.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -54,6 +55,12 @@ Form4::Form4(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx), cor
     checkBOR_ = check("CheckBOR", QStringLiteral("Brownout Reset"), false, opts);
     checkLock_ = check("CheckLock", QStringLiteral("Lock"), false, opts);
     checkSecurity_ = check("CheckSecurity", QStringLiteral("Security"), false, opts);
+    checkLock_->setToolTip(flash::lockWarning());
+    connect(checkLock_, &QCheckBox::toggled, this, [this](bool on) {
+        if (on)
+            ctx_.prompts.message(QStringLiteral("SAMBA"), flash::lockWarning(),
+                                 MessageKind::Warning);
+    });
     auto* grid = new QGridLayout(opts);
     grid->addWidget(checkErase_, 0, 0);
     grid->addWidget(checkVerify_, 1, 0);

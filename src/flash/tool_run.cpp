@@ -6,6 +6,10 @@ namespace gp::flash {
 
 ToolRun::ToolRun(Link& link, ProcessRunner& runner) : link_(link), runner_(runner) {
     runner_.onLine = [this](const QString& line) {
+        if (quiet_) {
+            lines_ << line;
+            return;
+        }
         link_.AddLog(line);
         if (const auto p = progressOf(line))
             link_.SetProgress(*p, 0);
@@ -32,7 +36,9 @@ ToolRun::~ToolRun() {
         runner_.kill();
 }
 
-void ToolRun::start(const QString& program, const QStringList& arguments) {
+void ToolRun::start(const QString& program, const QStringList& arguments, bool quiet) {
+    quiet_ = quiet;
+    lines_.clear();
     state_ = State::Running;
     exitCode_ = 0;
     startError_.clear();

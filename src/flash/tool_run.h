@@ -23,7 +23,10 @@ class ToolRun {
     ToolRun(const ToolRun&) = delete;
     ToolRun& operator=(const ToolRun&) = delete;
 
-    void start(const QString& program, const QStringList& arguments);
+    // quiet: the lines are only collected (lines()), not logged or passed on;
+    // for a look at the tool (its version) rather than a run on the unit.
+    void start(const QString& program, const QStringList& arguments, bool quiet = false);
+    const QStringList& lines() const { return lines_; }
     // Ends a running tool; its end is then reported as Done (a non-zero code).
     void kill();
     // Ends a running tool and forgets the run.
@@ -46,6 +49,8 @@ class ToolRun {
     State state_ = State::Idle;
     int exitCode_ = 0;
     QString startError_;
+    bool quiet_ = false;
+    QStringList lines_;
 };
 
 } // namespace gp::flash

@@ -228,6 +228,14 @@ void Form1::buildUi() {
     file_->addSeparator();
     save_ = file_->addAction(QStringLiteral("&Save"));
     save_->setObjectName(QStringLiteral("save"));
+    file_->addSeparator();
+    // Brings back the settings and logo a firmware update saved before it
+    // sent the unit into its boot loader.
+    QAction* restoreBackup = file_->addAction(QStringLiteral("Restore from backup"));
+    restoreBackup->setObjectName(QStringLiteral("restoreBackup"));
+    connect(restoreBackup, &QAction::triggered, flashTools_, &FlashToolsView::restoreFromBackup);
+    // A new firmware version: the Device view shows it.
+    connect(flashTools_, &FlashToolsView::firmwareUpdated, this, [this] { IdentityRead(link_); });
     tools_ = menuBar()->addMenu(QStringLiteral("Tools"));
     tools_->setObjectName(QStringLiteral("tools"));
     fwupdate_ = tools_->addAction(QStringLiteral("Firmware Update"));

@@ -3,6 +3,7 @@
 
 #include "app/persist.h"
 #include "gui/main_window.h"
+#include "sim/boot_monitor.h"
 #include "sim/pty_server.h"
 
 #include <QApplication>
@@ -36,6 +37,10 @@ int main(int argc, char** argv) {
     std::unique_ptr<gp::sim::PtySimServer> unit;
     if (parser.isSet(simulate)) {
         unit = std::make_unique<gp::sim::PtySimServer>(gp::sim::SimProfile{});
+        // Nobody can switch a simulated unit off and on: it restarts by itself
+        // once the flashing tool has gone quiet.
+        if (auto* m = dynamic_cast<gp::sim::SambaMonitor*>(&unit->unit().bootMonitor()))
+            m->setAutoPowerCycle(gp::sim::SambaMonitor::kRestartQuietMs);
         if (!unit->start()) {
             qCritical("glimmerpane: cannot start the simulated unit: %s",
                       qPrintable(unit->errorString()));

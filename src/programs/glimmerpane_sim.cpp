@@ -1,5 +1,6 @@
 // glimmerpane-sim: a simulated room unit on a pseudo-terminal. Prints the
-// terminal's path on one line and serves until SIGINT or SIGTERM.
+// terminal's path on one line and serves until SIGINT or SIGTERM; SIGUSR1
+// power-cycles the unit.
 
 #include "sim/boot_monitor.h"
 #include "sim/pty_server.h"
@@ -23,8 +24,8 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
-void onSignal(int) {
-    const char c = 1;
+void onSignal(int sig) {
+    const char c = sig == SIGUSR1 ? 2 : 1;
     // Only async-signal-safe work here; the event loop does the rest.
     [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
 }
@@ -79,7 +80,8 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "A simulated Quorvel room unit on a pseudo-terminal. Prints the terminal's path on "
-        "stdout and serves until interrupted (SIGINT or SIGTERM).\n\nFault names: drop, "
+        "stdout and serves until interrupted (SIGINT or SIGTERM); SIGUSR1 power-cycles the unit."
+        "\n\nFault names: drop, "
         "delay=MS, split[=K], corrupt[=K], garbage[=TEXT], vanish, silent; each may end in "
         "@N (the reply to the N-th frame) or @every (every reply). Without it a fault applies "
         "to the next reply."));
@@ -147,9 +149,19 @@ int main(int argc, char** argv) {
         QStringLiteral("Arm a boot monitor failure (repeatable): silent-version, region-locked, "
                        "lock-error, command-error, refuse-blocks, unknown-chip, corrupt-flash."),
         QStringLiteral("NAME"));
-    parser.addOptions({link, chip, fault, features, appId, layout, vendorId, vendorName,
-                       productName, serial, date, comms, firmware, turnaround, resetSilence, noAck,
-                       writeImage, imageVersion, bootFault});
+    const QCommandLineOption autoPowerCycle(
+        QStringLiteral("auto-power-cycle"),
+        QStringLiteral("After flashing with boot-from-flash set, the first byte after MS of quiet "
+                       "finds the unit power-cycled (for tests; default: only SIGUSR1 "
+                       "power-cycles)."),
+        QStringLiteral("MS"));
+    const QCommandLineOption bootWaits(
+        QStringLiteral("boot-waits-for-power-cycle"),
+        QStringLiteral("The boot monitor answers only after a power cycle (as on SAM3N2B units)."));
+    parser.addOptions({link,      chip,           fault,        features, appId,      layout,
+                       vendorId,  vendorName,     productName,  serial,   date,       comms,
+                       firmware,  turnaround,     resetSilence, noAck,    writeImage, imageVersion,
+                       bootFault, autoPowerCycle, bootWaits});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return usageError(
@@ -247,8 +259,16 @@ int main(int argc, char** argv) {
             return usageError(QStringLiteral("--turnaround takes milliseconds"));
         server.setTurnaroundMs(ms);
     }
-    server.unit().setBootMonitor(
-        std::make_unique<gp::sim::SambaMonitor>(server.unit(), profile.chip, bootFaults));
+    auto monitor = std::make_unique<gp::sim::SambaMonitor>(server.unit(), profile.chip, bootFaults);
+    if (parser.isSet(autoPowerCycle)) {
+        bool ok = false;
+        const double ms = parser.value(autoPowerCycle).toDouble(&ok);
+        if (!ok || ms <= 0)
+            return usageError(QStringLiteral("--auto-power-cycle takes milliseconds above 0"));
+        monitor->setAutoPowerCycle(ms);
+    }
+    monitor->setWaitForPowerCycle(parser.isSet(bootWaits));
+    server.unit().setBootMonitor(std::move(monitor));
     for (const QString& f : parser.values(fault)) {
         QString why;
         if (!server.arm(f, &why))
@@ -261,7 +281,10 @@ int main(int argc, char** argv) {
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&]() {
         char c = 0;
         [[maybe_unused]] const auto r = ::read(signalPipe[0], &c, 1);
-        QCoreApplication::quit();
+        if (c == 2)
+            server.powerCycle();
+        else
+            QCoreApplication::quit();
     });
     struct sigaction sa {};
     sa.sa_handler = onSignal;
@@ -269,6 +292,7 @@ int main(int argc, char** argv) {
     sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGUSR1, &sa, nullptr);
 
     if (!server.start(parser.value(link))) {
         QTextStream(stderr) << "glimmerpane-sim: " << server.errorString() << "\n";

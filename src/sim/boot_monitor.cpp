@@ -74,6 +74,32 @@ int firmwareVersionOf(const QByteArray& image, int fallback) {
     return digits == 0 ? fallback : version;
 }
 
+namespace {
+uint32_t leWord(const QByteArray& data, qsizetype at) {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i)
+        v |= static_cast<uint32_t>(static_cast<uint8_t>(data[at + i])) << (8 * i);
+    return v;
+}
+uint32_t byteSum(const QByteArray& data, qsizetype length) {
+    uint32_t sum = 0;
+    for (qsizetype i = 0; i < length; ++i)
+        sum += static_cast<uint8_t>(data[i]);
+    return sum;
+}
+} // namespace
+
+bool imageIsComplete(const QByteArray& flash) {
+    const qsizetype at = flash.lastIndexOf(QByteArray(kImageTrailerMarker));
+    if (at < 0 || at + kImageTrailerSize > flash.size())
+        return false;
+    const qsizetype markerAt = flash.indexOf(QByteArray(kImageVersionMarker));
+    if (markerAt < 0 || markerAt >= at)
+        return false;
+    return leWord(flash, at + 8) == static_cast<uint32_t>(at) &&
+           leWord(flash, at + 12) == byteSum(flash, at);
+}
+
 QByteArray sampleFirmwareImage(int version, int size) {
     size = std::max(size, 0x200);
     size = (size + 3) & ~3;
@@ -87,6 +113,11 @@ QByteArray sampleFirmwareImage(int version, int size) {
     const QByteArray marker =
         QByteArray(kImageVersionMarker) + QByteArray::number(version) + QByteArray(1, '\0');
     image.replace(0x100, marker.size(), marker);
+    const qsizetype body = size - kImageTrailerSize;
+    const QByteArray trailer = QByteArray(kImageTrailerMarker) +
+                               leBytes(static_cast<uint32_t>(body), 4) +
+                               leBytes(byteSum(image, body), 4);
+    image.replace(body, kImageTrailerSize, trailer);
     return image;
 }
 
@@ -105,12 +136,49 @@ void SambaMonitor::setFaults(const BootMonitorFaults& faults) {
 
 void SambaMonitor::enter(double nowMs) {
     (void)nowMs;
+    // The firmware clears boot-from-flash before it jumps here, so that a
+    // flashing that stops half-way leaves a unit that starts its monitor.
+    gpnvm_ &= ~0x2u;
+    waiting_ = waitForPowerCycle_;
+    phase_ = Phase::Command;
+    cmd_.clear();
+    xBuf_.clear();
+    lastByteMs_.reset();
+    std::fill(latch_.begin(), latch_.end(), 0xFF);
+}
+
+bool SambaMonitor::powerUp(double nowMs) {
+    (void)nowMs;
+    waiting_ = false;
     phase_ = Phase::Command;
     cmd_.clear();
     xBuf_.clear();
     lastByteMs_.reset();
     fsrErrors_ = 0;
     std::fill(latch_.begin(), latch_.end(), 0xFF);
+    if (!(gpnvm_ & 0x2))
+        return false;
+    if (factoryFirmware_)
+        return true;
+    const QByteArray image(reinterpret_cast<const char*>(flash_.data()),
+                           static_cast<qsizetype>(flash_.size()));
+    if (!imageIsComplete(image))
+        return false;
+    imageWritten_ = false;
+    unit_.setFirmwareVersion(firmwareVersionOf(image));
+    return true;
+}
+
+void SambaMonitor::program(const QByteArray& image, bool bootFromFlash, qsizetype length) {
+    std::fill(flash_.begin(), flash_.end(), 0xFF);
+    unit_.eraseFlash();
+    factoryFirmware_ = false;
+    const qsizetype n = std::min<qsizetype>(length < 0 ? image.size() : length,
+                                            static_cast<qsizetype>(flash_.size()));
+    std::copy_n(reinterpret_cast<const uint8_t*>(image.constData()), n, flash_.begin());
+    if (bootFromFlash)
+        gpnvm_ |= 0x2;
+    imageWritten_ = true;
 }
 
 QByteArray SambaMonitor::flash(int bytes) const {
@@ -120,14 +188,12 @@ QByteArray SambaMonitor::flash(int bytes) const {
 
 void SambaMonitor::maybeRestart(double nowMs) {
     // Flash written and boot-from-flash set: once the tool has gone quiet,
-    // the engineer power-cycles the unit and it starts the new firmware.
-    if (!imageWritten_ || !(gpnvm_ & 0x2) || !lastByteMs_ || nowMs - *lastByteMs_ < kRestartQuietMs)
+    // the engineer power-cycles the unit.
+    if (autoPowerCycleMs_ <= 0 || !imageWritten_ || !(gpnvm_ & 0x2) || !lastByteMs_ ||
+        nowMs - *lastByteMs_ < autoPowerCycleMs_)
         return;
     imageWritten_ = false;
     ++restarts_;
-    const QByteArray image(reinterpret_cast<const char*>(flash_.data()),
-                           static_cast<qsizetype>(flash_.size()));
-    unit_.setFirmwareVersion(firmwareVersionOf(image));
     unit_.powerCycle(nowMs);
 }
 
@@ -136,6 +202,8 @@ QByteArray SambaMonitor::feed(char ch, double nowMs) {
     maybeRestart(nowMs);
     if (restarts_ != restartsBefore)
         return {}; // the byte reached a unit that was only starting up
+    if (waiting_)
+        return {}; // this chip's monitor needs a power cycle first
     lastByteMs_ = nowMs;
     const auto byte = static_cast<uint8_t>(ch);
     switch (phase_) {
@@ -340,8 +408,12 @@ uint32_t SambaMonitor::readWord(uint32_t addr) const {
         return 0;
     case kEefc + 0x0:
         return fmr_;
-    case kEefc + 0x8:
-        return kFsrReady | fsrErrors_;
+    case kEefc + 0x8: {
+        // Reading the status clears its error bits, as on the controller.
+        const uint32_t fsr = kFsrReady | fsrErrors_;
+        fsrErrors_ = 0;
+        return fsr;
+    }
     case kEefc + 0xC:
         return frr_;
     default:
@@ -378,9 +450,9 @@ bool SambaMonitor::regionLockedForPage(int page) const {
 }
 
 void SambaMonitor::flashCommand(uint32_t fcr) {
-    fsrErrors_ = 0;
+    // Errors add up until the status register is read.
     if ((fcr >> 24) != 0x5A) {
-        fsrErrors_ = kFsrCommandError;
+        fsrErrors_ |= kFsrCommandError;
         return;
     }
     const uint32_t cmd = fcr & 0xFF;
@@ -390,15 +462,16 @@ void SambaMonitor::flashCommand(uint32_t fcr) {
     switch (cmd) {
     case 0x05: // erase all
         if (faults_.commandError) {
-            fsrErrors_ = kFsrCommandError;
+            fsrErrors_ |= kFsrCommandError;
             return;
         }
         if (faults_.lockError || lockBits_ != 0) {
-            fsrErrors_ = kFsrLockError;
+            fsrErrors_ |= kFsrLockError;
             return;
         }
         std::fill(flash_.begin(), flash_.end(), 0xFF);
         imageWritten_ = false;
+        factoryFirmware_ = false;
         // The firmware keeps the settings and the logo in flash too.
         unit_.eraseFlash();
         return;
@@ -406,11 +479,11 @@ void SambaMonitor::flashCommand(uint32_t fcr) {
     case 0x03: // erase and write page
     {
         if (arg >= pages()) {
-            fsrErrors_ = kFsrCommandError;
+            fsrErrors_ |= kFsrCommandError;
             return;
         }
         if (regionLockedForPage(arg)) {
-            fsrErrors_ = kFsrLockError;
+            fsrErrors_ |= kFsrLockError;
             return;
         }
         auto page = flash_.begin() + static_cast<long>(arg) * ps;
@@ -423,12 +496,13 @@ void SambaMonitor::flashCommand(uint32_t fcr) {
         }
         std::fill(latch_.begin(), latch_.end(), 0xFF);
         imageWritten_ = true;
+        factoryFirmware_ = false;
         return;
     }
     case 0x08: // set lock bit
     case 0x09: // clear lock bit
         if (arg >= pages()) {
-            fsrErrors_ = kFsrCommandError;
+            fsrErrors_ |= kFsrCommandError;
             return;
         }
         if (cmd == 0x08)
@@ -442,7 +516,7 @@ void SambaMonitor::flashCommand(uint32_t fcr) {
     case 0x0B: // set GPNVM bit
     case 0x0C: // clear GPNVM bit
         if (arg > 2) {
-            fsrErrors_ = kFsrCommandError;
+            fsrErrors_ |= kFsrCommandError;
             return;
         }
         if (cmd == 0x0B)
@@ -457,7 +531,7 @@ void SambaMonitor::flashCommand(uint32_t fcr) {
         frr_ = 0;
         return;
     default:
-        fsrErrors_ = kFsrCommandError;
+        fsrErrors_ |= kFsrCommandError;
         return;
     }
 }

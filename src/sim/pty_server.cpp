@@ -45,6 +45,10 @@ PtySimServer::~PtySimServer() {
     stop();
 }
 
+void PtySimServer::powerCycle() {
+    unit_->powerCycle(nowMs());
+}
+
 double PtySimServer::nowMs() const {
     return static_cast<double>(clock_.nsecsElapsed()) / 1e6;
 }

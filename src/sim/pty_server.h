@@ -45,6 +45,8 @@ class PtySimServer : public QObject {
 
     SimUnit& unit() { return *unit_; }
     std::shared_ptr<SimUnit> sharedUnit() const { return unit_; }
+    // The engineer switches the unit off and on again, now.
+    void powerCycle();
     void setTurnaroundMs(double ms) { turnaroundMs_ = ms; }
 
     // Wire faults, as on the in-process port.

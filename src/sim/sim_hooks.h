@@ -44,7 +44,14 @@ class SilentPassThroughPeer : public PassThroughPeer {
 class BootMonitor {
   public:
     virtual ~BootMonitor() = default;
+    // The unit's firmware jumped into the monitor (":SAMBA#").
     virtual void enter(double nowMs) { (void)nowMs; }
+    // The unit was reset or power-cycled. Answers true when it starts its
+    // firmware, false when it comes up in the monitor again.
+    virtual bool powerUp(double nowMs) {
+        (void)nowMs;
+        return true;
+    }
     virtual QByteArray feed(char byte, double nowMs) = 0;
     // The monitor listens at 115200 baud, not at the firmware's 9600.
     virtual LineSettings line() const { return LineSettings{115200, 'n', 8, 1}; }

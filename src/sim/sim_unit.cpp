@@ -416,6 +416,10 @@ void SimUnit::powerCycle(double nowMs) {
     resetsSincePowerUp_ = 0;
     framesAtPowerUp_ = framesReceived_;
     rejectedFrames_ = 0;
+    // The chip starts the image in flash only when boot-from-flash is set
+    // and the image is whole; otherwise its ROM starts the boot monitor.
+    if (!bootMonitor_->powerUp(nowMs))
+        mode_ = Mode::BootMonitor;
 }
 
 void SimUnit::eraseFlash() {

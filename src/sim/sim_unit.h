@@ -86,8 +86,9 @@ class SimUnit {
     // A reset as the unit's own reset would do it: RAM from the nonvolatile
     // copy, volatile diagnostics cleared, silent while starting up.
     void reset(int cause, double nowMs);
-    // Power taken away and given back: also leaves the boot monitor and the
-    // pass-through, and reports a power-up.
+    // Power taken away and given back: ends the pass-through, reports a
+    // power-up, and leaves the boot monitor when the flash holds a bootable
+    // image (else the unit comes up in its boot monitor again).
     void powerCycle(double nowMs);
     // The boot monitor erased the processor's flash: the settings and the
     // logo, which the firmware keeps there, are gone (every bit set). The

@@ -2,12 +2,16 @@
 // a pseudo-terminal, and the real bossac with the low-level command line.
 #include "app/app_context.h"
 #include "flash/bossac.h"
+#include "flash/firmware_backup.h"
 #include "flash/low_level_flash.h"
+#include "link/codec.h"
 #include "platform/qt_process_runner.h"
 #include "platform/qt_serial_port.h"
 #include "support/scripted_prompts.h"
 #include "support/sim_process.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -128,21 +132,28 @@ class TestCliFlash : public QObject {
         QTemporaryDir dir;
         const QString image = writeImage(dir, "fw 3.05.bin", "305");
         QVERIFY(!image.isEmpty());
-        gp::test::SimProcess sim({"--chip", "sam4s2b", "--firmware", "221"});
+        gp::test::SimProcess sim(
+            {"--chip", "sam4s2b", "--firmware", "221", "--auto-power-cycle", "400"});
         QVERIFY(!sim.path().isEmpty());
         const QString reg1 = register01(sim.path());
         QVERIFY(!reg1.isEmpty());
-        const Run r = cli({"--port", sim.path(), "--yes", "firmware", image}, 240000);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", dir.filePath("data")); // where the backup goes
+        const Run r = cli({"--port", sim.path(), "--yes", "firmware", image}, 240000, env);
         QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
         QVERIFY(r.out.contains("Update Complete"));
+        QVERIFY2(r.out.contains("Settings and logo saved to " + dir.filePath("data")),
+                 qPrintable(r.out));
         QVERIFY(r.err.contains("Verify successful")); // the tool's own output
         const Run id = cli({"--port", sim.path(), "identity"});
         QVERIFY2(id.out.contains("Firmware Version: 3.05"), qPrintable(id.out + id.err));
         QCOMPARE(register01(sim.path()), reg1);
     }
 
-    // Without the tool on the search path the run fails with the name of
-    // the package that provides it and a word about the boot loader.
+    // Without the tool on the search path the run fails before the unit
+    // leaves its firmware, with the name of the package that provides it.
+    // With --json each step is one object on its own line, and the last
+    // line closes the run.
     void firmwareWithoutBossacNamesThePackage() {
         QTemporaryDir dir;
         const QString image = writeImage(dir, "fw.bin", "305");
@@ -151,10 +162,97 @@ class TestCliFlash : public QObject {
         QVERIFY(!sim.path().isEmpty());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("PATH", dir.path());
-        const Run r = cli({"--port", sim.path(), "--yes", "firmware", image}, 120000, env);
+        env.insert("XDG_DATA_HOME", dir.filePath("data"));
+        const Run r =
+            cli({"--port", sim.path(), "--json", "--yes", "firmware", image}, 120000, env);
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains("bossa-cli"), qPrintable(r.err));
-        QVERIFY(r.err.contains("power cycle"));
+        QVERIFY(r.err.contains("Nothing was sent to the unit"));
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(lines.size() >= 2, qPrintable(r.out));
+        for (const QString& line : lines) {
+            QJsonParseError e;
+            QJsonDocument::fromJson(line.toUtf8(), &e);
+            QVERIFY2(e.error == QJsonParseError::NoError, qPrintable(line));
+        }
+        QCOMPARE(QJsonDocument::fromJson(lines.first().toUtf8())["step"].toString(),
+                 QString("Reading Current Settings...."));
+        const QJsonDocument last = QJsonDocument::fromJson(lines.last().toUtf8());
+        QCOMPARE(last["status"].toInt(), 1);
+        QVERIFY(last["backup"].isNull());
+        QVERIFY(last["unconfirmed"].isArray());
+        QVERIFY(QDir(dir.filePath("data")).isEmpty());     // no backup: nothing was at risk
+        QCOMPARE(register01(sim.path()).isEmpty(), false); // still runs its firmware
+    }
+
+    // "restore" writes a backup's registers and logo back into the unit it
+    // came from and reports what the unit confirmed, as a load does.
+    void restoreWritesTheBackupBack() {
+        QTemporaryDir dir;
+        gp::test::SimProcess sim;
+        QVERIFY(!sim.path().isEmpty());
+        gp::Link link;
+        link.serial.setPort(std::make_unique<gp::QtSerialPort>());
+        QVERIFY(link.serial.choosePort(sim.path()));
+        const auto run = [&](const QStringList& frames) {
+            link.startBatch(frames);
+            QElapsedTimer clock;
+            clock.start();
+            while (link.busy() && clock.elapsed() < 60000) {
+                QTest::qWait(gp::PollCycle::kTickMs);
+                link.tick();
+            }
+            return !link.busy() && link.poll.stats().lost == 0;
+        };
+        QStringList frames;
+        for (int i = 0; i < 4; ++i)
+            frames << gp::BuildItemRead('U', i);
+        for (int r = 0; r < 256; ++r)
+            frames << gp::BuildRead(r);
+        QVERIFY(run(frames));
+        frames.clear();
+        for (int w = 0; w < 128; ++w)
+            frames << gp::BuildLRead(w);
+        QVERIFY(run(frames));
+        QString error;
+        const auto backup =
+            gp::flash::writeBackup(link.state, dir.path(), QDateTime::currentDateTime(), &error);
+        QVERIFY2(backup, qPrintable(error));
+        const int32_t reg25 = link.state.RegCache[0x25];
+        const int32_t logo5 = link.state.LRegCache[5];
+        QVERIFY(run({gp::BuildItemWrite('W', 0x25, reg25 ^ 0x0F0F), gp::BuildItemWrite('L', 5, 7),
+                     gp::BuildSystem("P")}));
+        link.serial.close();
+
+        const Run r =
+            cli({"--port", sim.path(), "restore", backup->cfg, "--logo", backup->lgo}, 120000);
+        QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
+        QVERIFY2(r.out.contains("The unit confirmed 255 of 255 register writes. The unit "
+                                "confirmed 128 of 128 logo words."),
+                 qPrintable(r.out));
+        QVERIFY(link.serial.choosePort(sim.path()));
+        QVERIFY(run({gp::BuildRead(0x25), gp::BuildLRead(5)}));
+        QCOMPARE(link.state.RegCache[0x25], reg25);
+        QCOMPARE(link.state.LRegCache[5], logo5);
+
+        const Run bad = cli({"--port", sim.path(), "restore", dir.filePath("none.cfg")});
+        QCOMPARE(bad.status, 2);
+    }
+
+    // A pipe sees each step text when it happens, not at the end of the run.
+    void stepTextsReachAPipeAsTheyHappen() {
+        QTemporaryDir dir;
+        const QString pro = dir.filePath("p.pro");
+        QVERIFY(writeFile(pro, "[profile_0]\r\ncfg=0AC00300\r\n"));
+        QProcess p;
+        p.start(gp::test::programPath("glimmerpane-cli"), {"--simulate", "--yes", "profile", pro});
+        QVERIFY(p.waitForStarted(10000));
+        QVERIFY(p.waitForReadyRead(60000));
+        const QString first = QString::fromUtf8(p.readLine());
+        QVERIFY2(p.state() == QProcess::Running, qPrintable(first));
+        QVERIFY(first.endsWith('\n'));
+        QVERIFY(p.waitForFinished(120000));
+        QVERIFY(QString::fromUtf8(p.readAllStandardOutput()).contains("Update Complete"));
     }
 
     // The low-level flash's own command line, split as the window runs it,
@@ -171,7 +269,7 @@ class TestCliFlash : public QObject {
         QTemporaryDir dir;
         const QString image = writeImage(dir, "low level $(touch x) 4.01.bin", "401");
         QVERIFY(!image.isEmpty());
-        gp::test::SimProcess sim({"--chip", chip});
+        gp::test::SimProcess sim({"--chip", chip, "--auto-power-cycle", "400"});
         QVERIFY(!sim.path().isEmpty());
         QVERIFY(cli({"--port", sim.path(), "send", ":SAMBA#"}).status != -1);
 

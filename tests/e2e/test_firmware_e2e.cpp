@@ -72,6 +72,10 @@ bool readBack(Link& link, Snapshot& out) {
 class TestFirmwareE2e : public QObject {
     Q_OBJECT
   private slots:
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true); // backups go to a test folder
+    }
+
     void guidedUpdateWithRealBossacKeepsSettingsAndLogo_data() {
         QTest::addColumn<QString>("chip");
         QTest::newRow("SAM3N2B") << "sam3n2b";
@@ -88,7 +92,7 @@ class TestFirmwareE2e : public QObject {
                      {"--write-image", image, "--image-version", "307"});
         QVERIFY(writer.waitForFinished(10000) && writer.exitCode() == 0);
 
-        test::SimProcess sim({"--chip", chip, "--firmware", "221"});
+        test::SimProcess sim({"--chip", chip, "--firmware", "221", "--auto-power-cycle", "400"});
         QVERIFY2(!sim.path().isEmpty(), "glimmerpane-sim did not print its terminal");
         Link link;
         link.serial.setPort(std::make_unique<QtSerialPort>());
@@ -117,6 +121,7 @@ class TestFirmwareE2e : public QObject {
         AppContext ctx{link, persist, lang, prompts, tabs, OperatingMode{}, -1};
         QtProcessRunner runner;
         FirmwareUpdate update(ctx, runner);
+        update.backupFolder = dir.filePath("backups");
         QStringList toolLines;
         update.onToolLine = [&](const QString& l) { toolLines << l; };
         update.clickButton();
@@ -138,6 +143,71 @@ class TestFirmwareE2e : public QObject {
             QVERIFY2(after.regs[r] == before.regs[r], qPrintable(QString("register %1").arg(r)));
         for (int w = 0; w < 128; ++w)
             QVERIFY2(after.logo[w] == before.logo[w], qPrintable(QString("logo word %1").arg(w)));
+    }
+
+    // A unit whose flash region was locked (the low-level window's "Lock"):
+    // the guided update fails in the tool's erase, with the unit in its boot
+    // loader and the backup named. A run of the tool that only unlocks
+    // clears the lock, and the next Start finds the unit silent, takes its
+    // backup, flashes and writes the settings back.
+    void lockedRegionThenUnlockOnlyRunThenUpdateSucceeds() {
+        const QString bossac = QStandardPaths::findExecutable("bossac");
+        if (bossac.isEmpty())
+            QSKIP("bossac (package bossa-cli) is not installed");
+        QTemporaryDir dir;
+        const QString image = dir.filePath("fw.bin");
+        QProcess writer;
+        writer.start(test::programPath("glimmerpane-sim"),
+                     {"--write-image", image, "--image-version", "307"});
+        QVERIFY(writer.waitForFinished(10000) && writer.exitCode() == 0);
+        test::SimProcess sim({"--chip", "sam4s2b", "--firmware", "221", "--boot-fault",
+                              "region-locked", "--auto-power-cycle", "400"});
+        QVERIFY(!sim.path().isEmpty());
+        Link link;
+        link.serial.setPort(std::make_unique<QtSerialPort>());
+        QVERIFY(link.serial.choosePort(sim.path()));
+        link.startBatch({BuildItemWrite('W', 0x25, 0x12345678), BuildSystem("P")});
+        QVERIFY(runUntil(
+            link, nullptr, [&] { return !link.busy(); }, 30000));
+
+        Persist persist(dir.filePath("h7.ini"));
+        LangDll lang;
+        test::ScriptedPrompts prompts;
+        prompts.files << image << image;
+        ViewTabs tabs(link);
+        AppContext ctx{link, persist, lang, prompts, tabs, OperatingMode{}, -1};
+        QtProcessRunner runner;
+        FirmwareUpdate update(ctx, runner);
+        update.backupFolder = dir.filePath("backups");
+        update.clickButton();
+        QVERIFY(runUntil(
+            link, &update, [&] { return update.state() == 0 || update.state() == -2; }, 300000));
+        QCOMPARE(update.state(), 0);
+        QVERIFY(update.backup());
+        QVERIFY2(prompts.messages.join("").contains(update.backup()->cfg),
+                 qPrintable(prompts.messages.join(" | ")));
+        QCOMPARE(link.serial.port()->settings(), QString("9600,n,8,1"));
+
+        // The unlock-only run, as the engineer edits it in the low-level window.
+        link.serial.close();
+        QProcess unlock;
+        unlock.start(bossac, {"-u", "--usb-port=0", "-p" + sim.path()});
+        QVERIFY(unlock.waitForFinished(60000));
+        QVERIFY2(unlock.exitCode() == 0, unlock.readAll().constData());
+        link.serial.choosePort(sim.path());
+
+        prompts.answers << true; // the offer of the backup
+        update.clickButton();
+        QVERIFY(runUntil(
+            link, &update, [&] { return update.state() == 0 || update.state() == -2; }, 300000));
+        QVERIFY2(update.state() == -2,
+                 qPrintable(update.stepText() + " | " + prompts.messages.join(" | ")));
+        QCOMPARE(prompts.asked.size(), 1);
+        link.startBatch({BuildRead(0x25), BuildItemRead('U', 4)});
+        QVERIFY(runUntil(
+            link, nullptr, [&] { return !link.busy(); }, 30000));
+        QCOMPARE(link.state.RegCache[0x25], 0x12345678);
+        QCOMPARE(link.state.FirmwareVersion, int16_t(307));
     }
 };
 

@@ -17,12 +17,18 @@ namespace gp::test {
 
 // Stands in for bossac: finishes a few steps after it was started with the
 // exit code asked for, after printing a progress line and doing `effect`.
+// Asked for its help, it prints its version line and exits with 1, as
+// bossac does.
 class FakeProcessRunner : public ProcessRunner {
   public:
     void start(const QString& program, const QStringList& arguments) override {
-        this->program = program;
-        this->arguments = arguments;
-        ++starts;
+        const bool help = arguments == QStringList{QStringLiteral("--help")};
+        if (help) {
+            ++helpRuns;
+        } else {
+            this->program = program;
+            this->arguments = arguments;
+        }
         if (failToStart) {
             if (onFailedToStart)
                 onFailedToStart(QStringLiteral("execvp: No such file or directory"));
@@ -30,6 +36,12 @@ class FakeProcessRunner : public ProcessRunner {
         }
         running_ = true;
         stepsLeft = 3;
+        helping_ = help;
+        if (help)
+            return;
+        ++starts;
+        if (onStart)
+            onStart();
     }
     bool running() const override { return running_; }
     void kill() override {
@@ -41,7 +53,17 @@ class FakeProcessRunner : public ProcessRunner {
     }
     // One step of the rig's loop.
     void step() {
-        if (!running_ || hang || --stepsLeft > 0)
+        if (running_ && helping_ && --stepsLeft <= 0) {
+            running_ = false;
+            helping_ = false;
+            if (onLine)
+                onLine(
+                    QStringLiteral("Basic Open Source SAM-BA Application (BOSSA) Version 1.9.1"));
+            if (onFinished)
+                onFinished(1);
+            return;
+        }
+        if (!running_ || helping_ || hang || --stepsLeft > 0)
             return;
         if (onLine)
             onLine(QStringLiteral("[===============               ] 50% (12/24 pages)"));
@@ -56,12 +78,15 @@ class FakeProcessRunner : public ProcessRunner {
     bool failToStart = false;
     bool hang = false;
     std::function<void()> effect;
+    std::function<void()> onStart; // what the tool does to the unit at once (erase)
     QString program;
     QStringList arguments;
-    int starts = 0;
+    int starts = 0;   // flashing runs
+    int helpRuns = 0; // looks at the tool's version
 
   private:
     bool running_ = false;
+    bool helping_ = false;
     int stepsLeft = 0;
 };
 

@@ -79,6 +79,22 @@ class TestFlashWindows : public QObject {
         QCOMPARE(child<QLineEdit>(form, "Text1")->text(), expected);
     }
 
+    // Ticking "Lock" warns that later updates fail until the region is
+    // unlocked; clearing it says nothing.
+    void form4WarnsWhenLockIsTicked() {
+        test::FlashRig rig;
+        Form4 form(rig.ctx);
+        auto* lock = child<QCheckBox>(form, "CheckLock");
+        lock->click();
+        QCOMPARE(rig.prompts.messages.size(), 1);
+        QVERIFY2(rig.prompts.messages.first().contains("later firmware update") &&
+                     rig.prompts.messages.first().contains("-u"),
+                 qPrintable(rig.prompts.messages.first()));
+        QVERIFY(lock->toolTip().contains("unlocked"));
+        lock->click();
+        QCOMPARE(rig.prompts.messages.size(), 1);
+    }
+
     // The edited line runs as it stands, without a shell, and the window
     // reports its end with the link back at the unit's settings.
     void form4ExecutesTheEditedLine_data() {

@@ -1,6 +1,7 @@
 // The main window: start-up, operating modes, menus, captions, the about box,
 // the identity lines, and a start against the simulated unit.
 #include "diag/identity_view.h"
+#include "flash/flash_tools_view.h"
 #include "gui/about_box.h"
 #include "gui/main_window.h"
 #include "sim/pty_server.h"
@@ -328,6 +329,22 @@ class TestForm1 : public QObject {
         form.link().state.refreshRegRecord();
         form.findChild<QPushButton*>("Command4_0")->click();
         QCOMPARE(port->writtenFrames().last(), QStringLiteral(":SU#"));
+    }
+
+    // After "Update Complete" the identity is read again, so the Device view
+    // shows the new firmware version; the File menu offers the restore.
+    void firmwareUpdateReadsTheIdentityAgainAndFileMenuOffersRestore() {
+        Rig rig;
+        Form1 form(rig.options);
+        auto* port = static_cast<test::FakePort*>(form.link().serial.port());
+        form.link().poll.abandon();
+        port->written.clear();
+        emit form.findChild<FlashToolsView*>("FlashTools")->firmwareUpdated();
+        QCOMPARE(port->writtenFrames().value(0), QStringLiteral(":R00#"));
+        QVERIFY(form.link().busy());
+        auto* restore = form.findChild<QAction*>("restoreBackup");
+        QVERIFY(restore);
+        QVERIFY(form.findChild<QMenu*>("file")->actions().contains(restore));
     }
 
     void aboutBox_data() {

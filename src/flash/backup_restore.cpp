@@ -1,0 +1,134 @@
+#include "flash/backup_restore.h"
+
+#include "config/bulk_transfer.h"
+#include "config/logo_transfer.h"
+#include "link/codec.h"
+#include "link/link.h"
+
+namespace gp {
+
+namespace {
+QString hexList(const QList<int>& items) {
+    QStringList names;
+    for (int r : items)
+        names << HexByte(r);
+    return names.join(QStringLiteral(", "));
+}
+} // namespace
+
+QString RestoreReport::text() const {
+    QString t =
+        QStringLiteral("The unit confirmed %1 of %2 register writes.").arg(confirmed).arg(writes);
+    if (!unconfirmed.isEmpty())
+        t += QStringLiteral(" Not confirmed: %1.").arg(hexList(unconfirmed));
+    if (logoWrites > 0) {
+        t += QStringLiteral(" The unit confirmed %1 of %2 logo words.")
+                 .arg(logoConfirmed)
+                 .arg(logoWrites);
+        if (!logoUnconfirmed.isEmpty())
+            t += QStringLiteral(" Not confirmed: %1.").arg(hexList(logoUnconfirmed));
+    }
+    if (!settingsStored)
+        t += QStringLiteral(" The unit did not confirm storing the settings (:SP#).");
+    return t;
+}
+
+QString BackupRestore::start(const QString& cfgPath, const QString& lgoPath) {
+    content_ = flash::readBackup(cfgPath, lgoPath);
+    if (!content_.ok())
+        return content_.error;
+    report_ = {};
+    stepText_ = QStringLiteral("Reading the unit....");
+    QStringList frames;
+    for (int i = 0; i < 4; ++i)
+        frames << BuildItemRead(u'U', i);
+    frames << BuildRead(0) << BuildRead(1);
+    link_.startBatch(frames);
+    batchId_ = link_.poll.stats().id;
+    state_ = Identify;
+    return QString();
+}
+
+void BackupRestore::fail(const QString& why) {
+    stepText_ = why;
+    state_ = Failed;
+}
+
+void BackupRestore::tick() {
+    const BatchStats& stats = link_.poll.stats();
+    const bool ended = stats.id != batchId_ || stats.finished || !link_.busy();
+    if (state_ == Idle || finished() || !ended)
+        return;
+    DeviceState& st = link_.state;
+    switch (state_) {
+    case Identify: {
+        if (stats.id != batchId_ || stats.lost > 0) {
+            fail(QStringLiteral("The unit does not answer. If it is in its boot loader, power "
+                                "cycle it and flash its firmware first."));
+            return;
+        }
+        const QString uid = flash::uniqueIdOf(st);
+        if (!content_.uniqueId.isEmpty() && uid != content_.uniqueId) {
+            fail(QStringLiteral("This backup belongs to the unit %1; the connected unit is %2. "
+                                "Nothing was written.")
+                     .arg(content_.uniqueId, uid));
+            return;
+        }
+        st.RegCache = content_.registers;
+        st.refreshRegRecord();
+        stepText_ = QStringLiteral("Writing Settings....");
+        WriteAllRegisters(link_);
+        batchId_ = link_.poll.stats().id;
+        state_ = Registers;
+        return;
+    }
+    case Registers: {
+        // Register 00 is never written; each write's "W" echo puts the value
+        // the unit took into the cache.
+        const bool same = stats.id == batchId_;
+        for (int r = 1; r < 256; ++r) {
+            ++report_.writes;
+            const QString frame = BuildItemWrite(u'W', r, content_.registers[size_t(r)]);
+            if (same && !stats.lostFrames.contains(frame) &&
+                st.RegCache[size_t(r)] == content_.registers[size_t(r)])
+                ++report_.confirmed;
+            else
+                report_.unconfirmed << r;
+        }
+        if (content_.logo) {
+            std::copy(content_.logo->begin(), content_.logo->end(), st.LRegCache.begin());
+            stepText_ = QStringLiteral("Writing Logo....");
+            WriteLogo(link_);
+            batchId_ = link_.poll.stats().id;
+            state_ = Logo;
+            return;
+        }
+        [[fallthrough]];
+    }
+    case Logo:
+        if (state_ == Logo) {
+            const bool same = stats.id == batchId_;
+            for (int w = 0; w < kLogoWords; ++w) {
+                ++report_.logoWrites;
+                if (same && !stats.lostFrames.contains(BuildLWrite(st, w)))
+                    ++report_.logoConfirmed;
+                else
+                    report_.logoUnconfirmed << w;
+            }
+        }
+        stepText_ = QStringLiteral("Storing Settings....");
+        link_.startBatch({BuildSystem(QStringLiteral("P"))});
+        batchId_ = link_.poll.stats().id;
+        state_ = Burn;
+        return;
+    case Burn:
+        report_.settingsStored = stats.id == batchId_ && stats.lost == 0;
+        stepText_ = report_.text();
+        state_ = Done;
+        return;
+    default:
+        return;
+    }
+}
+
+} // namespace gp

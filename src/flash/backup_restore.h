@@ -1,0 +1,63 @@
+#pragma once
+// "Restore from backup": writes a firmware update's backup (every register
+// and the logo) into the unit it was taken from, burns it, and reports which
+// writes the unit confirmed, as a configuration load does. Used after an
+// update that did not end: the unit was power-cycled and flashed again, and
+// its settings are gone.
+//
+// The unit is read first (unique id, registers 00 and 01): a backup of
+// another unit is refused. A state machine advanced by tick().
+
+#include "flash/firmware_backup.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace gp {
+
+class Link;
+
+struct RestoreReport {
+    int writes = 0;
+    int confirmed = 0;
+    QList<int> unconfirmed; // registers without a matching echo
+    int logoWrites = 0;
+    int logoConfirmed = 0;
+    QList<int> logoUnconfirmed;
+    bool settingsStored = false; // ":SP#" answered
+    QString text() const;
+    bool complete() const {
+        return unconfirmed.isEmpty() && logoUnconfirmed.isEmpty() && settingsStored;
+    }
+};
+
+class BackupRestore {
+  public:
+    explicit BackupRestore(Link& link) : link_(link) {}
+
+    // Reads the backup; answers why it is refused (nothing is sent then), or
+    // an empty text and starts the run.
+    QString start(const QString& cfgPath, const QString& lgoPath);
+    void tick();
+    int intervalMs() const { return 200; }
+
+    bool finished() const { return state_ == Done || state_ == Failed; }
+    bool succeeded() const { return state_ == Done && report_.complete(); }
+    // What the run does now, or why it failed.
+    const QString& stepText() const { return stepText_; }
+    const RestoreReport& report() const { return report_; }
+
+  private:
+    enum State { Idle, Identify, Registers, Logo, Burn, Done, Failed };
+    void fail(const QString& why);
+
+    Link& link_;
+    State state_ = Idle;
+    flash::BackupContent content_;
+    int batchId_ = 0;
+    QString stepText_;
+    RestoreReport report_;
+};
+
+} // namespace gp

@@ -1,0 +1,210 @@
+#include "flash/firmware_backup.h"
+
+#include "config/cfg_file.h"
+#include "config/logo_transfer.h"
+#include "link/codec.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+namespace gp::flash {
+
+namespace {
+
+constexpr char kUniqueIdComment[] = "# Unique ID: ";
+
+// Only letters and digits of the id reach the file name.
+QString fileSafe(const QString& uid) {
+    QString out;
+    for (const QChar c : uid)
+        out += (c.isLetterOrNumber() && c.unicode() < 128) || c == u'-' ? c : QChar(u'_');
+    return out.isEmpty() ? QStringLiteral("unknown") : out;
+}
+
+QString namePrefix(const QString& uid) {
+    return QStringLiteral("unit-") + fileSafe(uid) + u'-';
+}
+
+} // namespace
+
+QString defaultBackupFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+           QStringLiteral("/backups");
+}
+
+QString uniqueIdOf(const DeviceState& state) {
+    QStringList parts;
+    bool any = false;
+    for (int i = 0; i < 4; ++i) {
+        parts << state.IdentStrings[static_cast<size_t>(i)];
+        any = any || !parts.last().isEmpty();
+    }
+    return any ? parts.join(u'-') : QString();
+}
+
+std::optional<Backup> writeBackup(const DeviceState& state, const QString& folder,
+                                  const QDateTime& when, QString* error) {
+    if (!QDir().mkpath(folder)) {
+        *error = QStringLiteral("Cannot create the backup folder %1.").arg(folder);
+        return std::nullopt;
+    }
+    const QString base = QDir(folder).filePath(namePrefix(uniqueIdOf(state)) +
+                                               when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    QString stem = base;
+    for (int n = 2; QFileInfo::exists(stem + QStringLiteral(".cfg")); ++n)
+        stem = base + QStringLiteral("-%1").arg(n);
+    Backup b{stem + QStringLiteral(".cfg"), stem + QStringLiteral(".lgo")};
+    // Every register as class "N", so that a restore writes them all back.
+    QString e = writeCfgFile(b.cfg, cfgLines(state, true) + cfgCommentLines(state, when));
+    if (e.isEmpty())
+        e = writeLogoFile(b.lgo, state);
+    if (!e.isEmpty()) {
+        *error = e;
+        return std::nullopt;
+    }
+    // Checked on disk: a backup that does not read back is no backup.
+    const BackupContent check = readBackup(b.cfg, b.lgo);
+    if (!check.ok() || check.registers != state.RegCache ||
+        !std::equal(check.logo->begin(), check.logo->end(), state.LRegCache.begin())) {
+        *error = QStringLiteral("The backup %1 does not read back as written.").arg(b.cfg);
+        return std::nullopt;
+    }
+    return b;
+}
+
+std::optional<Backup> newestBackup(const QString& folder, const QString& uniqueId) {
+    if (uniqueId.isEmpty())
+        return std::nullopt;
+    const QString prefix = namePrefix(uniqueId);
+    QStringList names = QDir(folder).entryList({prefix + QStringLiteral("*.cfg")}, QDir::Files);
+    // The time stamp follows the id, so the names sort by time.
+    const auto stamp = [&](const QString& n) { return n.mid(prefix.size(), 15); };
+    std::sort(names.begin(), names.end(), [&](const QString& a, const QString& b) {
+        if (stamp(a) != stamp(b))
+            return stamp(a) > stamp(b);
+        return a.size() != b.size() ? a.size() > b.size() : a > b; // "-2" after the first
+    });
+    for (const QString& name : names) {
+        if (name.size() < prefix.size() + 19)
+            continue;
+        const QString stem = QDir(folder).filePath(name.chopped(4));
+        Backup b{stem + QStringLiteral(".cfg"), stem + QStringLiteral(".lgo")};
+        if (!QFileInfo::exists(b.lgo))
+            b.lgo.clear();
+        return b;
+    }
+    return std::nullopt;
+}
+
+BackupContent readBackup(const QString& cfgPath, const QString& lgoPath) {
+    BackupContent out;
+    QFile f(cfgPath);
+    if (!f.open(QIODevice::ReadOnly)) {
+        out.error = QStringLiteral("Cannot read %1: %2").arg(cfgPath, f.errorString());
+        return out;
+    }
+    const QStringList lines = splitTextLines(f.readAll());
+    if (lines.value(0) != QLatin1String("#CFG_Format=1")) {
+        out.error = QStringLiteral("%1 is not a configuration file.").arg(cfgPath);
+        return out;
+    }
+    static const QRegularExpression line(QStringLiteral("^N (\\d{1,3}) ([0-9A-Fa-f]{8})$"));
+    std::array<bool, 256> seen{};
+    for (const QString& l : lines) {
+        if (l.startsWith(QLatin1String(kUniqueIdComment)))
+            out.uniqueId = l.mid(int(sizeof(kUniqueIdComment)) - 1).trimmed();
+        const auto m = line.match(l);
+        if (!m.hasMatch())
+            continue;
+        const int r = m.captured(1).toInt();
+        if (r > 255)
+            continue;
+        out.registers[static_cast<size_t>(r)] = ParseHexLong(m.captured(2));
+        seen[static_cast<size_t>(r)] = true;
+    }
+    const auto missing = std::count(seen.begin(), seen.end(), false);
+    if (missing > 0) {
+        out.error = QStringLiteral("%1 lacks %2 of the 256 registers; it is not a backup of a "
+                                   "whole unit.")
+                        .arg(cfgPath)
+                        .arg(missing);
+        return out;
+    }
+    if (lgoPath.isEmpty())
+        return out;
+    const LogoFile logo = readLogoFile(lgoPath);
+    if (!logo.ok()) {
+        out.error = logo.error;
+        return out;
+    }
+    std::array<int32_t, 128> words{};
+    std::array<bool, 128> have{};
+    for (const QString& frame : logo.frames) {
+        // ":Lnn" + eight hex digits + "#"
+        bool ok = false;
+        const int w = frame.mid(2, 2).toInt(&ok, 16);
+        if (!ok || w >= 128 || frame.size() != 13)
+            continue;
+        words[static_cast<size_t>(w)] = ParseHexLong(frame.mid(4, 8));
+        have[static_cast<size_t>(w)] = true;
+    }
+    if (std::count(have.begin(), have.end(), false) > 0) {
+        out.error = QStringLiteral("%1 does not hold all 128 logo words.").arg(lgoPath);
+        return out;
+    }
+    out.logo = words;
+    return out;
+}
+
+QString wayBackText(const std::optional<Backup>& backup) {
+    if (!backup)
+        return QStringLiteral("The unit may still be in its boot loader: power cycle it before "
+                              "the next try.");
+    const QString logoOption =
+        backup->lgo.isEmpty() ? QString() : QStringLiteral(" --logo \"%1\"").arg(backup->lgo);
+    return QStringLiteral(
+               "The unit's settings and logo were saved before the update: %1%2. The way back: "
+               "power cycle the unit, then either start the update again (it offers this "
+               "backup) or run glimmerpane-cli firmware FILE --backup \"%3\"; or flash it in "
+               "the low-level flash window and then write the backup back (File menu, "
+               "\"Restore from backup\", or glimmerpane-cli restore \"%3\"%4).")
+        .arg(backup->cfg, backup->lgo.isEmpty() ? QString() : QStringLiteral(" and ") + backup->lgo,
+             backup->cfg, logoOption);
+}
+
+int flashBytesOfChip(int32_t chipId) {
+    // NVPSIZ, bits 8..11 of the chip id: the size of the first flash.
+    static const int kSizes[16] = {0, 8, 16, 32, 0, 64, 0, 128, 160, 256, 512, 0, 1024, 0, 2048, 0};
+    const int kib = kSizes[(static_cast<uint32_t>(chipId) >> 8) & 0xF];
+    return (kib > 0 ? kib : 128) * 1024;
+}
+
+QString checkFirmwareImage(const QString& path, int32_t chipId) {
+    const QFileInfo info(path);
+    QFile f(path);
+    if (!info.isFile() || !f.open(QIODevice::ReadOnly))
+        return QStringLiteral("The firmware image %1 cannot be read%2.")
+            .arg(path, info.exists() ? QStringLiteral(": ") + f.errorString() : QString());
+    if (info.size() == 0)
+        return QStringLiteral("The firmware image %1 is empty.").arg(path);
+    const int flash = flashBytesOfChip(chipId);
+    if (info.size() > flash)
+        return QStringLiteral("The firmware image %1 holds %2 bytes, more than the %3 bytes of "
+                              "this unit's flash.")
+            .arg(path)
+            .arg(info.size())
+            .arg(flash);
+    return QString();
+}
+
+QString toolVersionFrom(const QStringList& helpLines) {
+    for (const QString& l : helpLines)
+        if (l.contains(QLatin1String("Version")))
+            return l.trimmed();
+    return QString();
+}
+
+} // namespace gp::flash
