@@ -2,7 +2,9 @@
 # Each target installs the Debian packages it needs when they are missing,
 # configures and builds incrementally, then does its job.
 
-DEB_PACKAGES := cmake g++ make pkg-config ccache qt6-base-dev qt6-serialport-dev libgl-dev \
+# Debian's qt6-charts-dev misses its dependency on the Qt OpenGL development
+# files, hence libqt6opengl6-dev.
+DEB_PACKAGES := cmake g++ make pkg-config ccache qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev \
                 clang-format bossa-cli
 JOBS := $(shell nproc 2>/dev/null || echo 2)
 BUILD := build
