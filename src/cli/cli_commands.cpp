@@ -9,6 +9,7 @@ QList<Command> co2Commands();
 QList<Command> configCommands();
 QList<Command> diagCommands();
 QList<Command> flashCommands();
+QList<Command> reportCommands();
 
 QList<Command> allCommands() {
     QList<Command> all;
@@ -18,6 +19,7 @@ QList<Command> allCommands() {
     all += configCommands();
     all += diagCommands();
     all += flashCommands();
+    all += reportCommands();
     return all;
 }
 

@@ -228,14 +228,11 @@ DiagnosticsView::DiagnosticsView(AppContext& ctx, QWidget* parent) : QWidget(par
         const QStringList names = trend_.seriesNames();
         series.append(
             {DiagnosticsTrend::kA2DVolts, names[DiagnosticsTrend::kA2DVolts], true, true});
-        // The temperatures show at first; humidity and the raw inputs are on
-        // other scales and wait in the legend.
-        for (int i = DiagnosticsTrend::kFirstSensor; i < DiagnosticsTrend::kSignals; ++i) {
-            const QString& n = names[i];
-            const bool temperature =
-                !n.endsWith(QLatin1String("H")) && !n.endsWith(QLatin1String("_RAW"));
-            series.append({i, n, false, temperature});
-        }
+        // The temperatures show at first; humidity, the resistances and the
+        // raw inputs are on other scales and wait in the legend.
+        const QStringList temperatures{"NTC10", "ChipcapT", "X5"};
+        for (int i = DiagnosticsTrend::kFirstSensor; i < DiagnosticsTrend::kSignals; ++i)
+            series.append({i, names[i], false, temperatures.contains(names[i])});
         auto* frame = new QGroupBox(QStringLiteral("Trend"), this);
         frame->setObjectName(QStringLiteral("FrameTrend"));
         auto* v = new QVBoxLayout(frame);

@@ -40,6 +40,16 @@ void niceRange(double& lo, double& hi) {
     hi += pad;
 }
 
+// Round tick values, and as many decimals as the tick step needs.
+void setNiceRange(QValueAxis* axis, double lo, double hi) {
+    axis->setRange(lo, hi);
+    axis->setTickCount(5);
+    axis->applyNiceNumbers();
+    const double step = (axis->max() - axis->min()) / std::max(1, axis->tickCount() - 1);
+    const int decimals = step >= 1 ? 0 : std::min(4, int(std::ceil(-std::log10(step))));
+    axis->setLabelFormat(QStringLiteral("%.") + QString::number(decimals) + QStringLiteral("f"));
+}
+
 } // namespace
 
 TrendWidget::TrendWidget(const TrendBuffer& buffer, QList<TrendSeriesSpec> series,
@@ -125,7 +135,7 @@ TrendWidget::TrendWidget(const TrendBuffer& buffer, QList<TrendSeriesSpec> serie
     view_ = new QChartView(chart_, this);
     view_->setObjectName(QStringLiteral("TrendChart"));
     view_->setRenderHint(QPainter::Antialiasing);
-    view_->setMinimumHeight(220);
+    view_->setMinimumHeight(260);
     outer->addWidget(view_, 1);
 
     redrawTimer_.setInterval(kRedrawMs);
@@ -289,10 +299,10 @@ void TrendWidget::rescale(double xMin, double leftMin, double leftMax, double ri
     axisX_->setTickCount(xMin < -30 ? 7 : xMin < -5 ? 11 : 7);
     axisX_->setLabelFormat(xMin < -5 ? QStringLiteral("%.0f") : QStringLiteral("%.2f"));
     niceRange(leftMin, leftMax);
-    axisLeft_->setRange(leftMin, leftMax);
+    setNiceRange(axisLeft_, leftMin, leftMax);
     if (axisRight_) {
         niceRange(rightMin, rightMax);
-        axisRight_->setRange(rightMin, rightMax);
+        setNiceRange(axisRight_, rightMin, rightMax);
     }
 }
 
