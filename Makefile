@@ -3,10 +3,12 @@
 # configures and builds incrementally, then does its job. Plain "make" builds
 # the three programs.
 
-# appstream and desktop-file-utils check the desktop entry and the AppStream
-# file in "make test"; dpkg-dev gives "make package" the library dependencies.
-DEB_PACKAGES := cmake g++ make pkg-config ccache qt6-base-dev qt6-serialport-dev libgl-dev \
-                clang-format bossa-cli appstream desktop-file-utils dpkg-dev
+# Debian's qt6-charts-dev misses its dependency on the Qt OpenGL development
+# files, hence libqt6opengl6-dev. appstream and desktop-file-utils check the
+# desktop entry and the AppStream file in "make test"; dpkg-dev gives
+# "make package" the library dependencies.
+DEB_PACKAGES := cmake g++ make pkg-config ccache qt6-base-dev qt6-serialport-dev qt6-charts-dev \
+                libqt6opengl6-dev libgl-dev clang-format bossa-cli appstream desktop-file-utils dpkg-dev
 SHELL := /bin/bash
 PROGRAMS := glimmerpane glimmerpane-cli glimmerpane-sim
 PREFIX ?= /usr/local

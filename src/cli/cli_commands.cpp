@@ -10,6 +10,7 @@ QList<Command> configCommands();
 QList<Command> diagCommands();
 QList<Command> flashCommands();
 QList<Command> doctorCommands();
+QList<Command> reportCommands();
 
 QList<Command> allCommands() {
     QList<Command> all;
@@ -20,6 +21,7 @@ QList<Command> allCommands() {
     all += diagCommands();
     all += flashCommands();
     all += doctorCommands();
+    all += reportCommands();
     return all;
 }
 

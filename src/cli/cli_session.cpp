@@ -312,9 +312,11 @@ void usage(const QList<Command>& commands) {
 }
 } // namespace
 
-int runCli(const QStringList& argv) {
+int runCli(const QStringList& argv,
+           std::function<QString(const QString&, const QString&)> writePdf) {
     const QList<Command> commands = allCommands();
     CliOptions options;
+    options.writePdf = std::move(writePdf);
     if (const auto problem = parseGlobalOptions(argv, options)) {
         std::fprintf(stderr, "glimmerpane-cli: %s\n", qPrintable(*problem));
         usage(commands);

@@ -35,6 +35,10 @@ struct CliOptions {
     // "NN HexLong" line each, for a test to compare with what was loaded.
     QString simDump;
     QStringList words; // the command and its own arguments
+    // Lays out an HTML document as a PDF file (path, html; answers an error
+    // text or nothing). Given by the program, which links the GUI module for
+    // it; empty when PDF output is not available.
+    std::function<QString(const QString&, const QString&)> writePdf;
 };
 
 // Parses the global options; answers an error text for bad usage.
@@ -116,6 +120,8 @@ struct Command {
 QList<Command> allCommands();
 
 // The whole program: parse, connect, run the command. Answers the exit status.
-int runCli(const QStringList& argv);
+// writePdf: see CliOptions::writePdf.
+int runCli(const QStringList& argv,
+           std::function<QString(const QString&, const QString&)> writePdf = {});
 
 } // namespace gp::cli

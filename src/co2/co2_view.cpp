@@ -2,8 +2,11 @@
 
 #include "co2/co2_link.h"
 #include "co2/co2_settings.h"
+#include "co2/co2_trend.h"
+#include "diag/trend_widget.h"
 
 #include <QComboBox>
+#include <QDateTime>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -17,7 +20,7 @@ namespace gp {
 
 Co2View::Co2View(AppContext& ctx, QWidget* parent)
     : QWidget(parent), ctx_(ctx), link_(std::make_unique<Co2Link>(ctx.link)),
-      settings_(std::make_unique<Co2Settings>(*link_)) {
+      settings_(std::make_unique<Co2Settings>(*link_)), trend_(std::make_unique<Co2Trend>(*link_)) {
     setObjectName(QStringLiteral("Co2Panel"));
     auto* outer = new QVBoxLayout(this);
 
@@ -125,7 +128,19 @@ Co2View::Co2View(AppContext& ctx, QWidget* parent)
         buttons->addWidget(b);
     buttons->addStretch(1);
     outer->addLayout(buttons);
-    outer->addStretch(1);
+
+    // The level over time, while the sensor streams.
+    {
+        auto* trendFrame = new QGroupBox(QStringLiteral("CO2 Trend"), this);
+        trendFrame->setObjectName(QStringLiteral("CO2TrendFrame"));
+        auto* v = new QVBoxLayout(trendFrame);
+        trendPlot_ =
+            new TrendWidget(trend_->buffer(), {{0, QStringLiteral("CO2 (ppm)"), false, true}},
+                            QStringLiteral("ppm"), QString(), trendFrame);
+        trendPlot_->onExport = [this] { exportTrend(); };
+        v->addWidget(trendPlot_);
+        outer->addWidget(trendFrame, 1);
+    }
 
     CO2ReadTimer.setObjectName(QStringLiteral("CO2ReadTimer"));
     CO2WriteTimer.setObjectName(QStringLiteral("CO2WriteTimer"));
@@ -149,6 +164,30 @@ Co2View::Co2View(AppContext& ctx, QWidget* parent)
             self->link_->Co2Leave();
     };
     refresh();
+}
+
+void Co2View::exportTrend() {
+    const auto span = trendPlot_->shownSpan();
+    if (!span) {
+        ctx_.prompts.message(QStringLiteral("Export CSV"),
+                             QStringLiteral("Nothing is plotted yet: the sensor has not streamed "
+                                            "a level."),
+                             MessageKind::Plain);
+        return;
+    }
+    const QString path = ctx_.prompts.saveFile(QStringLiteral("Export CSV"),
+                                               QStringLiteral("CSV files{*.csv)|*.csv"));
+    if (path.isEmpty())
+        return;
+    // Samples are timed in poll ticks; the wall clock only names the rows,
+    // counted back from now so that the newest rows carry the time of day.
+    const QDateTime wallOrigin = QDateTime::currentDateTime().addMSecs(
+        -static_cast<qint64>(ctx_.link.poll.tickCount()) * PollCycle::kTickMs);
+    const QString error =
+        writeTrendCsv(path, trendCsvLines(trend_->buffer(), Co2Trend::csvColumns(), span->first,
+                                          span->second, &wallOrigin));
+    if (!error.isEmpty())
+        ctx_.prompts.message(QStringLiteral("Export CSV"), error, MessageKind::Warning);
 }
 
 Co2View::~Co2View() {
@@ -196,6 +235,8 @@ void Co2View::refresh() {
         w->setEnabled(Co2Fields::methodRowEnabled);
     for (QPushButton* b : modeButtons_)
         b->setEnabled(Co2Fields::modeButtonsEnabled);
+    trendPlot_->setThreshold(co2ThresholdOf(f.advancedRows, f.text[FieldThreshold]),
+                             QStringLiteral("Threshold"));
 }
 
 } // namespace gp

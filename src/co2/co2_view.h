@@ -19,6 +19,8 @@ namespace gp {
 
 class Co2Link;
 class Co2Settings;
+class Co2Trend;
+class TrendWidget;
 
 class Co2View : public QWidget {
     Q_OBJECT
@@ -28,6 +30,9 @@ class Co2View : public QWidget {
 
     Co2Link& co2Link() { return *link_; }
     Co2Settings& settings() { return *settings_; }
+    // The levels streamed while the view was on screen, and their plot.
+    Co2Trend& trend() { return *trend_; }
+    TrendWidget* trendPlot() const { return trendPlot_; }
 
     // The sensor's two 100 ms sequences.
     QTimer CO2ReadTimer;
@@ -37,10 +42,15 @@ class Co2View : public QWidget {
     void gather();
     void refresh();
     void click(int button);
+    void exportTrend();
 
     AppContext& ctx_;
     std::unique_ptr<Co2Link> link_;
     std::unique_ptr<Co2Settings> settings_;
+    // After the settings: it listens to the level behind them and must go
+    // first.
+    std::unique_ptr<Co2Trend> trend_;
+    TrendWidget* trendPlot_ = nullptr;
     QLabel* CO2ppmLabel = nullptr;
     QComboBox* CO2Combo1 = nullptr;
     std::array<QLineEdit*, 12> texts_{};

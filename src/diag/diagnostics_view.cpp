@@ -2,6 +2,7 @@
 
 #include "config/bulk_transfer.h"
 #include "diag/debug_tools.h"
+#include "diag/trend_widget.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -29,6 +30,13 @@ constexpr int kSensorBoxIds[9] = {22, 23, 26, 27, 28, 29, 30, 31, 32};
 // A2D boxes: Count, V, R, Min, Max, %.
 constexpr int kA2DBoxIds[6] = {13, 12, 0, 11, 10, 9};
 const char* const kA2DCaptions[6] = {"Count", "V", "R", "Min", "Max", "%"};
+
+QStringList seriesNamesFor(const DiagnosticsTrend& trend) {
+    const QStringList names = trend.seriesNames();
+    QStringList shown{names[DiagnosticsTrend::kA2DVolts]};
+    shown << names.mid(DiagnosticsTrend::kFirstSensor);
+    return shown;
+}
 
 QPushButton* button(const QString& caption, const QString& name, QWidget* parent) {
     auto* b = new QPushButton(caption, parent);
@@ -213,6 +221,29 @@ DiagnosticsView::DiagnosticsView(AppContext& ctx, QWidget* parent) : QWidget(par
     right->addStretch(1);
     grid->addLayout(right, 0, 1);
 
+    // The plot of the live polls, under both columns; the boxes above keep
+    // showing the numbers.
+    {
+        QList<TrendSeriesSpec> series;
+        const QStringList names = trend_.seriesNames();
+        series.append(
+            {DiagnosticsTrend::kA2DVolts, names[DiagnosticsTrend::kA2DVolts], true, true});
+        // The temperatures show at first; humidity, the resistances and the
+        // raw inputs are on other scales and wait in the legend.
+        const QStringList temperatures{"NTC10", "ChipcapT", "X5"};
+        for (int i = DiagnosticsTrend::kFirstSensor; i < DiagnosticsTrend::kSignals; ++i)
+            series.append({i, names[i], false, temperatures.contains(names[i])});
+        auto* frame = new QGroupBox(QStringLiteral("Trend"), this);
+        frame->setObjectName(QStringLiteral("FrameTrend"));
+        auto* v = new QVBoxLayout(frame);
+        trendPlot_ = new TrendWidget(trend_.buffer(), series, QStringLiteral("sensor inputs"),
+                                     QStringLiteral("A2D (V)"), frame);
+        trendPlot_->onExport = [this] { exportTrend(); };
+        v->addWidget(trendPlot_);
+        grid->addWidget(frame, 1, 0, 1, 2);
+        grid->setRowStretch(1, 1);
+    }
+
     ctx_.tabs.readOnSelect[TabDiagnostics] = [this] { DiagnosticsRead(); };
     ctx_.link.poll.completion[TabDiagnostics] = [this] { batchCompleted(); };
     ctx_.link.state.onDebugValuesChanged = [this] { showDebugValues(); };
@@ -231,6 +262,10 @@ void DiagnosticsView::DiagnosticsRead() {
 }
 
 void DiagnosticsView::batchCompleted() {
+    // The poll batch that just ended becomes a sample before anything else
+    // starts the next one.
+    if (trend_.batchCompleted(ctx_.link))
+        trendPlot_->setSeriesNames(seriesNamesFor(trend_));
     ShowDiagnostics();
     runPolls(CheckPollA2D->isChecked(), CheckPollTemps->isChecked());
 }
@@ -256,6 +291,7 @@ void DiagnosticsView::runPolls(bool a2d, bool temps) {
     if (a2d)
         channel = Combo1->currentIndex();
     const PollResult r = gp::runPolls(ctx_.link, channel, temps, range_, QLocale());
+    trend_.pollStarted(r.batchId, channel, temps);
     if (r.a2d) {
         const QString texts[6] = {r.a2d->count, r.a2d->volts, r.a2d->ohms,
                                   r.a2d->min,   r.a2d->max,   r.a2d->percent};
@@ -266,6 +302,24 @@ void DiagnosticsView::runPolls(bool a2d, bool temps) {
         for (int i = 0; i < r.sensors->size() && i < 8; ++i)
             sensorBoxes[static_cast<size_t>(i)]->setText(r.sensors->at(i));
     }
+}
+
+void DiagnosticsView::exportTrend() {
+    const auto span = trendPlot_->shownSpan();
+    if (!span) {
+        ctx_.prompts.message(QStringLiteral("Export CSV"),
+                             QStringLiteral("Nothing is plotted yet: tick \"Poll\" first."),
+                             MessageKind::Plain);
+        return;
+    }
+    const QString path = ctx_.prompts.saveFile(QStringLiteral("Export CSV"),
+                                               QStringLiteral("CSV files{*.csv)|*.csv"));
+    if (path.isEmpty())
+        return;
+    const QString error = writeTrendCsv(
+        path, trendCsvLines(trend_.buffer(), trend_.csvColumns(), span->first, span->second));
+    if (!error.isEmpty())
+        ctx_.prompts.message(QStringLiteral("Export CSV"), error, MessageKind::Warning);
 }
 
 void DiagnosticsView::showDebugValues() {

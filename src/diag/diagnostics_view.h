@@ -6,6 +6,7 @@
 
 #include "app/app_context.h"
 #include "diag/diagnostics.h"
+#include "diag/diagnostics_trend.h"
 
 #include <QWidget>
 #include <array>
@@ -19,6 +20,8 @@ class QListWidget;
 class QPushButton;
 
 namespace gp {
+
+class TrendWidget;
 
 class DiagnosticsView : public QWidget {
     Q_OBJECT
@@ -36,15 +39,21 @@ class DiagnosticsView : public QWidget {
     // The completion step of the tab: refresh, then the ticked polls.
     void batchCompleted();
     const A2DRange& a2dRange() const { return range_; }
+    // The samples of the live polls and their plot.
+    const DiagnosticsTrend& trend() const { return trend_; }
+    TrendWidget* trendPlot() const { return trendPlot_; }
 
   private:
     void ShowDiagnostics();
     void runPolls(bool a2d, bool temps);
     void showDebugValues();
+    void exportTrend();
     QLineEdit* box(const QString& name);
 
     AppContext& ctx_;
     A2DRange range_;
+    DiagnosticsTrend trend_;
+    TrendWidget* trendPlot_ = nullptr;
 
     QLabel* LabelResetCause = nullptr;
     QLineEdit* Text1_33 = nullptr;

@@ -12,6 +12,7 @@
 #include "flash/flash_tools_view.h"
 #include "gui/about_box.h"
 #include "gui/progress_widget.h"
+#include "gui/report_window.h"
 #include "platform/port_list.h"
 #include "platform/qt_prompts.h"
 #include "platform/qt_serial_port.h"
@@ -236,6 +237,15 @@ void Form1::buildUi() {
     connect(restoreBackup, &QAction::triggered, flashTools_, &FlashToolsView::restoreFromBackup);
     // A new firmware version: the Device view shows it.
     connect(flashTools_, &FlashToolsView::firmwareUpdated, this, [this] { IdentityRead(link_); });
+    {
+        // The commissioning report of the connected unit.
+        auto* report = file_->addAction(QStringLiteral("Commissioning Report..."));
+        report->setObjectName(QStringLiteral("commissioningReport"));
+        connect(report, &QAction::triggered, this, [this] {
+            ReportWindow w(*ctx_, &co2_->co2Link(), &co2_->settings(), this);
+            w.run();
+        });
+    }
     tools_ = menuBar()->addMenu(QStringLiteral("Tools"));
     tools_->setObjectName(QStringLiteral("tools"));
     fwupdate_ = tools_->addAction(QStringLiteral("Firmware Update"));

@@ -2,19 +2,43 @@
 // state machines as the desktop tool, driven from the command line.
 
 #include "cli/cli_session.h"
+#include "diag/report_pdf.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 
 namespace {
 void quitOnSignal(int) {
     QCoreApplication::exit(130);
 }
+
+// A report written as PDF needs text layout, hence a QGuiApplication; every
+// other command runs on QtCore alone.
+bool wantsPdf(int argc, char** argv) {
+    bool report = false;
+    bool pdf = false;
+    for (int i = 1; i < argc; ++i) {
+        const QString a = QString::fromLocal8Bit(argv[i]);
+        report = report || a == QLatin1String("report");
+        pdf = pdf || a.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive);
+    }
+    return report && pdf;
+}
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    std::unique_ptr<QCoreApplication> app;
+    if (wantsPdf(argc, argv)) {
+        // Nothing is ever shown: no display is needed, nor used.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("glimmerpane-cli"));
     std::signal(SIGINT, quitOnSignal);
     std::signal(SIGTERM, quitOnSignal);
@@ -25,5 +49,5 @@ int main(int argc, char** argv) {
         std::printf("glimmerpane-cli %s\n", GP_VERSION_TEXT);
         return 0;
     }
-    return gp::cli::runCli(args);
+    return gp::cli::runCli(args, gp::writeReportPdf);
 }

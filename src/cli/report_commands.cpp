@@ -1,0 +1,88 @@
+// The commissioning report: reads the unit (identity, every register, the
+// calibration, the CO2 sensor when fitted) and writes one document, PDF when
+// the file name ends in ".pdf", HTML otherwise. A lost reply fails the
+// report and no file is written.
+#include "cli/cli_session.h"
+#include "co2/co2_link.h"
+#include "co2/co2_settings.h"
+#include "diag/commissioning_report.h"
+
+#include <QDateTime>
+#include <QTimer>
+
+namespace gp::cli {
+
+namespace {
+
+constexpr int kReportTimeoutMs = 180000;
+
+int report(CliSession& s, const QStringList& args) {
+    if (args.size() != 1) {
+        s.err(QStringLiteral("report: needs one FILE (.pdf for a PDF, HTML otherwise)"));
+        return s.finish(ExitUsage);
+    }
+    const QString path = args.first();
+    const bool pdf = path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive);
+    if (pdf && !s.options().writePdf) {
+        s.err(QStringLiteral("report: this build cannot write PDF; give a .html file"));
+        return s.finish(ExitUsage);
+    }
+    if (!s.connect())
+        return s.finish(ExitFailed);
+
+    Co2Link co2(s.link());
+    Co2Settings co2Settings(co2);
+    CommissioningReportRead read(s.link(), &co2, &co2Settings);
+    QTimer timer;
+    timer.setInterval(CommissioningReportRead::kTickMs);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        // The sensor's sequences run at the same 100 ms as the report.
+        co2.tick();
+        read.tick();
+    });
+    timer.start();
+    s.runUntil([&] { return read.finished(); }, kReportTimeoutMs);
+    if (!read.finished())
+        read.cancel();
+    // Time for the sensor's last lines and the end of the pass-through to
+    // leave before the port closes.
+    s.runFor(300);
+    timer.stop();
+    if (!read.ok()) {
+        s.err(s.interrupted() ? QStringLiteral("Interrupted; no report was made.")
+                              : read.failure());
+        return s.finish(ExitFailed);
+    }
+
+    ReportHeader header;
+    header.when = QDateTime::currentDateTime();
+    header.toolVersion = QStringLiteral(GP_VERSION_TEXT);
+    header.port = s.link().serial.port() ? s.link().serial.port()->name() : QString();
+    const CommissioningReport r = buildCommissioningReport(
+        s.link().state, s.ctx().lang, header, read.co2Read() ? &co2Settings.fields() : nullptr);
+    const QString html = commissioningReportHtml(r);
+    const QString error =
+        pdf ? s.options().writePdf(path, html) : writeReportFile(path, html.toUtf8());
+    if (!error.isEmpty()) {
+        s.err(error);
+        return s.finish(ExitFailed);
+    }
+    s.out(QStringLiteral("Report written to %1").arg(path));
+    s.out(QStringLiteral("cfg SHA-256 %1").arg(r.cfgSha256));
+    s.set(QStringLiteral("file"), path);
+    s.set(QStringLiteral("cfgSha256"), r.cfgSha256);
+    return s.finish(ExitOk);
+}
+
+} // namespace
+
+QList<Command> reportCommands() {
+    return {
+        {QStringLiteral("report"),
+         QStringLiteral("report FILE                the commissioning report (PDF for .pdf, "
+                        "else HTML)"),
+         report},
+    };
+}
+
+} // namespace gp::cli

@@ -1,0 +1,385 @@
+#include "diag/commissioning_report.h"
+
+#include "calib/calibration.h"
+#include "co2/co2_link.h"
+#include "co2/co2_settings.h"
+#include "config/bulk_transfer.h"
+#include "config/cfg_file.h"
+#include "config/comms_settings.h"
+#include "diag/diagnostics.h"
+#include "diag/identity.h"
+#include "link/codec.h"
+
+#include <QCryptographicHash>
+#include <QLocale>
+#include <QSaveFile>
+
+namespace gp {
+
+namespace {
+
+// The sensor sequences are done; a last reply may still be on its way.
+constexpr int kCo2SettleTicks = 6;
+// The sensor never got through its read: 15 s.
+constexpr int kCo2TimeoutTicks = 150;
+// A batch that never ends (the port went away): 60 s.
+constexpr int kBatchTimeoutTicks = 600;
+
+// Settings the sensor's read-all clears and reads again.
+struct Co2Item {
+    int field;
+    const char* name;
+    const char* unit;
+};
+constexpr Co2Item kCo2Items[] = {
+    {FieldFilter, "Filter", ""},
+    {FieldAmbient, "Ambient concentration", " ppm"},
+    {FieldInitialDays, "Initial autocalibration interval", " days"},
+    {FieldIntervalDays, "Autocalibration interval", " days"},
+    {FieldCalConcentration, "Autocalibration concentration", " ppm"},
+};
+// Read too, but not cleared by the read-all: cleared here first.
+constexpr Co2Item kCo2RawItems[] = {
+    {FieldInitialRaw, "Initial autocalibration interval (stored)", ""},
+    {FieldIntervalRaw, "Autocalibration interval (raw)", ""},
+};
+constexpr Co2Item kCo2AdvancedItems[] = {
+    {FieldProportion, "Autocalibration proportion", ""},
+    {FieldThreshold, "Autocalibration threshold", " ppm"},
+};
+const QString kUnread = QStringLiteral("---");
+
+bool co2FieldRead(const Co2Fields& f, int field) {
+    const QString& t = f.text.at(static_cast<size_t>(field));
+    return !t.trimmed().isEmpty() && t != kUnread;
+}
+
+const char* const kTrimNames[5] = {"Temperature C", "Humidity C", "CO2 C", "Temperature B",
+                                   "Temperature A"};
+const char* const kFilterNames[7] = {"Temperature", "Humidity", "CO2",    "Lux",
+                                     "Outside",     "Floor",    "Network"};
+
+QString afterCaption(const QString& line) {
+    const int colon = line.indexOf(QLatin1Char(':'));
+    return colon < 0 ? line : line.mid(colon + 1).trimmed();
+}
+
+QString hex32(int32_t v) {
+    return QStringLiteral("%1").arg(static_cast<uint32_t>(v), 8, 16, QLatin1Char('0')).toUpper();
+}
+
+} // namespace
+
+CommissioningReportRead::CommissioningReportRead(Link& link, Co2Link* co2, Co2Settings* co2Settings)
+    : link_(link), co2_(co2), co2Settings_(co2Settings) {
+    previousHook_ = link_.poll.onBatchEnded;
+    // The batch's own counts, taken as it ends: the completion step of the
+    // view on screen may start the next batch straight away.
+    link_.poll.onBatchEnded = [this](const BatchStats& s) {
+        if (previousHook_)
+            previousHook_(s);
+        batchEnded(s);
+    };
+    status_ = QStringLiteral("Waiting for the line.");
+}
+
+CommissioningReportRead::~CommissioningReportRead() {
+    leaveCo2();
+    link_.poll.onBatchEnded = previousHook_;
+}
+
+void CommissioningReportRead::batchEnded(const BatchStats& stats) {
+    if (batchId_ != 0 && stats.id == batchId_)
+        ended_ = stats;
+}
+
+void CommissioningReportRead::fail(const QString& why) {
+    leaveCo2();
+    failure_ = why;
+    status_ = why;
+    step_ = Failed;
+}
+
+void CommissioningReportRead::leaveCo2() {
+    if (!inPassThrough_ || !co2_)
+        return;
+    inPassThrough_ = false;
+    co2_->Co2Leave();
+}
+
+void CommissioningReportRead::cancel() {
+    if (finished())
+        return;
+    if (batchId_ != 0 && link_.poll.stats().id == batchId_ && link_.busy())
+        link_.poll.abandon();
+    fail(QStringLiteral("The report was cancelled."));
+}
+
+void CommissioningReportRead::start(Step step) {
+    step_ = step;
+    ticksInStep_ = 0;
+    ended_.reset();
+    switch (step) {
+    case Identity:
+        status_ = QStringLiteral("Reading the identity...");
+        batchId_ = IdentityRead(link_);
+        break;
+    case Registers:
+        status_ = QStringLiteral("Reading every register...");
+        batchId_ = link_.startBatch(readAllFrames());
+        break;
+    case Calibration:
+        status_ = QStringLiteral("Reading the calibration...");
+        batchId_ = CalibrationRead(link_);
+        break;
+    case Co2Reading:
+        status_ = QStringLiteral("Reading the CO2 sensor...");
+        batchId_ = 0;
+        idleTicks_ = 0;
+        // Fields the read-all does not clear are cleared here, so that what
+        // the report shows is what the sensor answered now.
+        for (const Co2Item& item : kCo2RawItems)
+            co2Settings_->setText(item.field, kUnread);
+        for (const Co2Item& item : kCo2AdvancedItems)
+            co2Settings_->setText(item.field, kUnread);
+        inPassThrough_ = true;
+        co2_->Co2Enter();
+        return;
+    default:
+        return;
+    }
+    if (batchId_ == 0)
+        fail(QStringLiteral("The read could not be started."));
+}
+
+void CommissioningReportRead::tick() {
+    if (finished())
+        return;
+    ++ticksInStep_;
+    switch (step_) {
+    case WaitIdle:
+        if (!link_.busy())
+            start(Identity);
+        else if (ticksInStep_ > kBatchTimeoutTicks)
+            fail(QStringLiteral("The line did not become free."));
+        return;
+    case Identity:
+    case Registers:
+    case Calibration: {
+        if (!ended_) {
+            if (link_.poll.stats().id != batchId_)
+                fail(QStringLiteral("Another read took over the line; nothing was reported."));
+            else if (ticksInStep_ > kBatchTimeoutTicks)
+                fail(QStringLiteral("The unit stopped answering."));
+            return;
+        }
+        if (ended_->lost > 0) {
+            fail(QStringLiteral("The unit did not answer %1 of %2 frames (%3); no report was "
+                                "made.")
+                     .arg(ended_->lost)
+                     .arg(ended_->frames)
+                     .arg(ended_->lostFrames.join(QStringLiteral(", "))));
+            return;
+        }
+        if (step_ == Identity) {
+            start(Registers);
+        } else if (step_ == Registers) {
+            start(Calibration);
+        } else if (hasFeature(link_.state, feature::Co2)) {
+            if (!co2_ || !co2Settings_) {
+                fail(QStringLiteral("The unit has a CO2 sensor, which this report cannot read."));
+                return;
+            }
+            start(Co2Reading);
+        } else {
+            step_ = Done;
+            status_ = QStringLiteral("Read.");
+        }
+        return;
+    }
+    case Co2Reading: {
+        idleTicks_ = co2_->idle() ? idleTicks_ + 1 : 0;
+        if (idleTicks_ >= kCo2SettleTicks || ticksInStep_ > kCo2TimeoutTicks) {
+            const Co2Fields& f = co2Settings_->fields();
+            QStringList lost;
+            for (const Co2Item& item : kCo2Items)
+                if (!co2FieldRead(f, item.field))
+                    lost << QString::fromLatin1(item.name);
+            for (const Co2Item& item : kCo2RawItems)
+                if (!co2FieldRead(f, item.field))
+                    lost << QString::fromLatin1(item.name);
+            if (f.advancedRows)
+                for (const Co2Item& item : kCo2AdvancedItems)
+                    if (!co2FieldRead(f, item.field))
+                        lost << QString::fromLatin1(item.name);
+            leaveCo2();
+            if (!lost.isEmpty()) {
+                fail(QStringLiteral("The CO2 sensor did not answer for: %1; no report was made.")
+                         .arg(lost.join(QStringLiteral(", "))));
+                return;
+            }
+            co2Read_ = true;
+            step_ = Done;
+            status_ = QStringLiteral("Read.");
+        }
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+QByteArray cfgTextForDigest(const DeviceState& state) {
+    QByteArray text;
+    for (const QString& line : cfgLines(state, false))
+        text += line.toLatin1() + "\r\n";
+    return text;
+}
+
+QString cfgSha256(const DeviceState& state) {
+    return QString::fromLatin1(
+        QCryptographicHash::hash(cfgTextForDigest(state), QCryptographicHash::Sha256).toHex());
+}
+
+CommissioningReport buildCommissioningReport(DeviceState& state, const LangDll& lang,
+                                             const ReportHeader& header, const Co2Fields* co2) {
+    const QLocale c = QLocale::c();
+    state.refreshRegRecord();
+    CommissioningReport r;
+    r.sections.append({QStringLiteral("Report"),
+                       {{QStringLiteral("Date and time"), header.when.toString(Qt::ISODate)},
+                        {QStringLiteral("Tool version"), header.toolVersion},
+                        {QStringLiteral("Port"), header.port}}});
+
+    const IdentityLines id = ShowIdentity(state, lang, c);
+    const uint32_t chip = static_cast<uint32_t>(state.IdentU05);
+    const QString chipName = chipNameOf(chip & ~0x1Fu).value_or(QStringLiteral("unknown"));
+    r.sections.append({QStringLiteral("Identity"),
+                       {{QStringLiteral("Unique id"), afterCaption(id.uniqueId)},
+                        {QStringLiteral("Serial number"),
+                         id.serialVisible ? afterCaption(id.serialNumber) : QStringLiteral("none")},
+                        {QStringLiteral("Date code"),
+                         id.serialVisible ? afterCaption(id.dateCode) : QStringLiteral("none")},
+                        {QStringLiteral("Product type"), afterCaption(id.productType)},
+                        {QStringLiteral("Firmware version"), afterCaption(id.firmwareVersion)},
+                        {QStringLiteral("Chip"),
+                         QStringLiteral("%1 (%2)").arg(chipName, hex32(state.IdentU05))}}});
+
+    const QStringList features = featureNames(state.RegRecord.asInt(1));
+    r.sections.append(
+        {QStringLiteral("Product configuration"),
+         {{QStringLiteral("Application id"), QString::number(appIdOf(state))},
+          {QStringLiteral("Features"),
+           features.isEmpty() ? QStringLiteral("none") : features.join(QStringLiteral(", "))},
+          {QStringLiteral("Vendor id"),
+           QString::number(static_cast<int16_t>(state.RegRecord.asInt(4) & 0xFFFF))},
+          {QStringLiteral("Vendor"), nameFromRegisters(state, 0x05, 8)},
+          {QStringLiteral("Product"), nameFromRegisters(state, 0x0D, 3)}}});
+
+    const CommsSettings comms = decodeComms(state.RegRecord.asInt(kCommsRegister));
+    auto caption = [](const QStringList& list, int i) {
+        return i >= 0 && i < list.size() ? list.at(i) : QStringLiteral("unknown (%1)").arg(i);
+    };
+    const int32_t instance = state.RegRecord.asInt(kDeviceIdRegister);
+    r.sections.append(
+        {QStringLiteral("Comms"),
+         {{QStringLiteral("Bus address"), QString::number(comms.address)},
+          {QStringLiteral("Baud rate"), caption(baudCaptions(), comms.baud)},
+          {QStringLiteral("Parity"), caption(parityCaptions(lang), comms.parity)},
+          {QStringLiteral("Stop bits"), caption(stopBitCaptions(lang), comms.stop)},
+          {QStringLiteral("Device instance"),
+           instance == 0 ? QStringLiteral("0 (automatic)") : QString::number(instance)}}});
+
+    const CalibrationDisplay cal = ShowCalibration(state, c);
+    ReportSection calib{QStringLiteral("Calibration"), {}};
+    for (const QString& row : cal.coefficientRows)
+        calib.rows.append(
+            {row.section(QLatin1Char('\t'), 0, 0), row.section(QLatin1Char('\t'), 1)});
+    for (size_t i = 0; i < cal.trims.size(); ++i)
+        calib.rows.append(
+            {QStringLiteral("Trim ") + QString::fromLatin1(kTrimNames[i]), cal.trims[i]});
+    for (size_t i = 0; i < cal.filterIndex.size(); ++i)
+        calib.rows.append({QStringLiteral("Filter ") + QString::fromLatin1(kFilterNames[i]),
+                           caption(filterItems(), cal.filterIndex[i])});
+    calib.rows.append(
+        {QStringLiteral("Screen rate"), caption(screenRateItems(), state.DiagItem10)});
+    calib.rows.append({QStringLiteral("Analogue outputs fitted"),
+                       cal.calibrateEnabled ? QStringLiteral("yes") : QStringLiteral("no")});
+    r.sections.append(calib);
+
+    if (co2) {
+        ReportSection s{QStringLiteral("CO2 sensor"), {}};
+        auto add = [&](const Co2Item& item) {
+            s.rows.append(
+                {QString::fromLatin1(item.name),
+                 co2->text.at(static_cast<size_t>(item.field)) + QString::fromLatin1(item.unit)});
+        };
+        for (const Co2Item& item : kCo2Items)
+            add(item);
+        for (const Co2Item& item : kCo2RawItems)
+            add(item);
+        if (co2->advancedRows)
+            for (const Co2Item& item : kCo2AdvancedItems)
+                add(item);
+        r.sections.append(s);
+    }
+
+    const int layout = LayoutCode(state);
+    for (int reg = 0; reg < 256; ++reg)
+        r.registers.append(
+            {reg, RegisterClass(layout, reg), state.RegCache[static_cast<size_t>(reg)]});
+    r.cfgSha256 = cfgSha256(state);
+    return r;
+}
+
+QString commissioningReportHtml(const CommissioningReport& report) {
+    QString title = QStringLiteral("Commissioning report");
+    for (const ReportSection& s : report.sections)
+        for (const ReportRow& row : s.rows)
+            if (row.name == QLatin1String("Unique id"))
+                title += QStringLiteral(" ") + row.value;
+    QString h;
+    h += QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>") +
+         title.toHtmlEscaped() + QStringLiteral("</title>\n");
+    h += QStringLiteral("<style>\n"
+                        "body { font-family: sans-serif; font-size: 10pt; margin: 2em; }\n"
+                        "h1 { font-size: 16pt; } h2 { font-size: 12pt; margin-top: 1.5em; }\n"
+                        "table { border-collapse: collapse; }\n"
+                        "th, td { border: 1px solid #999; padding: 2px 8px; text-align: left; }\n"
+                        "th { background: #e8e8e8; }\n"
+                        "td.num, td.val { font-family: monospace; }\n"
+                        "</style>\n</head>\n<body>\n");
+    h += QStringLiteral("<h1>") + title.toHtmlEscaped() + QStringLiteral("</h1>\n");
+    for (const ReportSection& s : report.sections) {
+        h += QStringLiteral("<h2>") + s.title.toHtmlEscaped() + QStringLiteral("</h2>\n<table>\n");
+        for (const ReportRow& row : s.rows)
+            h += QStringLiteral("<tr><th>") + row.name.toHtmlEscaped() +
+                 QStringLiteral("</th><td class=\"val\">") + row.value.toHtmlEscaped() +
+                 QStringLiteral("</td></tr>\n");
+        h += QStringLiteral("</table>\n");
+    }
+    h += QStringLiteral("<h2>Configuration digest</h2>\n<table>\n<tr><th>SHA-256 of the .cfg "
+                        "register lines</th><td class=\"val\" id=\"cfg-sha256\">") +
+         report.cfgSha256 + QStringLiteral("</td></tr>\n</table>\n");
+    h += QStringLiteral("<h2>Registers</h2>\n<table id=\"registers\">\n"
+                        "<tr><th>Register</th><th>Class</th><th>Value (hex)</th>"
+                        "<th>Value</th></tr>\n");
+    for (const ReportRegister& reg : report.registers)
+        h += QStringLiteral("<tr><td class=\"num\">%1</td><td>%2</td><td class=\"num\">%3</td>"
+                            "<td class=\"num\">%4</td></tr>\n")
+                 .arg(HexByte(reg.number), reg.cls.toHtmlEscaped(), hex32(reg.value))
+                 .arg(reg.value);
+    h += QStringLiteral("</table>\n</body>\n</html>\n");
+    return h;
+}
+
+QString writeReportFile(const QString& path, const QByteArray& data) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
+    if (file.write(data) != data.size() || !file.commit())
+        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
+    return QString();
+}
+
+} // namespace gp

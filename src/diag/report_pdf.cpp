@@ -1,0 +1,36 @@
+#include "diag/report_pdf.h"
+
+#include <QGuiApplication>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPdfWriter>
+#include <QSaveFile>
+#include <QTextDocument>
+
+namespace gp {
+
+QString writeReportPdf(const QString& path, const QString& html) {
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return QStringLiteral("Cannot write %1: a PDF needs the graphical part of the program.")
+            .arg(path);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
+    {
+        QPdfWriter pdf(&file);
+        pdf.setPageSize(QPageSize(QPageSize::A4));
+        pdf.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
+        pdf.setResolution(300);
+        pdf.setTitle(QStringLiteral("Commissioning report"));
+        pdf.setCreator(QStringLiteral("Glimmerpane"));
+        QTextDocument doc;
+        doc.setHtml(html);
+        doc.setPageSize(pdf.pageLayout().paintRectPixels(pdf.resolution()).size());
+        doc.print(&pdf);
+    }
+    if (!file.commit())
+        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
+    return QString();
+}
+
+} // namespace gp

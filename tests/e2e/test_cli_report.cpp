@@ -1,0 +1,97 @@
+// glimmerpane-cli report against the simulated unit on a pseudo-terminal:
+// HTML and PDF by the file name, the digest equal to the register lines a
+// `config save` of the same unit writes, and a lost reply failing the report
+// with nothing written.
+#include "support/cli_run.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using gp::test::cli;
+using gp::test::Run;
+
+namespace {
+QByteArray contents(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+} // namespace
+
+class TestCliReport : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() {
+        if (qEnvironmentVariableIsEmpty("GP_BUILD_DIR"))
+            QSKIP("GP_BUILD_DIR names the build folder with glimmerpane-cli");
+    }
+
+    void htmlReportCarriesTheDigestOfTheSavedConfig() {
+        QTemporaryDir dir;
+        const QString html = dir.filePath("unit.html");
+        const Run r = cli({"--simulate", "report", html});
+        QCOMPARE(r.status, 0);
+        const QByteArray doc = contents(html);
+        QVERIFY(doc.startsWith("<!DOCTYPE html>"));
+        QVERIFY(doc.contains("QRU-420"));
+        QVERIFY(doc.contains("<h2>CO2 sensor</h2>"));
+        const QString digest = r.out.section("cfg SHA-256 ", 1).trimmed();
+        QCOMPARE(digest.size(), 64);
+        QVERIFY(doc.contains(digest.toLatin1()));
+
+        // The same unit saved: its register lines (the comment lines after
+        // them carry the time of the save) hash to the report's digest.
+        const QString cfg = dir.filePath("unit.cfg");
+        QCOMPARE(cli({"--simulate", "config", "save", cfg}).status, 0);
+        QByteArray lines;
+        for (const QByteArray& line : contents(cfg).split('\n')) {
+            if (line.isEmpty() || (line.startsWith('#') && !line.startsWith("#CFG_Format")))
+                continue;
+            lines += line + '\n';
+        }
+        QCOMPARE(QString(QCryptographicHash::hash(lines, QCryptographicHash::Sha256).toHex()),
+                 digest);
+    }
+
+    void pdfReportOpensWithoutADisplay() {
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath("unit.pdf");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        p.setProcessEnvironment(env);
+        p.start(gp::test::cliPath(), {"--simulate", "report", pdf});
+        const Run r = gp::test::finish(p);
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        const QByteArray doc = contents(pdf);
+        QVERIFY(doc.startsWith("%PDF-"));
+        QVERIFY(doc.contains("/Type /Page") || doc.contains("/Type/Page"));
+    }
+
+    void aLostReplyWritesNothing_data() {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("html") << "unit.html";
+        QTest::newRow("pdf") << "unit.pdf";
+    }
+    void aLostReplyWritesNothing() {
+        QFETCH(QString, file);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(file);
+        // The 20th frame is a register read of the full read.
+        const Run r = cli({"--simulate", "--sim-option", "drop@20", "report", path});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(":R08#"), qPrintable(r.err));
+        QVERIFY(!QFile::exists(path));
+    }
+
+    void usageErrors() {
+        QCOMPARE(cli({"--simulate", "report"}).status, 2);
+        QCOMPARE(cli({"--simulate", "report", "a.html", "b.html"}).status, 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliReport)
+#include "test_cli_report.moc"
