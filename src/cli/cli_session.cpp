@@ -243,6 +243,31 @@ bool CliSession::waitBatch(int timeoutMs) {
     return link_.poll.CmdQueuePos == -1 && link_.poll.stats().finished;
 }
 
+QStringList CliSession::readFrames(const QStringList& frames, int retries, int timeoutMs) {
+    QStringList pending = frames;
+    for (int attempt = 0; attempt <= retries && !pending.isEmpty() && !interrupted_; ++attempt) {
+        const int id = link_.startBatch(pending);
+        if (id == 0)
+            break;
+        waitBatch(timeoutMs);
+        const BatchStats& st = link_.poll.stats();
+        QStringList left;
+        if (st.id == id) {
+            for (int e : st.lostEntries)
+                if (e >= 0 && e < pending.size())
+                    left << pending.at(e);
+        }
+        if (st.id != id || !st.finished) {
+            // Ended without reaching its end: what was not yet sent is unknown.
+            const int from = st.id == id ? qMax(0, link_.poll.CmdQueuePos) : 0;
+            link_.poll.abandon();
+            left << pending.mid(from);
+        }
+        pending = left;
+    }
+    return pending;
+}
+
 void CliSession::out(const QString& line) {
     if (!options_.json) {
         std::fprintf(stdout, "%s\n", line.toUtf8().constData());
@@ -261,6 +286,7 @@ void CliSession::err(const QString& line) {
         progressShown_ = false;
     }
     std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+    messages_ << line;
 }
 
 int CliSession::finish(int status) {
@@ -270,6 +296,11 @@ int CliSession::finish(int status) {
     }
     if (options_.json) {
         json_.insert(QStringLiteral("status"), status);
+        // A failure says why in the document too, not only on stderr.
+        if (status != ExitOk && !json_.contains(QStringLiteral("error")))
+            json_.insert(QStringLiteral("error"), messages_.isEmpty()
+                                                      ? QStringLiteral("failed")
+                                                      : messages_.join(QLatin1Char('\n')));
         std::fprintf(stdout, "%s\n",
                      QJsonDocument(json_)
                          .toJson(compactJson_ ? QJsonDocument::Compact : QJsonDocument::Indented)

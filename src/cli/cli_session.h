@@ -71,9 +71,14 @@ class CliSession {
     // Waits for the running batch to end. Answers true when it completed
     // with a reply to its last frame (queue position -1).
     bool waitBatch(int timeoutMs = 180000);
+    // Reads the frames as one batch, then reads the frames whose reply was
+    // lost again, in a batch of their own, up to `retries` times. Answers the
+    // frames still unanswered at the end; empty when every frame was answered.
+    QStringList readFrames(const QStringList& frames, int retries = 3, int timeoutMs = 10000);
 
     // Output. Text goes to stdout at once (unless --json); the JSON document
-    // collects the same content and is printed by finish().
+    // collects the same content and is printed by finish(). Messages go to
+    // stderr; with --json a failed run carries them as "error" too.
     void out(const QString& line);
     void set(const QString& key, const QJsonValue& value);
     QJsonObject& json() { return json_; }
@@ -102,6 +107,7 @@ class CliSession {
     qint64 virtualMs_ = 0;
     qint64 startedMs_ = 0;
     QJsonObject json_;
+    QStringList messages_;
     bool progressShown_ = false;
     bool compactJson_ = false;
     bool stderrIsTerminal_ = false;

@@ -221,6 +221,7 @@ int co2Set(CliSession& s, const QStringList& args) {
         return endStatus(s, run, ExitFailed);
     }
     settings.setText(setting->field, value);
+    const int refusalsBefore = run.link().writeRefusals;
     const Co2Action action = settings.press(setting->button);
     if (!action.acted) {
         s.err(QStringLiteral("co2 set %1: nothing was written.").arg(args.first()));
@@ -236,15 +237,26 @@ int co2Set(CliSession& s, const QStringList& args) {
     run.awaitLevel();
     printSettings(s, run);
     const QString readBack = settings.text(setting->checkField);
+    // The filter goes out as typed, so only the typed number itself confirms
+    // it; a sensor that refused "A 16.7" still shows its old 16.
+    const bool refused = run.link().writeRefusals != refusalsBefore;
     const bool confirmed =
-        readBack == QString::number(action.value) ||
-        (setting->button == ButtonFilter && Co2Number(readBack) == Co2Number(value));
+        !refused && (setting->button == ButtonFilter ? Co2Number(readBack).has_value() &&
+                                                           Co2Number(readBack) == Co2Number(value)
+                                                     : readBack == QString::number(action.value));
     s.set("written", action.line);
     s.set("confirmed", confirmed);
+    if (refused) {
+        s.err(QStringLiteral("co2 set %1: the sensor refused '%2' (it answered \"?\"); it "
+                             "reports %3.")
+                  .arg(args.first(), action.line, shown(readBack)));
+        return endStatus(s, run, ExitFailed);
+    }
     if (!confirmed) {
         s.err(QStringLiteral("co2 set %1: the sensor reports %2 after writing %3.")
-                  .arg(args.first(), shown(readBack))
-                  .arg(action.value));
+                  .arg(args.first(), shown(readBack),
+                       setting->button == ButtonFilter ? value.trimmed()
+                                                       : QString::number(action.value)));
         return endStatus(s, run, ExitFailed);
     }
     return endStatus(s, run, ExitOk);

@@ -7,7 +7,9 @@
 #include "diag/identity.h"
 #include "link/codec.h"
 
+#include <QHash>
 #include <QJsonArray>
+#include <QSet>
 #include <optional>
 
 namespace gp::cli {
@@ -20,20 +22,44 @@ const char* const kTrimNames[5] = {"temperature C", "humidity C", "CO2 C", "temp
 const char* const kFilterNames[7] = {"temperature", "humidity", "CO2",    "lux",
                                      "outside",     "floor",    "network"};
 
-bool runBatch(CliSession& s, const QString& what) {
-    if (s.waitBatch(kBatchTimeoutMs))
-        return true;
-    s.err(QStringLiteral("The unit did not answer the %1 (%2 of %3 frames lost).")
-              .arg(what)
-              .arg(s.link().poll.stats().lost)
-              .arg(s.link().poll.stats().frames));
-    return false;
-}
-
 bool noArguments(CliSession& s, const QString& command, const QStringList& args) {
     if (args.isEmpty())
         return true;
     s.err(QStringLiteral("%1: unexpected argument '%2'").arg(command, args.first()));
+    return false;
+}
+
+// What a frame of these reads fills in, for the message that names what a
+// command could not read.
+QString frameMeaning(const QString& frame) {
+    static const QHash<QString, QString> meaning{
+        {BuildStatus(), QStringLiteral("last reset cause")},
+        {BuildItemRead('U', 0x05), QStringLiteral("processor chip id")},
+        {BuildItemRead('D', 0x03), QStringLiteral("debug flags")},
+        {BuildItemRead('D', 0x0A), QStringLiteral("SPI/screen rate")},
+        {BuildRead(0x01), QStringLiteral("features and app id")},
+        {BuildRead(0x04), QStringLiteral("vendor id")},
+    };
+    return meaning.value(frame);
+}
+
+// Reads the frames, reading a lost reply again a few times. When a reply is
+// still missing, says which and answers false: a value that was not read is
+// never printed as the unit's.
+bool readAll(CliSession& s, const QStringList& frames, const QString& what) {
+    const QStringList unread = s.readFrames(frames);
+    if (unread.isEmpty())
+        return true;
+    QStringList named;
+    for (const QString& f : unread) {
+        const QString m = frameMeaning(f);
+        named << (m.isEmpty() ? f : QStringLiteral("%1 (%2)").arg(f, m));
+    }
+    s.err(QStringLiteral("The unit did not answer the %1 for %2 frame(s): %3. Nothing is shown.")
+              .arg(what)
+              .arg(unread.size())
+              .arg(named.join(QStringLiteral(", "))));
+    s.set(QStringLiteral("unread"), QJsonArray::fromStringList(unread));
     return false;
 }
 
@@ -42,12 +68,9 @@ int diag(CliSession& s, const QStringList& args) {
         return s.finish(ExitUsage);
     if (!s.connect())
         return s.finish(ExitFailed);
-    A2DRange range;
-    DiagnosticsRead(s.link(), range);
-    if (!runBatch(s, QStringLiteral("diagnostics read")))
+    if (!readAll(s, diagnosticsFrames(), QStringLiteral("diagnostics read")))
         return s.finish(ExitFailed);
-    DebugRead(s.link());
-    if (!runBatch(s, QStringLiteral("debug value read")))
+    if (!readAll(s, debugReadFrames(), QStringLiteral("debug value read")))
         return s.finish(ExitFailed);
     DeviceState& st = s.link().state;
     const DiagnosticsDisplay d = ShowDiagnostics(st);
@@ -96,6 +119,8 @@ struct WatchSource {
     QStringList header;
     QStringList frames;
     std::function<QStringList(const DeviceState&)> values;
+    // For each column, the frame (index into frames) its value comes from.
+    QList<int> columnFrame;
 };
 
 std::optional<int> intOption(CliSession& s, QStringList& args, const QString& name, int min,
@@ -150,14 +175,19 @@ int watch(CliSession& s, QStringList args) {
              [ch, csv](const DeviceState& st) {
                  const int32_t raw = st.ARegCache[static_cast<size_t>(ch)];
                  return QStringList{QString::number(raw), csv.toString(raw * 3.0 / 4095.0, 'f', 4)};
-             }});
+             },
+             {0, 0}});
     }
     if (sensors) {
         QStringList header;
         for (const SensorRow& row : sensorRows())
             header << QString::fromLatin1(row.caption);
+        QList<int> columnFrame;
+        for (int i = 0; i < header.size(); ++i)
+            columnFrame << i;
         sources.append({header, sensorFrames(),
-                        [csv](const DeviceState& st) { return sensorTexts(st, csv); }});
+                        [csv](const DeviceState& st) { return sensorTexts(st, csv); },
+                        columnFrame});
     }
 
     if (!s.connect())
@@ -170,29 +200,57 @@ int watch(CliSession& s, QStringList args) {
     }
     s.out(header.join(','));
     QJsonArray samples;
+    int lostSamples = 0;
     // Sample times count poll ticks, the link's own clock.
     const int startTick = s.link().poll.tickCount();
     for (int n = 0; !count || n < *count; ++n) {
         if (n > 0 && interval.value_or(1000) > 0)
             s.runFor(interval.value_or(1000));
         const int t = (s.link().poll.tickCount() - startTick) * PollCycle::kTickMs;
-        s.link().startBatch(frames);
-        if (!runBatch(s, QStringLiteral("poll")))
-            return s.finish(ExitFailed);
+        const int id = s.link().startBatch(frames);
+        s.waitBatch(kBatchTimeoutMs);
+        // A lost reply leaves the state holding zeros or the previous
+        // sample: its columns stay empty instead.
+        QSet<int> lost;
+        const BatchStats& st = s.link().poll.stats();
+        if (st.id == id)
+            for (int e : st.lostEntries)
+                lost.insert(e);
+        if (st.id != id || !st.finished) {
+            const int from = st.id == id ? qMax(0, s.link().poll.CmdQueuePos) : 0;
+            s.link().poll.abandon();
+            for (int e = from; e < frames.size(); ++e)
+                lost.insert(e);
+        }
         QStringList line{QString::number(t)};
-        for (const WatchSource& src : sources)
-            line << src.values(s.link().state);
+        int first = 0;
+        for (const WatchSource& src : sources) {
+            const QStringList values = src.values(s.link().state);
+            for (int c = 0; c < values.size(); ++c)
+                line << (lost.contains(first + src.columnFrame.value(c)) ? QString()
+                                                                         : values.at(c));
+            first += static_cast<int>(src.frames.size());
+        }
         s.out(line.join(','));
         samples.append(QJsonArray::fromStringList(line));
+        lostSamples += static_cast<int>(lost.size());
+        if (lost.size() == frames.size()) {
+            s.err(QStringLiteral("The unit stopped answering the poll."));
+            s.set(QStringLiteral("header"), QJsonArray::fromStringList(header));
+            s.set(QStringLiteral("samples"), samples);
+            return s.finish(ExitFailed);
+        }
     }
+    if (lostSamples > 0)
+        s.err(QStringLiteral("%1 value(s) were not answered and are left empty.").arg(lostSamples));
+    s.set(QStringLiteral("lost"), lostSamples);
     s.set(QStringLiteral("header"), QJsonArray::fromStringList(header));
     s.set(QStringLiteral("samples"), samples);
     return s.finish(ExitOk);
 }
 
 int printCalibration(CliSession& s) {
-    CalibrationRead(s.link());
-    if (!runBatch(s, QStringLiteral("calibration read")))
+    if (!readAll(s, calibrationFrames(), QStringLiteral("calibration read")))
         return s.finish(ExitFailed);
     const QLocale c = QLocale::c();
     const CalibrationDisplay d = ShowCalibration(s.link().state, c);

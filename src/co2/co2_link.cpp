@@ -71,6 +71,14 @@ void Co2Link::Co2Enter() {
 }
 
 void Co2Link::Co2Leave() {
+    // Without the pass-through "K 1" and "!" would reach the unit itself.
+    if (!link_.serial.Co2PassThrough) {
+        readTimer_ = false;
+        writeTimer_ = false;
+        Co2ReadStep = -1;
+        Co2WriteStep = -1;
+        return;
+    }
     sendLine(QStringLiteral("K 1"));
     // A lone "!" at the start of a line is the unit's own signal to take the
     // line back; it never reaches the sensor.
@@ -181,6 +189,8 @@ void Co2Link::Co2Receive(const QByteArray& chars) {
 void Co2Link::parseLine(const QString& line) {
     link_.AddLog(QStringLiteral("[Rx] ") + line);
     ++linesReceived;
+    if (line.trimmed() == QLatin1String("?") && writeTimer_)
+        ++writeRefusals;
     // The line begins with a space, so token 0 is empty and the groups start
     // at token 1: key, first field, and (for p, P, R) a second field.
     const QStringList tokens = line.split(QLatin1Char(' '));

@@ -96,6 +96,10 @@ class Co2Link {
     int level = -1;
     // Reply lines parsed since the pass-through began.
     int linesReceived = 0;
+    // Lines " ?" (the sensor refused a command) that arrived while the write
+    // sequence ran: only its own three lines are sent then, so such a line
+    // answers one of them, most likely the setting itself.
+    int writeRefusals = 0;
 
     // Key groups for the settings (filter, parameter and register replies).
     std::function<void(const Co2Group&)> onGroup;

@@ -31,9 +31,20 @@ CfgCheck ConfigLoad::start(const QString& path) {
     sent_.clear();
     for (int r : regs_)
         sent_ << link_.state.RegCache[static_cast<size_t>(r)];
+    // A live poll started when the write batch ends would displace it
+    // before its end is seen; the polls pause until this load is done with.
+    if (!holding_) {
+        link_.holdForTransfer();
+        holding_ = true;
+    }
     WriteDeviceSettings(link_);
     batchId_ = link_.poll.stats().id;
     return check;
+}
+
+ConfigLoad::~ConfigLoad() {
+    if (holding_)
+        link_.releaseTransfer();
 }
 
 bool ConfigLoad::finished() const {

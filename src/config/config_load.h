@@ -23,6 +23,10 @@ struct LoadReport {
 class ConfigLoad {
   public:
     explicit ConfigLoad(Link& link) : link_(link) {}
+    // Lets the live polls resume (they pause while the load runs).
+    ~ConfigLoad();
+    ConfigLoad(const ConfigLoad&) = delete;
+    ConfigLoad& operator=(const ConfigLoad&) = delete;
 
     // Checks the file; only when it passes is it taken into the cache and the
     // device-settings batch started. A refused file changes nothing.
@@ -34,6 +38,7 @@ class ConfigLoad {
   private:
     Link& link_;
     int batchId_ = 0;
+    bool holding_ = false;
     QList<int> regs_;
     QList<int32_t> sent_;
 };

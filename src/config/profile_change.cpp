@@ -40,8 +40,11 @@ bool ProfileChange::clickButton() {
     return state_ == -2;
 }
 
-void ProfileChange::fail() {
-    ctx_.prompts.message(text(7020, "Profile Change"), text(10004, "Profile Changed Failed"));
+void ProfileChange::fail(const QString& detail) {
+    QString message = text(10004, "Profile Changed Failed");
+    if (!detail.isEmpty())
+        message += QStringLiteral("\n") + detail;
+    ctx_.prompts.message(text(7020, "Profile Change"), message);
     state_ = -1;
 }
 
@@ -93,6 +96,7 @@ void ProfileChange::tick() {
         link.state.RegCache[1] = profileCfg_;
         link.startBatch({BuildWrite(link.state, 1), BuildSystem(QStringLiteral("P")),
                          BuildSystem(QStringLiteral("D")), BuildSystem(QStringLiteral("R"))});
+        waitTicks_ = 0;
         state_ = 4;
         break;
     case 4:
@@ -101,6 +105,11 @@ void ProfileChange::tick() {
         if (pos == -1) {
             link.startBatch({BuildRead(1)});
             state_ = 5;
+        } else if (++waitTicks_ > kResetWaitTicks) {
+            link.poll.abandon();
+            fail(QStringLiteral("The unit did not answer for %1 s after its reset. Power-cycle "
+                                "it, then check its profile with a new read.")
+                     .arg(kResetWaitTicks * intervalMs() / 1000));
         } else {
             stepText_ = text(7006, "Forcing Device Reset");
             if (pos < 0)

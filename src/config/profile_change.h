@@ -27,6 +27,11 @@ class ProfileChange {
 
     int state() const { return state_; }
     int intervalMs() const { return 200; }
+    // How long the unit may stay silent after its reset before the change
+    // gives up, in ticks of intervalMs(): the unit restarts in a few seconds,
+    // and one that does not answer in 30 s needs the engineer, not more
+    // status requests.
+    static constexpr int kResetWaitTicks = 150;
     const QString& stepText() const { return stepText_; }
     const QString& buttonCaption() const { return caption_; }
     bool buttonEnabled() const { return enabled_; }
@@ -34,12 +39,13 @@ class ProfileChange {
     const QString& profileName() const { return profileName_; }
 
   private:
-    void fail();
+    void fail(const QString& detail = QString());
     bool readProfile();
     QString text(int id, const char* fallback) const;
 
     AppContext& ctx_;
     int state_ = 0;
+    int waitTicks_ = 0;
     QString stepText_;
     QString caption_;
     bool enabled_ = true;

@@ -16,7 +16,23 @@ constexpr int kU05Entry = 256; // the read-all batch ends with identity item 05
 } // namespace
 
 SaveConfig::SaveConfig(Link& link, Prompts& prompts, bool saveAllNonvol)
-    : link_(link), prompts_(prompts), saveAllNonvol_(saveAllNonvol) {}
+    : link_(link), prompts_(prompts), saveAllNonvol_(saveAllNonvol) {
+    // The live polls pause for the save: they would keep the link busy and
+    // the save waiting for an idle link for ever.
+    link_.holdForTransfer();
+    holding_ = true;
+}
+
+SaveConfig::~SaveConfig() {
+    release();
+}
+
+void SaveConfig::release() {
+    if (!holding_)
+        return;
+    holding_ = false;
+    link_.releaseTransfer();
+}
 
 void SaveConfig::tick() {
     switch (SaveState) {
@@ -28,6 +44,7 @@ void SaveConfig::tick() {
         status_ = QStringLiteral("Reading Data.");
         ReadAllRegisters(link_);
         batchId_ = link_.poll.stats().id;
+        ++reads_;
         SaveState = Reading;
         break;
     case Reading: {
@@ -43,6 +60,8 @@ void SaveConfig::tick() {
     default:
         break;
     }
+    if (SaveState == Done)
+        release();
 }
 
 void SaveConfig::cancel() {
@@ -51,6 +70,7 @@ void SaveConfig::cancel() {
     if (SaveState != Done && failure_.isEmpty() && savedPath_.isEmpty())
         failure_ = QStringLiteral("The save was cancelled.");
     SaveState = Done;
+    release();
 }
 
 void SaveConfig::readEnded() {
@@ -80,6 +100,15 @@ void SaveConfig::readEnded() {
             names << HexByte(r);
         const QString list = names.join(QStringLiteral(", "));
         status_ = QStringLiteral("Registers not read: %1").arg(list);
+        if (reads_ >= kMaxReads) {
+            failure_ = QStringLiteral("Not saved: the unit did not answer for register(s) %1 in %2 "
+                                      "reads of all registers.")
+                           .arg(list)
+                           .arg(reads_);
+            prompts_.message(kTitle, failure_, MessageKind::Warning);
+            SaveState = Done;
+            return;
+        }
         const bool retry =
             prompts_.askYesNo(kTitle,
                               QStringLiteral("The unit did not answer for %1 register(s): %2.\n"

@@ -14,8 +14,15 @@ class Prompts;
 class SaveConfig {
   public:
     enum State : int { Done = 0, StartRead = 1, Reading = 2, WaitIdle = 999 };
+    // Reads of the whole bank before a save gives up on registers the unit
+    // never answers: asking again forever (or answering yes from a script)
+    // would never end.
+    static constexpr int kMaxReads = 3;
 
     SaveConfig(Link& link, Prompts& prompts, bool saveAllNonvol);
+    ~SaveConfig();
+    SaveConfig(const SaveConfig&) = delete;
+    SaveConfig& operator=(const SaveConfig&) = delete;
 
     void tick();
     // The engineer closed the window: the save is abandoned and its read,
@@ -35,11 +42,14 @@ class SaveConfig {
   private:
     void readEnded();
     void writeFile();
+    void release();
 
     Link& link_;
     Prompts& prompts_;
     bool saveAllNonvol_;
     int batchId_ = 0;
+    int reads_ = 0;
+    bool holding_ = false;
     QString status_;
     QString savedPath_;
     QString failure_;

@@ -247,6 +247,11 @@ DiagnosticsView::DiagnosticsView(AppContext& ctx, QWidget* parent) : QWidget(par
     ctx_.tabs.readOnSelect[TabDiagnostics] = [this] { DiagnosticsRead(); };
     ctx_.link.poll.completion[TabDiagnostics] = [this] { batchCompleted(); };
     ctx_.link.state.onDebugValuesChanged = [this] { showDebugValues(); };
+    // The ticked polls paused for a transfer go on when it is over.
+    ctx_.link.onTransferEnded = [this] {
+        if (ctx_.tabs.ActiveTab() == TabDiagnostics && !ctx_.link.busy())
+            runPolls(CheckPollA2D->isChecked(), CheckPollTemps->isChecked());
+    };
     showDebugValues();
 }
 
@@ -254,6 +259,7 @@ DiagnosticsView::~DiagnosticsView() {
     ctx_.tabs.readOnSelect[TabDiagnostics] = nullptr;
     ctx_.link.poll.completion[TabDiagnostics] = nullptr;
     ctx_.link.state.onDebugValuesChanged = nullptr;
+    ctx_.link.onTransferEnded = nullptr;
 }
 
 void DiagnosticsView::DiagnosticsRead() {
@@ -287,6 +293,9 @@ void DiagnosticsView::ShowDiagnostics() {
 }
 
 void DiagnosticsView::runPolls(bool a2d, bool temps) {
+    // A save or load holds the link; the polls resume when it ends.
+    if (ctx_.link.transferHeld())
+        return;
     std::optional<int> channel;
     if (a2d)
         channel = Combo1->currentIndex();

@@ -48,6 +48,10 @@ constexpr int kHeadOrder[] = {TabDevice, TabCO2, TabComms, TabCalibration, TabDi
 constexpr char kCalibrationWord[] = "qmtrvexalond";
 constexpr char kAdvancedWord[] = "plodnivster";
 
+// How long closing waits for the last lines to leave for the unit: two
+// short lines take a few milliseconds at 9600 baud.
+constexpr int kCloseFlushMs = 500;
+
 // Window widths as designed, in twips.
 constexpr int kNormalWidthTwips = 11835;
 constexpr int kAdvancedWidthTwips = 14115;
@@ -268,20 +272,34 @@ void Form1::buildUi() {
     connect(samba_, &QAction::triggered, flashTools_, &FlashToolsView::lowLevelFlash);
     connect(about_, &QAction::triggered, this, &Form1::showAbout);
 
-    // The main buttons.
-    connect(CommandDefauts, &QPushButton::clicked, this, [this] { sendDefaults(link_); });
-    connect(CommandReset, &QPushButton::clicked, this, [this] { sendReset(link_); });
+    // The main buttons stand above every view, the CO2 view included: a unit
+    // frame sent while the line is through to the sensor would reach the
+    // sensor, so the pass-through ends first.
+    auto leaveCo2 = [this] {
+        if (link_.serial.Co2PassThrough && tabs_->co2Leave)
+            tabs_->co2Leave();
+    };
+    connect(CommandDefauts, &QPushButton::clicked, this, [this, leaveCo2] {
+        leaveCo2();
+        sendDefaults(link_);
+    });
+    connect(CommandReset, &QPushButton::clicked, this, [this, leaveCo2] {
+        leaveCo2();
+        sendReset(link_);
+    });
     connect(Command13, &QPushButton::clicked, this, [this] { burnSettings(link_); });
     // "Write": the comms controls into the register record, the record into
     // the register cache, then the device settings write.
-    connect(Command4_0, &QPushButton::clicked, this, [this] {
+    connect(Command4_0, &QPushButton::clicked, this, [this, leaveCo2] {
+        leaveCo2();
         link_.SetProgress(0, 0);
         StoreCommsControls(link_.state, comms_->controls());
         link_.state.storeRegRecord();
         WriteDeviceSettings(link_);
     });
     // "Connect": read the identity again, whatever view is on screen.
-    connect(Command4_1, &QPushButton::clicked, this, [this] {
+    connect(Command4_1, &QPushButton::clicked, this, [this, leaveCo2] {
+        leaveCo2();
         link_.SetProgress(0, 0);
         IdentityRead(link_);
     });
@@ -623,9 +641,13 @@ void Form1::updateStatus() {
 
 void Form1::closeEvent(QCloseEvent* event) {
     // The CO2 sensor goes back to stream mode and the unit ends the
-    // pass-through before the port closes.
-    if (tabs_->co2Leave)
+    // pass-through before the port closes. Those lines are only queued at
+    // the port: closing it at once would drop them and leave the unit
+    // passing everything to the sensor until it is power-cycled.
+    if (link_.serial.Co2PassThrough && tabs_->co2Leave) {
         tabs_->co2Leave();
+        link_.serial.flush(kCloseFlushMs);
+    }
     Timer1.stop();
     portWatch_.stop();
     link_.serial.close();

@@ -35,6 +35,21 @@ class Link {
     }
     // True while a batch runs (the queue position is at an entry).
     bool busy() const { return poll.running(); }
+
+    // A transfer (a .cfg save or load) holds the link while it runs: the
+    // live polls start no batch then, since a poll would displace the
+    // transfer's batch or keep the link from ever being idle. When the last
+    // hold ends, onTransferEnded lets the polls resume.
+    void holdForTransfer() { ++transferHolds_; }
+    void releaseTransfer() {
+        if (transferHolds_ > 0 && --transferHolds_ == 0 && onTransferEnded)
+            onTransferEnded();
+    }
+    bool transferHeld() const { return transferHolds_ > 0; }
+    std::function<void()> onTransferEnded;
+
+  private:
+    int transferHolds_ = 0;
 };
 
 } // namespace gp

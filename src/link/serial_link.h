@@ -42,6 +42,9 @@ class SerialLink {
     bool choosePort(const QString& name);
     bool isOpen() const { return port_ && port_->isOpen(); }
     void close();
+    // Waits, at most timeoutMs, until what was written has left for the
+    // line; answers false when bytes were still waiting.
+    bool flush(int timeoutMs) { return port_ && port_->isOpen() ? port_->flush(timeoutMs) : false; }
     // After the boot monitor or the flashing tool had the line: boot probe
     // off, line back at "9600,n,8,1", port open again.
     void backToUnit();

@@ -1,6 +1,10 @@
 #include "platform/qt_serial_port.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QThread>
+#include <sys/ioctl.h>
+#include <termios.h>
 
 namespace gp {
 
@@ -88,6 +92,34 @@ bool QtSerialPort::write(const QByteArray& bytes) {
         lastError_ = toPortError(port_.error());
         lastErrorText_ = port_.errorString();
         return false;
+    }
+    return true;
+}
+
+bool QtSerialPort::flush(int timeoutMs) {
+    if (!port_.isOpen())
+        return false;
+    // QSerialPort keeps written bytes in its own buffer until the event loop
+    // hands them to the driver; closing the port drops what is still there.
+    QElapsedTimer clock;
+    clock.start();
+    while (port_.bytesToWrite() > 0) {
+        const qint64 left = timeoutMs - clock.elapsed();
+        if (left <= 0 || !port_.waitForBytesWritten(static_cast<int>(left)))
+            break;
+    }
+    if (port_.bytesToWrite() > 0)
+        return false;
+    // Then the driver's queue, which drains at the line's own pace (a few
+    // milliseconds for a short line at 9600 baud).
+    const int fd = static_cast<int>(port_.handle());
+    while (fd >= 0) {
+        int queued = 0;
+        if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
+            return true;
+        if (clock.elapsed() >= timeoutMs)
+            return false;
+        QThread::msleep(2);
     }
     return true;
 }

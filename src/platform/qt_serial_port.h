@@ -23,6 +23,7 @@ class QtSerialPort : public QObject, public SerialPort {
     void close() override;
     bool isOpen() const override { return port_.isOpen(); }
     bool write(const QByteArray& bytes) override;
+    bool flush(int timeoutMs) override;
     QByteArray readAll() override { return port_.readAll(); }
     void setOnReadyRead(std::function<void()> handler) override {
         onReadyRead_ = std::move(handler);

@@ -42,6 +42,13 @@ class SerialPort {
 
     // Writes the bytes as they are; answers false when the port refused them.
     virtual bool write(const QByteArray& bytes) = 0;
+    // Waits until everything written has left for the line, at most
+    // timeoutMs. Answers false when bytes are still waiting. A port that
+    // writes at once has nothing to wait for.
+    virtual bool flush(int timeoutMs) {
+        (void)timeoutMs;
+        return true;
+    }
     // Every character waiting at the port.
     virtual QByteArray readAll() = 0;
 

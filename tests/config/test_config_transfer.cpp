@@ -349,6 +349,34 @@ class TestConfigTransfer : public QObject {
         }
     }
 
+    // A register the unit never answers: however often the engineer (or
+    // --yes) says "read again", the save gives up after a few reads and says
+    // which register it could not read.
+    void saveGivesUpOnARegisterNeverAnswered() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("a.cfg");
+        SimRig rig;
+        identity(rig);
+        ScriptedPrompts p;
+        p.files << path;
+        for (int i = 0; i < 10; ++i)
+            p.answers << true;
+        SaveConfig save(rig.link, p, false);
+        save.tick();
+        QCOMPARE(save.SaveState, 1);
+        constexpr int kReadAllFrames = 257; // 256 registers and identity item 05
+        for (int read = 0; read < 10; ++read)
+            rig.port->dropReplyToFrame(read * kReadAllFrames + 0x28 + 1);
+        rig.alsoTick = [&] { save.tick(); };
+        QVERIFY(rig.runUntil([&] { return save.finished(); }, 200000));
+        QVERIFY(!save.saved());
+        QVERIFY(!QFile::exists(path));
+        QCOMPARE(save.unreadRegisters(), QList<int>{0x28});
+        QCOMPARE(p.asked.size(), SaveConfig::kMaxReads - 1);
+        QVERIFY2(save.failure().contains("28"), qPrintable(save.failure()));
+        QCOMPARE(p.messages.size(), 1);
+    }
+
     void closingTheSaveWindowWhileReadingStopsTheRead() {
         SimRig rig;
         ScriptedPrompts p;

@@ -5,6 +5,8 @@
 #include "app/app_context.h"
 #include "calib/calibration.h"
 #include "calib/calibration_view.h"
+#include "config/config_load.h"
+#include "config/save_config.h"
 #include "diag/diagnostics_view.h"
 #include "support/scripted_prompts.h"
 #include "support/sim_rig.h"
@@ -105,6 +107,58 @@ class TestDiagnosticsView : public QObject {
         QCOMPARE(r.sim.link.busy(), false);
         if (!leaveTab)
             QCOMPARE(r.sentSince(stopped), QStringList());
+    }
+
+    // A save or a load while "Poll" is ticked: the polls pause for the
+    // transfer (the save does not wait for ever, the load's writes are all
+    // confirmed) and resume after it.
+    void pollsPauseForATransfer_data() {
+        QTest::addColumn<QString>("box");
+        QTest::newRow("A2D poll") << "CheckPollA2D";
+        QTest::newRow("sensor poll") << "CheckPollTemps";
+    }
+    void pollsPauseForATransfer() {
+        QFETCH(QString, box);
+        ViewRig r;
+        r.tabs.SelectTab(TabDiagnostics);
+        r.sim.runBatch();
+        r.find<QCheckBox>(box)->click();
+        r.sim.runTicks(100);
+        QVERIFY(r.sim.link.busy());
+        const QString pollFrame = box == "CheckPollA2D" ? ":A00#" : ":I04#";
+
+        // File > Save: the save window ticks every 200 ms.
+        const QString path = r.dir.filePath("unit.cfg");
+        r.prompts.files << path;
+        {
+            SaveConfig save(r.sim.link, r.prompts, false);
+            int n = 0;
+            r.sim.alsoTick = [&] {
+                if (++n % 10 == 0)
+                    save.tick();
+            };
+            QVERIFY(r.sim.runUntil([&] { return save.finished(); }, 40000));
+            r.sim.alsoTick = nullptr;
+            QVERIFY2(save.saved(), qPrintable(save.failure()));
+        }
+        int from = r.sentCount();
+        r.sim.runTicks(100);
+        QVERIFY(r.sentSince(from).contains(pollFrame));
+
+        // File > Load of the file just saved.
+        {
+            ConfigLoad load(r.sim.link);
+            QVERIFY(load.start(path).ok());
+            QVERIFY(r.sim.runUntil([&] { return load.finished(); }, 40000));
+            r.sim.runTicks(10); // the window looks every 200 ms
+            const LoadReport rep = load.report();
+            QVERIFY2(!rep.interrupted && rep.unconfirmed.isEmpty() && rep.settingsStored,
+                     qPrintable(rep.text()));
+            QCOMPARE(rep.confirmed, rep.writes);
+        }
+        from = r.sentCount();
+        r.sim.runTicks(100);
+        QVERIFY(r.sentSince(from).contains(pollFrame));
     }
 
     void bothPollsShowLiveValues() {

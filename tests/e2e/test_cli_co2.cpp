@@ -53,6 +53,23 @@ class TestCliCo2 : public QObject {
         QCOMPARE(row(r.out, "ambient"), "5000 ppm");
     }
 
+    // The sensor answers " ?" to a filter it cannot take and keeps its old
+    // one: that is a failure, whatever it shows afterwards.
+    void refusedWriteFails_data() {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("fraction, old value shown") << "16.7";
+        QTest::newRow("fraction of the old value") << "16.0";
+    }
+    void refusedWriteFails() {
+        QFETCH(QString, value);
+        const Run r = cli({"--simulate", "co2", "set", "filter", value});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains("refused"), qPrintable(r.err));
+        const Run j = cli({"--simulate", "--json", "co2", "set", "filter", value});
+        QCOMPARE(j.status, 1);
+        QVERIFY2(j.out.contains("\"error\"") && j.out.contains("refused"), qPrintable(j.out));
+    }
+
     void badValueSendsNothing_data() {
         QTest::addColumn<QStringList>("args");
         QTest::newRow("not a number") << QStringList{"co2", "set", "ambient", "abc"};

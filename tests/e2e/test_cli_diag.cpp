@@ -3,6 +3,8 @@
 #include "support/cli_run.h"
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -67,6 +69,97 @@ class TestCliDiag : public QObject {
         QVERIFY(r.out.contains("Last Reset Cause: Power-up"));
         QVERIFY(r.out.contains(QRegularExpression("Processor ChipID: [0-9A-F]{8} SAM")));
         QVERIFY(r.out.contains("[10]="));
+    }
+
+    // A reply lost once is read again and the true value printed; a reply the
+    // unit never gives fails the command, naming the frame, instead of
+    // printing a zero as the unit's value.
+    void lostRepliesAreReadAgainOrNamed_data() {
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("named"); // in the error when it fails
+        // diag: D01 D02 D03 S R01..R0F R25 R2E U05 D0A, then three retries.
+        QTest::newRow("diag, status lost once")
+            << QStringList{"diag"} << QStringList{"drop@4"} << 0 << QString();
+        QTest::newRow("diag, chip id lost once")
+            << QStringList{"diag"} << QStringList{"drop@22"} << 0 << QString();
+        QTest::newRow("diag, status never answered")
+            << QStringList{"diag"} << QStringList{"drop@4", "drop@24", "drop@25", "drop@26"} << 1
+            << ":S#";
+        // calibration: S R01 R10..R17 R1A..R20 D0A; R11 is output 1's slope.
+        QTest::newRow("calibration, coefficient lost once")
+            << QStringList{"calibration"} << QStringList{"drop@4"} << 0 << QString();
+        QTest::newRow("calibration, coefficient never answered")
+            << QStringList{"calibration"} << QStringList{"drop@4", "drop@19", "drop@20", "drop@21"}
+            << 1 << ":R11#";
+    }
+    void lostRepliesAreReadAgainOrNamed() {
+        QFETCH(QStringList, command);
+        QFETCH(QStringList, faults);
+        QFETCH(int, status);
+        QFETCH(QString, named);
+        const Run clean = cli(QStringList{"--simulate"} + command);
+        QCOMPARE(clean.status, 0);
+        QStringList args{"--simulate"};
+        for (const QString& f : faults)
+            args << "--sim-option" << f;
+        const Run r = cli(args + command);
+        QCOMPARE(r.status, status);
+        // The unit's debug values ("[i]=") count what happened on its side,
+        // a lost reply included; everything else is the same as read cleanly.
+        auto settled = [](const QString& out) {
+            QStringList lines = out.split('\n');
+            lines.removeIf([](const QString& l) { return l.startsWith('['); });
+            return lines;
+        };
+        if (status == 0) {
+            QCOMPARE(settled(r.out), settled(clean.out));
+        } else {
+            QVERIFY2(r.out.isEmpty(), qPrintable(r.out));
+            QVERIFY2(r.err.contains(named), qPrintable(r.err));
+            // With --json the failure carries its message.
+            const Run j = cli(QStringList{"--json"} + args + command);
+            QCOMPARE(j.status, 1);
+            const QJsonObject doc = QJsonDocument::fromJson(j.out.toUtf8()).object();
+            QCOMPARE(doc.value("status").toInt(), 1);
+            QVERIFY2(doc.value("error").toString().contains(named), qPrintable(j.out));
+        }
+    }
+
+    // A lost sample is an empty field, never a zero or the previous value.
+    void watchLeavesLostSamplesEmpty_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("column");
+        // Frames of a sample: A00, then I04 I02 I05 I06 I07 I03 I0D I10.
+        QTest::newRow("first A2D reply lost") << "drop@1"
+                                              << "a2d0_count";
+        QTest::newRow("first NTC10 reply lost") << "drop@2"
+                                                << "NTC10";
+        QTest::newRow("second NTC10 reply lost") << "drop@11"
+                                                 << "NTC10";
+    }
+    void watchLeavesLostSamplesEmpty() {
+        QFETCH(QString, fault);
+        QFETCH(QString, column);
+        const Run r =
+            cli({"--simulate", "--sim-option", fault, "watch", "--count", "2", "--interval", "0"});
+        QCOMPARE(r.status, 0);
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        const QStringList header = lines.first().split(',');
+        const int at = static_cast<int>(header.indexOf(column));
+        QVERIFY(at > 0);
+        const int lostRow = fault == "drop@11" ? 2 : 1;
+        for (int row = 1; row <= 2; ++row) {
+            const QStringList cells = lines.at(row).split(',');
+            QCOMPARE(cells.size(), header.size());
+            if (row == lostRow)
+                QCOMPARE(cells.at(at), QString());
+            else
+                QVERIFY2(!cells.at(at).isEmpty(), qPrintable(lines.at(row)));
+        }
+        QVERIFY(r.err.contains("left empty"));
     }
 
     void calibrateOutputsShowsNewCoefficients() {

@@ -6,6 +6,9 @@
 #include "support/sim_process.h"
 
 #include <QtTest>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 using namespace gp;
 
@@ -37,6 +40,37 @@ class TestLinkPty : public QObject {
         QCOMPARE(tx.size(), frames.size());
         QCOMPARE(tx.first(), QString("[Tx] :R00#"));
         QCOMPARE(link.log.lines().filter("[Rx] ").size(), frames.size());
+    }
+
+    // QSerialPort holds written bytes until the event loop hands them on and
+    // drops them on close: a flush before closing gets the last lines (the
+    // end of the CO2 pass-through) onto the line.
+    void flushBeforeCloseDeliversTheLastLines() {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0);
+        QVERIFY(::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const QString slave = QString::fromLocal8Bit(::ptsname(master));
+        {
+            QtSerialPort port;
+            port.setName(slave);
+            QVERIFY(port.open());
+            QVERIFY(port.write("K 1\r\n"));
+            QVERIFY(port.write("!"));
+            QVERIFY(port.flush(1000));
+            port.close();
+        }
+        QByteArray got;
+        ::fcntl(master, F_SETFL, O_NONBLOCK);
+        char buf[64];
+        for (int i = 0; i < 50 && !got.contains('!'); ++i) {
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n > 0)
+                got.append(buf, n);
+            else
+                QTest::qWait(10);
+        }
+        ::close(master);
+        QCOMPARE(got, QByteArray("K 1\r\n!"));
     }
 
     void missingPortGivesOneClearLine() {

@@ -58,20 +58,27 @@ class TestProfileChange : public QObject {
         }
     }
 
-    void unitSilentAfterResetKeepsAskingForStatus() {
+    void unitSilentAfterResetGivesUpWithAMessage() {
         test::FlashRig rig;
         rig.prompts.files << rig.writeFile("p.pro", "[profile_0]\ncfg=0AC00300\n");
         ProfileChange change(rig.ctx);
         change.clickButton();
         QVERIFY(rig.run(change, [&] { return change.state() == 4; }));
         rig.port->setSilent(true); // the unit never answers again
-        rig.run(
-            change, [] { return false; }, 10000);
-        QCOMPARE(change.state(), 4);
-        QCOMPARE(change.stepText(), QString("Forcing Device Reset"));
+        // It asks for the status for a while, then stops and says so.
+        QVERIFY(rig.run(
+            change, [&] { return change.state() == 0; }, 600000));
         const QStringList status = rig.link.log.lines().filter("[Tx] :S#");
         QVERIFY2(status.size() >= 10, qPrintable(QString::number(status.size())));
-        QVERIFY(rig.prompts.messages.isEmpty());
+        QCOMPARE(rig.prompts.messages.size(), 1);
+        QVERIFY(rig.prompts.messages.first().contains("Profile Changed Failed"));
+        QVERIFY(rig.prompts.messages.first().contains("Power-cycle"));
+        QCOMPARE(change.buttonCaption(), QString("Start"));
+        // Nothing more goes out once it has given up.
+        const int sent = static_cast<int>(rig.link.log.lines().filter("[Tx]").size());
+        rig.run(
+            change, [] { return false; }, 5000);
+        QCOMPARE(static_cast<int>(rig.link.log.lines().filter("[Tx]").size()), sent);
     }
 };
 

@@ -347,6 +347,61 @@ class TestForm1 : public QObject {
         QVERIFY(form.findChild<QMenu*>("file")->actions().contains(restore));
     }
 
+    // The main buttons stand above the CO2 view too: with the line through
+    // to the sensor, the pass-through ends before the unit frame goes out.
+    void mainButtonsOnTheCo2ViewLeaveThePassThroughFirst_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("frame");
+        QTest::newRow("Connect") << "Command4_1"
+                                 << ":R00#";
+        QTest::newRow("Defaults") << "CommandDefauts"
+                                  << ":SD#";
+        QTest::newRow("Reset") << "CommandReset"
+                               << ":SR#";
+    }
+    void mainButtonsOnTheCo2ViewLeaveThePassThroughFirst() {
+        QFETCH(QString, button);
+        QFETCH(QString, frame);
+        Rig rig;
+        Form1 form(rig.options);
+        auto* port = static_cast<test::FakePort*>(form.link().serial.port());
+        form.context().tabs.setHeadVisible(TabCO2, true);
+        form.context().tabs.SelectTab(TabCO2);
+        QVERIFY(form.link().serial.Co2PassThrough);
+        port->written.clear();
+        form.findChild<QPushButton*>(button)->click();
+        const QStringList sent = port->writtenFrames();
+        QVERIFY2(sent.size() >= 3, qPrintable(sent.join('|')));
+        QCOMPARE(sent.mid(0, 3), (QStringList{"K 1\r\n", "!", frame}));
+        QVERIFY(!form.link().serial.Co2PassThrough);
+    }
+
+    // Closing the window on the CO2 view: "K 1" and "!" leave the port's
+    // buffer before the port closes, so the unit takes the line back.
+    void closingOnTheCo2ViewEndsThePassThrough_data() {
+        QTest::addColumn<bool>("onCo2View");
+        QTest::newRow("CO2 view on screen") << true;
+        QTest::newRow("Device view on screen") << false;
+    }
+    void closingOnTheCo2ViewEndsThePassThrough() {
+        QFETCH(bool, onCo2View);
+        Rig rig;
+        Form1 form(rig.options);
+        auto* port = static_cast<test::FakePort*>(form.link().serial.port());
+        if (onCo2View) {
+            form.context().tabs.setHeadVisible(TabCO2, true);
+            form.context().tabs.SelectTab(TabCO2);
+        }
+        port->written.clear();
+        port->holdWrites = true;
+        form.close();
+        QVERIFY(!port->isOpen());
+        // Off the CO2 view nothing goes to the unit: the sensor's lines would
+        // reach the unit itself.
+        const QStringList expected = onCo2View ? QStringList{"K 1\r\n", "!"} : QStringList{};
+        QCOMPARE(port->writtenFrames(), expected);
+    }
+
     void aboutBox_data() {
         QTest::addColumn<QByteArray>("catalogue");
         QTest::addColumn<QString>("title");

@@ -26,10 +26,22 @@ class FakePort : public SerialPort {
         open_ = true;
         return true;
     }
-    void close() override { open_ = false; }
+    // Closing drops what is still held, as a real port's buffer is dropped.
+    void close() override {
+        open_ = false;
+        held.clear();
+    }
     bool isOpen() const override { return open_; }
     bool write(const QByteArray& b) override {
-        written.append(b);
+        if (holdWrites)
+            held.append(b);
+        else
+            written.append(b);
+        return true;
+    }
+    bool flush(int) override {
+        written.append(held);
+        held.clear();
         return true;
     }
     QByteArray readAll() override { return std::exchange(pending_, QByteArray()); }
@@ -58,6 +70,10 @@ class FakePort : public SerialPort {
     }
 
     QByteArrayList written;
+    // Like QSerialPort: written bytes wait in the port's buffer until the
+    // event loop (or a flush) hands them on.
+    bool holdWrites = false;
+    QByteArrayList held;
     PortError refuseOpen = PortError::None;
     int openCalls = 0;
 
