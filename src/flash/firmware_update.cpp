@@ -7,8 +7,6 @@
 #include "link/codec.h"
 #include "platform/process_runner.h"
 
-#include <QFileInfo>
-
 namespace gp {
 
 namespace {
@@ -138,7 +136,7 @@ void FirmwareUpdate::readFailed() {
     const auto found =
         offeredBackup ? offeredBackup : flash::newestBackup(backupFolder, previousUid_);
     if (!found) {
-        fail(failed);
+        fail(failed + QStringLiteral("\n\nThe unit does not answer."));
         return;
     }
     const QString question =

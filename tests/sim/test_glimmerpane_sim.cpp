@@ -57,6 +57,7 @@ class TestGlimmerpaneSim : public QObject {
     void badOptionsAreUsageErrors_data();
     void badOptionsAreUsageErrors();
     void helpDescribesTheOptions();
+    void sigusr1PowerCyclesTheUnit();
 };
 
 void TestGlimmerpaneSim::servesUntilTerminatedAndRemovesItsLink() {
@@ -97,6 +98,8 @@ void TestGlimmerpaneSim::badOptionsAreUsageErrors_data() {
     QTest::newRow("application id beyond 15") << QStringList{"--app-id", "16"};
     QTest::newRow("serial number without letter") << QStringList{"--serial", "48225"};
     QTest::newRow("stray argument") << QStringList{"extra"};
+    QTest::newRow("automatic power cycle without a quiet time")
+        << QStringList{"--auto-power-cycle", "0"};
 }
 
 void TestGlimmerpaneSim::badOptionsAreUsageErrors() {
@@ -115,8 +118,28 @@ void TestGlimmerpaneSim::helpDescribesTheOptions() {
     QVERIFY(sim.waitForFinished(5000));
     QCOMPARE(sim.exitCode(), 0);
     const QByteArray help = sim.readAllStandardOutput();
-    for (const char* option : {"--link", "--chip", "--fault", "--features", "--serial"})
+    for (const char* option : {"--link", "--chip", "--fault", "--features", "--serial",
+                               "--auto-power-cycle", "--boot-waits-for-power-cycle"})
         QVERIFY2(help.contains(option), option);
+}
+
+// A boot loader that waits for a power cycle (SAM3N2B) answers only after
+// SIGUSR1; with boot-from-flash cleared on entry, the unit comes up in its
+// boot loader again and answers none of the firmware's frames.
+void TestGlimmerpaneSim::sigusr1PowerCyclesTheUnit() {
+    QProcess sim;
+    sim.start(simProgram(), {"--boot-waits-for-power-cycle"});
+    QVERIFY(sim.waitForReadyRead(5000));
+    const QString path = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    QCOMPARE(exchange(path, ":R01#", 13), QByteArray("!R013AC00010#"));
+    exchange(path, ":SAMBA#", 0);
+    QCOMPARE(exchange(path, "N#", 2), QByteArray());
+    ::kill(pid_t(sim.processId()), SIGUSR1);
+    QTRY_COMPARE_WITH_TIMEOUT(exchange(path, "N#", 2), QByteArray("\n\r"), 5000);
+    QCOMPARE(exchange(path, ":R01#", 13), QByteArray());
+    ::kill(pid_t(sim.processId()), SIGTERM);
+    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestGlimmerpaneSim)
