@@ -200,7 +200,7 @@ int watch(CliSession& s, QStringList args) {
     }
     s.out(header.join(','));
     QJsonArray samples;
-    int lostSamples = 0;
+    int lostReplies = 0;
     // Sample times count poll ticks, the link's own clock.
     const int startTick = s.link().poll.tickCount();
     for (int n = 0; !count || n < *count; ++n) {
@@ -233,7 +233,7 @@ int watch(CliSession& s, QStringList args) {
         }
         s.out(line.join(','));
         samples.append(QJsonArray::fromStringList(line));
-        lostSamples += static_cast<int>(lost.size());
+        lostReplies += static_cast<int>(lost.size());
         if (lost.size() == frames.size()) {
             s.err(QStringLiteral("The unit stopped answering the poll."));
             s.set(QStringLiteral("header"), QJsonArray::fromStringList(header));
@@ -241,9 +241,9 @@ int watch(CliSession& s, QStringList args) {
             return s.finish(ExitFailed);
         }
     }
-    if (lostSamples > 0)
-        s.err(QStringLiteral("%1 value(s) were not answered and are left empty.").arg(lostSamples));
-    s.set(QStringLiteral("lost"), lostSamples);
+    if (lostReplies > 0)
+        s.err(QStringLiteral("%1 value(s) were not answered and are left empty.").arg(lostReplies));
+    s.set(QStringLiteral("lost"), lostReplies);
     s.set(QStringLiteral("header"), QJsonArray::fromStringList(header));
     s.set(QStringLiteral("samples"), samples);
     return s.finish(ExitOk);

@@ -56,6 +56,21 @@ class TestCliConfig : public QObject {
         QVERIFY(r.out.contains("No difference."));
     }
 
+    // --yes answers every "read again?" with yes: against a unit that never
+    // answers register 28 the save still ends, saves nothing and says why.
+    void saveWithYesGivesUpOnARegisterNeverAnswered() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("unit.cfg");
+        // 11 identity frames, then reads of 257 frames (registers, U05).
+        QStringList args{"--simulate", "--yes"};
+        for (int read = 0; read < 4; ++read)
+            args << "--sim-option" << QStringLiteral("drop@%1").arg(11 + read * 257 + 0x28 + 1);
+        const Run r = cli(args + QStringList{"config", "save", file}, 300000);
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains("Not saved") && r.err.contains("28"), qPrintable(r.err));
+        QVERIFY(!QFile::exists(file));
+    }
+
     void wrongProductFileIsRefusedAndNothingWritten() {
         QTemporaryDir dir;
         const QString file = dir.filePath("other.cfg");
