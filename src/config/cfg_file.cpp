@@ -3,11 +3,11 @@
 #include "config/bulk_transfer.h"
 #include "diag/identity.h"
 #include "link/codec.h"
+#include "platform/atomic_file.h"
 
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <cmath>
 
 namespace gp {
@@ -83,15 +83,10 @@ QStringList cfgCommentLines(const DeviceState& state, const QDateTime& when) {
 }
 
 QString writeCfgFile(const QString& path, const QStringList& lines) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
     QByteArray data;
     for (const QString& line : lines)
         data += line.toLatin1() + "\r\n";
-    if (file.write(data) != data.size() || !file.commit())
-        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
-    return QString();
+    return writeFileAtomically(path, data);
 }
 
 CfgCheck checkCfgLines(const QStringList& lines, const DeviceState& state) {
