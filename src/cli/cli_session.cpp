@@ -1,5 +1,6 @@
 #include "cli/cli_session.h"
 
+#include "app/printable_text.h"
 #include "cli/cli_prompts.h"
 #include "cli/cli_simulator.h"
 #include "platform/qt_serial_port.h"
@@ -196,7 +197,7 @@ bool CliSession::waitBatch(int timeoutMs) {
 
 void CliSession::out(const QString& line) {
     if (!options_.json)
-        std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+        std::fprintf(stdout, "%s\n", printableText(line, LineBreaks::Keep).toUtf8().constData());
 }
 
 void CliSession::set(const QString& key, const QJsonValue& value) {
@@ -208,7 +209,7 @@ void CliSession::err(const QString& line) {
         std::fprintf(stderr, "\n");
         progressShown_ = false;
     }
-    std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+    std::fprintf(stderr, "%s\n", printableText(line, LineBreaks::Keep).toUtf8().constData());
 }
 
 int CliSession::finish(int status) {
