@@ -72,6 +72,7 @@ int configSave(CliSession& s, QStringList args) {
     // A target that cannot take the file is said before the unit is read.
     if (const QString problem = checkWritableTarget(*path); !problem.isEmpty()) {
         s.err(problem);
+        s.set(QStringLiteral("error"), problem);
         return s.finish(ExitUsage);
     }
     if (!connectAndIdentify(s))
@@ -275,6 +276,7 @@ int logoRead(CliSession& s, QStringList args) {
         return s.finish(ExitUsage);
     if (const QString problem = checkWritableTarget(*path); !problem.isEmpty()) {
         s.err(problem);
+        s.set(QStringLiteral("error"), problem);
         return s.finish(ExitUsage);
     }
     if (!connectAndIdentify(s))
