@@ -1,10 +1,11 @@
 #include "app/lang_dll.h"
 
+#include "platform/atomic_file.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <algorithm>
 
 namespace gp {
@@ -259,10 +260,10 @@ QString LangDll::formatCatalogue(const StringTableEntries& entries) {
 bool LangDll::writeCatalogue(const QString& path, const StringTableEntries& entries,
                              QString* error) {
     const QByteArray bytes = formatCatalogue(entries).toUtf8();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    const QString failure = writeFileAtomically(path, bytes);
+    if (!failure.isEmpty()) {
         if (error)
-            *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+            *error = failure;
         return false;
     }
     return true;

@@ -1,10 +1,11 @@
 #include "app/persist.h"
 
+#include "platform/atomic_file.h"
+
 #include <QByteArrayList>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace gp {
@@ -105,36 +106,11 @@ bool Persist::WriteIniValue(const QString& PutVariable, const QString& PutValue)
     return WriteIniValueEx(PutVariable, PutValue, QLatin1String(kDefaultSection), m_settingsPath);
 }
 
-bool Persist::prepareFile(const QString& filepath) {
+std::optional<QByteArray> Persist::readFile(const QString& filepath) {
     QFile file(filepath);
-    if (!file.exists()) {
-        // Append, so a file that appeared meanwhile is not emptied.
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            m_lastError = QStringLiteral("cannot create %1: %2").arg(filepath, file.errorString());
-            return false;
-        }
-        file.close();
-    }
-    // A file made read-only by hand would refuse the next write. Failing to
-    // change the mode (someone else's file) is not an error by itself; the
-    // read or write that follows reports what really fails.
-    const QFileDevice::Permissions ownerRw = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    const QFileDevice::Permissions mode = file.permissions();
-    if ((mode & ownerRw) != ownerRw)
-        file.setPermissions(mode | ownerRw);
-    return true;
-}
-
-std::optional<QString> Persist::ReadIniValueEx(const QString& Variable, const QString& IniKey,
-                                               const QString& filepath) {
-    m_lastError.clear();
-    if (!isSectionHeader(IniKey.toUtf8())) {
-        m_lastError = QStringLiteral("not a section header: %1").arg(IniKey);
-        return std::nullopt;
-    }
-    if (!prepareFile(filepath))
-        return std::nullopt;
-    QFile file(filepath);
+    // A missing file holds no keys; a missing folder is a wrong path.
+    if (!file.exists() && QFileInfo(QFileInfo(filepath).absolutePath()).isDir())
+        return QByteArray();
     if (!file.open(QIODevice::ReadOnly)) {
         m_lastError = QStringLiteral("cannot read %1: %2").arg(filepath, file.errorString());
         return std::nullopt;
@@ -144,6 +120,22 @@ std::optional<QString> Persist::ReadIniValueEx(const QString& Variable, const QS
         m_lastError = QStringLiteral("cannot read %1: %2").arg(filepath, file.errorString());
         return std::nullopt;
     }
+    return bytes;
+}
+
+std::optional<QString> Persist::ReadIniValueEx(const QString& Variable, const QString& IniKey,
+                                               const QString& filepath) {
+    m_lastError.clear();
+    if (!isSectionHeader(IniKey.toUtf8())) {
+        m_lastError = QStringLiteral("not a section header: %1").arg(IniKey);
+        return std::nullopt;
+    }
+    // Only read: a profile or settings file that is merely looked at keeps
+    // its bytes, its time and its mode (a read-only file stays read-only).
+    const std::optional<QByteArray> read = readFile(filepath);
+    if (!read)
+        return std::nullopt;
+    const QByteArray& bytes = *read;
 
     const QByteArray header = IniKey.toUtf8().toLower();
     const QByteArray keyMark = Variable.toUtf8().toLower() + '=';
@@ -172,20 +164,10 @@ bool Persist::WriteIniValueEx(const QString& PutVariable, const QString& PutValu
         m_lastError = QStringLiteral("not a section header: %1").arg(IniKey);
         return false;
     }
-    if (!prepareFile(filepath))
+    const std::optional<QByteArray> read = readFile(filepath);
+    if (!read)
         return false;
-
-    QFile in(filepath);
-    if (!in.open(QIODevice::ReadOnly)) {
-        m_lastError = QStringLiteral("cannot read %1: %2").arg(filepath, in.errorString());
-        return false;
-    }
-    Lines content = splitLines(in.readAll());
-    if (in.error() != QFileDevice::NoError) {
-        m_lastError = QStringLiteral("cannot read %1: %2").arg(filepath, in.errorString());
-        return false;
-    }
-    in.close();
+    Lines content = splitLines(*read);
 
     const QByteArray header = IniKey.toUtf8().toLower();
     const QByteArray keyMark = PutVariable.toUtf8().toLower() + '=';
@@ -222,18 +204,22 @@ bool Persist::WriteIniValueEx(const QString& PutVariable, const QString& PutValu
     }
     text = tidy(text);
 
-    // Written beside the old file and renamed over it: a crash leaves either
-    // the old or the new file, never a part of one.
-    QSaveFile out(filepath);
-    if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size() || !out.commit()) {
-        // The new file is discarded when `out` goes; the old one stays.
-        m_lastError = QStringLiteral("cannot replace %1: %2").arg(filepath, out.errorString());
+    // A file made read-only by hand would refuse the write; writing the
+    // settings lifts that protection, as the unit tool always did. Failing to
+    // change the mode (someone else's file) is not an error by itself; the
+    // write reports what really fails.
+    QFile file(filepath);
+    const QFileDevice::Permissions ownerRw = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (file.exists() && (file.permissions() & ownerRw) != ownerRw)
+        file.setPermissions(file.permissions() | ownerRw);
+
+    // Written beside the old file and renamed over it once it is whole on
+    // disk: a crash or a full disk leaves the old file, never a part of one.
+    const QString failure = writeFileAtomically(filepath, text);
+    if (!failure.isEmpty()) {
+        m_lastError = failure;
         return false;
     }
-    QFile written(filepath);
-    const QFileDevice::Permissions ownerRw = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    if ((written.permissions() & ownerRw) != ownerRw)
-        written.setPermissions(written.permissions() | ownerRw);
     return true;
 }
 

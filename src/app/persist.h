@@ -23,6 +23,7 @@
 // std::nullopt, writes return false and leave the file as it was, and
 // lastError() says why. A key that is simply absent reads as an empty text.
 
+#include <QByteArray>
 #include <QString>
 #include <optional>
 
@@ -49,16 +50,19 @@ class Persist {
     bool WriteIniValue(const QString& PutVariable, const QString& PutValue);
 
     // IniKey: the section header line with its brackets ("[profile_0]"),
-    // compared without regard to letter case. A missing file is created empty
-    // first, and made readable and writable by its owner (the counterpart of
-    // clearing read-only, hidden and system attributes; a file name starting
-    // with a dot stays hidden, since on Linux the name is what hides it).
+    // compared without regard to letter case. Reading never changes the
+    // file: a missing file reads as empty (and is not created), a read-only
+    // file stays read-only.
     std::optional<QString> ReadIniValueEx(const QString& Variable, const QString& IniKey,
                                           const QString& filepath);
     // The key is written exactly as passed, letter case included, replacing
     // the first line of the section that holds it; a new key becomes the
     // first line after the section header; a missing section is appended
-    // after one blank line. The file is replaced atomically.
+    // after one blank line. The file is replaced atomically, and only once
+    // the new one is whole on disk. A read-only file is made readable and
+    // writable by its owner first (the counterpart of clearing read-only,
+    // hidden and system attributes; a file name starting with a dot stays
+    // hidden, since on Linux the name is what hides it).
     bool WriteIniValueEx(const QString& PutVariable, const QString& PutValue, const QString& IniKey,
                          const QString& filepath);
 
@@ -70,7 +74,7 @@ class Persist {
     QString lastError() const { return m_lastError; }
 
   private:
-    bool prepareFile(const QString& filepath);
+    std::optional<QByteArray> readFile(const QString& filepath);
 
     QString m_settingsPath;
     QString m_lastError;

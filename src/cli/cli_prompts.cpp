@@ -1,5 +1,7 @@
 #include "cli/cli_prompts.h"
 
+#include "app/printable_text.h"
+
 #include <cstdio>
 
 namespace gp::cli {
@@ -7,7 +9,7 @@ namespace gp::cli {
 bool CliPrompts::askYesNo(const QString& title, const QString& text, bool, bool) {
     const QString q =
         (title.isEmpty() ? QString() : title + ": ") + QString(text).replace('\r', ' ');
-    std::fprintf(stderr, "%s\n%s\n", qPrintable(q),
+    std::fprintf(stderr, "%s\n%s\n", qPrintable(printableText(q, LineBreaks::Keep)),
                  yes_ ? "Answered Yes (--yes)." : "Answered No (give --yes to confirm).");
     return yes_;
 }
@@ -16,7 +18,8 @@ void CliPrompts::message(const QString& title, const QString& text, MessageKind 
     const QString line =
         (title.isEmpty() ? QString() : title + ": ") + QString(text).replace('\r', ' ');
     messages << line;
-    std::fprintf(stderr, "%s%s\n", kind == MessageKind::Plain ? "" : "warning: ", qPrintable(line));
+    std::fprintf(stderr, "%s%s\n", kind == MessageKind::Plain ? "" : "warning: ",
+                 qPrintable(printableText(line, LineBreaks::Keep)));
 }
 
 } // namespace gp::cli

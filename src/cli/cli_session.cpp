@@ -1,5 +1,6 @@
 #include "cli/cli_session.h"
 
+#include "app/printable_text.h"
 #include "cli/cli_prompts.h"
 #include "cli/cli_simulator.h"
 #include "link/codec.h"
@@ -270,7 +271,7 @@ QStringList CliSession::readFrames(const QStringList& frames, int retries, int t
 
 void CliSession::out(const QString& line) {
     if (!options_.json) {
-        std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+        std::fprintf(stdout, "%s\n", printableText(line, LineBreaks::Keep).toUtf8().constData());
         // A pipe sees each line as it happens, not at the end of a long run.
         std::fflush(stdout);
     }
@@ -285,7 +286,7 @@ void CliSession::err(const QString& line) {
         std::fprintf(stderr, "\n");
         progressShown_ = false;
     }
-    std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+    std::fprintf(stderr, "%s\n", printableText(line, LineBreaks::Keep).toUtf8().constData());
     messages_ << line;
 }
 

@@ -10,6 +10,7 @@
 #include "config/save_config.h"
 #include "diag/identity.h"
 #include "link/codec.h"
+#include "platform/atomic_file.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -68,6 +69,12 @@ int configSave(CliSession& s, QStringList args) {
     const auto path = onePath(s, args, kSaveUsage);
     if (!path)
         return s.finish(ExitUsage);
+    // A target that cannot take the file is said before the unit is read.
+    if (const QString problem = checkWritableTarget(*path); !problem.isEmpty()) {
+        s.err(problem);
+        s.set(QStringLiteral("error"), problem);
+        return s.finish(ExitUsage);
+    }
     if (!connectAndIdentify(s))
         return s.finish(ExitFailed);
     prompts(s).files = QStringList{*path};
@@ -267,6 +274,11 @@ int logoRead(CliSession& s, QStringList args) {
     const auto path = onePath(s, args, QStringLiteral("logo read FILE"));
     if (!path)
         return s.finish(ExitUsage);
+    if (const QString problem = checkWritableTarget(*path); !problem.isEmpty()) {
+        s.err(problem);
+        s.set(QStringLiteral("error"), problem);
+        return s.finish(ExitUsage);
+    }
     if (!connectAndIdentify(s))
         return s.finish(ExitFailed);
     ReadLogo(s.link());

@@ -1,13 +1,14 @@
 #include "config/cfg_file.h"
 
+#include "app/printable_text.h"
 #include "config/bulk_transfer.h"
 #include "diag/identity.h"
 #include "link/codec.h"
+#include "platform/atomic_file.h"
 
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <cmath>
 
 namespace gp {
@@ -60,7 +61,13 @@ QStringList cfgLines(const DeviceState& state, bool saveAllNonvol) {
     QStringList lines{kHeader};
     const int layout = LayoutCode(state);
     for (int r = 0; r < 256; ++r) {
-        const QString cls = saveAllNonvol ? QStringLiteral("N") : RegisterClass(layout, r);
+        QString cls = saveAllNonvol ? QStringLiteral("N") : RegisterClass(layout, r);
+        // A layout the tool does not know gives registers no class, and a
+        // line without one is skipped on loading. Registers 00 and 01 name
+        // the product, which a load must check, and are never written, so
+        // they are always saved as "R".
+        if (r <= 1 && cls.isEmpty())
+            cls = QStringLiteral("R");
         lines << cls + QLatin1Char(' ') + QString::number(r) + QLatin1Char(' ') +
                      HexLong(state.RegCache[static_cast<size_t>(r)]);
     }
@@ -72,9 +79,11 @@ QStringList cfgCommentLines(const DeviceState& state, const QDateTime& when) {
     QStringList uid;
     for (int i = 0; i < 4; ++i)
         uid << state.IdentStrings[static_cast<size_t>(i)];
+    // The unit's texts may hold any byte; a line break among them would
+    // split a comment line and make the file one the load refuses.
     return {
-        QStringLiteral("# Unique ID: ") + uid.join(QLatin1Char('-')),
-        QStringLiteral("# Product type: ") + productName(state),
+        QStringLiteral("# Unique ID: ") + printableText(uid.join(QLatin1Char('-'))),
+        QStringLiteral("# Product type: ") + printableText(productName(state)),
         QStringLiteral("# Firmware version: ") +
             formatFirmwareVersion(state.FirmwareVersion, QLocale::c()),
         QStringLiteral("# Saved: ") + when.toString(Qt::ISODate),
@@ -83,15 +92,10 @@ QStringList cfgCommentLines(const DeviceState& state, const QDateTime& when) {
 }
 
 QString writeCfgFile(const QString& path, const QStringList& lines) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
     QByteArray data;
     for (const QString& line : lines)
         data += line.toLatin1() + "\r\n";
-    if (file.write(data) != data.size() || !file.commit())
-        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
-    return QString();
+    return writeFileAtomically(path, data);
 }
 
 CfgCheck checkCfgLines(const QStringList& lines, const DeviceState& state) {

@@ -15,7 +15,9 @@
 namespace gp {
 
 // The 258 lines of the format. Every register is "N" with saveAllNonvol,
-// otherwise its RegisterClass for the cached layout code.
+// otherwise its RegisterClass for the cached layout code; registers 00 and
+// 01, which the product check of a load needs, are "R" where the layout
+// gives no class.
 QStringList cfgLines(const DeviceState& state, bool saveAllNonvol);
 // The trailing comment lines: unique id, product type, firmware version, the
 // time of the save and the tool's version.

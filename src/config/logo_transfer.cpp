@@ -3,10 +3,10 @@
 #include "config/cfg_file.h"
 #include "link/codec.h"
 #include "link/link.h"
+#include "platform/atomic_file.h"
 
 #include <QFile>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 namespace gp {
 
@@ -78,15 +78,10 @@ QStringList logoFileLines(const DeviceState& state) {
 }
 
 QString writeLogoFile(const QString& path, const DeviceState& state) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
     QByteArray data;
     for (const QString& line : logoFileLines(state))
         data += line.toLatin1() + "\r\n";
-    if (file.write(data) != data.size() || !file.commit())
-        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
-    return QString();
+    return writeFileAtomically(path, data);
 }
 
 } // namespace gp

@@ -137,19 +137,29 @@ void SaveConfig::readEnded() {
 void SaveConfig::writeFile() {
     SaveState = Done;
     status_ = QStringLiteral("Select Save file and location.");
-    const QString path =
-        prompts_.saveFile(kTitle, QStringLiteral("Sensor Config files{*.cfg)|*.cfg"));
-    if (path.isEmpty())
-        return;
     QStringList lines = cfgLines(link_.state, saveAllNonvol_);
     lines += cfgCommentLines(link_.state, QDateTime::currentDateTime());
-    const QString error = writeCfgFile(path, lines);
-    if (!error.isEmpty()) {
+    // The name is asked only now, after the read; a name that cannot take
+    // the file must not cost the engineer the read, so the registers read
+    // stay and another name is asked until one is written or the dialog is
+    // cancelled.
+    for (;;) {
+        const QString path =
+            prompts_.saveFile(kTitle, QStringLiteral("Sensor Config files{*.cfg)|*.cfg"));
+        if (path.isEmpty())
+            return; // failure_ keeps why the last name failed, if one did
+        const QString error = writeCfgFile(path, lines);
+        if (error.isEmpty()) {
+            savedPath_ = path;
+            failure_.clear();
+            return;
+        }
         failure_ = error;
-        prompts_.message(kTitle, error, MessageKind::Warning);
-        return;
+        prompts_.message(kTitle,
+                         error + QStringLiteral(".\nThe registers read are kept: choose another "
+                                                "file, or cancel to drop them."),
+                         MessageKind::Warning);
     }
-    savedPath_ = path;
 }
 
 } // namespace gp

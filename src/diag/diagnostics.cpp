@@ -1,5 +1,7 @@
 #include "diag/diagnostics.h"
 
+#include "app/printable_text.h"
+
 #include "link/codec.h"
 
 namespace gp {
@@ -85,8 +87,10 @@ DiagnosticsDisplay ShowDiagnostics(DeviceState& state) {
     const auto features = static_cast<uint32_t>(state.RegCache[0x01]);
     for (int i = 0; i < 28; ++i)
         d.featureFlags[static_cast<size_t>(i)] = (features >> i) & 1u;
-    d.productName = nameFromRegisters(state, 0x0D, 3);
-    d.vendorName = nameFromRegisters(state, 0x05, 8);
+    // Shown only: the names are the unit's bytes with anything unprintable
+    // replaced, so a stray control byte cannot break a label or a terminal.
+    d.productName = printableText(nameFromRegisters(state, 0x0D, 3));
+    d.vendorName = printableText(nameFromRegisters(state, 0x05, 8));
     d.appIndex = static_cast<int>(features >> 28);
     d.vendorId = QString::number(static_cast<int16_t>(state.RegCache[0x04] & 0xFFFF));
 

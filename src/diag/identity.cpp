@@ -1,6 +1,7 @@
 #include "diag/identity.h"
 
 #include "app/lang_dll.h"
+#include "app/printable_text.h"
 #include "link/codec.h"
 
 #include <iterator>
@@ -104,8 +105,12 @@ QStringList featureNames(int32_t reg01) {
 
 IdentityLines ShowIdentity(const DeviceState& s, const LangDll& l, const QLocale& locale) {
     IdentityLines out;
-    out.uniqueId = lang(l, 2501, "UniqueID:") + ' ' + s.IdentStrings[0] + '-' + s.IdentStrings[1] +
-                   '-' + s.IdentStrings[2] + '-' + s.IdentStrings[3];
+    // The unit's texts are shown only with their unprintable characters
+    // replaced: a line break or an escape sequence from the wire must not
+    // reach a label or a terminal.
+    out.uniqueId = lang(l, 2501, "UniqueID:") + ' ' +
+                   printableText(s.IdentStrings[0] + '-' + s.IdentStrings[1] + '-' +
+                                 s.IdentStrings[2] + '-' + s.IdentStrings[3]);
     out.firmwareVersion =
         lang(l, 2502, "Firmware Version:") + ' ' + formatFirmwareVersion(s.FirmwareVersion, locale);
 
@@ -117,7 +122,8 @@ IdentityLines ShowIdentity(const DeviceState& s, const LangDll& l, const QLocale
             break;
         name.append(static_cast<char>(b));
     }
-    out.productType = lang(l, 2500, "Product Type:") + ' ' + QString::fromLatin1(name).toUpper();
+    out.productType =
+        lang(l, 2500, "Product Type:") + ' ' + printableText(QString::fromLatin1(name).toUpper());
 
     const auto serial = static_cast<uint32_t>(s.RegRecord.asInt(0x03));
     if (serial == 0) {

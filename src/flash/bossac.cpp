@@ -11,6 +11,12 @@ QString portArgument(const QString& port) {
     return QStringLiteral("-p") + port;
 }
 
+// The image as a word the tool cannot take for an option: a relative name
+// that begins with "-" ("-R.bin", "--erase") is given as "./-R.bin".
+QString imageArgument(const QString& path) {
+    return path.startsWith(u'-') ? QStringLiteral("./") + path : path;
+}
+
 QString quoted(const QString& text) {
     QString out = QStringLiteral("\"");
     for (const QChar c : text) {
@@ -21,12 +27,19 @@ QString quoted(const QString& text) {
     return out + u'"';
 }
 
+// A word of the line written as it is when splitting gives it back
+// unchanged (letters, digits and a few marks), quoted otherwise.
+QString lineWord(const QString& word) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=+,@%-]+$"));
+    return plain.match(word).hasMatch() ? word : quoted(word);
+}
+
 } // namespace
 
 QStringList guidedUpdateArguments(const QString& port, const QString& firmwarePath) {
-    return {QStringLiteral("-e"), QStringLiteral("-u"), QStringLiteral("-w"),
-            QStringLiteral("-b"), QStringLiteral("-v"), QStringLiteral("--usb-port=0"),
-            portArgument(port),   firmwarePath};
+    return {QStringLiteral("-e"), QStringLiteral("-u"),       QStringLiteral("-w"),
+            QStringLiteral("-b"), QStringLiteral("-v"),       QStringLiteral("--usb-port=0"),
+            portArgument(port),   imageArgument(firmwarePath)};
 }
 
 QString buildCommandLine(const WriteOptions& o, const QString& port, const QString& firmwarePath) {
@@ -44,7 +57,10 @@ QString buildCommandLine(const WriteOptions& o, const QString& port, const QStri
         line += QStringLiteral("-t ");
     if (o.verify)
         line += QStringLiteral("-v ");
-    line += QStringLiteral("--usb-port=0 ") + portArgument(port) + u' ' + quoted(firmwarePath);
+    // The port is a name or a path of any characters ("/tmp/my unit -R"):
+    // it is quoted like the image whenever splitting could change it.
+    line += QStringLiteral("--usb-port=0 ") + lineWord(portArgument(port)) + u' ' +
+            quoted(imageArgument(firmwarePath));
     return line;
 }
 

@@ -16,7 +16,9 @@ namespace gp::flash {
 inline constexpr char kBossacProgram[] = "bossac";
 inline constexpr char kBossacPackage[] = "bossa-cli";
 
-// Erase, unlock, write, boot from flash, verify.
+// Erase, unlock, write, boot from flash, verify. A relative image name that
+// begins with "-" is given as "./NAME", so the tool cannot take it for an
+// option.
 QStringList guidedUpdateArguments(const QString& port, const QString& firmwarePath);
 
 // The write options of the low-level flash window.
@@ -31,8 +33,10 @@ struct WriteOptions {
 };
 
 // The editable command line: "bossac -w -e -u -b -v --usb-port=0 -pPORT "FILE"".
-// The path is in double quotes, with '"', '\', '$' and '`' escaped, so that
-// splitCommandLine gives it back unchanged.
+// The path is in double quotes, with '"', '\', '$' and '`' escaped, and the
+// port word is quoted the same way when it holds anything but letters,
+// digits and path marks, so that splitCommandLine gives back exactly the
+// words meant. The image name is given as for guidedUpdateArguments.
 QString buildCommandLine(const WriteOptions& options, const QString& port,
                          const QString& firmwarePath);
 

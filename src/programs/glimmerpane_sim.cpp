@@ -2,12 +2,12 @@
 // terminal's path on one line and serves until SIGINT or SIGTERM; SIGUSR1
 // power-cycles the unit.
 
+#include "platform/atomic_file.h"
 #include "sim/boot_monitor.h"
 #include "sim/pty_server.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSaveFile>
 #include <QSocketNotifier>
 #include <QTextStream>
 
@@ -173,11 +173,10 @@ int main(int argc, char** argv) {
             parser.isSet(imageVersion) ? parser.value(imageVersion).toInt(&ok) : 300;
         if (!ok || version < 0 || version > 99999)
             return usageError(QStringLiteral("--image-version takes 0..99999"));
-        QSaveFile file(parser.value(writeImage));
-        if (!file.open(QIODevice::WriteOnly) ||
-            file.write(gp::sim::sampleFirmwareImage(version)) < 0 || !file.commit()) {
-            QTextStream(stderr) << "glimmerpane-sim: cannot write " << parser.value(writeImage)
-                                << ": " << file.errorString() << "\n";
+        const QString error = gp::writeFileAtomically(parser.value(writeImage),
+                                                      gp::sim::sampleFirmwareImage(version));
+        if (!error.isEmpty()) {
+            QTextStream(stderr) << "glimmerpane-sim: " << error << "\n";
             return 1;
         }
         return 0;

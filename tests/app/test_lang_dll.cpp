@@ -2,6 +2,7 @@
 // by id, the default catalogue name and the catalogue file format.
 
 #include "app/lang_dll.h"
+#include "support/small_disk.h"
 
 #include <QDir>
 #include <QFile>
@@ -422,6 +423,17 @@ void TestLangDll::writeCatalogueReportsFailure() {
                                      LangDll::builtInStrings(), &error));
     QVERIFY(!error.isEmpty());
     QVERIFY(!LangDll::writeCatalogue(dir.path(), LangDll::builtInStrings())); // a folder
+
+    // A disk that fills during the export keeps the old table whole.
+    const QString path = dir.filePath("StringTable.txt");
+    writeBytes(path, "old contents\r\n");
+    {
+        gp::test::SmallDisk disk(256);
+        QVERIFY(disk.active());
+        QVERIFY(!LangDll::writeCatalogue(path, LangDll::builtInStrings(), &error));
+    }
+    QVERIFY2(error.startsWith("Cannot write"), qPrintable(error));
+    QCOMPARE(readBytes(path), QByteArray("old contents\r\n"));
 }
 
 void TestLangDll::latin1CatalogueIsNoted_data() {

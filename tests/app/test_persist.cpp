@@ -1,6 +1,7 @@
 // The settings store: what a read finds and the exact bytes a write leaves.
 
 #include "app/persist.h"
+#include "support/small_disk.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,12 +39,14 @@ class TestPersist : public QObject {
     void writeLeavesExactBytes_data();
     void writeLeavesExactBytes();
     void settingsFileUsesDefaultSection();
-    void readOfMissingFileCreatesItEmpty();
+    void readOfMissingFileFindsNothingAndCreatesNothing();
     void writtenValuesReadBack();
     void malformedWriteIsRefusedAndFileKept();
     void unreachableFileIsReportedNotThrown();
-    void readOnlyFileIsMadeWritable();
+    void readOnlyFileIsMadeWritableByAWriteOnly();
+    void readLeavesFileUntouched();
     void replacementLeavesOldFileWholeForItsReaders();
+    void fullDiskKeepsOldFileAndFails();
     void defaultSettingsPathPrefersProgramFolder();
 };
 
@@ -247,13 +250,12 @@ void TestPersist::settingsFileUsesDefaultSection() {
     QCOMPARE(store.GetIniPath(), QDir(dir.path()).absolutePath());
 }
 
-void TestPersist::readOfMissingFileCreatesItEmpty() {
+void TestPersist::readOfMissingFileFindsNothingAndCreatesNothing() {
     QTemporaryDir dir;
     const QString path = dir.filePath("glimmerpane.ini");
     Persist store(path);
     QCOMPARE(store.ReadIniValue("PORT"), std::optional<QString>(QString()));
-    QVERIFY(QFile::exists(path));
-    QCOMPARE(QFileInfo(path).size(), 0);
+    QVERIFY(!QFile::exists(path));
 }
 
 // Start-up's own sequence on a fresh folder, read back through the store.
@@ -301,7 +303,7 @@ void TestPersist::unreachableFileIsReportedNotThrown() {
     QVERIFY(!folderAsFile.WriteIniValue("PORT", "COM1"));
 }
 
-void TestPersist::readOnlyFileIsMadeWritable() {
+void TestPersist::readOnlyFileIsMadeWritableByAWriteOnly() {
     QTemporaryDir dir;
     const QString path = dir.filePath("glimmerpane.ini");
     writeBytes(path, "[default]\r\nPORT=COM1\r\n");
@@ -312,11 +314,27 @@ void TestPersist::readOnlyFileIsMadeWritable() {
     const QFileDevice::Permissions mode = QFile::permissions(path);
     QVERIFY(mode.testFlag(QFileDevice::ReadOwner));
     QVERIFY(mode.testFlag(QFileDevice::WriteOwner));
+}
 
-    // A read alone lifts the protection too.
-    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner));
-    QVERIFY(store.ReadIniValue("PORT").has_value());
-    QVERIFY(QFile::permissions(path).testFlag(QFileDevice::WriteOwner));
+// A profile handed out read-only, or a settings file only looked at, is the
+// same file after the read: mode, bytes and time.
+void TestPersist::readLeavesFileUntouched() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("room.pro");
+    const QByteArray bytes("[profile_0]\r\nname=Room\r\ncfg=room.cfg\r\n");
+    writeBytes(path, bytes);
+    const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    QVERIFY(QFile::setPermissions(path, readOnly));
+    const QDateTime modified = QFileInfo(path).lastModified();
+    Persist store(dir.filePath("glimmerpane.ini"));
+    QCOMPARE(store.ReadIniValueEx("name", "[profile_0]", path), std::optional<QString>("Room"));
+    QCOMPARE(store.ReadIniValueEx("absent", "[profile_0]", path), std::optional<QString>(""));
+    QCOMPARE(QFile::permissions(path) &
+                 ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
+             readOnly);
+    QCOMPARE(readBytes(path), bytes);
+    QCOMPARE(QFileInfo(path).lastModified(), modified);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"room.pro"});
 }
 
 // A write builds the new file and renames it over the old one. A program
@@ -335,6 +353,25 @@ void TestPersist::replacementLeavesOldFileWholeForItsReaders() {
     QCOMPARE(readBytes(path), QByteArray("[default]\r\nPORT=COM2\r\nLANG_DLL=\r\n"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{"glimmerpane.ini"}); // no temporary file left behind
+}
+
+void TestPersist::fullDiskKeepsOldFileAndFails() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("glimmerpane.ini");
+    const QByteArray before("[default]\r\nPORT=COM1\r\n");
+    writeBytes(path, before);
+    Persist store(path);
+    bool written = true;
+    {
+        gp::test::SmallDisk disk(before.size() + 8);
+        QVERIFY(disk.active());
+        written = store.WriteIniValue("LANG_DLL", QString(200, QLatin1Char('x')));
+    }
+    QVERIFY(!written);
+    QVERIFY2(store.lastError().startsWith("Cannot write"), qPrintable(store.lastError()));
+    QCOMPARE(readBytes(path), before);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"glimmerpane.ini"});
 }
 
 void TestPersist::defaultSettingsPathPrefersProgramFolder() {

@@ -232,6 +232,47 @@ class TestConfigTransfer : public QObject {
         QCOMPARE(rig.unit().framesReceived() - before, quint64(221));
     }
 
+    // Every file the tool saves loads back into the unit it came from,
+    // whatever the unit's layout or the bytes of its texts; its comment
+    // lines hold printable text only.
+    void savedFileLoadsBackIntoTheSameUnit_data() {
+        QTest::addColumn<int>("layout");
+        QTest::addColumn<bool>("all");
+        QTest::addColumn<QByteArray>("productName");
+        QTest::newRow("layout 0") << 0 << false << QByteArray("QRU-420");
+        QTest::newRow("layout 7, registers of no class") << 7 << false << QByteArray("QRU-420");
+        QTest::newRow("layout 7, SaveAllNonvol") << 7 << true << QByteArray("QRU-420");
+        QTest::newRow("layout 255") << 255 << false << QByteArray("QRU-420");
+        QTest::newRow("product name with a line break") << 0 << false << QByteArray("QRU\r\n42");
+        QTest::newRow("product name with an escape") << 0 << false << QByteArray("\x1b]0;x\x07");
+    }
+    void savedFileLoadsBackIntoTheSameUnit() {
+        QFETCH(int, layout);
+        QFETCH(bool, all);
+        QFETCH(QByteArray, productName);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("a.cfg");
+        sim::SimProfile profile;
+        profile.layoutCode = layout;
+        profile.productName = productName;
+        SimRig rig(profile);
+        identity(rig);
+        ScriptedPrompts p;
+        QCOMPARE(saveFrom(rig, path, all, p), path);
+        const QStringList lines = fileLines(path);
+        QCOMPARE(lines.size(), 258 + 5);
+        for (const QString& l : lines.mid(258)) {
+            QVERIFY2(l.startsWith("# "), qPrintable(l));
+            for (QChar c : l)
+                QVERIFY2(c.isPrint(), qPrintable(l));
+        }
+        ConfigLoad load(rig.link);
+        const CfgCheck check = load.start(path);
+        QVERIFY2(check.ok(), qPrintable(check.message));
+        rig.runBatch();
+        QVERIFY(load.finished());
+    }
+
     void refusedFileLeavesCacheAndSendsNothing_data() {
         QTest::addColumn<QString>("edit"); // how line "N 40 ..." or the file is spoiled
         QTest::addColumn<int>("status");
@@ -375,6 +416,39 @@ class TestConfigTransfer : public QObject {
         QCOMPARE(p.asked.size(), SaveConfig::kMaxReads - 1);
         QVERIFY2(save.failure().contains("28"), qPrintable(save.failure()));
         QCOMPARE(p.messages.size(), 1);
+    }
+
+    // The name is asked after the read: one that cannot take the file costs
+    // a warning and another name, not the read.
+    void unwritableNameAsksAgainAndKeepsTheRead_data() {
+        QTest::addColumn<QString>("second"); // empty: the engineer cancels
+        QTest::newRow("another name is given") << "b.cfg";
+        QTest::newRow("the engineer gives up") << QString();
+    }
+    void unwritableNameAsksAgainAndKeepsTheRead() {
+        QFETCH(QString, second);
+        QTemporaryDir dir;
+        SimRig rig;
+        identity(rig);
+        ScriptedPrompts p;
+        p.files << dir.filePath("no-such-folder/a.cfg");
+        if (!second.isEmpty())
+            p.files << dir.filePath(second);
+        const auto before = rig.unit().framesReceived();
+        SaveConfig save(rig.link, p, false);
+        rig.alsoTick = [&] { save.tick(); };
+        QVERIFY(rig.runUntil([&] { return save.finished(); }));
+        QCOMPARE(rig.unit().framesReceived() - before, quint64(257)); // one read only
+        QCOMPARE(p.filters.size(), 2);
+        QCOMPARE(p.messages.size(), 1);
+        QVERIFY2(p.messages.first().contains("does not exist"), qPrintable(p.messages.first()));
+        QCOMPARE(save.saved(), !second.isEmpty());
+        if (second.isEmpty()) {
+            QVERIFY(save.failure().contains("Cannot write"));
+        } else {
+            QCOMPARE(save.savedPath(), dir.filePath(second));
+            QCOMPARE(fileLines(dir.filePath(second)).size(), 258 + 5);
+        }
     }
 
     void closingTheSaveWindowWhileReadingStopsTheRead() {

@@ -150,6 +150,42 @@ class TestIdentity : public QObject {
                  QStringLiteral("UniqueID: 0A1B2C3D-00000000-12345678-FFFFFFFF"));
     }
 
+    // What the wire or the registers hold may be any byte; what is shown is
+    // one line of printable text.
+    void unitTextIsShownPrintable_data() {
+        QTest::addColumn<QString>("ident");
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("uniqueId");
+        QTest::addColumn<QString>("productType");
+        QTest::newRow("line break in an identity item")
+            << "12\r\n4567" << QByteArray("QRU-420") << "UniqueID: 12??4567-B-C-D"
+            << "Product Type: QRU-420";
+        QTest::newRow("escape sequence in the product name")
+            << "A" << QByteArray("Q\x1b[2J\x7f") << "UniqueID: A-B-C-D"
+            << "Product Type: Q?[2J?";
+        QTest::newRow("Latin-1 letters stay") << "A" << QByteArray("K\xdcHL") << "UniqueID: A-B-C-D"
+                                              << "Product Type: K\u00dcHL";
+    }
+    void unitTextIsShownPrintable() {
+        QFETCH(QString, ident);
+        QFETCH(QByteArray, name);
+        QFETCH(QString, uniqueId);
+        QFETCH(QString, productType);
+        DeviceState s;
+        s.IdentStrings = {ident, "B", "C", "D", ""};
+        name.resize(12, '\0');
+        for (int r = 0; r < 3; ++r) {
+            uint32_t v = 0;
+            for (int b = 0; b < 4; ++b)
+                v |= uint32_t(uint8_t(name[r * 4 + b])) << (8 * b);
+            setReg(s, 0x0D + r, v);
+        }
+        LangDll lang(QLocale::c(), {});
+        const IdentityLines l = ShowIdentity(s, lang, QLocale::c());
+        QCOMPARE(l.uniqueId, uniqueId);
+        QCOMPARE(l.productType, productType);
+    }
+
     void firmwareVersion_data() {
         QTest::addColumn<int>("value");
         QTest::addColumn<QString>("locale");

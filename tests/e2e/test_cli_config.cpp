@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <sys/resource.h>
 
 using gp::test::cli;
 using gp::test::Run;
@@ -15,6 +17,29 @@ namespace {
 QByteArray readAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+// glimmerpane-cli on a disk that takes no file beyond `limit` bytes: the
+// kernel's file size limit, with the signal it sends ignored so that the
+// write fails with an error as on a full disk. Both carry over into the
+// program started.
+Run cliOnSmallDisk(const QStringList& args, rlim_t limit) {
+    QProcess p;
+    p.setChildProcessModifier([limit] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{};
+        ::getrlimit(RLIMIT_FSIZE, &lim);
+        lim.rlim_cur = limit;
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+    });
+    p.start(gp::test::cliPath(), args);
+    return gp::test::finish(p);
 }
 
 } // namespace
@@ -116,6 +141,46 @@ class TestCliConfig : public QObject {
         QCOMPARE(r.status, 2);
         QVERIFY(!r.err.isEmpty());
         QVERIFY(!readAll(log).contains("[Tx] :L"));
+    }
+
+    // The old file stays whole when the new one does not fit, and the save
+    // says it failed instead of "Saved".
+    void saveOnFullDiskKeepsOldFileAndFails() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("unit.cfg");
+        const QByteArray old("#CFG_Format=1\r\nthe engineer's last good save\r\n");
+        writeAll(file, old);
+        const Run r = cliOnSmallDisk({"--simulate", "config", "save", file}, 1024);
+        QVERIFY2(r.status == 1, qPrintable(QString::number(r.status) + r.out + r.err));
+        QVERIFY2(!r.out.contains("Saved"), qPrintable(r.out));
+        QVERIFY2(r.err.contains("Cannot write"), qPrintable(r.err));
+        QCOMPARE(readAll(file), old);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"unit.cfg"});
+    }
+
+    // A target that cannot take the file is found before the unit is read:
+    // nothing is sent, and the engineer does not wait for a read in vain.
+    void saveToUnwritableTargetSendsNothing_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("config save into a folder that does not exist")
+            << "config save" << QString("no-such-folder/unit.cfg");
+        QTest::newRow("config save onto the name of a folder")
+            << "config save" << QString("folder");
+        QTest::newRow("logo read into a folder that does not exist")
+            << "logo read" << QString("no-such-folder/logo.lgo");
+    }
+    void saveToUnwritableTargetSendsNothing() {
+        QFETCH(QString, command);
+        QFETCH(QString, target);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("folder"));
+        const QString log = dir.filePath("traffic.log");
+        const Run r = cli(QStringList{"--simulate", "--log", log} + command.split(' ') +
+                          QStringList{dir.filePath(target)});
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.contains("Cannot write"), qPrintable(r.err));
+        QVERIFY2(!readAll(log).contains("[Tx]"), readAll(log).left(200).constData());
     }
 
     void logoCopiedFromOneUnitToAnother() {

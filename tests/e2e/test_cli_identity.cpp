@@ -1,5 +1,6 @@
 // glimmerpane-cli against the simulated unit: identity, send, comms.
 #include "support/cli_run.h"
+#include "support/sim_process.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -25,6 +26,19 @@ class TestCliIdentity : public QObject {
         QVERIFY(lines.last().startsWith("Features: "));
         QVERIFY(lines.last().contains("MODBUS"));
         QVERIFY(lines.last().contains("CO2"));
+    }
+
+    // Names holding a terminal's escape sequence and a line break are
+    // printed as one line of printable text each.
+    void unitTextReachesTheTerminalPrintable() {
+        gp::test::SimProcess unit(
+            {"--product-name", "Q\x1b[2J\n\x07", "--vendor-name", "\x1b]0;owned\x07V"});
+        QVERIFY(!unit.path().isEmpty());
+        const Run r = cli({"--port", unit.path(), "diag"});
+        QVERIFY2(!r.out.contains(QChar(0x1b)) && !r.out.contains(QChar(0x07)),
+                 qPrintable(r.out.toUtf8().toPercentEncoding(" \n:")));
+        QVERIFY2(r.out.contains("\nVendor: ?]0;owned?V\nProduct: Q?[2J??\n"),
+                 qPrintable(r.out.left(300)));
     }
 
     void malformedFrameIsRefusedAndNothingSent() {

@@ -29,19 +29,50 @@ class TestBossac : public QObject {
         QCOMPARE(buildCommandLine(options, "ttyUSB3", "/home/eng/fw v2/unit.bin"), expected);
     }
 
-    void builtLineSplitsBackIntoThePathUnchanged_data() {
+    // The built line, split as the window runs it, gives the tool exactly
+    // the words meant: the port as one "-p" word, the image as one word it
+    // cannot take for an option.
+    void builtLineSplitsBackIntoTheWordsMeant_data() {
+        QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("path");
-        QTest::newRow("spaces") << "/home/eng/fw v2/unit.bin";
-        QTest::newRow("quote and backslash") << "/tmp/a\"b\\c.bin";
-        QTest::newRow("would-be injection") << "/tmp/x\"; rm -rf ~; \"$(reboot)`id`.bin";
+        QTest::addColumn<QString>("image"); // the last word the tool gets
+        const QString bin = "/home/eng/unit.bin";
+        QTest::newRow("plain") << "ttyUSB0" << bin << bin;
+        QTest::newRow("path with spaces") << "/dev/pts/4"
+                                          << "/home/eng/fw v2/unit.bin"
+                                          << "/home/eng/fw v2/unit.bin";
+        QTest::newRow("quote and backslash in path") << "ttyS0"
+                                                     << "/tmp/a\"b\\c.bin"
+                                                     << "/tmp/a\"b\\c.bin";
+        QTest::newRow("would-be injection in path") << "ttyS0"
+                                                    << "/tmp/x\"; rm -rf ~; \"$(reboot)`id`.bin"
+                                                    << "/tmp/x\"; rm -rf ~; \"$(reboot)`id`.bin";
+        QTest::newRow("port with a space and options") << "/tmp/my unit -R --erase" << bin << bin;
+        QTest::newRow("port with quotes and a dollar") << "/tmp/a'b\"c$HOME`x`" << bin << bin;
+        QTest::newRow("port with tab, newline and backslash") << "/tmp/a\tb\nc\\d" << bin << bin;
+        QTest::newRow("relative image named like an option") << "ttyUSB0"
+                                                             << "-R.bin"
+                                                             << "./-R.bin";
+        QTest::newRow("relative image that is an option") << "ttyUSB0"
+                                                          << "--erase"
+                                                          << "./--erase";
+        QTest::newRow("absolute image with a dash folder") << "ttyUSB0"
+                                                           << "/-x/unit.bin"
+                                                           << "/-x/unit.bin";
+        QTest::newRow("relative image in a folder") << "ttyUSB0"
+                                                    << "fw/u.bin"
+                                                    << "fw/u.bin";
     }
-    void builtLineSplitsBackIntoThePathUnchanged() {
+    void builtLineSplitsBackIntoTheWordsMeant() {
+        QFETCH(QString, port);
         QFETCH(QString, path);
-        const auto words = splitCommandLine(buildCommandLine(WriteOptions{}, "/dev/pts/4", path));
+        QFETCH(QString, image);
+        const auto words = splitCommandLine(buildCommandLine(WriteOptions{}, port, path));
         QVERIFY(words);
-        QCOMPARE(words->first(), QString("bossac"));
-        QCOMPARE(words->last(), path);
-        QVERIFY(words->contains("-p/dev/pts/4"));
+        QCOMPARE(*words, QStringList({"bossac", "-w", "-e", "-u", "-b", "-v", "--usb-port=0",
+                                      "-p" + port, image}));
+        // The guided update hands over the same words, without a line.
+        QCOMPARE(guidedUpdateArguments(port, path).mid(6), QStringList({"-p" + port, image}));
     }
 
     void splitting_data() {

@@ -141,6 +141,22 @@ class TestLowLevelFlash : public QObject {
         flash.browse(); // cancelled: no image any more
         QVERIFY(flash.firmwarePath().isEmpty());
     }
+
+    // The line the window builds, run as it stands, hands the tool the port
+    // as one word and the image as a file, whatever their names hold.
+    void builtLineRunsWithTheWordsMeant() {
+        test::FlashRig rig;
+        rig.link.serial.choosePort(QStringLiteral("/tmp/my unit -R --erase"));
+        LowLevelFlash flash(rig.ctx, rig.runner);
+        rig.prompts.files << "-R.bin";
+        flash.browse();
+        QVERIFY(flash.execute(flash.buildShellCommand({})));
+        QCOMPARE(rig.runner.program, QString("bossac"));
+        QCOMPARE(rig.runner.arguments, QStringList({"-w", "-e", "-u", "-b", "-v", "--usb-port=0",
+                                                    "-p/tmp/my unit -R --erase", "./-R.bin"}));
+        Clock clock{rig, flash};
+        QVERIFY(rig.run(clock, [&] { return !flash.toolRunning(); }));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLowLevelFlash)

@@ -34,11 +34,29 @@ class TestProfileChange : public QObject {
         QFETCH(int32_t, reg1After);
         test::FlashRig rig;
         const int32_t before = rig.unit->reg(1);
-        if (!file.isEmpty())
-            rig.prompts.files << rig.writeFile("p.pro", file);
+        QString path;
+        // Profiles are handed out read-only; using one must leave it so.
+        const auto readOnly =
+            QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+        QDateTime modified;
+        if (!file.isEmpty()) {
+            path = rig.writeFile("p.pro", file);
+            QVERIFY(QFile::setPermissions(path, readOnly));
+            modified = QFileInfo(path).lastModified();
+            rig.prompts.files << path;
+        }
         ProfileChange change(rig.ctx);
         change.clickButton();
         QVERIFY(rig.run(change, [&] { return change.state() == 0 || change.state() == -2; }));
+        if (!path.isEmpty()) {
+            QCOMPARE(QFile::permissions(path) &
+                         ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
+                     readOnly);
+            QCOMPARE(QFileInfo(path).lastModified(), modified);
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), file);
+        }
         QCOMPARE(change.state(), succeeds ? -2 : 0);
         QCOMPARE(rig.prompts.filters, QStringList{"Device Profile{*.pro)|*.pro"});
         QCOMPARE(rig.prompts.messages.size(), succeeds ? 0 : 1);
