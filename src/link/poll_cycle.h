@@ -54,7 +54,9 @@ class PollCycle {
     int startBatch(const QStringList& frames, int divisor = 0, int firstEntry = 0,
                    bool resetProgress = true);
 
-    // Abandons the running batch: its remaining entries are never sent.
+    // Abandons the running batch: its remaining entries are never sent,
+    // unless the very same batch is asked for again while the reply to its
+    // frame is still awaited (then it goes on where it stood).
     void abandon();
     bool running() const { return CmdQueuePos >= 0 && CmdQueueLen != 0; }
 
