@@ -34,7 +34,7 @@ int send(CliSession& s, const QStringList& args) {
         s.err(QStringLiteral("The unit did not answer %1.").arg(args.first()));
         return s.finish(ExitFailed);
     }
-    const QString reply = s.link().serial.RxMsg;
+    const QString reply = s.link().poll.stats().lastAnswer;
     s.out(reply);
     s.set(QStringLiteral("frame"), args.first());
     s.set(QStringLiteral("reply"), reply);

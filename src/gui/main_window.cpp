@@ -632,10 +632,11 @@ void Form1::appendLog(const QString& line) {
 
 void Form1::updateStatus() {
     const LinkCounters& c = link_.serial.counters;
-    statusCounters_->setText(QStringLiteral("sent %1  replies %2  lost %3  discarded %4")
+    statusCounters_->setText(QStringLiteral("sent %1  replies %2  lost %3  stale %4  discarded %5")
                                  .arg(c.framesSent)
                                  .arg(c.repliesDispatched)
                                  .arg(c.repliesLost)
+                                 .arg(c.repliesStale)
                                  .arg(c.charsDiscarded));
 }
 

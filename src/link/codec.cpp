@@ -3,10 +3,16 @@
 #include "link/device_state.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace gp {
 
 namespace {
+bool isUpperHex(QStringView text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](QChar c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
+}
+
 void checkRegister(int reg) {
     if (reg < 0 || reg > 255)
         throw CodecError("register number outside 0..255: " + std::to_string(reg));
@@ -112,6 +118,25 @@ bool IsCommandFrame(const QString& text) {
     static const QRegularExpression item(QStringLiteral("^:[RLIUDAW][0-9A-F]{2}([0-9A-F]{8})?#$"));
     static const QRegularExpression system(QStringLiteral("^:S([A-Z]|AMBA)?#$"));
     return item.match(text).hasMatch() || system.match(text).hasMatch();
+}
+
+bool ReplyAnswers(const QString& frame, const QString& reply) {
+    if (!IsCommandFrame(frame) || !reply.startsWith('!') || !reply.endsWith('#'))
+        return false;
+    const QChar letter = frame[1];
+    if (letter == 'S') {
+        // ":S#" asks for the status; the actions the unit carries out at once
+        // are acknowledged with the same status reply.
+        return reply.size() == 11 && reply[1] == 'S' && isUpperHex(QStringView(reply).mid(2, 8));
+    }
+    // Every item family answers with its own letter, the item it was asked
+    // for and an eight-character field: 13 characters in all.
+    if (reply.size() != 13 || reply[1] != letter || QStringView(reply).mid(2, 2) != frame.mid(2, 2))
+        return false;
+    // Identity items 00..03 carry text, not a number.
+    if (letter == 'U' && ParseHexByte(frame.mid(2, 2)) <= 3)
+        return true;
+    return isUpperHex(QStringView(reply).mid(4, 8));
 }
 
 } // namespace gp

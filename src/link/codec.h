@@ -46,4 +46,10 @@ QString BuildPassThroughEnd();
 // optional two-digit item and eight-digit argument, "#"; or a system action.
 bool IsCommandFrame(const QString& text);
 
+// True when reply is a well-formed reply frame that answers frame: the same
+// letter and item with the eight-character field ("!" letter nn field "#"),
+// or the status ("!S" eight digits "#") for ":S#" and the system actions the
+// unit acknowledges with its status. Anything else answers nothing.
+bool ReplyAnswers(const QString& frame, const QString& reply);
+
 } // namespace gp

@@ -9,6 +9,18 @@ int PollCycle::startBatch(const QStringList& frames, int divisor, int firstEntry
                           bool resetProgress) {
     if (frames.isEmpty() || firstEntry < 0 || firstEntry + frames.size() > kMaxFrames)
         return 0;
+    if (sameFrames(frames, firstEntry)) {
+        if (running())
+            return stats_.id;
+        if (abandonedPos_ >= 0 && link_.awaiting(awaited_)) {
+            CmdQueuePos = abandonedPos_;
+            abandonedPos_ = -1;
+            if (resetProgress)
+                progress_.SetProgress(static_cast<double>(CmdQueuePos) / CmdQueueLen, 0);
+            return stats_.id;
+        }
+    }
+    abandonedPos_ = -1;
     for (auto& e : CmdQueue)
         e.clear();
     for (int i = 0; i < frames.size(); ++i)
@@ -20,8 +32,28 @@ int PollCycle::startBatch(const QStringList& frames, int divisor, int firstEntry
     stats_.frames = static_cast<int>(frames.size());
     if (resetProgress)
         progress_.SetProgress(0, 0);
-    link_.SendMsg(CmdQueue[static_cast<size_t>(firstEntry)]);
+    send(CmdQueue[static_cast<size_t>(firstEntry)]);
     return stats_.id;
+}
+
+bool PollCycle::sameFrames(const QStringList& frames, int firstEntry) const {
+    if (stats_.id == 0 || stats_.frames != frames.size() || entry(firstEntry - 1) != QString())
+        return false;
+    for (int i = 0; i < frames.size(); ++i)
+        if (entry(firstEntry + i) != frames[i])
+            return false;
+    return true;
+}
+
+void PollCycle::abandon() {
+    if (running())
+        abandonedPos_ = CmdQueuePos;
+    CmdQueuePos = -1;
+}
+
+void PollCycle::send(const QString& frame) {
+    link_.SendMsg(frame);
+    awaited_ = link_.lastSent();
 }
 
 void PollCycle::finishBatch(int endPos) {
@@ -40,52 +72,83 @@ void PollCycle::advance() {
     progress_.SetProgress(static_cast<double>(CmdQueuePos) / CmdQueueLen, 0);
 }
 
+void PollCycle::batchAnswered(const QString& reply) {
+    link_.MsgTimeout = 0;
+    ++stats_.answered;
+    stats_.lastAnswer = reply;
+    advance();
+    const QString next = entry(CmdQueuePos);
+    if (!next.isEmpty()) {
+        send(next);
+        return;
+    }
+    awaited_ = 0;
+    progress_.SetProgress(1.0, 0);
+    finishBatch(-1);
+    const bool suppressed = completionSuppressed && completionSuppressed();
+    if (!suppressed && ActiveTab >= 0 && ActiveTab <= 5) {
+        if (const auto& step = completion[static_cast<size_t>(ActiveTab)])
+            step();
+    }
+}
+
 void PollCycle::tick() {
     if (Timer1Flag)
         return;
     Timer1Flag = true;
     ++ticks_;
-    if (link_.ReplyReady) {
-        DispatchReply(state_, link_.RxMsg);
-        ++link_.counters.repliesDispatched;
-        link_.ReplyReady = false;
-        link_.MsgTimeout = 0;
-        // A zero divisor means no batch was ever started: nothing to advance.
-        if (CmdQueuePos < 0 || CmdQueuePos > kQueueSize - 1 || CmdQueueLen == 0) {
-            CmdQueuePos = -1;
-        } else {
-            ++stats_.answered;
-            advance();
-            const QString next = entry(CmdQueuePos);
-            if (!next.isEmpty()) {
-                link_.SendMsg(next);
-            } else {
-                progress_.SetProgress(1.0, 0);
-                finishBatch(-1);
-                const bool suppressed = completionSuppressed && completionSuppressed();
-                if (!suppressed && ActiveTab >= 0 && ActiveTab <= 5) {
-                    if (const auto& step = completion[static_cast<size_t>(ActiveTab)])
-                        step();
-                }
-            }
+    bool batchMoved = false;
+    while (const auto reply = link_.takeReply()) {
+        const quint64 frameNo = link_.claim(*reply);
+        if (frameNo == 0) {
+            // A reply to a frame given up, a damaged one or line noise: it
+            // is not the unit's answer to anything we wait for.
+            ++link_.counters.repliesStale;
+            continue;
         }
-    } else if (link_.MsgTimeout >= 0) {
+        DispatchReply(state_, reply->text);
+        ++link_.counters.repliesDispatched;
+        if (frameNo != awaited_) {
+            // The answer to a frame sent on its own; the batch, if one runs,
+            // still waits for its own.
+            if (!running()) {
+                link_.MsgTimeout = 0;
+                CmdQueuePos = -1;
+            }
+            continue;
+        }
+        // The batch's frame is answered. An abandoned batch stays abandoned.
+        abandonedPos_ = -1;
+        // A zero divisor means no batch was ever started: nothing to advance.
+        if (!running() || CmdQueuePos > kQueueSize - 1) {
+            link_.MsgTimeout = 0;
+            CmdQueuePos = -1;
+            awaited_ = 0;
+            continue;
+        }
+        batchMoved = true;
+        batchAnswered(reply->text);
+    }
+    if (!batchMoved && link_.MsgTimeout >= 0) {
         --link_.MsgTimeout;
-        if (link_.MsgTimeout <= 0 && CmdQueuePos >= 0 && CmdQueuePos <= kQueueSize - 1 &&
-            CmdQueueLen != 0) {
+        if (link_.MsgTimeout <= 0 && running() && CmdQueuePos <= kQueueSize - 1) {
             ++link_.counters.repliesLost;
             ++stats_.lost;
             stats_.lostEntries.push_back(CmdQueuePos);
             stats_.lostFrames.append(CmdQueue[static_cast<size_t>(CmdQueuePos)]);
+            // A reply that comes after this is too late to be its answer.
+            link_.forget(awaited_);
+            awaited_ = 0;
             advance();
             if (const QString next = entry(CmdQueuePos); !next.isEmpty()) {
-                link_.SendMsg(next);
+                send(next);
             } else {
                 progress_.SetProgress(0, 2);
                 finishBatch(-2);
             }
         }
     }
+    link_.ageAwaited();
     Timer1Flag = false;
 }
 

@@ -1,8 +1,11 @@
 #pragma once
-// The clock of the exchange with the unit. Every 20 ms tick hands a complete
-// reply to the dispatcher and sends the next frame of the running batch, or
-// counts down the reply time-out and moves on past a lost reply. When a batch
-// is done, the completion step of the view on screen runs.
+// The clock of the exchange with the unit. Every 20 ms tick hands the
+// replies that arrived to the dispatcher and sends the next frame of the
+// running batch, or counts down the reply time-out and moves on past a lost
+// reply. The batch moves on only on the reply that answers its frame in
+// flight; a reply that answers no awaited frame is stale: counted, never
+// stored. When a batch is done, the completion step of the view on screen
+// runs.
 
 #include "link/device_state.h"
 #include "link/progress.h"
@@ -26,6 +29,7 @@ struct BatchStats {
     std::vector<int> lostEntries; // queue entries whose reply was lost
     QStringList lostFrames;       // and their frames
     bool finished = false;        // reached its end entry (pos -1 or -2)
+    QString lastAnswer;           // the reply that answered its latest frame
 };
 
 class PollCycle {
@@ -44,11 +48,16 @@ class PollCycle {
     // progress divisor (the frame count when divisor <= 0), resets the
     // progress bar unless told not to, and sends the first frame. Answers the
     // batch id, or 0 when the frames do not fit the queue (nothing is sent).
+    // The same frames as the batch that runs (or was abandoned just now and
+    // still waits for its frame's reply) are that batch: it goes on and its
+    // id is answered, so the unit is not asked everything twice.
     int startBatch(const QStringList& frames, int divisor = 0, int firstEntry = 0,
                    bool resetProgress = true);
 
-    // Abandons the running batch: its remaining entries are never sent.
-    void abandon() { CmdQueuePos = -1; }
+    // Abandons the running batch: its remaining entries are never sent,
+    // unless the very same batch is asked for again while the reply to its
+    // frame is still awaited (then it goes on where it stood).
+    void abandon();
     bool running() const { return CmdQueuePos >= 0 && CmdQueueLen != 0; }
 
     std::array<QString, kQueueSize> CmdQueue;
@@ -73,6 +82,9 @@ class PollCycle {
     void advance();
     QString entry(int pos) const;
     void finishBatch(int endPos);
+    void send(const QString& frame);
+    void batchAnswered(const QString& reply);
+    bool sameFrames(const QStringList& frames, int firstEntry) const;
 
     SerialLink& link_;
     DeviceState& state_;
@@ -80,6 +92,10 @@ class PollCycle {
     BatchStats stats_;
     int nextId_ = 1;
     int ticks_ = 0;
+    // The number the link gave the batch's frame in flight (0: none sent).
+    quint64 awaited_ = 0;
+    // Where an abandoned batch stood while its frame is still awaited.
+    int abandonedPos_ = -1;
 };
 
 } // namespace gp

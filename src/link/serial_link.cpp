@@ -1,5 +1,7 @@
 #include "link/serial_link.h"
 
+#include "link/codec.h"
+
 namespace gp {
 
 SerialLink::SerialLink(TrafficLog& log) : log_(log) {}
@@ -18,6 +20,7 @@ void SerialLink::setPort(std::unique_ptr<SerialPort> port) {
         port_->close();
     }
     port_ = std::move(port);
+    forgetExchange();
     if (!port_)
         return;
     port_->setSettings(QString::fromLatin1(kUnitSettings));
@@ -57,7 +60,7 @@ bool SerialLink::tryOpen() {
         return false;
     }
     counters = LinkCounters{};
-    RxBuffer.clear();
+    forgetExchange();
     if (vanished_ || !problem_.isEmpty()) {
         const QString text = vanished_ ? QStringLiteral("Port %1 is back and open again.")
                                        : QStringLiteral("Port %1 is open.");
@@ -79,18 +82,29 @@ bool SerialLink::choosePort(const QString& name) {
     }
     port_->setName(name);
     port_->setSettings(QString::fromLatin1(kUnitSettings));
+    // Whatever was awaited or received on the line before belongs to it.
+    forgetExchange();
     return tryOpen();
 }
 
 void SerialLink::close() {
     if (port_)
         port_->close();
+    forgetExchange();
+}
+
+void SerialLink::forgetExchange() {
+    RxBuffer.clear();
+    replies_.clear();
+    awaited_.clear();
+    ReplyReady = false;
+    lastSent_ = 0;
 }
 
 void SerialLink::backToUnit() {
     BootProbe = false;
     BootFound = false;
-    RxBuffer.clear();
+    forgetExchange();
     if (!port_)
         return;
     port_->setSettings(QString::fromLatin1(kUnitSettings));
@@ -105,14 +119,61 @@ void SerialLink::SendMsg(const QString& frame) {
         // and ends, instead of waiting for a reply that cannot come.
         tryOpen();
         MsgTimeout = 0;
+        lastSent_ = 0;
         return;
     }
     log_.AddLog(QStringLiteral("[Tx] ") + frame);
     MsgTimeout = kReplyTimeoutTicks;
     RxBuffer.clear();
     ++counters.framesSent;
+    lastSent_ = ++sentCount_;
+    // One tick more than the poll cycle waits, so that a batch frame is
+    // given up by the batch's own time-out first.
+    awaited_.push_back({frame, lastSent_, kReplyTimeoutTicks + 1});
+    if (awaited_.size() > kMaxAwaited)
+        awaited_.pop_front();
     if (!port_->write(frame.toLatin1()))
         reportProblem(port_->lastError(), port_->lastErrorText());
+}
+
+bool SerialLink::awaiting(quint64 frameNo) const {
+    return frameNo != 0 && std::any_of(awaited_.begin(), awaited_.end(),
+                                       [&](const Awaited& a) { return a.number == frameNo; });
+}
+
+quint64 SerialLink::claim(const CutReply& reply) {
+    for (auto it = awaited_.begin(); it != awaited_.end(); ++it) {
+        // A reply complete before a frame was sent cannot answer it.
+        if (it->number > reply.sentBefore)
+            break;
+        if (ReplyAnswers(it->frame, reply.text)) {
+            const quint64 number = it->number;
+            awaited_.erase(it);
+            return number;
+        }
+    }
+    return 0;
+}
+
+void SerialLink::forget(quint64 frameNo) {
+    std::erase_if(awaited_, [&](const Awaited& a) { return a.number == frameNo; });
+}
+
+void SerialLink::ageAwaited() {
+    for (Awaited& a : awaited_)
+        --a.ticksLeft;
+    std::erase_if(awaited_, [](const Awaited& a) { return a.ticksLeft <= 0; });
+}
+
+std::optional<SerialLink::CutReply> SerialLink::takeReply() {
+    if (replies_.empty()) {
+        ReplyReady = false;
+        return std::nullopt;
+    }
+    CutReply r = std::move(replies_.front());
+    replies_.pop_front();
+    ReplyReady = !replies_.empty();
+    return r;
 }
 
 void SerialLink::sendRaw(const QString& text) {
@@ -157,40 +218,46 @@ void SerialLink::onReceive() {
         RxBuffer.remove(0, drop);
         discard(drop);
     }
-    if (ReplyReady)
-        return;
-    const qsizetype bang = RxBuffer.indexOf('!');
-    if (bang < 0) {
-        discard(RxBuffer.size());
-        RxBuffer.clear();
-        return;
-    }
-    if (bang > 0) {
-        discard(bang);
-        RxBuffer.remove(0, bang);
-    }
-    const qsizetype hash = RxBuffer.indexOf('#');
-    if (hash < 0)
-        return;
-    // A reply holds no "!" of its own: noise on the line that happened to
-    // contain one must not swallow the reply behind it, so the reply starts
-    // at the last "!" before its "#".
-    const qsizetype start = RxBuffer.lastIndexOf('!', hash);
-    if (start > 0) {
-        discard(start);
-        RxBuffer.remove(0, start);
-        RxMsg = QString::fromLatin1(RxBuffer.left(hash - start + 1));
-        discard(RxBuffer.size() - (hash - start) - 1);
-        RxBuffer.clear();
+    cutReplies();
+}
+
+void SerialLink::cutReplies() {
+    // Every complete reply in the buffer is cut, in order; what follows the
+    // last "#" may be the start of the next one and stays.
+    for (;;) {
+        const qsizetype bang = RxBuffer.indexOf('!');
+        if (bang < 0) {
+            discard(RxBuffer.size());
+            RxBuffer.clear();
+            break;
+        }
+        if (bang > 0) {
+            discard(bang);
+            RxBuffer.remove(0, bang);
+        }
+        const qsizetype hash = RxBuffer.indexOf('#');
+        if (hash < 0)
+            break;
+        // A reply holds no "!" of its own: noise on the line that happened
+        // to contain one must not swallow the reply behind it, so the reply
+        // starts at the last "!" before its "#".
+        const qsizetype start = RxBuffer.lastIndexOf('!', hash);
+        if (start > 0) {
+            discard(start);
+            RxBuffer.remove(0, start);
+        }
+        const qsizetype end = hash - start + 1;
+        RxMsg = QString::fromLatin1(RxBuffer.left(end));
+        RxBuffer.remove(0, end);
         log_.AddLog(QStringLiteral("[Rx] ") + RxMsg);
-        ReplyReady = true;
-        return;
+        replies_.push_back({RxMsg, sentCount_});
+        if (replies_.size() > kMaxPendingReplies) {
+            // Nobody took them: a line flooded with replies answers nothing.
+            replies_.pop_front();
+            ++counters.repliesStale;
+        }
     }
-    RxMsg = QString::fromLatin1(RxBuffer.left(hash + 1));
-    discard(RxBuffer.size() - hash - 1);
-    RxBuffer.clear();
-    log_.AddLog(QStringLiteral("[Rx] ") + RxMsg);
-    ReplyReady = true;
+    ReplyReady = !replies_.empty();
 }
 
 } // namespace gp

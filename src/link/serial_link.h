@@ -8,8 +8,10 @@
 
 #include <QByteArray>
 #include <QString>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace gp {
 
@@ -18,6 +20,7 @@ struct LinkCounters {
     int framesSent = 0;
     int repliesDispatched = 0;
     int repliesLost = 0;
+    int repliesStale = 0; // replies that answered no frame in flight
     int charsDiscarded = 0;
 };
 
@@ -28,6 +31,10 @@ class SerialLink {
     static constexpr int kRxBufferCap = 4096;
     // Poll ticks a reply may take before it counts as lost.
     static constexpr int kReplyTimeoutTicks = 8;
+    // Replies kept between two ticks, and frames awaited at once (a batch
+    // frame and a few sent on their own); beyond these the oldest go.
+    static constexpr int kMaxPendingReplies = 32;
+    static constexpr int kMaxAwaited = 8;
     static constexpr const char* kUnitSettings = "9600,n,8,1";
 
     explicit SerialLink(TrafficLog& log);
@@ -59,7 +66,33 @@ class SerialLink {
     // The receive handler: the port calls it whenever characters arrive.
     void onReceive();
 
-    // The last complete reply and the hand-over flag to the poll cycle.
+    // One complete reply cut from the line, with the number of frames that
+    // had been sent when it was complete: it can answer only one of those.
+    struct CutReply {
+        QString text;
+        quint64 sentBefore = 0;
+    };
+    // Every complete reply that arrived since the poll cycle last looked,
+    // oldest first: several may arrive between two ticks, and none may
+    // overwrite another before it was handled.
+    std::optional<CutReply> takeReply();
+    qsizetype pendingReplies() const { return static_cast<qsizetype>(replies_.size()); }
+
+    // The frames sent and still awaited: not yet answered, not given up.
+    // Each has a number; lastSent() is the number of the frame SendMsg last
+    // wrote, 0 when it wrote nothing (closed port).
+    quint64 lastSent() const { return lastSent_; }
+    bool awaiting(quint64 frameNo) const;
+    // The awaited frame this reply answers (oldest first, since the unit
+    // answers in order), taken off the list; 0 when it answers none.
+    quint64 claim(const CutReply& reply);
+    // Gives up waiting for a frame (the poll cycle's time-out).
+    void forget(quint64 frameNo);
+    // One poll tick went by: frames awaited too long are given up.
+    void ageAwaited();
+
+    // The last complete reply cut, and whether replies wait for the poll
+    // cycle.
     QString RxMsg;
     bool ReplyReady = false;
     // Ticks left for the awaited reply; SendMsg sets 8.
@@ -90,6 +123,19 @@ class SerialLink {
     void reportProblem(PortError error, const QString& detail);
     void setStatus(const QString& text);
     void discard(qsizetype n) { counters.charsDiscarded += static_cast<int>(n); }
+    void cutReplies();
+    // A new line or a new unit: nothing received or sent before counts.
+    void forgetExchange();
+
+    struct Awaited {
+        QString frame;
+        quint64 number = 0;
+        int ticksLeft = 0;
+    };
+    std::deque<CutReply> replies_;
+    std::deque<Awaited> awaited_;
+    quint64 sentCount_ = 0;
+    quint64 lastSent_ = 0;
 
     TrafficLog& log_;
     std::unique_ptr<SerialPort> port_;

@@ -322,8 +322,14 @@ class TestForm1 : public QObject {
         form.findChild<QPushButton*>("CommandDefauts")->click();
         form.findChild<QPushButton*>("CommandReset")->click();
         QCOMPARE(port->writtenFrames(), (QStringList{":SD#", ":SR#"}));
+        // "Connect" while the start-up's identity read still runs is that
+        // read; once it has ended, it reads again.
         form.findChild<QPushButton*>("Command4_1")->click();
-        QCOMPARE(port->writtenFrames().last(), QStringLiteral(":R00#"));
+        QCOMPARE(port->writtenFrames().last(), QStringLiteral(":SR#"));
+        QTRY_VERIFY_WITH_TIMEOUT(!form.link().busy(), 10000);
+        port->written.clear();
+        form.findChild<QPushButton*>("Command4_1")->click();
+        QCOMPARE(port->writtenFrames(), QStringList{":R00#"});
         // "Write" with layout code 7: the device settings batch is ":SU#" alone.
         form.link().state.RegCache[0] = 0x07000000;
         form.link().state.refreshRegRecord();
@@ -498,6 +504,31 @@ class TestForm1 : public QObject {
         QVERIFY(form.findChild<QLabel*>("Label10_1")->text().startsWith("Firmware Version: 2"));
         // The stored port stays what it was: a simulated unit is not remembered.
         QVERIFY(!readFile(rig.options.settingsPath).contains(unit.slavePath().toLatin1()));
+    }
+
+    // The real start-up over a pseudo-terminal against a unit that answers
+    // within 2 ms: the identity read goes out once, whole and in order, and
+    // the Device view shows the unit's own identity.
+    void startUpShowsTheTrueIdentity() {
+        sim::SimProfile profile;
+        profile.appId = 3;
+        profile.uniqueId = {0x12345678u, 0x0A1B2C3Du, 0x00420017u, 0xFFFFFFFEu};
+        sim::PtySimServer unit(profile);
+        unit.setTurnaroundMs(2.0);
+        QVERIFY2(unit.start(), qPrintable(unit.errorString()));
+        Rig rig;
+        rig.options.portFactory = nullptr;
+        rig.options.fixedPorts.clear();
+        rig.options.listSystemPorts = false;
+        rig.options.simulatedPort = unit.slavePath();
+        Form1 form(rig.options);
+        QTRY_VERIFY_WITH_TIMEOUT(form.context().appid == 3, 15000);
+        QCOMPARE(form.findChild<QLabel*>("Label10_0")->text(),
+                 QStringLiteral("UniqueID: 12345678-0A1B2C3D-00420017-FFFFFFFE"));
+        QCOMPARE(form.link().serial.counters.framesSent, 11);
+        QCOMPARE(form.link().serial.counters.repliesDispatched, 11);
+        QCOMPARE(form.link().serial.counters.repliesLost, 0);
+        QCOMPARE(form.link().serial.counters.repliesStale, 0);
     }
 };
 

@@ -90,15 +90,27 @@ class TestPollCycle : public QObject {
         QCOMPARE(r.port->written.size(), 2);
     }
 
-    void replyWhileIdleIsStoredAndSendsNothing() {
+    void replyToALoneFrameWhileIdleIsStoredAndSendsNothing() {
+        Rig r;
+        r.link.poll.CmdQueuePos = -1;
+        r.link.SendMsg(":R05#"); // a frame sent on its own, outside a batch
+        r.reply("!R0505000000#");
+        r.link.tick();
+        QCOMPARE(r.link.state.RegCache[5], 5);
+        QCOMPARE(r.port->written.size(), 1);
+        QCOMPARE(r.link.poll.CmdQueuePos, -1);
+        QCOMPARE(r.completions, 0);
+    }
+
+    void replyNothingAskedForIsStaleAndNotStored() {
         Rig r;
         r.link.poll.CmdQueuePos = -1;
         r.reply("!R0505000000#");
         r.link.tick();
-        QCOMPARE(r.link.state.RegCache[5], 5);
+        QCOMPARE(r.link.state.RegCache[5], 0);
+        QCOMPARE(r.link.serial.counters.repliesStale, 1);
+        QCOMPARE(r.link.serial.counters.repliesDispatched, 0);
         QVERIFY(r.port->written.isEmpty());
-        QCOMPARE(r.link.poll.CmdQueuePos, -1);
-        QCOMPARE(r.completions, 0);
     }
 
     void noCompletionWhileAModalWindowIsVisible() {
