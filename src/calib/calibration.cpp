@@ -122,10 +122,14 @@ QStringList sensorCharacteristicsFrames(DeviceState& state, const SensorCharacte
     state.refreshRegRecord();
     RegisterRecord& rec = state.RegRecord;
     for (int i = 0; i < 5; ++i) {
+        if (!input.trimTaken[static_cast<size_t>(i)])
+            continue;
         if (const auto v = trimValue(input.trims[static_cast<size_t>(i)], locale))
             rec.setFloat(kFirstTrimRegister + i, *v);
     }
     for (size_t i = 0; i < filterSlots().size(); ++i) {
+        if (!input.filterTaken[i])
+            continue;
         const FilterSlot s = filterSlots()[i];
         const auto seconds = FilterIndexToSeconds(static_cast<int16_t>(input.filterIndex[i]));
         rec.setByte(s.reg, s.byte, static_cast<uint8_t>(seconds));
@@ -139,9 +143,30 @@ QStringList sensorCharacteristicsFrames(DeviceState& state, const SensorCharacte
     return frames;
 }
 
-int WriteSensorCharacteristics(Link& link, const SensorCharacteristics& input,
-                               const QLocale& locale) {
-    return link.startBatch(sensorCharacteristicsFrames(link.state, input, locale));
+QList<int> sensorCharacteristicsNeeds(const SensorCharacteristics& input, const QLocale& locale) {
+    QList<int> needed;
+    for (int i = 0; i < 5; ++i) {
+        const auto at = static_cast<size_t>(i);
+        if (!input.trimTaken[at] || !trimValue(input.trims[at], locale))
+            needed << kFirstTrimRegister + i;
+    }
+    for (size_t i = 0; i < filterSlots().size(); ++i) {
+        if (!input.filterTaken[i] && !needed.contains(filterSlots()[i].reg))
+            needed << filterSlots()[i].reg;
+    }
+    if (!needed.contains(0x20))
+        needed << 0x20; // its fourth byte is no filter and rides along
+    return needed;
+}
+
+WriteStart WriteSensorCharacteristics(Link& link, const SensorCharacteristics& input,
+                                      const QLocale& locale) {
+    return link.writes.request(sensorCharacteristicsNeeds(input, locale),
+                               [input, locale](DeviceState& state) {
+                                   WriteBatch b;
+                                   b.frames = sensorCharacteristicsFrames(state, input, locale);
+                                   return b;
+                               });
 }
 
 QStringList screenRateFrames(int listIndex) {
