@@ -18,7 +18,14 @@ WriteGate::WriteGate(PollCycle& poll, DeviceState& state, TrafficLog& log)
 
 WriteStart WriteGate::request(const QList<int>& needed, WriteComposer compose,
                               const QList<int>& fresh, RefusalHandler refused) {
-    pending_.reset();
+    if (pending_) {
+        Pending earlier = std::move(*pending_);
+        pending_.reset();
+        refuse(QStringLiteral("Another write was asked for before registers %1 were read; "
+                              "nothing was written.")
+                   .arg(registerNames(earlier.needed)),
+               earlier.refused);
+    }
     QList<int> toRead = fresh;
     for (int r : state_.unknownOf(needed))
         if (!toRead.contains(r))
