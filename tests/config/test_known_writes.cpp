@@ -172,6 +172,18 @@ class TestKnownWrites : public QObject {
             QCOMPARE(sent.last(), QString(":SU#"));
     }
 
+    // Register 23 rides along with the comms settings; never read, it is
+    // read before the write instead of going out as a zero.
+    void commsWriteReadsWhatItCarriesFirst() {
+        SimRig rig;
+        rig.unit().setReg(kCommsCompanionRegister, 0x00001234);
+        writeComms(rig.link, {"5", 1, 1, 0, "0 = Auto"});
+        QCOMPARE(rig.runBatch(), -1);
+        QCOMPARE(rig.unit().frameHistory().first(), QString(":R01#"));
+        QCOMPARE(rig.unit().reg(kCommsCompanionRegister), 0x00001234);
+        QCOMPARE(rig.unit().reg(kCommsRegister) & 0xFF, 5);
+    }
+
     void writeAllWithNothingReadIsRefused() {
         SimRig rig;
         const WriteStart w = WriteAllRegisters(rig.link);
