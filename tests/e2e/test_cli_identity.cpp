@@ -1,5 +1,6 @@
 // glimmerpane-cli against the simulated unit: identity, send, comms.
 #include "support/cli_run.h"
+#include "support/sim_process.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -52,6 +53,17 @@ class TestCliIdentity : public QObject {
         const Run r = cli({"--simulate", "comms", "set", "--address", "248"});
         QCOMPARE(r.status, 2);
         QVERIFY(r.err.contains("--address"));
+    }
+
+    // Register 04, which decides it, is read before the check rather than
+    // taken as the zero of a cache never filled.
+    void deviceIdSetOnOurBacnetUnit() {
+        gp::test::SimProcess unit({"--features", "4"}); // BACnet, vendor id 1077
+        QVERIFY(!unit.path().isEmpty());
+        const Run r = cli({"--port", unit.path(), "comms", "set", "--device-id", "4711"});
+        QVERIFY2(r.status == 0, qPrintable(r.err + r.out));
+        const Run back = cli({"--port", unit.path(), "send", ":R24#"});
+        QVERIFY2(back.out.contains("!R2467120000#"), qPrintable(back.out));
     }
 
     void deviceIdOnlyOnOurBacnetUnits() {
