@@ -122,6 +122,8 @@ QStringList sensorCharacteristicsFrames(DeviceState& state, const SensorCharacte
     state.refreshRegRecord();
     RegisterRecord& rec = state.RegRecord;
     for (int i = 0; i < 5; ++i) {
+        if (!input.trimTaken[static_cast<size_t>(i)])
+            continue;
         const int reg = kFirstTrimRegister + i;
         const QString& text = input.trims[static_cast<size_t>(i)];
         // Seven digits do not hold every single exactly: a trim shown and
@@ -132,6 +134,8 @@ QStringList sensorCharacteristicsFrames(DeviceState& state, const SensorCharacte
             rec.setFloat(reg, *v);
     }
     for (size_t i = 0; i < filterSlots().size(); ++i) {
+        if (!input.filterTaken[i])
+            continue;
         const FilterSlot s = filterSlots()[i];
         const auto seconds = FilterIndexToSeconds(static_cast<int16_t>(input.filterIndex[i]));
         rec.setByte(s.reg, s.byte, static_cast<uint8_t>(seconds));
@@ -145,9 +149,30 @@ QStringList sensorCharacteristicsFrames(DeviceState& state, const SensorCharacte
     return frames;
 }
 
-int WriteSensorCharacteristics(Link& link, const SensorCharacteristics& input,
-                               const QLocale& locale) {
-    return link.startBatch(sensorCharacteristicsFrames(link.state, input, locale));
+QList<int> sensorCharacteristicsNeeds(const SensorCharacteristics& input, const QLocale& locale) {
+    QList<int> needed;
+    for (int i = 0; i < 5; ++i) {
+        const auto at = static_cast<size_t>(i);
+        if (!input.trimTaken[at] || !trimValue(input.trims[at], locale))
+            needed << kFirstTrimRegister + i;
+    }
+    for (size_t i = 0; i < filterSlots().size(); ++i) {
+        if (!input.filterTaken[i] && !needed.contains(filterSlots()[i].reg))
+            needed << filterSlots()[i].reg;
+    }
+    if (!needed.contains(0x20))
+        needed << 0x20; // its fourth byte is no filter and rides along
+    return needed;
+}
+
+WriteStart WriteSensorCharacteristics(Link& link, const SensorCharacteristics& input,
+                                      const QLocale& locale) {
+    return link.writes.request(sensorCharacteristicsNeeds(input, locale),
+                               [input, locale](DeviceState& state) {
+                                   WriteBatch b;
+                                   b.frames = sensorCharacteristicsFrames(state, input, locale);
+                                   return b;
+                               });
 }
 
 QStringList screenRateFrames(int listIndex) {

@@ -64,9 +64,13 @@ struct CalibrationDisplay {
 CalibrationDisplay ShowCalibration(DeviceState& state, const QLocale& locale);
 
 // What the "Sensor Characteristics" frame holds when "Set " is clicked.
+// A box that still holds its placeholder (nothing read into it, nothing
+// typed or chosen) is not taken: its register keeps the cached value.
 struct SensorCharacteristics {
     std::array<QString, 5> trims;
     std::array<int, 7> filterIndex{};
+    std::array<bool, 5> trimTaken{true, true, true, true, true};
+    std::array<bool, 7> filterTaken{true, true, true, true, true, true, true};
 };
 
 // A trim text as a single: a number in the locale (or with "." as decimal
@@ -79,8 +83,13 @@ std::optional<float> trimValue(const QString& text, const QLocale& locale);
 // whose text is still what the register's value shows as (its exact bits).
 QStringList sensorCharacteristicsFrames(DeviceState& state, const SensorCharacteristics& input,
                                         const QLocale& locale);
-int WriteSensorCharacteristics(Link& link, const SensorCharacteristics& input,
-                               const QLocale& locale);
+// The registers whose cached value the batch carries (a trim not taken or
+// not a number, a filter not taken, the fourth byte of register 20): these
+// must be known before it is composed.
+QList<int> sensorCharacteristicsNeeds(const SensorCharacteristics& input, const QLocale& locale);
+// Reads the needed registers first when they are not known.
+WriteStart WriteSensorCharacteristics(Link& link, const SensorCharacteristics& input,
+                                      const QLocale& locale);
 
 // The screen rate list index as the write batch: ":D0A" + 0, 1 or 2 (any
 // other index writes "Fast"), then ":SR#".

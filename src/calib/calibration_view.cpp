@@ -70,6 +70,8 @@ CalibrationView::CalibrationView(AppContext& ctx, QWidget* parent) : QWidget(par
             c->setObjectName(QStringLiteral("Combofilter_%1").arg(i));
             c->addItems(filterItems());
             Combofilter[static_cast<size_t>(i)] = c;
+            connect(c, &QComboBox::activated, this,
+                    [this, i] { filterEdited[static_cast<size_t>(i)] = true; });
             g->addWidget(c, 2 + i, 1);
         }
         for (int i = 0; i < 5; ++i) {
@@ -77,6 +79,8 @@ CalibrationView::CalibrationView(AppContext& ctx, QWidget* parent) : QWidget(par
             t->setObjectName(QStringLiteral("TextSensorTrim_%1").arg(i));
             t->setMaximumWidth(110);
             TextSensorTrim[static_cast<size_t>(i)] = t;
+            connect(t, &QLineEdit::textEdited, this,
+                    [this, i] { trimEdited[static_cast<size_t>(i)] = true; });
         }
         // Temperature has A, B and C; humidity and CO2 only C.
         g->addWidget(TextSensorTrim[4], 2, 2);
@@ -93,7 +97,18 @@ CalibrationView::CalibrationView(AppContext& ctx, QWidget* parent) : QWidget(par
                 in.trims[i] = TextSensorTrim[i]->text();
             for (size_t i = 0; i < in.filterIndex.size(); ++i)
                 in.filterIndex[i] = Combofilter[i]->currentIndex();
-            WriteSensorCharacteristics(ctx_.link, in, QLocale());
+            // What a box shows counts only while its register is still the
+            // unit's (not forgotten since, on another port or unit).
+            const DeviceState& st = ctx_.link.state;
+            for (size_t i = 0; i < in.trims.size(); ++i)
+                in.trimTaken[i] =
+                    trimEdited[i] || (trimShown[i] && st.known(kFirstTrimRegister + int(i)));
+            for (size_t i = 0; i < in.filterIndex.size(); ++i)
+                in.filterTaken[i] =
+                    filterEdited[i] || (filterShown[i] && st.known(filterSlots()[i].reg));
+            const WriteStart w = WriteSensorCharacteristics(ctx_.link, in, QLocale());
+            if (w.refused())
+                ctx_.prompts.message(QString(), w.refusal, MessageKind::Warning);
         });
     }
     left->addStretch(1);
@@ -150,10 +165,17 @@ void CalibrationView::ShowCalibration() {
         item->setData(Qt::UserRole, row);
     }
     CommandCalibrate_0->setEnabled(d.calibrateEnabled);
-    for (size_t i = 0; i < TextSensorTrim.size(); ++i)
+    const DeviceState& st = ctx_.link.state;
+    for (size_t i = 0; i < TextSensorTrim.size(); ++i) {
         TextSensorTrim[i]->setText(d.trims[i]);
-    for (size_t i = 0; i < Combofilter.size(); ++i)
+        trimShown[i] = st.known(kFirstTrimRegister + int(i));
+        trimEdited[i] = false;
+    }
+    for (size_t i = 0; i < Combofilter.size(); ++i) {
         Combofilter[i]->setCurrentIndex(d.filterIndex[i]);
+        filterShown[i] = st.known(filterSlots()[i].reg);
+        filterEdited[i] = false;
+    }
     if (d.screenRate)
         ComboScreenRate->setCurrentIndex(*d.screenRate);
 }

@@ -30,6 +30,10 @@ class CalibrationView : public QWidget {
     std::array<QLineEdit*, 5> TextSensorTrim{};
     QListWidget* Listcal = nullptr;
     QPushButton* CommandCalibrate_0 = nullptr;
+    // Per box: it shows what was read from the unit, or the engineer changed
+    // it. A box with neither holds its placeholder, which is never written.
+    std::array<bool, 5> trimShown{}, trimEdited{};
+    std::array<bool, 7> filterShown{}, filterEdited{};
 };
 
 } // namespace gp

@@ -190,7 +190,7 @@ bool CliSession::connect() {
         return false;
     }
     link_.serial.setPort(std::make_unique<QtSerialPort>());
-    if (!link_.serial.choosePort(port)) {
+    if (!link_.choosePort(port)) {
         err(link_.serial.portProblem());
         return false;
     }

@@ -103,7 +103,9 @@ int configSave(CliSession& s, QStringList args) {
 int refused(CliSession& s, const CfgCheck& check) {
     s.err(check.message);
     s.set(QStringLiteral("error"), check.message);
-    return s.finish(check.status == CfgCheck::WrongProduct ? ExitFailed : ExitUsage);
+    const bool unitFault =
+        check.status == CfgCheck::WrongProduct || check.status == CfgCheck::NoAnswer;
+    return s.finish(unitFault ? ExitFailed : ExitUsage);
 }
 
 bool readable(CliSession& s, const QString& path) {
@@ -123,10 +125,11 @@ int configLoad(CliSession& s, QStringList args) {
     if (!connectAndIdentify(s))
         return s.finish(ExitFailed);
     ConfigLoad load(s.link());
-    const CfgCheck check = load.start(*path);
-    if (!check.ok())
-        return refused(s, check);
-    s.waitBatch(kBatchTimeoutMs);
+    if (!load.start(*path).ok())
+        return refused(s, load.check());
+    s.runUntil([&] { return load.finished(); }, kBatchTimeoutMs);
+    if (!load.check().ok())
+        return refused(s, load.check());
     const LoadReport rep = load.report();
     s.out(rep.text());
     s.set(QStringLiteral("writes"), rep.writes);
@@ -160,7 +163,7 @@ int configDiff(CliSession& s, QStringList args) {
         if (e < 256)
             unread << e;
     QJsonArray diffs;
-    for (int r : deviceSettingsRegisters(loaded)) {
+    for (int r : cfgWriteRegisters(loaded, check.content)) {
         const int32_t want = loaded.RegCache[static_cast<size_t>(r)];
         const int32_t have = unit.RegCache[static_cast<size_t>(r)];
         if (unread.contains(r) || want != have) {
@@ -228,29 +231,51 @@ int productSet(CliSession& s, QStringList args) {
         return bad(QStringLiteral("--vendor-id takes 1..32656"));
     if (!connectAndIdentify(s))
         return s.finish(ExitFailed);
-    // Start from what the unit holds, so unnamed fields stay as they are.
-    QStringList reads{BuildRead(0x01)};
-    for (int r = 0x04; r <= 0x0F; ++r)
-        reads << BuildRead(r);
-    s.link().startBatch(reads);
-    if (!s.waitBatch(30000) || s.link().poll.stats().lost > 0) {
-        s.err(QStringLiteral("The unit did not answer the read of its product configuration."));
+    // Start from what the unit holds, read right now, so that every field
+    // not given goes back exactly as the unit holds it.
+    ProductFieldsGiven given;
+    given.appId = app.has_value();
+    given.features = featureValue.has_value();
+    given.vendorId = vendorId.has_value();
+    given.vendorName = vendor.has_value();
+    given.productName = product.has_value();
+    QStringList frames;
+    QString refusal;
+    int writeId = 0;
+    const QList<int> regs = productConfigRegisters();
+    const WriteStart w = s.link().writes.request(
+        regs,
+        [&](DeviceState& state) {
+            ProductConfig config = productConfigFromRegisters(state.RegRecord);
+            if (app)
+                config.appId = appId;
+            if (featureValue)
+                config.features = *featureValue;
+            if (vendorId)
+                config.vendorIdText = *vendorId;
+            if (vendor)
+                config.vendorName = *vendor;
+            if (product)
+                config.productName = *product;
+            WriteBatch b;
+            frames = productConfigFramesKeeping(config, state, given);
+            b.frames = frames;
+            b.divisor = static_cast<int>(frames.size()) + 1;
+            b.started = [&](int id) { writeId = id; };
+            return b;
+        },
+        regs, [&](const QString& why) { refusal = why; });
+    if (w.refused())
+        refusal = w.refusal;
+    if (refusal.isEmpty())
+        s.waitBatch(kBatchTimeoutMs);
+    if (refusal.isEmpty() && writeId == 0)
+        refusal = QStringLiteral("The unit did not answer the read of its product configuration.");
+    if (!refusal.isEmpty()) {
+        s.link().writes.cancel();
+        s.err(refusal);
         return s.finish(ExitFailed);
     }
-    ProductConfig config = productConfigFromRegisters(s.link().state.RegRecord);
-    if (app)
-        config.appId = appId;
-    if (featureValue)
-        config.features = *featureValue;
-    if (vendorId)
-        config.vendorIdText = *vendorId;
-    if (vendor)
-        config.vendorName = *vendor;
-    if (product)
-        config.productName = *product;
-    const QStringList frames = productConfigFrames(config);
-    WriteProductConfig(s.link(), config);
-    s.waitBatch(kBatchTimeoutMs);
     const QStringList lost = s.link().poll.stats().lostFrames;
     QJsonArray report;
     bool ok = true;

@@ -2,6 +2,7 @@
 #include "cli/cli_session.h"
 #include "config/comms_settings.h"
 #include "diag/identity.h"
+#include "link/codec.h"
 
 #include <QJsonArray>
 #include <optional>
@@ -116,6 +117,13 @@ int commsSet(CliSession& s, QStringList args) {
     // line is written back as the unit holds it.
     if (!s.connect() || !readIdentity(s))
         return s.finish(ExitFailed);
+    // Whether the device id applies hangs on the vendor id in register 04,
+    // which the identity read does not hold.
+    s.link().startBatch({BuildRead(0x04)});
+    if (!s.waitBatch(10000) || s.link().poll.stats().lost > 0) {
+        s.err(QStringLiteral("The unit did not answer the read of register 04."));
+        return s.finish(ExitFailed);
+    }
     DeviceState& st = s.link().state;
     if (fields[4].value && !deviceIdApplies(st)) {
         s.err(QStringLiteral("comms set: the device id can only be set on a BACnet unit with "

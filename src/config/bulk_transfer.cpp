@@ -50,13 +50,24 @@ void ReadAllRegisters(Link& link) {
     link.startBatch(readAllFrames());
 }
 
-void WriteAllRegisters(Link& link) {
-    QStringList frames;
-    for (int r = 1; r < 256; ++r)
-        frames << BuildWrite(link.state, r);
-    // Entry 0 stays empty and is never sent: the batch starts at entry 1 and
-    // its progress counts the unused entry as the unit tool always did.
-    link.startBatch(frames, 256, 1);
+WriteStart WriteAllRegisters(Link& link) {
+    return link.writes.request({}, [](DeviceState& state) {
+        QStringList frames;
+        for (int r = 1; r < 256; ++r) {
+            if (state.known(r))
+                frames << BuildWrite(state, r);
+        }
+        if (frames.isEmpty())
+            return WriteBatch::refused(QStringLiteral(
+                "No register has been read from this unit yet; nothing was written."));
+        // Entry 0 stays empty and is never sent: the batch starts at entry 1
+        // and its progress counts the unused entry as the unit tool always did.
+        WriteBatch b;
+        b.frames = frames;
+        b.divisor = static_cast<int>(frames.size()) + 1;
+        b.firstEntry = 1;
+        return b;
+    });
 }
 
 QList<int> deviceSettingsRegisters(const DeviceState& state) {
@@ -69,18 +80,38 @@ QList<int> deviceSettingsRegisters(const DeviceState& state) {
     return regs;
 }
 
+QList<int> knownDeviceSettingsRegisters(const DeviceState& state) {
+    QList<int> regs;
+    if (!state.known(0))
+        return regs; // without the layout no register's class is known
+    for (int r : deviceSettingsRegisters(state)) {
+        if (state.known(r))
+            regs << r;
+    }
+    return regs;
+}
+
 QStringList deviceSettingsFrames(const DeviceState& state) {
     QStringList frames;
-    for (int r : deviceSettingsRegisters(state))
+    for (int r : knownDeviceSettingsRegisters(state))
         frames << BuildWrite(state, r);
     frames << BuildSystem(QStringLiteral("U"));
     return frames;
 }
 
-void WriteDeviceSettings(Link& link) {
-    const QStringList frames = deviceSettingsFrames(link.state);
-    // The divisor counts the end entry too.
-    link.startBatch(frames, static_cast<int>(frames.size()) + 1);
+WriteStart WriteDeviceSettings(Link& link, const QList<int>& alsoNeeded,
+                               std::function<void(DeviceState&)> prepare) {
+    QList<int> needed{0};
+    needed << alsoNeeded;
+    return link.writes.request(needed, [prepare = std::move(prepare)](DeviceState& state) {
+        if (prepare)
+            prepare(state);
+        WriteBatch b;
+        b.frames = deviceSettingsFrames(state);
+        // The divisor counts the end entry too.
+        b.divisor = static_cast<int>(b.frames.size()) + 1;
+        return b;
+    });
 }
 
 } // namespace gp

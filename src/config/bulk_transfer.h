@@ -1,9 +1,12 @@
 #pragma once
 // Whole-register-bank transfer between the unit and the register cache.
 
+#include "link/write_gate.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace gp {
 
@@ -21,14 +24,20 @@ int LayoutCode(const DeviceState& state);
 
 // Reads registers 00..FF, then identity item U05, into the caches.
 void ReadAllRegisters(Link& link);
-// Writes registers 01..FF from the cache; register 00 is never written.
-void WriteAllRegisters(Link& link);
-// Writes the registers of class "N" for the unit's layout from the cache,
-// then ":SU#".
-void WriteDeviceSettings(Link& link);
+// Writes the known registers of 01..FF from the cache; register 00 is never
+// written, nor is a register never read. Refused when none is known.
+WriteStart WriteAllRegisters(Link& link);
+// Writes the known registers of class "N" for the unit's layout from the
+// cache, then ":SU#". Register 00 (the layout) and `alsoNeeded` are read
+// first when they are not known; `prepare` then puts the engineer's entries
+// into the cache, just before the frames are composed.
+WriteStart WriteDeviceSettings(Link& link, const QList<int>& alsoNeeded = {},
+                               std::function<void(DeviceState&)> prepare = {});
 
-// The registers WriteDeviceSettings sends for this state, ascending.
+// The registers of class "N" for the unit's layout, ascending.
 QList<int> deviceSettingsRegisters(const DeviceState& state);
+// Those a device-settings write sends: the known ones.
+QList<int> knownDeviceSettingsRegisters(const DeviceState& state);
 // The frames of each batch, in send order.
 QStringList readAllFrames();
 QStringList deviceSettingsFrames(const DeviceState& state);

@@ -98,13 +98,13 @@ QString writeCfgFile(const QString& path, const QStringList& lines) {
     return writeFileAtomically(path, data);
 }
 
-CfgCheck checkCfgLines(const QStringList& lines, const DeviceState& state) {
+CfgCheck parseCfgLines(const QStringList& lines, bool lastLineCut) {
     CfgCheck check;
-    bool seen[2] = {false, false};
     for (int n = 0; n < lines.size(); ++n) {
         const QString& line = lines[n];
         if (line.startsWith(QLatin1Char('#')))
             continue;
+        const bool cut = lastLineCut && n == lines.size() - 1;
         const QStringList f = line.split(QLatin1Char(' '));
         if (f.size() != 3) {
             ++check.ignoredLines;
@@ -118,8 +118,13 @@ CfgCheck checkCfgLines(const QStringList& lines, const DeviceState& state) {
             continue;
         }
         // A value that is not eight hex digits would reach the unit as some
-        // other number; such a file is refused rather than guessed at.
+        // other number; such a file is refused rather than guessed at. The
+        // last line of a file cut short is only a part of a line: skipped.
         if (!isHexValue(f[2])) {
+            if (cut) {
+                ++check.ignoredLines;
+                continue;
+            }
             check.status = CfgCheck::Malformed;
             check.message = QStringLiteral("Line %1 (\"%2\"): the value is not eight hex digits. "
                                            "Nothing was loaded.")
@@ -138,21 +143,12 @@ CfgCheck checkCfgLines(const QStringList& lines, const DeviceState& state) {
             ++check.ignoredLines;
             continue;
         }
-        // Registers 00 and 01 name the product: layout code and the feature
-        // bits with the application id must match the unit exactly.
-        if (reg <= 1) {
-            seen[reg] = true;
-            if (value != state.RegCache[static_cast<size_t>(reg)]) {
-                check.status = CfgCheck::WrongProduct;
-                check.message = QStringLiteral("Wrong Product Type.");
-                check.content = {};
-                return check;
-            }
-        }
+        if (reg <= 1)
+            check.content.product[static_cast<size_t>(reg)] = value;
         if (cls == QLatin1String("N"))
             check.content.registers[static_cast<size_t>(reg)] = value;
     }
-    if (!seen[0] || !seen[1]) {
+    if (!check.content.product[0] || !check.content.product[1]) {
         check.status = CfgCheck::NoProduct;
         check.message = QStringLiteral("The file has no lines for registers 0 and 1, so its "
                                        "product type cannot be checked. Nothing was loaded.");
@@ -161,7 +157,40 @@ CfgCheck checkCfgLines(const QStringList& lines, const DeviceState& state) {
     return check;
 }
 
-CfgCheck readCfgFile(const QString& path, const DeviceState& state) {
+void checkCfgProduct(CfgCheck& check, const DeviceState& state) {
+    if (!check.ok())
+        return;
+    // Registers 00 and 01 name the product: layout code and the feature bits
+    // with the application id must match the unit exactly. A unit whose
+    // registers were not read cannot be compared.
+    const QList<int> unread = state.unknownOf({0, 1});
+    if (!unread.isEmpty()) {
+        check.status = CfgCheck::NoAnswer;
+        check.message =
+            QStringLiteral("Registers %1 of the unit were not read, so the product "
+                           "type cannot be checked. Nothing was loaded.")
+                .arg(unread.size() == 2 ? QStringLiteral("00 and 01") : HexByte(unread.first()));
+        check.content = {};
+        return;
+    }
+    for (int reg = 0; reg <= 1; ++reg) {
+        if (*check.content.product[static_cast<size_t>(reg)] !=
+            state.RegCache[static_cast<size_t>(reg)]) {
+            check.status = CfgCheck::WrongProduct;
+            check.message = QStringLiteral("Wrong Product Type.");
+            check.content = {};
+            return;
+        }
+    }
+}
+
+CfgCheck checkCfgLines(const QStringList& lines, const DeviceState& state) {
+    CfgCheck check = parseCfgLines(lines);
+    checkCfgProduct(check, state);
+    return check;
+}
+
+CfgCheck parseCfgFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         CfgCheck check;
@@ -178,17 +207,37 @@ CfgCheck readCfgFile(const QString& path, const DeviceState& state) {
             QStringLiteral("Cannot read %1: %2. Nothing was loaded.").arg(path, file.errorString());
         return check;
     }
-    return checkCfgLines(splitTextLines(data), state);
+    const bool cut = !data.isEmpty() && !data.endsWith('\n') && !data.endsWith('\r');
+    return parseCfgLines(splitTextLines(data), cut);
+}
+
+CfgCheck readCfgFile(const QString& path, const DeviceState& state) {
+    CfgCheck check = parseCfgFile(path);
+    checkCfgProduct(check, state);
+    return check;
 }
 
 void applyCfg(DeviceState& state, const CfgContent& content) {
     for (int r = 0; r < 256; ++r) {
-        if (const auto& v = content.registers[static_cast<size_t>(r)])
+        if (const auto& v = content.registers[static_cast<size_t>(r)]) {
             state.RegCache[static_cast<size_t>(r)] = *v;
+            state.RegSource[static_cast<size_t>(r)] = ValueSource::File;
+        }
     }
     if (content.statusFlags)
         state.StatusFlags = *content.statusFlags;
     state.refreshRegRecord();
+}
+
+QList<int> cfgWriteRegisters(const DeviceState& state, const CfgContent& content) {
+    QList<int> regs;
+    if (!state.known(0))
+        return regs;
+    for (int r : deviceSettingsRegisters(state)) {
+        if (content.registers[static_cast<size_t>(r)])
+            regs << r;
+    }
+    return regs;
 }
 
 } // namespace gp

@@ -7,6 +7,7 @@
 #include "link/device_state.h"
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -29,11 +30,13 @@ QString writeCfgFile(const QString& path, const QStringList& lines);
 // What a checked file would put into the cache.
 struct CfgContent {
     std::array<std::optional<int32_t>, 256> registers; // class "N" lines
+    std::array<std::optional<int32_t>, 2> product;     // lines of registers 00, 01
     std::optional<int32_t> statusFlags;                // the last "S" line
 };
 
 struct CfgCheck {
-    enum Status { Ok, Unreadable, Malformed, WrongProduct, NoProduct };
+    // NoAnswer: the unit did not answer the read of its product registers.
+    enum Status { Ok, Unreadable, Malformed, WrongProduct, NoProduct, NoAnswer };
     Status status = Ok;
     QString message; // for the engineer; empty when Ok
     CfgContent content;
@@ -41,13 +44,25 @@ struct CfgCheck {
     bool ok() const { return status == Ok; }
 };
 
-// Checks the lines of a file against the unit's registers 00 and 01 in the
-// state. Nothing is changed.
+// Checks the form of a file's lines; the product is not checked yet. When
+// the last line had no line end (a file cut short), that line is taken only
+// if it is whole; otherwise it is skipped like a line of no known form.
+CfgCheck parseCfgLines(const QStringList& lines, bool lastLineCut = false);
+// Checks a parsed file against the unit's registers 00 and 01 in the state,
+// which must have been read from the unit. Nothing is changed.
+void checkCfgProduct(CfgCheck& check, const DeviceState& state);
+// Both: form, then product.
 CfgCheck checkCfgLines(const QStringList& lines, const DeviceState& state);
-// Reads and checks a file.
+// Reads a file and checks its form.
+CfgCheck parseCfgFile(const QString& path);
+// Reads and checks a file, form and product.
 CfgCheck readCfgFile(const QString& path, const DeviceState& state);
-// Takes a checked file into the cache (and the typed mirror).
+// Takes a checked file into the cache (and the typed mirror); its registers
+// become the file's.
 void applyCfg(DeviceState& state, const CfgContent& content);
+// The registers a load of this content sends, ascending: those of class "N"
+// for the unit's layout that the file gives. Nothing without a known layout.
+QList<int> cfgWriteRegisters(const DeviceState& state, const CfgContent& content);
 
 // Splits a text file into lines at CR LF, CR or LF.
 QStringList splitTextLines(const QByteArray& data);

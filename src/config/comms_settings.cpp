@@ -106,10 +106,21 @@ QStringList commsWriteFrames(const DeviceState& state) {
 }
 
 int writeComms(Link& link, const CommsControls& controls) {
-    StoreCommsControls(link.state, controls);
-    link.state.storeRegRecord();
-    const QStringList frames = commsWriteFrames(link.state);
-    return link.startBatch(frames, static_cast<int>(frames.size()) + 1);
+    // The controls go over what the unit holds (register 21's other bits, 23
+    // as it is); whether the device id applies hangs on 01 and 04.
+    const QList<int> needed{0x01, 0x04, kCommsRegister, kCommsCompanionRegister, kDeviceIdRegister};
+    return link.writes
+        .request(needed,
+                 [controls](DeviceState& state) {
+                     state.refreshRegRecord();
+                     StoreCommsControls(state, controls);
+                     state.storeRegRecord();
+                     WriteBatch b;
+                     b.frames = commsWriteFrames(state);
+                     b.divisor = static_cast<int>(b.frames.size()) + 1;
+                     return b;
+                 })
+        .batchId;
 }
 
 void sendServicePin(Link& link) {

@@ -74,7 +74,9 @@ void StoreCommsControls(DeviceState& state, const CommsControls& controls);
 bool deviceIdApplies(const DeviceState& state);
 
 // The comms write: StoreCommsControls, RegRecord into RegCache, then the
-// batch writing registers 21, 23 and 24 and ":SU#". Answers the batch id.
+// batch writing registers 21, 23 and 24 and ":SU#". Registers it needs that
+// were not read are read first. Answers the batch id, 0 while it reads first
+// or when refused.
 int writeComms(Link& link, const CommsControls& controls);
 QStringList commsWriteFrames(const DeviceState& state);
 

@@ -22,34 +22,77 @@ QString LoadReport::text() const {
     return t;
 }
 
+ConfigLoad::~ConfigLoad() {
+    // A load still waiting for its read must not run after this is gone.
+    if (!refused_ && batchId_ == 0 && link_.writes.pending())
+        link_.writes.cancel();
+    // Lets the live polls resume.
+    if (holding_)
+        link_.releaseTransfer();
+}
+
 CfgCheck ConfigLoad::start(const QString& path) {
-    CfgCheck check = readCfgFile(path, link_.state);
-    if (!check.ok())
-        return check;
-    applyCfg(link_.state, check.content);
-    regs_ = deviceSettingsRegisters(link_.state);
+    check_ = parseCfgFile(path);
+    refused_ = false;
+    batchId_ = 0;
+    regs_.clear();
     sent_.clear();
-    for (int r : regs_)
-        sent_ << link_.state.RegCache[static_cast<size_t>(r)];
+    if (!check_.ok()) {
+        refused_ = true;
+        return check_;
+    }
     // A live poll started when the write batch ends would displace it
     // before its end is seen; the polls pause until this load is done with.
     if (!holding_) {
         link_.holdForTransfer();
         holding_ = true;
     }
-    WriteDeviceSettings(link_);
-    batchId_ = link_.poll.stats().id;
-    return check;
+    // The cable may lead to a unit of another product than when 00 and 01
+    // were last read: they are read again right before the check.
+    const WriteStart w = link_.writes.request(
+        {0, 1}, [this](DeviceState& state) { return compose(state); }, {0, 1},
+        [this](const QString& why) {
+            refused_ = true;
+            if (check_.ok()) {
+                check_.status = CfgCheck::NoAnswer;
+                check_.message = why;
+            }
+        });
+    if (w.refused()) {
+        refused_ = true;
+        if (check_.ok()) {
+            check_.status = CfgCheck::NoAnswer;
+            check_.message = w.refusal;
+        }
+    }
+    return check_;
 }
 
-ConfigLoad::~ConfigLoad() {
-    if (holding_)
-        link_.releaseTransfer();
+WriteBatch ConfigLoad::compose(DeviceState& state) {
+    checkCfgProduct(check_, state);
+    if (!check_.ok())
+        return WriteBatch::refused(check_.message);
+    applyCfg(state, check_.content);
+    // Exactly the registers the file gives: a register the file leaves out
+    // keeps whatever the unit holds.
+    regs_ = cfgWriteRegisters(state, check_.content);
+    WriteBatch b;
+    for (int r : regs_) {
+        sent_ << state.RegCache[static_cast<size_t>(r)];
+        b.frames << BuildWrite(state, r);
+    }
+    b.frames << BuildSystem(QStringLiteral("U"));
+    // The divisor counts the end entry too.
+    b.divisor = static_cast<int>(b.frames.size()) + 1;
+    b.started = [this](int id) { batchId_ = id; };
+    return b;
 }
 
 bool ConfigLoad::finished() const {
-    if (batchId_ == 0)
+    if (refused_)
         return true;
+    if (batchId_ == 0)
+        return !link_.writes.pending();
     const BatchStats& s = link_.poll.stats();
     return s.id != batchId_ || s.finished || !link_.busy();
 }
@@ -58,7 +101,7 @@ LoadReport ConfigLoad::report() const {
     LoadReport rep;
     rep.writes = static_cast<int>(regs_.size());
     const BatchStats& s = link_.poll.stats();
-    rep.interrupted = s.id != batchId_ || !s.finished;
+    rep.interrupted = batchId_ == 0 || s.id != batchId_ || !s.finished;
     QStringList lost = s.id == batchId_ ? s.lostFrames : QStringList();
     for (int i = 0; i < regs_.size(); ++i) {
         const int r = regs_[i];

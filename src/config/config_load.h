@@ -3,6 +3,7 @@
 // cache, send the device settings, then tell which writes the unit confirmed.
 
 #include "config/cfg_file.h"
+#include "link/write_gate.h"
 
 #include <QList>
 #include <QString>
@@ -28,15 +29,25 @@ class ConfigLoad {
     ConfigLoad(const ConfigLoad&) = delete;
     ConfigLoad& operator=(const ConfigLoad&) = delete;
 
-    // Checks the file; only when it passes is it taken into the cache and the
-    // device-settings batch started. A refused file changes nothing.
+    // Reads the file and checks its form; a refused file changes nothing and
+    // sends nothing. When it passes, registers 00 and 01 are read from the
+    // unit (two frames) and the product is checked against them; only then is
+    // the file taken into the cache and the registers it gives written.
     CfgCheck start(const QString& path);
-    // True once the started batch has ended (or was displaced).
+    // True once the write has ended (or was displaced), or the load was
+    // refused after the read.
     bool finished() const;
+    // The state of the check: Ok until the product check refused the file or
+    // the unit did not answer the read of 00 and 01.
+    const CfgCheck& check() const { return check_; }
     LoadReport report() const;
 
   private:
+    WriteBatch compose(DeviceState& state);
+
     Link& link_;
+    CfgCheck check_;
+    bool refused_ = false;
     int batchId_ = 0;
     bool holding_ = false;
     QList<int> regs_;

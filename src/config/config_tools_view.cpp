@@ -40,7 +40,11 @@ ConfigToolsView::ConfigToolsView(AppContext& ctx, QWidget* parent) : QWidget(par
     grid->setRowStretch(4, 1);
 
     connect(readAll, &QPushButton::clicked, this, [this] { ReadAllRegisters(ctx_.link); });
-    connect(writeAll, &QPushButton::clicked, this, [this] { WriteAllRegisters(ctx_.link); });
+    connect(writeAll, &QPushButton::clicked, this, [this] {
+        const WriteStart w = WriteAllRegisters(ctx_.link);
+        if (w.refused())
+            ctx_.prompts.message(QString(), w.refusal, MessageKind::Warning);
+    });
     connect(readLogo, &QPushButton::clicked, this, [this] { ReadLogo(ctx_.link); });
     connect(loadLogoButton, &QPushButton::clicked, this, &ConfigToolsView::loadLogo);
 
@@ -61,22 +65,32 @@ void ConfigToolsView::openConfigFile() {
     if (path.isEmpty())
         return;
     auto load = std::make_unique<ConfigLoad>(ctx_.link);
-    const CfgCheck check = load->start(path);
-    if (!check.ok()) {
-        const QString text = check.status == CfgCheck::WrongProduct
-                                 ? ctx_.text(10005, QStringLiteral("Wrong Product Type."))
-                                 : check.message;
-        ctx_.prompts.message(QString(), text, MessageKind::Warning);
+    if (!load->start(path).ok()) {
+        refusedLoad(load->check());
         return;
     }
+    // The product check follows the read of registers 00 and 01.
     load_ = std::move(load);
     loadTimer_->start();
+}
+
+void ConfigToolsView::refusedLoad(const CfgCheck& check) {
+    const QString text = check.status == CfgCheck::WrongProduct
+                             ? ctx_.text(10005, QStringLiteral("Wrong Product Type."))
+                             : check.message;
+    ctx_.prompts.message(QString(), text, MessageKind::Warning);
 }
 
 void ConfigToolsView::watchLoad() {
     if (!load_ || !load_->finished())
         return;
     loadTimer_->stop();
+    if (!load_->check().ok()) {
+        const CfgCheck check = load_->check();
+        load_.reset();
+        refusedLoad(check);
+        return;
+    }
     const LoadReport rep = load_->report();
     load_.reset();
     ctx_.prompts.message(QStringLiteral("Load configuration"), rep.text(),

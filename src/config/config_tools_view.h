@@ -13,6 +13,7 @@ namespace gp {
 
 class ConfigLoad;
 class ProductConfigView;
+struct CfgCheck;
 
 class ConfigToolsView : public QWidget {
     Q_OBJECT
@@ -31,6 +32,7 @@ class ConfigToolsView : public QWidget {
   private:
     void loadLogo();
     void watchLoad();
+    void refusedLoad(const CfgCheck& check);
 
     AppContext& ctx_;
     QCheckBox* saveAll_ = nullptr;

@@ -109,6 +109,34 @@ QStringList productConfigFrames(const ProductConfig& config) {
     return frames;
 }
 
+QList<int> productConfigRegisters() {
+    QList<int> regs{0x01};
+    for (int r = kVendorReg; r < kProductNameReg + kProductNameBytes / 4; ++r)
+        regs << r;
+    return regs;
+}
+
+QStringList productConfigFramesKeeping(const ProductConfig& config, const DeviceState& unit,
+                                       const ProductFieldsGiven& given) {
+    QStringList frames = productConfigFrames(config);
+    // The frames of registers 01, 04..0F stand at 0..13 in register order.
+    auto keep = [&](int firstReg, int count) {
+        for (int r = firstReg; r < firstReg + count; ++r)
+            frames[r == 0x01 ? 0 : r - kVendorReg + 1] = BuildWrite(unit, r);
+    };
+    // Names and the vendor id go back raw: a name with bytes behind its end
+    // or a vendor id outside the text range would not survive the controls.
+    if (!given.appId && !given.features)
+        keep(0x01, 1);
+    if (!given.vendorId)
+        keep(kVendorReg, 1);
+    if (!given.vendorName)
+        keep(kVendorNameReg, kVendorNameBytes / 4);
+    if (!given.productName)
+        keep(kProductNameReg, kProductNameBytes / 4);
+    return frames;
+}
+
 void WriteProductConfig(Link& link, const ProductConfig& config) {
     // 17 entries with the end entry; the progress counts all of them.
     link.startBatch(productConfigFrames(config), 17);

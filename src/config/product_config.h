@@ -6,6 +6,7 @@
 
 #include "link/device_state.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -40,5 +41,21 @@ ProductConfig productConfigFromRegisters(const RegisterRecord& record);
 // ":SP#" (burn), ":SD#" (defaults) and ":SR#" (reset), in that order.
 QStringList productConfigFrames(const ProductConfig& config);
 void WriteProductConfig(Link& link, const ProductConfig& config);
+
+// The fields a product write was given; the others go back to the unit as
+// read from it, register for register.
+struct ProductFieldsGiven {
+    bool appId = false;
+    bool features = false;
+    bool vendorId = false;
+    bool vendorName = false;
+    bool productName = false;
+};
+// Registers 01 and 04..0F: what a product write needs to know.
+QList<int> productConfigRegisters();
+// The frames of productConfigFrames, with every field not given written as
+// the state holds it. The state must hold registers 01 and 04..0F as read.
+QStringList productConfigFramesKeeping(const ProductConfig& config, const DeviceState& unit,
+                                       const ProductFieldsGiven& given);
 
 } // namespace gp

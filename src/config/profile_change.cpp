@@ -93,7 +93,7 @@ void ProfileChange::tick() {
             break;
         }
         stepText_ = text(7005, "Writing Settings....");
-        link.state.RegCache[1] = profileCfg_;
+        link.state.setRegister(1, profileCfg_, ValueSource::File);
         link.startBatch({BuildWrite(link.state, 1), BuildSystem(QStringLiteral("P")),
                          BuildSystem(QStringLiteral("D")), BuildSystem(QStringLiteral("R"))});
         waitTicks_ = 0;

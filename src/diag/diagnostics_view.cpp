@@ -180,9 +180,11 @@ DiagnosticsView::DiagnosticsView(AppContext& ctx, QWidget* parent) : QWidget(par
             connect(b, &QPushButton::clicked, this, [this, i] {
                 if (i == 1)
                     ReadAllRegisters(ctx_.link);
-                else if (i == 2)
-                    WriteAllRegisters(ctx_.link);
-                else if (const auto f = debugCommandFrame(i))
+                else if (i == 2) {
+                    const WriteStart w = WriteAllRegisters(ctx_.link);
+                    if (w.refused())
+                        ctx_.prompts.message(QString(), w.refusal, MessageKind::Warning);
+                } else if (const auto f = debugCommandFrame(i))
                     ctx_.link.SendMsg(*f);
             });
         }

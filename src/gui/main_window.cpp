@@ -290,12 +290,19 @@ void Form1::buildUi() {
     connect(Command13, &QPushButton::clicked, this, [this] { burnSettings(link_); });
     // "Write": the comms controls into the register record, the record into
     // the register cache, then the device settings write.
+    // Registers the controls are stored over are read first when unknown.
     connect(Command4_0, &QPushButton::clicked, this, [this, leaveCo2] {
         leaveCo2();
         link_.SetProgress(0, 0);
-        StoreCommsControls(link_.state, comms_->controls());
-        link_.state.storeRegRecord();
-        WriteDeviceSettings(link_);
+        const CommsControls controls = comms_->controls();
+        const WriteStart w = WriteDeviceSettings(
+            link_, {0x01, 0x04, kCommsRegister, kDeviceIdRegister}, [controls](DeviceState& state) {
+                state.refreshRegRecord();
+                StoreCommsControls(state, controls);
+                state.storeRegRecord();
+            });
+        if (w.refused())
+            ctx_->prompts.message(QString(), w.refusal, MessageKind::Warning);
     });
     // "Connect": read the identity again, whatever view is on screen.
     connect(Command4_1, &QPushButton::clicked, this, [this, leaveCo2] {
@@ -309,6 +316,10 @@ void Form1::buildUi() {
     tabs_->readOnSelect[TabDevice] = [this] { IdentityRead(link_); };
     installCompletionSteps();
 
+    // A write that had to read first and could not says why.
+    link_.writes.onRefused = [this](const QString& why) {
+        ctx_->prompts.message(QString(), why, MessageKind::Warning);
+    };
     // The link's outputs on screen.
     link_.log.setOnLine([this](const QString& line) { appendLog(line); });
     link_.progress.setOnChange([this](const ProgressState& s) {
@@ -594,7 +605,7 @@ void Form1::choosePort(const QString& name) {
         Combo2->setCurrentIndex(at);
         ignorePortChoice_ = false;
     }
-    link_.serial.choosePort(name);
+    link_.choosePort(name);
     // The action of the "Connect" button: read the unit's identity.
     link_.SetProgress(0, 0);
     if (const auto& read = tabs_->readOnSelect[TabDevice])

@@ -35,8 +35,34 @@ void DeviceState::refreshRegRecord() {
 }
 
 void DeviceState::storeRegRecord() {
-    for (int k = 0; k < RegisterRecord::kSlots; ++k)
-        RegCache[static_cast<size_t>(k)] = RegRecord.slot[static_cast<size_t>(k)];
+    for (int k = 0; k < RegisterRecord::kSlots; ++k) {
+        const auto at = static_cast<size_t>(k);
+        if (RegCache[at] != RegRecord.slot[at]) {
+            RegCache[at] = RegRecord.slot[at];
+            RegSource[at] = ValueSource::Engineer;
+        }
+    }
+}
+
+QList<int> DeviceState::unknownOf(const QList<int>& regs) const {
+    QList<int> unknown;
+    for (int r : regs) {
+        if (r >= 0 && r < 256 && !known(r) && !unknown.contains(r))
+            unknown << r;
+    }
+    return unknown;
+}
+
+void DeviceState::setRegister(int reg, int32_t value, ValueSource source) {
+    const auto at = static_cast<size_t>(reg);
+    RegCache[at] = value;
+    RegSource[at] = source;
+    if (reg < RegisterRecord::kSlots)
+        RegRecord.slot[at] = value;
+}
+
+void DeviceState::forgetRegisters() {
+    RegSource.fill(ValueSource::Unknown);
 }
 
 float DeviceState::inputAsFloat(int item) const {
@@ -69,6 +95,10 @@ ReplyKind DispatchReply(DeviceState& s, const QString& reply) {
         return ReplyKind::L;
     case 'R':
     case 'W':
+        // A confirmed write of the cached value keeps where that value came
+        // from; anything else the unit reports is the unit's.
+        if (kind == 'R' || s.RegCache[at] != value || !s.known(item))
+            s.RegSource[at] = ValueSource::Unit;
         s.RegCache[at] = value;
         s.refreshRegRecord();
         return kind == 'R' ? ReplyKind::R : ReplyKind::W;
@@ -80,6 +110,9 @@ ReplyKind DispatchReply(DeviceState& s, const QString& reply) {
         return ReplyKind::I;
     case 'U':
         if (item <= 3) {
+            // Another unique id: the cable now leads to another unit.
+            if (!s.IdentStrings[at].isEmpty() && s.IdentStrings[at] != field)
+                s.forgetRegisters();
             s.IdentStrings[at] = field;
         } else if (item == 4) {
             // The firmware version is a signed 16-bit number; a value outside

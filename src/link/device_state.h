@@ -1,8 +1,10 @@
 #pragma once
 // What the program knows of the unit: the reply caches that DispatchReply
-// fills. Nothing here is cleared during a run; a value stays until the next
-// reply for the same register or item overwrites it.
+// fills. A value stays until the next reply for the same register or item
+// overwrites it; each register slot also knows where its value came from, so
+// that nothing the unit never said is written back to it.
 
+#include <QList>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -24,8 +26,18 @@ struct RegisterRecord {
     void setByte(int k, int i, uint8_t value);
 };
 
+// Where a register cache slot's value came from. Only Unit, File and
+// Engineer values may be written to the unit.
+enum class ValueSource : uint8_t {
+    Unknown,  // never read from this unit since the port was chosen
+    Unit,     // read from the connected unit
+    File,     // taken from a loaded file
+    Engineer, // entered in a view or on the command line
+};
+
 struct DeviceState {
     std::array<int32_t, 256> RegCache{};
+    std::array<ValueSource, 256> RegSource{}; // all Unknown at start
     RegisterRecord RegRecord;
     std::array<int32_t, 256> LRegCache{};
     std::array<int32_t, 19> IRegCache{};
@@ -47,8 +59,22 @@ struct DeviceState {
 
     // Copies RegCache 0..57 into RegRecord.
     void refreshRegRecord();
-    // Copies RegRecord back into RegCache 0..57 (before a settings write).
+    // Copies RegRecord back into RegCache 0..57 (before a settings write). A
+    // slot the view changed becomes the engineer's; the others keep their
+    // source.
     void storeRegRecord();
+
+    bool known(int reg) const {
+        return RegSource[static_cast<size_t>(reg)] != ValueSource::Unknown;
+    }
+    // The registers of `regs` whose value is not known, in the given order.
+    QList<int> unknownOf(const QList<int>& regs) const;
+    // Puts a value into the cache (and the typed mirror) with its source.
+    void setRegister(int reg, int32_t value, ValueSource source);
+    // Every register becomes unknown: another port, or another unit on it.
+    // The values stay for the views; none of them is written back again
+    // before it has been read anew.
+    void forgetRegisters();
     float inputAsFloat(int item) const;
 };
 
@@ -57,7 +83,11 @@ enum class ReplyKind { Ignored, L, R, W, I, U, S, D, A };
 
 // Decodes one complete reply ("!" ... "#") into the caches. Malformed replies
 // (wrong first or last character, wrong length, unknown kind, item out of
-// range) are dropped and answer ReplyKind::Ignored.
+// range) are dropped and answer ReplyKind::Ignored. An "R" reply makes its
+// register the unit's; a "W" echo of the value the cache holds keeps that
+// value's source, any other echo makes it the unit's. A unique id part (U00
+// .. U03) that differs from the one held means another unit: every register
+// is forgotten.
 ReplyKind DispatchReply(DeviceState& state, const QString& reply);
 
 } // namespace gp

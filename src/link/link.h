@@ -9,6 +9,7 @@
 #include "link/progress.h"
 #include "link/serial_link.h"
 #include "link/traffic_log.h"
+#include "link/write_gate.h"
 
 namespace gp {
 
@@ -23,8 +24,15 @@ class Link {
     Progress progress;
     SerialLink serial;
     PollCycle poll;
+    WriteGate writes;
 
-    void tick() { poll.tick(); }
+    void tick() {
+        poll.tick();
+        writes.tick();
+    }
+    // The engineer's choice of port. Another line may lead to another unit,
+    // so every cached register is forgotten.
+    bool choosePort(const QString& name);
     // Shorthands used everywhere.
     void SendMsg(const QString& frame) { serial.SendMsg(frame); }
     void AddLog(const QString& line) { log.AddLog(line); }
@@ -33,8 +41,9 @@ class Link {
                    bool resetProgress = true) {
         return poll.startBatch(frames, divisor, firstEntry, resetProgress);
     }
-    // True while a batch runs (the queue position is at an entry).
-    bool busy() const { return poll.running(); }
+    // True while a batch runs (the queue position is at an entry) or a
+    // write waits for its read.
+    bool busy() const { return poll.running() || writes.pending(); }
 
     // A transfer (a .cfg save or load) holds the link while it runs: the
     // live polls start no batch then, since a poll would displace the

@@ -13,8 +13,7 @@ constexpr int32_t kBacnet = 1 << 2;
 constexpr int32_t kModbus = 1 << 1;
 
 void setReg(DeviceState& s, int reg, int32_t value) {
-    s.RegCache[static_cast<size_t>(reg)] = value;
-    s.refreshRegRecord();
+    s.setRegister(reg, value, ValueSource::Unit);
 }
 
 } // namespace
@@ -35,6 +34,8 @@ class TestCommsSettings : public QObject {
         test::FakePort* raw = port.get();
         link.serial.setPort(std::move(port));
         link.serial.choosePort(QStringLiteral("ttyFAKE0"));
+        for (int r : {0x01, 0x04, 0x21})
+            setReg(link.state, r, 0);
         setReg(link.state, 0x23, 127);
         setReg(link.state, 0x24, 0);
         writeComms(link, {"1", 1, 1, 0, "0 = Auto"});

@@ -71,9 +71,8 @@ class TestConfigTransfer : public QObject {
         QFETCH(int, writes);
         QFETCH(QList<int>, skipped);
         DeviceState s;
-        s.RegCache[0] = layout << 24;
         for (int r = 0; r < 256; ++r)
-            s.RegCache[r] = s.RegCache[r] | (r == 0 ? 0 : r);
+            s.setRegister(r, r == 0 ? layout << 24 : r, ValueSource::Unit);
         const QStringList frames = deviceSettingsFrames(s);
         QCOMPARE(frames.size(), writes + 1);
         QCOMPARE(frames.last(), QString(":SU#"));
@@ -227,9 +226,10 @@ class TestConfigTransfer : public QObject {
         const auto before = rig.unit().framesReceived();
         ConfigLoad load(rig.link);
         QVERIFY(load.start(path).ok());
-        QCOMPARE(s.RegCache[0x10], all ? rig.unit().reg(0x10) : 0x7777);
         rig.runBatch();
-        QCOMPARE(rig.unit().framesReceived() - before, quint64(221));
+        QCOMPARE(s.RegCache[0x10], all ? rig.unit().reg(0x10) : 0x7777);
+        // Registers 00 and 01 read for the product check, 220 writes, ":SU#".
+        QCOMPARE(rig.unit().framesReceived() - before, quint64(2 + 221));
     }
 
     // Every file the tool saves loads back into the unit it came from,
@@ -314,13 +314,16 @@ class TestConfigTransfer : public QObject {
         const auto statusFlags = rig.link.state.StatusFlags;
         const auto before = rig.unit().framesReceived();
         ConfigLoad load(rig.link);
-        const CfgCheck check = load.start(edit == "missing" ? dir.filePath("none.cfg") : path);
-        QCOMPARE(int(check.status), status);
-        QVERIFY(!check.message.isEmpty());
+        load.start(edit == "missing" ? dir.filePath("none.cfg") : path);
         rig.runTicks(20);
+        QVERIFY(load.finished());
+        QCOMPARE(int(load.check().status), status);
+        QVERIFY(!load.check().message.isEmpty());
         QVERIFY(rig.link.state.RegCache == cache);
         QCOMPARE(rig.link.state.StatusFlags, statusFlags);
-        QCOMPARE(rig.unit().framesReceived(), before);
+        // Only the product check reads the unit: registers 00 and 01.
+        const bool productChecked = status == CfgCheck::WrongProduct;
+        QCOMPARE(rig.unit().framesReceived() - before, quint64(productChecked ? 2 : 0));
     }
 
     void linesOfNoKnownFormAreSkipped_data() {
@@ -336,7 +339,8 @@ class TestConfigTransfer : public QObject {
     void linesOfNoKnownFormAreSkipped() {
         QFETCH(QString, line);
         DeviceState s;
-        s.RegCache[0] = 0x01000000;
+        s.setRegister(0, 0x01000000, ValueSource::Unit);
+        s.setRegister(1, 0, ValueSource::Unit);
         s.RegCache[200] = 42;
         const CfgCheck c = checkCfgLines({"#CFG_Format=1", "R 0 00000001", "R 1 00000000", line,
                                           "N 201 2A000000", "S 0 0F000000"},
@@ -466,6 +470,94 @@ class TestConfigTransfer : public QObject {
         QVERIFY(p.filters.isEmpty());
     }
 
+    // A file that names only some registers changes only those; the others
+    // keep what the unit holds, however little of the cache was read.
+    void loadWritesExactlyTheRegistersTheFileGives_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QList<int>>("written");
+        QTest::newRow("only R 0, R 1 and N 40") << "partial" << QList<int>{0x28};
+        QList<int> head;
+        for (int r = 34; r < 0x90; ++r)
+            if (r != 35 && r != 57)
+                head << r;
+        QTest::newRow("cut in the middle of the line of register 90") << "cut-value" << head;
+        QTest::newRow("cut in the middle of its register number") << "cut-number" << head;
+    }
+    void loadWritesExactlyTheRegistersTheFileGives() {
+        QFETCH(QString, file);
+        QFETCH(QList<int>, written);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("a.cfg");
+        SimRig rig;
+        identity(rig);
+        QStringList lines;
+        if (file == "partial") {
+            lines = QStringList{"#CFG_Format=1", "R 0 " + HexLong(rig.unit().reg(0)),
+                                "R 1 " + HexLong(rig.unit().reg(1)), "N 40 0B000000"};
+        } else {
+            ScriptedPrompts p;
+            saveFrom(rig, path, false, p);
+            // Every line a value the unit does not hold, so a write shows.
+            lines = fileLines(path).mid(0, 1 + 0x90);
+            for (int r = 2; r < 0x90; ++r)
+                lines[1 + r] = QString("%1 %2 %3")
+                                   .arg(lines[1 + r].left(1))
+                                   .arg(r)
+                                   .arg(HexLong(0x0B000000 + r));
+            lines << (file == "cut-value" ? "N 144 0B00" : "N 1");
+        }
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(lines.join("\r\n").toLatin1()); // no line end after the last
+        f.close();
+        customise(rig.unit());
+        std::array<int32_t, 256> before{};
+        for (int r = 0; r < 256; ++r)
+            before[r] = rig.unit().reg(r);
+
+        ConfigLoad load(rig.link);
+        QVERIFY(load.start(path).ok());
+        rig.runBatch();
+        QVERIFY(load.finished());
+        QVERIFY(load.check().ok());
+        const LoadReport rep = load.report();
+        QCOMPARE(rep.writes, int(written.size()));
+        QCOMPARE(rep.confirmed, int(written.size()));
+        QVERIFY(rep.settingsStored);
+        for (int r = 0; r < 256; ++r) {
+            const int32_t want =
+                written.contains(r) ? (file == "partial" ? 0x0B : 0x0B000000 + r) : before[r];
+            QVERIFY2(rig.unit().reg(r) == want, qPrintable(HexByte(r)));
+        }
+    }
+
+    // Fields not given go back as the unit holds them, even where the
+    // controls could not show them: a vendor id above 32656, bytes behind
+    // the end of a name.
+    void productWriteKeepsFieldsNotGiven() {
+        sim::SimProfile profile;
+        profile.vendorId = 40000;
+        SimRig rig(profile);
+        rig.unit().setReg(0x0B, rig.unit().reg(0x0B) | 0x55000000);
+        QStringList reads;
+        for (int r : productConfigRegisters())
+            reads << BuildRead(r);
+        rig.link.startBatch(reads);
+        QCOMPARE(rig.runBatch(), -1);
+        ProductConfig c = productConfigFromRegisters(rig.link.state.RegRecord);
+        c.productName = "QRU-430";
+        ProductFieldsGiven given;
+        given.productName = true;
+        const QStringList frames = productConfigFramesKeeping(c, rig.link.state, given);
+        QCOMPARE(frames.size(), 16);
+        QCOMPARE(frames[0], BuildWrite(rig.link.state, 0x01));
+        QCOMPARE(frames[1], QString(":W04409C0000#"));
+        for (int r = 0x05; r <= 0x0C; ++r)
+            QCOMPARE(frames[r - 3], BuildWrite(rig.link.state, r));
+        QCOMPARE(frames[10], QString(":W0D5152552D#")); // "QRU-"
+        QCOMPARE(frames[11], QString(":W0E34333000#")); // "430"
+    }
+
     void loadReportNamesUnconfirmedWrites() {
         QTemporaryDir dir;
         const QString path = dir.filePath("a.cfg");
@@ -475,7 +567,7 @@ class TestConfigTransfer : public QObject {
         saveFrom(rig, path, false, p);
         ConfigLoad load(rig.link);
         QVERIFY(load.start(path).ok());
-        rig.port->dropReplyToFrame(3); // the third write: register 25 hex
+        rig.port->dropReplyToFrame(5); // after the reads of 00 and 01, the third write: 25 hex
         rig.runBatch();
         const LoadReport rep = load.report();
         QCOMPARE(rep.confirmed, 219);

@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <bit>
 
 using namespace gp;
 
@@ -259,6 +260,47 @@ class TestDiagnosticsView : public QObject {
         QCOMPARE(sent.at(3), QString(":W1DDB0F4940#"));
         QCOMPARE(sent.at(4), QString(":W1E4F613C4B#"));
         QCOMPARE(r.sim.unit().nonvolatileReg(0x1D), int32_t(0x40490FDB));
+    }
+
+    // A box that never showed a read value holds a placeholder ("0.0",
+    // "None"); "Set " writes what was read or entered, never that.
+    void calibrationSetWritesNoPlaceholder_data() {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("firstFrame");
+        QTest::newRow("the read lost its last reply") << "lost-last"
+                                                      << ":W1A";
+        QTest::newRow("nothing read: reads first") << "nothing"
+                                                   << ":R1A#";
+    }
+    void calibrationSetWritesNoPlaceholder() {
+        QFETCH(QString, before);
+        QFETCH(QString, firstFrame);
+        ViewRig r;
+        for (int reg = 0x1A; reg <= 0x1E; ++reg)
+            r.sim.unit().setReg(reg, std::bit_cast<int32_t>(0.25f * reg));
+        r.sim.unit().setReg(0x1F, 0x3C1E140A);
+        r.sim.unit().setReg(0x20, 0x5A781E0A);
+        if (before == "lost-last") {
+            r.sim.port->dropReplyToFrame(18); // ":D0A#", the last of the read
+            r.tabs.SelectTab(TabCalibration);
+            QCOMPARE(r.sim.runBatch(), -2);
+            QCOMPARE(r.find<QLineEdit>("TextSensorTrim_0")->text(), QString("0.0"));
+        }
+        // The engineer types one trim; everything else stays as it is.
+        r.find<QLineEdit>("TextSensorTrim_2")->setText("1.5");
+        emit r.find<QLineEdit>("TextSensorTrim_2")->textEdited("1.5");
+        const int from = r.sentCount();
+        r.find<QPushButton>("CommandSetTrim")->click();
+        r.sim.runBatch();
+        const QStringList sent = r.sentSince(from);
+        QVERIFY2(sent.first().startsWith(firstFrame), qPrintable(sent.join(' ')));
+        QCOMPARE(sent.last(), QString(":SR#"));
+        for (int reg = 0x1A; reg <= 0x1E; ++reg) {
+            const float want = reg == 0x1C ? 1.5f : 0.25f * reg;
+            QCOMPARE(r.sim.unit().nonvolatileReg(reg), std::bit_cast<int32_t>(want));
+        }
+        QCOMPARE(r.sim.unit().nonvolatileReg(0x1F), 0x3C1E140A);
+        QCOMPARE(r.sim.unit().nonvolatileReg(0x20), 0x5A781E0A);
     }
 };
 

@@ -114,6 +114,49 @@ class TestCliConfig : public QObject {
         QVERIFY(!logged.contains("[Tx] :S"));
     }
 
+    // A file naming only registers 00, 01 and 28: the load writes 28 and
+    // nothing else, and the diff shows that same register beforehand.
+    void partialFileChangesOnlyItsRegisters() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("partial.cfg");
+        gp::test::SimProcess unit;
+        QVERIFY(!unit.path().isEmpty());
+        QCOMPARE(cli({"--port", unit.path(), "send", ":W3011223344#"}).status, 0);
+        auto reg = [&](const QString& name) {
+            const Run r = cli({"--port", unit.path(), "send", ":R" + name + "#"});
+            const int at = r.out.indexOf("!R" + name);
+            return at < 0 ? QString() : r.out.mid(at + 4, 8);
+        };
+        const QString r0 = reg("00"), r1 = reg("01");
+        QVERIFY(!r0.isEmpty() && !r1.isEmpty());
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(
+            ("#CFG_Format=1\r\nR 0 " + r0 + "\r\nR 1 " + r1 + "\r\nN 40 0B000000\r\n").toLatin1());
+        f.close();
+
+        Run r = cli({"--port", unit.path(), "config", "diff", file});
+        QCOMPARE(r.status, 1);
+        QCOMPARE(r.out.trimmed().split('\n').size(), 1);
+        QVERIFY2(r.out.contains("28: file 0B000000"), qPrintable(r.out));
+
+        r = cli({"--port", unit.path(), "config", "load", file});
+        QVERIFY2(r.status == 0, qPrintable(r.err + r.out));
+        QVERIFY2(r.out.contains("confirmed 1 of 1"), qPrintable(r.out));
+        QCOMPARE(reg("28"), QString("0B000000"));
+        QCOMPARE(reg("30"), QString("11223344"));
+    }
+
+    void productSetKeepsFieldsNotGiven() {
+        gp::test::SimProcess unit({"--vendor-id", "40000", "--reset-silence", "0"});
+        QVERIFY(!unit.path().isEmpty());
+        const Run r = cli({"--port", unit.path(), "product", "set", "--product", "QRU-430"});
+        QVERIFY2(r.status == 0, qPrintable(r.err + r.out));
+        QVERIFY2(r.out.contains(":W04409C0000#"), qPrintable(r.out));
+        const Run back = cli({"--port", unit.path(), "send", ":R04#"});
+        QVERIFY2(back.out.contains("!R04409C0000#"), qPrintable(back.out));
+    }
+
     void badInputIsUsageError_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("content"); // of FILE; empty: no such file

@@ -68,6 +68,17 @@ class TestCliIdentity : public QObject {
         QVERIFY(r.err.contains("--address"));
     }
 
+    // Register 04, which decides it, is read before the check rather than
+    // taken as the zero of a cache never filled.
+    void deviceIdSetOnOurBacnetUnit() {
+        gp::test::SimProcess unit({"--features", "4"}); // BACnet, vendor id 1077
+        QVERIFY(!unit.path().isEmpty());
+        const Run r = cli({"--port", unit.path(), "comms", "set", "--device-id", "4711"});
+        QVERIFY2(r.status == 0, qPrintable(r.err + r.out));
+        const Run back = cli({"--port", unit.path(), "send", ":R24#"});
+        QVERIFY2(back.out.contains("!R2467120000#"), qPrintable(back.out));
+    }
+
     void deviceIdOnlyOnOurBacnetUnits() {
         const Run r = cli({"--simulate", "comms", "set", "--device-id", "4711"});
         QCOMPARE(r.status, 1);

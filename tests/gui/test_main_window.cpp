@@ -331,8 +331,9 @@ class TestForm1 : public QObject {
         form.findChild<QPushButton*>("Command4_1")->click();
         QCOMPARE(port->writtenFrames(), QStringList{":R00#"});
         // "Write" with layout code 7: the device settings batch is ":SU#" alone.
-        form.link().state.RegCache[0] = 0x07000000;
-        form.link().state.refreshRegRecord();
+        DeviceState& st = form.link().state;
+        for (int r : {0x00, 0x01, 0x04, 0x21, 0x24})
+            st.setRegister(r, r == 0 ? 0x07000000 : 0, ValueSource::Unit);
         form.findChild<QPushButton*>("Command4_0")->click();
         QCOMPARE(port->writtenFrames().last(), QStringLiteral(":SU#"));
     }

@@ -1,0 +1,108 @@
+#include "link/write_gate.h"
+
+#include "link/codec.h"
+#include "link/poll_cycle.h"
+#include "link/traffic_log.h"
+
+namespace gp {
+
+QString registerNames(const QList<int>& regs) {
+    QStringList names;
+    for (int r : regs)
+        names << HexByte(r);
+    return names.join(QStringLiteral(", "));
+}
+
+WriteGate::WriteGate(PollCycle& poll, DeviceState& state, TrafficLog& log)
+    : poll_(poll), state_(state), log_(log) {}
+
+WriteStart WriteGate::request(const QList<int>& needed, WriteComposer compose,
+                              const QList<int>& fresh, RefusalHandler refused) {
+    if (pending_) {
+        Pending earlier = std::move(*pending_);
+        pending_.reset();
+        refuse(QStringLiteral("Another write was asked for before registers %1 were read; "
+                              "nothing was written.")
+                   .arg(registerNames(earlier.needed)),
+               earlier.refused);
+    }
+    QList<int> toRead = fresh;
+    for (int r : state_.unknownOf(needed))
+        if (!toRead.contains(r))
+            toRead << r;
+    if (toRead.isEmpty())
+        return this->compose(compose);
+    QStringList reads;
+    for (int r : toRead)
+        reads << BuildRead(r);
+    WriteStart start;
+    start.readBatchId = poll_.startBatch(reads);
+    if (start.readBatchId == 0) {
+        start.refusal = QStringLiteral("Registers %1 could not be read; nothing was written.")
+                            .arg(registerNames(toRead));
+        return start;
+    }
+    QList<int> all = needed;
+    for (int r : fresh)
+        if (!all.contains(r))
+            all << r;
+    pending_ = Pending{all, std::move(compose), std::move(refused), start.readBatchId};
+    return start;
+}
+
+WriteStart WriteGate::compose(const WriteComposer& compose) {
+    WriteStart start;
+    const WriteBatch batch = compose(state_);
+    if (!batch.refusal.isEmpty()) {
+        start.refusal = batch.refusal;
+        return start;
+    }
+    start.batchId = poll_.startBatch(batch.frames, batch.divisor, batch.firstEntry);
+    if (start.batchId == 0)
+        start.refusal = QStringLiteral("The write does not fit the queue; nothing was written.");
+    else if (batch.started)
+        batch.started(start.batchId);
+    return start;
+}
+
+void WriteGate::refuse(const QString& why, const RefusalHandler& handler) {
+    log_.AddLog(why);
+    if (handler)
+        handler(why);
+    else if (onRefused)
+        onRefused(why);
+}
+
+void WriteGate::tick() {
+    if (!pending_)
+        return;
+    const BatchStats& stats = poll_.stats();
+    if (stats.id == pending_->readBatchId && poll_.running())
+        return;
+    Pending p = std::move(*pending_);
+    pending_.reset();
+    if (stats.id != p.readBatchId) {
+        refuse(QStringLiteral("Another command took the link before registers %1 were read; "
+                              "nothing was written.")
+                   .arg(registerNames(p.needed)),
+               p.refused);
+        return;
+    }
+    // A lost reply leaves its register unknown; the write would have to guess.
+    QList<int> missing;
+    for (int r : p.needed)
+        if (!state_.known(r) || stats.lostFrames.contains(BuildRead(r)))
+            missing << r;
+    if (!missing.isEmpty()) {
+        refuse(QStringLiteral("The unit did not answer the read of registers %1; nothing was "
+                              "written.")
+                   .arg(registerNames(missing)),
+               p.refused);
+        return;
+    }
+    const WriteStart start = compose(p.compose);
+    if (start.refused())
+        refuse(start.refusal, p.refused);
+}
+
+} // namespace gp
