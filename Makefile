@@ -89,6 +89,11 @@ fuzz: deps
 	  echo "fuzz_$$t: runs=$${runs:-?} $$(grep -q 'property violated\|ERROR:' $(FUZZ_BUILD)/$$t.log && echo FAILED, see $(FUZZ_BUILD)/$$t.log || echo ok)"; \
 	done; exit $$status
 
+# The long fault soak: SOAK_N rounds of every command under every wire fault.
+SOAK_N ?= 20
+soak: build
+	cd $(BUILD) && SOAK_N=$(SOAK_N) GP_BUILD_DIR=$$PWD ./test_fault_soak successAlwaysMeansTheTrueValues
+
 bench: build
 	@for b in $(BUILD)/bench_*; do if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; done
 

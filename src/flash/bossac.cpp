@@ -30,7 +30,10 @@ QString quoted(const QString& text) {
 // A word of the line written as it is when splitting gives it back
 // unchanged (letters, digits and a few marks), quoted otherwise.
 QString lineWord(const QString& word) {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=+,@%-]+$"));
+    // Anchored whole: "$" alone would also match before a final line break,
+    // and a port name ending in one would go out unquoted and lose it.
+    static const QRegularExpression plain(
+        QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z0-9_./:=+,@%-]+")));
     return plain.match(word).hasMatch() ? word : quoted(word);
 }
 

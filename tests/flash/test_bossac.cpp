@@ -50,6 +50,8 @@ class TestBossac : public QObject {
         QTest::newRow("port with a space and options") << "/tmp/my unit -R --erase" << bin << bin;
         QTest::newRow("port with quotes and a dollar") << "/tmp/a'b\"c$HOME`x`" << bin << bin;
         QTest::newRow("port with tab, newline and backslash") << "/tmp/a\tb\nc\\d" << bin << bin;
+        // Found by fuzzing: a name ending in a line break passed as plain.
+        QTest::newRow("port ending in a newline") << "ttyS0\n" << bin << bin;
         QTest::newRow("relative image named like an option") << "ttyUSB0"
                                                              << "-R.bin"
                                                              << "./-R.bin";
