@@ -251,7 +251,7 @@ void TrendWidget::redraw() {
     const int first = buffer_.firstAtOrAfter(span->first);
     const int last = buffer_.firstAtOrAfter(span->second + 1); // one past the end
     const int count = std::max(0, last - first);
-    const int stride = std::max(1, count / kMaxPointsPerSeries);
+    const int stride = std::max(1, (count + kMaxPointsPerSeries - 1) / kMaxPointsPerSeries);
     for (int k = 0; k < lines_.size(); ++k) {
         const int signal = specs_[k].signal;
         QList<QPointF> points;
