@@ -358,12 +358,14 @@ QString commissioningReportHtml(const CommissioningReport& report) {
                  QStringLiteral("</td></tr>\n");
         h += QStringLiteral("</table>\n");
     }
-    h += QStringLiteral("<h2>Configuration digest</h2>\n<table>\n<tr><th>SHA-256 of the .cfg "
-                        "register lines</th><td class=\"val\" id=\"cfg-sha256\">") +
+    h += QStringLiteral(
+             "<h2>Configuration digest</h2>\n<table>\n<tr><th>SHA-256 of the .cfg text "
+             "(register and status lines, CR LF)</th><td class=\"val\" id=\"cfg-sha256\">") +
          report.cfgSha256 + QStringLiteral("</td></tr>\n</table>\n");
-    h += QStringLiteral("<h2>Registers</h2>\n<table id=\"registers\">\n"
-                        "<tr><th>Register</th><th>Class</th><th>Value (hex)</th>"
-                        "<th>Value</th></tr>\n");
+    h += QStringLiteral(
+        "<h2>Registers</h2>\n<table id=\"registers\">\n"
+        "<tr><th>Register</th><th>Class</th><th>Value (hex, most significant first)</th>"
+        "<th>Value</th></tr>\n");
     for (const ReportRegister& reg : report.registers)
         h += QStringLiteral("<tr><td class=\"num\">%1</td><td>%2</td><td class=\"num\">%3</td>"
                             "<td class=\"num\">%4</td></tr>\n")

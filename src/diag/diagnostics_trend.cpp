@@ -19,10 +19,11 @@ QStringList signalNames() {
 
 DiagnosticsTrend::DiagnosticsTrend() : buffer_(signalNames(), kCapacity) {}
 
-void DiagnosticsTrend::pollStarted(int batchId, std::optional<int> channel, bool temps) {
+void DiagnosticsTrend::pollStarted(int batchId, std::optional<int> channel, bool temps,
+                                   bool displaced) {
     if (batchId == 0)
         return;
-    pendingBatch_ = batchId;
+    pendingBatch_ = displaced ? 0 : batchId;
     pendingChannel_ = channel;
     pendingTemps_ = temps;
     if (channel && *channel != channel_) {

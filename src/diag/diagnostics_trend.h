@@ -29,8 +29,11 @@ class DiagnosticsTrend {
 
     // The view's polls just started batchId, reading the channel (if any)
     // and the sensor inputs (if temps). A new channel starts the trend over,
-    // since its columns are named after the channel.
-    void pollStarted(int batchId, std::optional<int> channel, bool temps);
+    // since its columns are named after the channel. displaced: the batch
+    // replaced one whose frame was still awaited (a "Poll" box clicked while
+    // the other poll ran); the reply to that frame can still arrive and be
+    // taken for the first of the new batch, so that batch gives no sample.
+    void pollStarted(int batchId, std::optional<int> channel, bool temps, bool displaced = false);
     // A batch ended and the completion step runs: a sample when it was the
     // poll batch last started. Answers whether a sample was added.
     bool batchCompleted(const Link& link);

@@ -301,8 +301,9 @@ void DiagnosticsView::runPolls(bool a2d, bool temps) {
     std::optional<int> channel;
     if (a2d)
         channel = Combo1->currentIndex();
+    const bool displacing = ctx_.link.busy();
     const PollResult r = gp::runPolls(ctx_.link, channel, temps, range_, QLocale());
-    trend_.pollStarted(r.batchId, channel, temps);
+    trend_.pollStarted(r.batchId, channel, temps, displacing);
     if (r.a2d) {
         const QString texts[6] = {r.a2d->count, r.a2d->volts, r.a2d->ohms,
                                   r.a2d->min,   r.a2d->max,   r.a2d->percent};

@@ -1,5 +1,6 @@
 #include "diag/report_pdf.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QGuiApplication>
 #include <QPageLayout>
 #include <QPageSize>
@@ -24,6 +25,9 @@ QString writeReportPdf(const QString& path, const QString& html) {
         pdf.setTitle(QStringLiteral("Commissioning report"));
         pdf.setCreator(QStringLiteral("Glimmerpane"));
         QTextDocument doc;
+        // Lay the text out for the page's own resolution, so point sizes are
+        // points on paper and the page size below is in the same pixels.
+        doc.documentLayout()->setPaintDevice(&pdf);
         doc.setHtml(html);
         doc.setPageSize(pdf.pageLayout().paintRectPixels(pdf.resolution()).size());
         doc.print(&pdf);

@@ -135,7 +135,7 @@ TrendWidget::TrendWidget(const TrendBuffer& buffer, QList<TrendSeriesSpec> serie
     view_ = new QChartView(chart_, this);
     view_->setObjectName(QStringLiteral("TrendChart"));
     view_->setRenderHint(QPainter::Antialiasing);
-    view_->setMinimumHeight(260);
+    view_->setMinimumHeight(240);
     outer->addWidget(view_, 1);
 
     redrawTimer_.setInterval(kRedrawMs);
@@ -251,7 +251,7 @@ void TrendWidget::redraw() {
     const int first = buffer_.firstAtOrAfter(span->first);
     const int last = buffer_.firstAtOrAfter(span->second + 1); // one past the end
     const int count = std::max(0, last - first);
-    const int stride = std::max(1, count / kMaxPointsPerSeries);
+    const int stride = std::max(1, (count + kMaxPointsPerSeries - 1) / kMaxPointsPerSeries);
     for (int k = 0; k < lines_.size(); ++k) {
         const int signal = specs_[k].signal;
         QList<QPointF> points;
@@ -295,8 +295,8 @@ void TrendWidget::redraw() {
 void TrendWidget::rescale(double xMin, double leftMin, double leftMax, double rightMin,
                           double rightMax) {
     axisX_->setRange(xMin, 0);
-    // Ticks on round minutes: every 10 s, every minute, every 10 minutes.
-    axisX_->setTickCount(xMin < -30 ? 7 : xMin < -5 ? 11 : 7);
+    // Ticks on round times: every 15 s, every minute, every 10 minutes.
+    axisX_->setTickCount(xMin < -30 ? 7 : xMin < -5 ? 11 : 5);
     axisX_->setLabelFormat(xMin < -5 ? QStringLiteral("%.0f") : QStringLiteral("%.2f"));
     niceRange(leftMin, leftMax);
     setNiceRange(axisLeft_, leftMin, leftMax);

@@ -187,6 +187,21 @@ class TestTrendBuffer : public QObject {
         QVERIFY(!std::isnan(gap.values[DiagnosticsTrend::kFirstSensor]));
         QVERIFY(!std::isnan(gap.values[DiagnosticsTrend::kA2DVolts]));
 
+        // A batch that displaced one still awaiting its reply adds nothing:
+        // the late reply can be taken for its first frame.
+        {
+            const PollResult a = runPolls(rig.link, 2, false, range, QLocale::c());
+            trend.pollStarted(a.batchId, 2, false);
+            const bool busy = rig.link.busy();
+            const PollResult t = runPolls(rig.link, std::nullopt, true, range, QLocale::c());
+            trend.pollStarted(t.batchId, std::nullopt, true, busy);
+            QVERIFY(busy);
+            rig.runBatch();
+            QVERIFY(!trend.batchCompleted(rig.link));
+            QCOMPARE(trend.buffer().size(), 2);
+            rig.runTicks(20); // the straggler
+        }
+
         // A batch that is not the poll (the tab's read) adds nothing.
         DiagnosticsRead(rig.link, range);
         rig.runBatch();

@@ -69,6 +69,10 @@ class TestTrendViews : public QObject {
         TrendWidget* plot = r.view.trendPlot();
         QVERIFY(plot);
         r.sim.runTicks(10 * 60 * 1000 / 20);
+        // The second box was clicked while the first poll's frame was out:
+        // that batch gave no sample, so none shows a sensor never read.
+        for (int i = 0; i < r.view.trend().buffer().size(); ++i)
+            QVERIFY(r.view.trend().buffer().at(i).values[DiagnosticsTrend::kFirstSensor] != 0.0);
         const int samples = r.view.trend().buffer().size();
         QVERIFY(samples > 1000);
         QCOMPARE(plot->redrawCount(), 0);
@@ -77,6 +81,30 @@ class TestTrendViews : public QObject {
         QVERIFY(plot->series(0)->count() > 100); // volts of the polled channel
         plot->redraw();                          // nothing new: nothing drawn
         QCOMPARE(plot->redrawCount(), 1);
+        QVERIFY(plot->series(0)->count() <= TrendWidget::kMaxPointsPerSeries + 1);
+    }
+
+    // The fastest poll (the channel alone) for an hour and ten minutes with
+    // the view and its plot in place but never drawn: the trend is full, no
+    // larger than its bound, and holds the newest hour.
+    void anHourOfTheFastestPollInTheView() {
+        DiagRig r;
+        r.tabs.SelectTab(TabDiagnostics);
+        r.sim.runBatch();
+        r.find<QCheckBox>("CheckPollA2D")->click();
+        const TrendBuffer& b = r.view.trend().buffer();
+        int most = 0;
+        for (int i = 0; i < 70 * 60 * 1000 / 20; ++i) {
+            r.sim.step();
+            most = std::max(most, b.size());
+        }
+        QVERIFY(most <= DiagnosticsTrend::kCapacity);
+        QVERIFY(b.newest().tMs - b.at(0).tMs <= 60 * 60 * 1000);
+        QVERIFY(b.newest().tMs - b.at(0).tMs > 50 * 60 * 1000);
+        QCOMPARE(r.view.trendPlot()->redrawCount(), 0);
+        r.find<QComboBox>("ComboTrendWindow")->setCurrentIndex(2); // 60 min: one redraw
+        QCOMPARE(r.view.trendPlot()->redrawCount(), 1);
+        QVERIFY(r.view.trendPlot()->series(0)->count() <= TrendWidget::kMaxPointsPerSeries + 1);
     }
 
     void pauseFreezesThePlotNotTheTrend() {
