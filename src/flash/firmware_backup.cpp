@@ -30,9 +30,12 @@ QString namePrefix(const QString& uid) {
 
 } // namespace
 
+// One folder for both front ends: a backup the command line made must be
+// offered by the desktop tool, and the other way round, so the folder is not
+// named after the program that runs.
 QString defaultBackupFolder() {
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
-           QStringLiteral("/backups");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/glimmerpane/backups");
 }
 
 QString uniqueIdOf(const DeviceState& state) {
