@@ -12,6 +12,7 @@
 #include "flash/flash_tools_view.h"
 #include "gui/about_box.h"
 #include "gui/progress_widget.h"
+#include "gui/traffic_log_view.h"
 #include "platform/port_list.h"
 #include "platform/qt_prompts.h"
 #include "platform/qt_serial_port.h"
@@ -195,13 +196,18 @@ void Form1::buildUi() {
     outer->addWidget(Picture1, 1);
 
     // Traffic log and progress.
-    MsgLog = new QPlainTextEdit(central);
-    MsgLog->setObjectName(QStringLiteral("MsgLog"));
-    MsgLog->setReadOnly(true);
-    MsgLog->setMaximumBlockCount(TrafficLog::kScreenLines);
-    MsgLog->setMinimumHeight(90);
-    MsgLog->setFont(QFont(QStringLiteral("Monospace"), 9));
-    outer->addWidget(MsgLog);
+    log_ = new TrafficLogView(*prompts_, central);
+    MsgLog = log_->editor();
+    log_->setStamps(TrafficLogView::stampsFromKey(
+        persist_->ReadIniValue(QStringLiteral("LOG_TIMESTAMPS")).value_or(QString())));
+    log_->onStampsChanged = [this](TrafficLogView::Stamps s) {
+        persist_->WriteIniValue(QStringLiteral("LOG_TIMESTAMPS"), TrafficLogView::stampsKey(s));
+    };
+    log_->onSaved = [this](const QString& said) {
+        statusBar()->showMessage(said, 10000);
+        link_.log.AddLog(said);
+    };
+    outer->addWidget(log_);
     auto* bottom = new QHBoxLayout;
     Picture3 = new ProgressWidget(central);
     Picture3->setObjectName(QStringLiteral("Picture3"));
@@ -214,7 +220,12 @@ void Form1::buildUi() {
     outer->addLayout(bottom);
     setCentralWidget(central);
 
+    // The port's state may be long (a path and the reason it failed): it
+    // wraps rather than being cut off, and the counters keep their own field.
     statusPort_ = new QLabel(this);
+    statusPort_->setObjectName(QStringLiteral("StatusPort"));
+    statusPort_->setWordWrap(true);
+    statusPort_->setMinimumWidth(120);
     statusCounters_ = new QLabel(this);
     statusCounters_->setObjectName(QStringLiteral("StatusCounters"));
     statusBar()->addWidget(statusPort_, 1);
@@ -559,6 +570,7 @@ void Form1::choosePort(const QString& name) {
         ignorePortChoice_ = false;
     }
     link_.serial.choosePort(name);
+    log_->markPortOpened();
     // The action of the "Connect" button: read the unit's identity.
     link_.SetProgress(0, 0);
     if (const auto& read = tabs_->readOnSelect[TabDevice])
@@ -590,17 +602,29 @@ void Form1::rebuildTabBar() {
 }
 
 void Form1::appendLog(const QString& line) {
-    MsgLog->appendPlainText(line);
-    MsgLog->verticalScrollBar()->setValue(MsgLog->verticalScrollBar()->maximum());
+    log_->append(line);
+}
+
+QString countersText(const LinkCounters& c) {
+    return QStringLiteral("frames: %1 sent, %2 answered, %3 lost")
+        .arg(c.framesSent)
+        .arg(c.repliesDispatched)
+        .arg(c.repliesLost);
+}
+
+QString countersToolTip(const LinkCounters& c) {
+    return QStringLiteral("Frames sent: %1\nReplies answered: %2\nReplies lost (no answer in "
+                          "time): %3\nCharacters discarded (noise, damaged replies): %4")
+        .arg(c.framesSent)
+        .arg(c.repliesDispatched)
+        .arg(c.repliesLost)
+        .arg(c.charsDiscarded);
 }
 
 void Form1::updateStatus() {
     const LinkCounters& c = link_.serial.counters;
-    statusCounters_->setText(QStringLiteral("sent %1  replies %2  lost %3  discarded %4")
-                                 .arg(c.framesSent)
-                                 .arg(c.repliesDispatched)
-                                 .arg(c.repliesLost)
-                                 .arg(c.charsDiscarded));
+    statusCounters_->setText(countersText(c));
+    statusCounters_->setToolTip(countersToolTip(c));
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

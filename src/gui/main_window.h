@@ -25,6 +25,12 @@ class QAction;
 namespace gp {
 
 class ProgressWidget;
+class TrafficLogView;
+struct LinkCounters;
+
+// The link counters as the status bar shows them, and their explanation.
+QString countersText(const LinkCounters& c);
+QString countersToolTip(const LinkCounters& c);
 class IdentityView;
 class CommsView;
 class Co2View;
@@ -115,6 +121,7 @@ class Form1 : public QMainWindow {
     QTabBar* NavTab1 = nullptr;
     QStackedWidget* Picture1 = nullptr;
     QWidget* panels_[6] = {};
+    TrafficLogView* log_ = nullptr;
     QPlainTextEdit* MsgLog = nullptr;
     QCheckBox* CheckLog = nullptr;
     QCheckBox* CheckLogComs = nullptr;

@@ -18,8 +18,10 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QToolBar>
 #include <QtTest>
 
 using namespace gp;
@@ -328,6 +330,63 @@ class TestForm1 : public QObject {
         form.link().state.refreshRegRecord();
         form.findChild<QPushButton*>("Command4_0")->click();
         QCOMPARE(port->writtenFrames().last(), QStringLiteral(":SU#"));
+    }
+
+    // The log's tools are there in every mode, and the stamp choice is kept.
+    void logToolsInEveryModeAndStampsRemembered_data() {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::newRow("normal") << QByteArray();
+        QTest::newRow("advanced") << QByteArray("ADVANCED=plodnivster\r\n");
+    }
+
+    void logToolsInEveryModeAndStampsRemembered() {
+        QFETCH(QByteArray, lines);
+        Rig rig;
+        rig.settings("PORT=ttyS0\r\n" + lines);
+        {
+            Form1 form(rig.options);
+            form.show();
+            QVERIFY(form.findChild<QToolBar*>("LogToolBar")->isVisible());
+            for (const char* name : {"logSaveAs", "logCopy", "logClear", "logStampsClock"})
+                QVERIFY2(form.findChild<QAction*>(name), name);
+            form.findChild<QAction*>("logStampsSinceOpen")->trigger();
+        }
+        QVERIFY(readFile(rig.options.settingsPath).contains("LOG_TIMESTAMPS=ms\r\n"));
+        Form1 again(rig.options);
+        QVERIFY(again.findChild<QAction*>("logStampsSinceOpen")->isChecked());
+        // Since the port opened: every line starts with its milliseconds.
+        const QString log = again.findChild<QPlainTextEdit*>("MsgLog")->toPlainText();
+        QVERIFY2(QRegularExpression("^ *\\d+ \\[Tx\\] :R00#$", QRegularExpression::MultilineOption)
+                     .match(log)
+                     .hasMatch(),
+                 qPrintable(log));
+    }
+
+    // The counters name what they count, and a long port state is not cut
+    // off by them: it wraps in its own field.
+    void statusBarCountersSayFrames() {
+        LinkCounters c;
+        c.framesSent = 12;
+        c.repliesDispatched = 10;
+        c.repliesLost = 2;
+        c.charsDiscarded = 7;
+        QCOMPARE(countersText(c), QStringLiteral("frames: 12 sent, 10 answered, 2 lost"));
+        QVERIFY(countersToolTip(c).contains("Characters discarded (noise, damaged replies): 7"));
+
+        Rig rig;
+        Form1 form(rig.options);
+        form.show();
+        auto* port = form.findChild<QLabel*>("StatusPort");
+        port->setText("Cannot open /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0:"
+                      " in use by another program (glimmerpane-cli, pid 4242)");
+        QTest::qWait(50);
+        QVERIFY(port->wordWrap());
+        QVERIFY(port->width() > 0);
+        QVERIFY2(
+            port->height() >= port->heightForWidth(port->width()),
+            qPrintable(
+                QString("%1 < %2").arg(port->height()).arg(port->heightForWidth(port->width()))));
+        QVERIFY(form.findChild<QLabel*>("StatusCounters")->text().startsWith("frames: "));
     }
 
     void aboutBox_data() {
