@@ -27,11 +27,14 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
-#include <QScrollBar>
+#include <QShortcut>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTabBar>
@@ -51,6 +54,46 @@ constexpr char kAdvancedWord[] = "plodnivster";
 // Window widths as designed, in twips.
 constexpr int kNormalWidthTwips = 11835;
 constexpr int kAdvancedWidthTwips = 14115;
+
+// The room unit as the window's icon: a touchscreen in its frame.
+QIcon windowIconPicture() {
+    QIcon icon;
+    for (int size : {16, 32, 64, 128}) {
+        QPixmap pm(size, size);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal u = size / 16.0;
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0x44, 0x4b, 0x55));
+        p.drawRoundedRect(QRectF(1 * u, 1 * u, 14 * u, 14 * u), 2.5 * u, 2.5 * u);
+        p.setBrush(QColor(0x2e, 0x9b, 0xd6));
+        p.drawRoundedRect(QRectF(3 * u, 3 * u, 10 * u, 7.5 * u), 1 * u, 1 * u);
+        p.setBrush(QColor(0xf2, 0xf2, 0xf2));
+        p.drawRect(QRectF(4.5 * u, 5 * u, 4 * u, 1.2 * u));
+        p.drawRect(QRectF(4.5 * u, 7 * u, 6 * u, 1.2 * u));
+        p.setBrush(QColor(0x8c, 0xd1, 0x4f));
+        p.drawEllipse(QRectF(6.8 * u, 11.3 * u, 2.4 * u, 2.4 * u));
+        p.end();
+        icon.addPixmap(pm);
+    }
+    return icon;
+}
+
+// "x,y,w,h" as stored; an invalid rectangle when it is not that.
+QRect rectFromText(const QString& text) {
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 4)
+        return {};
+    int v[4];
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        v[i] = parts[i].trimmed().toInt(&ok);
+        if (!ok)
+            return {};
+    }
+    return QRect(v[0], v[1], v[2], v[3]);
+}
 
 bool anyFile(const QString& folder, const QString& pattern) {
     return !QDir(folder).entryList({pattern}, QDir::Files).isEmpty();
@@ -193,7 +236,12 @@ void Form1::buildUi() {
         l->setColumnStretch(2, 1);
         l->setRowStretch(4, 1);
     }
-    outer->addWidget(Picture1, 1);
+    // The view panel above, the log below; the engineer moves the line.
+    split_ = new QSplitter(Qt::Vertical, central);
+    split_->setObjectName(QStringLiteral("ViewLogSplitter"));
+    split_->setChildrenCollapsible(false);
+    split_->addWidget(Picture1);
+    outer->addWidget(split_, 1);
 
     // Traffic log and progress.
     log_ = new TrafficLogView(*prompts_, central);
@@ -207,7 +255,9 @@ void Form1::buildUi() {
         statusBar()->showMessage(said, 10000);
         link_.log.AddLog(said);
     };
-    outer->addWidget(log_);
+    split_->addWidget(log_);
+    split_->setStretchFactor(0, 1);
+    split_->setStretchFactor(1, 0);
     auto* bottom = new QHBoxLayout;
     Picture3 = new ProgressWidget(central);
     Picture3->setObjectName(QStringLiteral("Picture3"));
@@ -239,6 +289,13 @@ void Form1::buildUi() {
     file_->addSeparator();
     save_ = file_->addAction(QStringLiteral("&Save"));
     save_->setObjectName(QStringLiteral("save"));
+    file_->addSeparator();
+    quit_ = file_->addAction(QStringLiteral("&Quit"));
+    quit_->setObjectName(QStringLiteral("quit"));
+    load_->setShortcut(QKeySequence::Open);
+    save_->setShortcut(QKeySequence::Save);
+    quit_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quit_, &QAction::triggered, this, &QWidget::close);
     tools_ = menuBar()->addMenu(QStringLiteral("Tools"));
     tools_->setObjectName(QStringLiteral("tools"));
     fwupdate_ = tools_->addAction(QStringLiteral("Firmware Update"));
@@ -260,6 +317,18 @@ void Form1::buildUi() {
     connect(changeProfile_, &QAction::triggered, flashTools_, &FlashToolsView::profileChange);
     connect(samba_, &QAction::triggered, flashTools_, &FlashToolsView::lowLevelFlash);
     connect(about_, &QAction::triggered, this, &Form1::showAbout);
+
+    // F5 reads the unit again; Ctrl+1.. select the heads left to right.
+    Command4_1->setShortcut(QKeySequence(Qt::Key_F5));
+    for (int n = 1; n <= 5; ++n) {
+        auto* key = new QShortcut(QKeySequence(Qt::CTRL | (Qt::Key_0 + n)), this);
+        key->setObjectName(QStringLiteral("headKey%1").arg(n));
+        connect(key, &QShortcut::activated, this, [this, n] {
+            if (n <= NavTab1->count())
+                tabs_->SelectTab(NavTab1->tabData(n - 1).toInt());
+        });
+    }
+    setWindowIcon(windowIconPicture());
 
     // The main buttons.
     connect(CommandDefauts, &QPushButton::clicked, this, [this] { sendDefaults(link_); });
@@ -445,9 +514,76 @@ void Form1::startUp() {
     ctx_->appid = -1;
     rebuildTabBar();
 
+    restoreWindowPlace();
+
     Timer1.start();
     portWatch_.start();
     tabs_->SelectTab(TabDevice);
+}
+
+QRect fitOnScreen(const QRect& want, const QRect& available) {
+    if (!available.isValid())
+        return want;
+    QRect r(want.topLeft(), want.size().boundedTo(available.size()));
+    if (r.right() > available.right())
+        r.moveRight(available.right());
+    if (r.bottom() > available.bottom())
+        r.moveBottom(available.bottom());
+    if (r.left() < available.left())
+        r.moveLeft(available.left());
+    if (r.top() < available.top())
+        r.moveTop(available.top());
+    return r;
+}
+
+QRect Form1::availableArea() const {
+    const QScreen* s = screen();
+    return s ? s->availableGeometry() : QRect();
+}
+
+void Form1::restoreWindowPlace() {
+    const QRect stored =
+        rectFromText(persist_->ReadIniValue(QStringLiteral("WINDOW")).value_or(QString()));
+    if (stored.isValid() && stored.width() >= 200 && stored.height() >= 150) {
+        const QRect r = fitOnScreen(stored, availableArea());
+        resize(r.size()
+                   .expandedTo(minimumSizeHint())
+                   .boundedTo(availableArea().isValid() ? availableArea().size()
+                                                        : QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX)));
+        move(r.topLeft());
+    }
+    const QStringList sizes =
+        persist_->ReadIniValue(QStringLiteral("SPLITTER")).value_or(QString()).split(',');
+    if (sizes.size() == 2) {
+        bool ok1 = false, ok2 = false;
+        const int a = sizes[0].toInt(&ok1), b = sizes[1].toInt(&ok2);
+        if (ok1 && ok2 && a > 0 && b > 0)
+            split_->setSizes({a, b});
+    }
+}
+
+void Form1::storeWindowPlace() {
+    const QRect g = normalGeometry().isValid() ? normalGeometry() : geometry();
+    persist_->WriteIniValue(
+        QStringLiteral("WINDOW"),
+        QStringLiteral("%1,%2,%3,%4").arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height()));
+    const QList<int> sizes = split_->sizes();
+    if (sizes.size() == 2 && sizes[0] > 0 && sizes[1] > 0)
+        persist_->WriteIniValue(QStringLiteral("SPLITTER"),
+                                QStringLiteral("%1,%2").arg(sizes[0]).arg(sizes[1]));
+}
+
+void Form1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // Whatever the panels asked for, the window fits the screen it opens on.
+    const QRect avail = availableArea();
+    if (avail.isValid() && !avail.contains(frameGeometry())) {
+        const QSize frame = frameGeometry().size() - size();
+        const QRect r =
+            fitOnScreen(QRect(frameGeometry().topLeft(), frameGeometry().size()), avail);
+        resize(r.size() - frame);
+        move(r.topLeft());
+    }
 }
 
 void Form1::setWindowWidthTwips(int twips) {
@@ -464,9 +600,10 @@ void Form1::setWindowWidthTwips(int twips) {
     const int chromeHeight = sizeHint().height() - Picture1->sizeHint().height();
     QSize want(qMax(designWidth_, qMax(sizeHint().width(), content.width() + 40)),
                qMax(height(), content.height() + chromeHeight + 20));
-    if (const QScreen* s = screen())
-        want = want.boundedTo(s->availableGeometry().size());
-    resize(want.expandedTo(QSize(designWidth_, 0)));
+    want = want.expandedTo(QSize(designWidth_, 0));
+    if (availableArea().isValid())
+        want = want.boundedTo(availableArea().size());
+    resize(want);
 }
 
 void Form1::GetAppId() {
@@ -632,6 +769,7 @@ void Form1::closeEvent(QCloseEvent* event) {
     // pass-through before the port closes.
     if (tabs_->co2Leave)
         tabs_->co2Leave();
+    storeWindowPlace();
     Timer1.stop();
     portWatch_.stop();
     link_.serial.close();

@@ -21,12 +21,17 @@ class QTabBar;
 class QGroupBox;
 class QMenu;
 class QAction;
+class QSplitter;
 
 namespace gp {
 
 class ProgressWidget;
 class TrafficLogView;
 struct LinkCounters;
+
+// The rectangle wanted, made no larger than the available area and moved
+// into it.
+QRect fitOnScreen(const QRect& want, const QRect& available);
 
 // The link counters as the status bar shows them, and their explanation.
 QString countersText(const LinkCounters& c);
@@ -90,6 +95,7 @@ class Form1 : public QMainWindow {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     void buildUi();
@@ -101,6 +107,10 @@ class Form1 : public QMainWindow {
     void updateStatus();
     void installCompletionSteps();
     void setWindowWidthTwips(int twips);
+    QRect availableArea() const;
+    // Size, place and splitter line as the engineer left them.
+    void restoreWindowPlace();
+    void storeWindowPlace();
 
     Link link_;
     std::unique_ptr<Persist> persist_;
@@ -134,6 +144,8 @@ class Form1 : public QMainWindow {
     QMenu* help_ = nullptr;
     QAction* load_ = nullptr;
     QAction* save_ = nullptr;
+    QAction* quit_ = nullptr;
+    QSplitter* split_ = nullptr;
     QAction* fwupdate_ = nullptr;
     QAction* changeProfile_ = nullptr;
     QMenu* avanced_ = nullptr;

@@ -19,6 +19,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QSplitter>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -188,8 +190,12 @@ class TestForm1 : public QObject {
         QCOMPARE(form.findChild<QAction*>("fwupdate")->isVisible(), tools);
         QCOMPARE(form.findChild<QAction*>("changeProfile")->isVisible(), tools);
         QCOMPARE(form.designWidth(), width);
-        QVERIFY(form.width() >= width);
-        QVERIFY(form.width() >= form.minimumSizeHint().width());
+        // As wide as designed, unless the screen is narrower.
+        const QRect avail = form.screen()->availableGeometry();
+        QVERIFY(form.width() >= qMin(width, avail.width()));
+        QVERIFY(form.width() <= avail.width() && form.height() <= avail.height());
+        form.show();
+        QVERIFY(avail.contains(form.frameGeometry()));
     }
 
     void filesInTheStartFolderOfferTools_data() {
@@ -387,6 +393,75 @@ class TestForm1 : public QObject {
             qPrintable(
                 QString("%1 < %2").arg(port->height()).arg(port->heightForWidth(port->width()))));
         QVERIFY(form.findChild<QLabel*>("StatusCounters")->text().startsWith("frames: "));
+    }
+
+    void fitOnScreen_data() {
+        QTest::addColumn<QRect>("want");
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QRect>("got");
+        const QRect laptop(0, 0, 1366, 740);
+        QTest::newRow("fits as it is")
+            << QRect(10, 20, 800, 600) << laptop << QRect(10, 20, 800, 600);
+        QTest::newRow("advanced mode on a small screen")
+            << QRect(0, 0, 1515, 988) << laptop << QRect(0, 0, 1366, 740);
+        QTest::newRow("left on a screen since unplugged")
+            << QRect(2000, 900, 800, 600) << laptop << QRect(566, 140, 800, 600);
+        QTest::newRow("above and left of the area")
+            << QRect(-50, -30, 800, 600) << QRect(0, 28, 1366, 740) << QRect(0, 28, 800, 600);
+    }
+
+    void fitOnScreen() {
+        QFETCH(QRect, want);
+        QFETCH(QRect, available);
+        QTEST(gp::fitOnScreen(want, available), "got");
+    }
+
+    // Size, place and the line between view and log come back as left.
+    void windowPlaceAndSplitterRemembered() {
+        Rig rig;
+        QList<int> sizes;
+        {
+            Form1 form(rig.options);
+            form.show();
+            form.resize(700, 560);
+            auto* split = form.findChild<QSplitter*>("ViewLogSplitter");
+            QVERIFY(split);
+            split->setSizes({300, 150});
+            sizes = split->sizes();
+            form.close();
+        }
+        const QByteArray ini = readFile(rig.options.settingsPath);
+        QVERIFY2(ini.contains(",700,560\r\n"), ini.constData());
+        QVERIFY(ini.contains(QByteArray("SPLITTER=") + QByteArray::number(sizes[0]) + ','));
+        Form1 again(rig.options);
+        QCOMPARE(again.size(), QSize(700, 560));
+        again.show();
+        QCOMPARE(again.findChild<QSplitter*>("ViewLogSplitter")->sizes(), sizes);
+    }
+
+    void keyboardShortcuts() {
+        Rig rig;
+        rig.settings("PORT=ttyS0\r\nADVANCED=plodnivster\r\n");
+        Form1 form(rig.options);
+        QCOMPARE(form.findChild<QAction*>("load")->shortcut(), QKeySequence(QKeySequence::Open));
+        QCOMPARE(form.findChild<QAction*>("save")->shortcut(), QKeySequence(QKeySequence::Save));
+        QCOMPARE(form.findChild<QAction*>("quit")->shortcut(), QKeySequence("Ctrl+Q"));
+        QCOMPARE(form.findChild<QPushButton*>("Command4_1")->shortcut(), QKeySequence("F5"));
+        QVERIFY(!form.windowIcon().isNull());
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QTest::keyClick(&form, Qt::Key_3, Qt::ControlModifier);
+        QCOMPARE(form.link().poll.ActiveTab, 5); // Device, Calibration, Diagnostics
+        QTest::keyClick(&form, Qt::Key_2, Qt::ControlModifier);
+        QCOMPARE(form.link().poll.ActiveTab, 4);
+        QTest::keyClick(&form, Qt::Key_5, Qt::ControlModifier); // no fifth head
+        QCOMPARE(form.link().poll.ActiveTab, 4);
+        auto* port = static_cast<test::FakePort*>(form.link().serial.port());
+        port->written.clear();
+        QTest::keyClick(&form, Qt::Key_F5);
+        QTRY_VERIFY(port->writtenFrames().contains(":R00#"));
+        form.findChild<QAction*>("quit")->trigger();
+        QVERIFY(!form.isVisible());
     }
 
     void aboutBox_data() {
