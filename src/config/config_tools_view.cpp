@@ -1,12 +1,15 @@
 #include "config/config_tools_view.h"
 
 #include "config/bulk_transfer.h"
+#include "config/cfg_file.h"
 #include "config/config_load.h"
 #include "config/logo_transfer.h"
 #include "config/product_config_view.h"
 #include "config/save_config_window.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QPushButton>
 #include <QTimer>
@@ -55,17 +58,75 @@ void ConfigToolsView::showFromRegisters() {
     productConfig_->showFromRegisters();
 }
 
+namespace {
+constexpr char kFolderKey[] = "CFG_FOLDER";
+
+QString productName(const DeviceState& s) {
+    QByteArray name;
+    for (int i = 0; i < 12; ++i) {
+        const uint8_t b = s.RegRecord.byte(0x0D + i / 4, i % 4);
+        if (b == 0)
+            break;
+        name.append(static_cast<char>(b));
+    }
+    return QString::fromLatin1(name).trimmed().toUpper();
+}
+} // namespace
+
+QString ConfigToolsView::lastFolder() const {
+    const QString folder =
+        ctx_.persist.ReadIniValue(QString::fromLatin1(kFolderKey)).value_or(QString());
+    return !folder.isEmpty() && QDir(folder).exists() ? folder : QString();
+}
+
+void ConfigToolsView::rememberFolder(const QString& path) {
+    ctx_.persist.WriteIniValue(QString::fromLatin1(kFolderKey),
+                               QFileInfo(path).absoluteDir().absolutePath());
+}
+
 void ConfigToolsView::openConfigFile() {
+    ctx_.prompts.startPath = lastFolder();
     const QString path = ctx_.prompts.openFile(ctx_.text(103, QStringLiteral("Open")),
                                                QStringLiteral("Config files{*.cfg)|*.cfg"));
+    ctx_.prompts.startPath.clear();
     if (path.isEmpty())
         return;
-    auto load = std::make_unique<ConfigLoad>(ctx_.link);
-    const CfgCheck check = load->start(path);
+    rememberFolder(path);
+    // Checked first, on a copy: nothing reaches the unit before the engineer
+    // has seen what the file will write and said yes.
+    const CfgCheck check = readCfgFile(path, ctx_.link.state);
     if (!check.ok()) {
         const QString text = check.status == CfgCheck::WrongProduct
                                  ? ctx_.text(10005, QStringLiteral("Wrong Product Type."))
                                  : check.message;
+        ctx_.prompts.message(QString(), text, MessageKind::Warning);
+        return;
+    }
+    DeviceState after = ctx_.link.state;
+    applyCfg(after, check.content);
+    const int writes = static_cast<int>(deviceSettingsRegisters(after).size());
+    QString product = productName(after);
+    if (product.isEmpty())
+        product = QStringLiteral("the unit");
+    const QString title = QStringLiteral("Load configuration");
+    if (!ctx_.prompts.askYesNo(
+            title,
+            QStringLiteral("%1 holds settings for %2.\n\nWrite %3 registers to the unit now? "
+                           "Its present settings are overwritten and cannot be restored "
+                           "unless they were saved.")
+                .arg(QFileInfo(path).fileName(), product)
+                .arg(writes),
+            true, true)) {
+        ctx_.link.log.AddLog(QStringLiteral("Load of %1 cancelled: nothing written.")
+                                 .arg(QDir::toNativeSeparators(path)));
+        return;
+    }
+    auto load = std::make_unique<ConfigLoad>(ctx_.link);
+    const CfgCheck started = load->start(path);
+    if (!started.ok()) {
+        const QString text = started.status == CfgCheck::WrongProduct
+                                 ? ctx_.text(10005, QStringLiteral("Wrong Product Type."))
+                                 : started.message;
         ctx_.prompts.message(QString(), text, MessageKind::Warning);
         return;
     }
@@ -85,8 +146,22 @@ void ConfigToolsView::watchLoad() {
 }
 
 void ConfigToolsView::saveConfigFile() {
+    QString folder = lastFolder();
+    if (folder.isEmpty())
+        folder = QDir::currentPath();
     Form5 dialog(ctx_, saveAll_->isChecked(), window());
+    dialog.machine().startFolder = folder;
+    dialog.machine().addMissingSuffix = true;
     dialog.exec();
+    const QString saved = dialog.machine().savedPath();
+    if (saved.isEmpty())
+        return;
+    rememberFolder(saved);
+    const QString said = QStringLiteral("Configuration saved to %1")
+                             .arg(QDir::toNativeSeparators(QFileInfo(saved).absoluteFilePath()));
+    ctx_.link.log.AddLog(said);
+    if (onSaved)
+        onSaved(said);
 }
 
 void ConfigToolsView::loadLogo() {

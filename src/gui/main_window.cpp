@@ -222,6 +222,9 @@ void Form1::buildUi() {
         // The diagnostics refresh shows the product registers in the
         // "Product Config" frame.
         diagnostics_->showProductConfig = [this] { configTools_->showFromRegisters(); };
+        configTools_->onSaved = [this](const QString& said) {
+            statusBar()->showMessage(said, 15000);
+        };
         flashTools_ = new FlashToolsView(*ctx_, panels_[TabDiagnostics]);
         CheckLogComs = new QCheckBox(QStringLiteral("LogComs"), panels_[TabDiagnostics]);
         CheckLogComs->setObjectName(QStringLiteral("CheckLogComs"));
