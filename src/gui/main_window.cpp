@@ -22,6 +22,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -107,7 +108,10 @@ Form1::Form1(const Form1Options& options, QWidget* parent)
     lang_ = std::make_unique<LangDll>(options.locale, options.langFolders.isEmpty()
                                                           ? LangDll::defaultSearchFolders()
                                                           : options.langFolders);
-    prompts_ = std::make_unique<QtPrompts>(this);
+    if (options.promptsFactory)
+        prompts_ = options.promptsFactory();
+    else
+        prompts_ = std::make_unique<QtPrompts>(this);
     tabs_ = std::make_unique<ViewTabs>(link_);
     ctx_ = std::make_unique<AppContext>(
         AppContext{link_, *persist_, *lang_, *prompts_, *tabs_, OperatingMode{}, -1});
@@ -334,12 +338,25 @@ void Form1::buildUi() {
     setWindowIcon(windowIconPicture());
 
     // The main buttons.
-    connect(CommandDefauts, &QPushButton::clicked, this, [this] { sendDefaults(link_); });
+    connect(CommandDefauts, &QPushButton::clicked, this, [this] {
+        const QString port =
+            QFileInfo(link_.serial.port() ? link_.serial.port()->name() : QString()).fileName();
+        if (ctx_->prompts.askYesNo(
+                QStringLiteral("Factory settings"),
+                QStringLiteral("Put the unit on %1 back to its factory settings? Every setting "
+                               "made on it is replaced by its factory value, and cannot be "
+                               "brought back unless it was saved to a file first.")
+                    .arg(port),
+                true, true))
+            sendDefaults(link_);
+    });
     connect(CommandReset, &QPushButton::clicked, this, [this] { sendReset(link_); });
     connect(Command13, &QPushButton::clicked, this, [this] { burnSettings(link_); });
     // "Write": the comms controls into the register record, the record into
     // the register cache, then the device settings write.
     connect(Command4_0, &QPushButton::clicked, this, [this] {
+        if (comms_->isVisibleTo(this) && !comms_->checkAddress())
+            return;
         link_.SetProgress(0, 0);
         StoreCommsControls(link_.state, comms_->controls());
         link_.state.storeRegRecord();

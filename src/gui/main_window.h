@@ -56,6 +56,8 @@ struct Form1Options {
     QString startFolder;
     // Makes the serial port; empty: the system's serial port.
     std::function<std::unique_ptr<SerialPort>()> portFactory;
+    // Makes the questions and file choosers; empty: real dialogs.
+    std::function<std::unique_ptr<Prompts>()> promptsFactory;
     // The user's locale, for the default language catalogue's name.
     QLocale locale;
 };

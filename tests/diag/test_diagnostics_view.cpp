@@ -190,6 +190,28 @@ class TestDiagnosticsView : public QObject {
         QVERIFY(!calibrate->isEnabled());
     }
 
+    // "Calibrate AOs" moves the outputs and replaces their trims: it asks
+    // first, and only Yes sends the command.
+    void calibrateOutputsAsksFirst_data() {
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("no (the default)") << false;
+        QTest::newRow("yes") << true;
+    }
+
+    void calibrateOutputsAsksFirst() {
+        QFETCH(bool, yes);
+        ViewRig r;
+        r.tabs.SelectTab(TabCalibration);
+        QCOMPARE(r.sim.runBatch(), -1);
+        const int from = r.sentCount();
+        r.prompts.answers << yes;
+        r.find<QPushButton>("CommandCalibrate_0")->click();
+        r.sim.runTicks(10);
+        QCOMPARE(r.prompts.asked.size(), 1);
+        QVERIFY(r.prompts.asked.first().contains("analogue outputs"));
+        QCOMPARE(r.sentSince(from).contains(":SC#"), yes);
+    }
+
     // "Set " with the boxes as shown writes back the trims bit for bit.
     void untouchedSetWritesTheTrimsAsRead() {
         ViewRig r;

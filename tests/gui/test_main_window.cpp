@@ -51,7 +51,13 @@ struct Rig {
         options.fixedPorts = {QStringLiteral("ttyUSB0"), QStringLiteral("ttyS0")};
         options.locale = QLocale(QLocale::English, QLocale::UnitedKingdom);
         options.portFactory = [] { return std::make_unique<test::FakePort>(); };
+        options.promptsFactory = [this] {
+            auto p = std::make_unique<test::ScriptedPrompts>();
+            prompts = p.get();
+            return p;
+        };
     }
+    test::ScriptedPrompts* prompts = nullptr; // the window's, while it lives
     void settings(const QByteArray& lines) {
         writeFile(options.settingsPath, "[default]\r\n" + lines);
     }
@@ -326,6 +332,12 @@ class TestForm1 : public QObject {
         Form1 form(rig.options);
         auto* port = static_cast<test::FakePort*>(form.link().serial.port());
         port->written.clear();
+        // Factory settings ask first, naming the port; No is the default.
+        form.findChild<QPushButton*>("CommandDefauts")->click();
+        QCOMPARE(rig.prompts->asked.size(), 1);
+        QVERIFY(rig.prompts->asked.first().contains("on ttyUSB0 back to its factory settings"));
+        QVERIFY(port->writtenFrames().isEmpty());
+        rig.prompts->answers << true;
         form.findChild<QPushButton*>("CommandDefauts")->click();
         form.findChild<QPushButton*>("CommandReset")->click();
         QCOMPARE(port->writtenFrames(), (QStringList{":SD#", ":SR#"}));
@@ -462,6 +474,50 @@ class TestForm1 : public QObject {
         QTRY_VERIFY(port->writtenFrames().contains(":R00#"));
         form.findChild<QAction*>("quit")->trigger();
         QVERIFY(!form.isVisible());
+    }
+
+    // An address the unit cannot take is refused with a message, from the
+    // comms frame's Write and from the main Write alike; nothing is sent.
+    void addressNotANumberIsRefused_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("comms Write, hex-looking") << "CommandWriteComms"
+                                                  << "17h" << true;
+        QTest::newRow("comms Write, beyond 247") << "CommandWriteComms"
+                                                 << "300" << true;
+        QTest::newRow("comms Write, a number") << "CommandWriteComms"
+                                               << "17" << false;
+        QTest::newRow("main Write, hex-looking") << "Command4_0"
+                                                 << "17h" << true;
+        QTest::newRow("main Write, a number") << "Command4_0"
+                                              << "17" << false;
+    }
+
+    void addressNotANumberIsRefused() {
+        QFETCH(QString, button);
+        QFETCH(QString, address);
+        QFETCH(bool, refused);
+        Rig rig;
+        Form1 form(rig.options);
+        form.show();
+        form.findChild<QGroupBox*>("FrameComms")->show();
+        form.link().state.RegCache[0] = 0x07000000;
+        form.link().state.refreshRegRecord();
+        auto* port = static_cast<test::FakePort*>(form.link().serial.port());
+        // Let the identity read at start-up end unanswered.
+        sim::SimUnit unit{sim::SimProfile{}};
+        serveUnit(form, unit, {":R00#"}, [&] { return !form.link().busy(); });
+        port->written.clear();
+        form.findChild<QLineEdit*>("TextAddress")->setText(address);
+        form.findChild<QPushButton*>(button)->click();
+        QCOMPARE(rig.prompts->messages.size(), refused ? 1 : 0);
+        if (refused) {
+            QVERIFY(rig.prompts->messages.first().contains('"' + address + "\" is not an address"));
+            QVERIFY(port->written.isEmpty());
+        } else {
+            QVERIFY(!port->written.isEmpty());
+        }
     }
 
     void aboutBox_data() {
