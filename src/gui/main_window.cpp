@@ -27,6 +27,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPainterPath>
@@ -152,6 +153,12 @@ void Form1::buildUi() {
     Combo2->setObjectName(QStringLiteral("Combo2"));
     Combo2->setMinimumContentsLength(14);
     Combo2->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    // A port the system does not list (a pseudo-terminal, a socat link, a
+    // /dev/serial/by-id name) can be typed; Return chooses it.
+    Combo2->setEditable(true);
+    Combo2->setInsertPolicy(QComboBox::NoInsert);
+    Combo2->lineEdit()->setPlaceholderText(QStringLiteral("port or path"));
+    Combo2->setToolTip(QStringLiteral("Choose a port, or type its name or path and press Return"));
     Command4_1 = new QPushButton(QStringLiteral("Connect"), central);
     Command4_1->setObjectName(QStringLiteral("Command4_1"));
     Command4_0 = new QPushButton(QStringLiteral("Write"), central);
@@ -393,6 +400,13 @@ void Form1::buildUi() {
     connect(Combo2, &QComboBox::activated, this, [this](int i) {
         if (!ignorePortChoice_)
             choosePort(Combo2->itemData(i).toString());
+    });
+    connect(Combo2->lineEdit(), &QLineEdit::returnPressed, this, [this] {
+        const QString typed = Combo2->currentText().trimmed();
+        // A name in the list is chosen by the list's own "activated".
+        if (!ignorePortChoice_ && !typed.isEmpty() && Combo2->findText(typed) < 0 &&
+            Combo2->findData(typed) < 0)
+            choosePort(typed);
     });
     connect(CheckLog, &QCheckBox::clicked, this, [this](bool on) {
         if (!on) {
@@ -692,8 +706,10 @@ void Form1::refreshPorts() {
     QString stored = options_.simulatedPort;
     if (stored.isEmpty())
         stored = persist_->ReadIniValue(QStringLiteral("PORT")).value_or(QString());
-    ports = offeredPorts(ports, stored);
-    const QString current = Combo2->currentData().toString();
+    // The port chosen stays offered and selected even when the system no
+    // longer lists it (it is open, by us) or never did (a typed path).
+    ports = offeredPorts(ports, stored, chosenPort_);
+    const QString current = chosenPort_.isEmpty() ? Combo2->currentData().toString() : chosenPort_;
     QStringList names;
     for (const auto& p : ports)
         names << p.name;
@@ -718,6 +734,9 @@ void Form1::refreshPorts() {
 void Form1::choosePort(const QString& name) {
     if (name.isEmpty())
         return;
+    chosenPort_ = name;
+    if (Combo2->findData(name) < 0)
+        refreshPorts();
     if (name != options_.simulatedPort)
         persist_->WriteIniValue(QStringLiteral("PORT"), name);
     const int at = Combo2->findData(name);

@@ -163,6 +163,7 @@ class Form1 : public QMainWindow {
     FlashToolsView* flashTools_ = nullptr;
     QPushButton* Command13 = nullptr;
     bool ignorePortChoice_ = false;
+    QString chosenPort_; // the port chosen last, offered whatever the system lists
     int designWidth_ = 0;
     QString languageDll_;
 };

@@ -520,6 +520,42 @@ class TestForm1 : public QObject {
         }
     }
 
+    // The port in use stays listed and selected through the rescans, also
+    // when the system does not list it (open by us, or typed).
+    void chosenPortStaysListedThroughRescans_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("port the system stopped listing") << "ttyUSB3";
+        QTest::newRow("pseudo-terminal path") << "/dev/pts/7";
+        QTest::newRow("stable USB name")
+            << "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    }
+
+    void chosenPortStaysListedThroughRescans() {
+        QFETCH(QString, typed);
+        Rig rig;
+        Form1 form(rig.options);
+        form.show();
+        auto* box = form.findChild<QComboBox*>("Combo2");
+        QVERIFY(box->isEditable());
+        box->lineEdit()->setText(typed);
+        QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+        QCOMPARE(form.link().serial.port()->name(), typed);
+        QVERIFY(readFile(rig.options.settingsPath).contains("PORT=" + typed.toLatin1() + "\r\n"));
+        for (int i = 0; i < 3; ++i) {
+            form.refreshPorts();
+            QCOMPARE(box->currentText(), typed);
+            QCOMPARE(box->currentData().toString(), typed);
+        }
+        // Choosing a listed port from the list still works.
+        const int at = box->findData(QStringLiteral("ttyS0"));
+        QVERIFY(at >= 0);
+        box->setCurrentIndex(at);
+        emit box->activated(at);
+        QCOMPARE(form.link().serial.port()->name(), QStringLiteral("ttyS0"));
+        form.refreshPorts();
+        QCOMPARE(box->currentText(), QStringLiteral("ttyS0"));
+    }
+
     void aboutBox_data() {
         QTest::addColumn<QByteArray>("catalogue");
         QTest::addColumn<QString>("title");
