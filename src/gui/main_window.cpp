@@ -379,6 +379,7 @@ void Form1::buildUi() {
     tabs_->readOnSelect[TabComms] = [this] { IdentityRead(link_); };
     tabs_->readOnSelect[TabDevice] = [this] { IdentityRead(link_); };
     installCompletionSteps();
+    watchForSilence();
 
     // The link's outputs on screen.
     link_.log.setOnLine([this](const QString& line) { appendLog(line); });
@@ -386,7 +387,11 @@ void Form1::buildUi() {
         Picture3->show(s);
         LabelProg->setText(s.label);
     });
-    link_.serial.onStatus = [this](const QString& s) { statusPort_->setText(s); };
+    link_.serial.onStatus = [this](const QString& s) {
+        portStatus_ = s;
+        if (!silent_)
+            statusPort_->setText(s);
+    };
 
     // Tabs. A click on the head already selected repeats its read, so the
     // click, not the change of the current index, selects.
@@ -690,6 +695,40 @@ void Form1::installCompletionSteps() {
     };
 }
 
+void Form1::watchForSilence() {
+    // Chained behind whatever else wants to hear of a batch's end (the
+    // identity completion above), never in its place.
+    auto before = std::move(link_.poll.onBatchEnded);
+    link_.poll.onBatchEnded = [this, before](const BatchStats& s) {
+        if (before)
+            before(s);
+        if (s.answered == 0 && s.lost > 0)
+            setSilent(true);
+        else if (s.answered > 0)
+            setSilent(false);
+    };
+}
+
+void Form1::setSilent(bool silent) {
+    if (silent == silent_)
+        return;
+    silent_ = silent;
+    repliesAtSilence_ = link_.serial.counters.repliesDispatched;
+    // The identity lines belong to a unit that is no longer answering: grey
+    // until it answers again.
+    identity_->setEnabled(!silent);
+    if (silent) {
+        const QString said =
+            QStringLiteral("No unit answered on %1: check cable, power and port").arg(chosenPort_);
+        statusPort_->setText(said);
+        identity_->setToolTip(QStringLiteral("Not current: the unit stopped answering"));
+        link_.log.AddLog(said);
+    } else {
+        statusPort_->setText(portStatus_);
+        identity_->setToolTip(QString());
+    }
+}
+
 void Form1::showAbout() {
     frmAbout about(*lang_, this);
     about.exec();
@@ -800,6 +839,9 @@ QString countersToolTip(const LinkCounters& c) {
 void Form1::updateStatus() {
     const LinkCounters& c = link_.serial.counters;
     statusCounters_->setText(countersText(c));
+    // The next answer ends a silence.
+    if (silent_ && c.repliesDispatched > repliesAtSilence_)
+        setSilent(false);
     statusCounters_->setToolTip(countersToolTip(c));
 }
 

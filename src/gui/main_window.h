@@ -108,6 +108,9 @@ class Form1 : public QMainWindow {
     void appendLog(const QString& line);
     void updateStatus();
     void installCompletionSteps();
+    // Says in words when a batch got no answer at all, once per silence.
+    void watchForSilence();
+    void setSilent(bool silent);
     void setWindowWidthTwips(int twips);
     QRect availableArea() const;
     // Size, place and splitter line as the engineer left them.
@@ -163,6 +166,9 @@ class Form1 : public QMainWindow {
     FlashToolsView* flashTools_ = nullptr;
     QPushButton* Command13 = nullptr;
     bool ignorePortChoice_ = false;
+    bool silent_ = false;
+    int repliesAtSilence_ = 0;
+    QString portStatus_; // the port's own state, shown again after a silence
     QString chosenPort_; // the port chosen last, offered whatever the system lists
     int designWidth_ = 0;
     QString languageDll_;

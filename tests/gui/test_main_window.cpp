@@ -556,6 +556,38 @@ class TestForm1 : public QObject {
         QCOMPARE(box->currentText(), QStringLiteral("ttyS0"));
     }
 
+    // A batch without a single answer is said in words, once per silence,
+    // and the identity lines grey; the next answer clears both.
+    void silenceIsSaidOnceAndClearedByTheNextAnswer() {
+        Rig rig;
+        Form1 form(rig.options);
+        form.show();
+        auto* port = static_cast<test::FakePort*>(form.link().serial.port());
+        auto* status = form.findChild<QLabel*>("StatusPort");
+        auto* identity = form.findChild<QLabel*>("Label10_1");
+        auto* log = form.findChild<QPlainTextEdit*>("MsgLog");
+        const QString said = "No unit answered on ttyUSB0: check cable, power and port";
+        QTRY_VERIFY_WITH_TIMEOUT(!form.link().busy(), 10000); // the start-up read, unanswered
+        QCOMPARE(status->text(), said);
+        QVERIFY(!identity->isEnabled());
+        form.findChild<QPushButton*>("Command4_1")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!form.link().busy(), 10000);
+        QCOMPARE(log->toPlainText().count(said), 1);
+
+        sim::SimUnit unit{sim::SimProfile{}};
+        port->written.clear();
+        form.findChild<QPushButton*>("Command4_1")->click();
+        serveUnit(form, unit, {}, [&] { return form.context().appid == 1; });
+        QVERIFY(status->text() != said);
+        QVERIFY(identity->isEnabled());
+
+        // A new silence is said again.
+        form.findChild<QPushButton*>("Command4_1")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!form.link().busy(), 10000);
+        QCOMPARE(log->toPlainText().count(said), 2);
+        QCOMPARE(status->text(), said);
+    }
+
     void aboutBox_data() {
         QTest::addColumn<QByteArray>("catalogue");
         QTest::addColumn<QString>("title");
