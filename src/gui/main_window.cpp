@@ -633,8 +633,10 @@ void Form1::setWindowWidthTwips(int twips) {
     // panel in advanced mode), so no panel starts out scrolled or squeezed;
     // never larger than the screen.
     QSize content;
+    // The CO2 head appears once the unit says it has a sensor: its panel
+    // counts from the start, so its rows are not opened cut off.
     for (int i = 1; i <= 5; ++i)
-        if (panels_[i] && tabs_->headVisible(i))
+        if (panels_[i] && (tabs_->headVisible(i) || i == TabCO2))
             content = content.expandedTo(panels_[i]->sizeHint());
     const int chromeHeight = sizeHint().height() - Picture1->sizeHint().height();
     QSize want(qMax(designWidth_, qMax(sizeHint().width(), content.width() + 40)),

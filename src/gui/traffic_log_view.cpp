@@ -120,6 +120,11 @@ QMenu* TrafficLogView::contextMenu() {
     return menu;
 }
 
+QSize TrafficLogView::sizeHint() const {
+    const int lines = edit_->fontMetrics().lineSpacing() * 8;
+    return {QWidget::sizeHint().width(), bar_->sizeHint().height() + lines + 8};
+}
+
 void TrafficLogView::append(const QString& line) {
     Entry e{clock(), -1, line};
     if (opened_.isValid())

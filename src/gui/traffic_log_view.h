@@ -44,6 +44,8 @@ class TrafficLogView : public QWidget {
     QToolBar* toolBar() const { return bar_; }
     // The menu the log shows on a right click.
     QMenu* contextMenu();
+    // About eight lines: the view panel above takes the rest at first.
+    QSize sizeHint() const override;
 
     // The clock, replaceable by tests.
     std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };

@@ -21,6 +21,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -405,6 +406,25 @@ class TestForm1 : public QObject {
             qPrintable(
                 QString("%1 < %2").arg(port->height()).arg(port->heightForWidth(port->width()))));
         QVERIFY(form.findChild<QLabel*>("StatusCounters")->text().startsWith("frames: "));
+    }
+
+    // The CO2 head comes after the identity read, but the window opens tall
+    // enough for its rows (when the screen is).
+    void windowOpensTallEnoughForTheCo2Rows() {
+        Rig rig;
+        Form1 form(rig.options);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTest::qWait(50);
+        QWidget* co2 = form.panel(1); // the CO2 panel
+        // The stack of panels is as tall as the CO2 panel will be.
+        auto* area = form.findChild<QStackedWidget*>("Picture1");
+        const QRect avail = form.screen()->availableGeometry();
+        if (form.frameGeometry().height() >= avail.height() - 2)
+            QSKIP("screen too small to tell");
+        QVERIFY2(
+            (area->height() - 2) >= co2->sizeHint().height(),
+            qPrintable(QString("%1 < %2").arg((area->height() - 2)).arg(co2->sizeHint().height())));
     }
 
     void fitOnScreen_data() {
