@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -140,6 +141,18 @@ class TestDiagnosticsView : public QObject {
         r.sim.runBatch();
         QCOMPARE(r.find<QListWidget>("ListDebug")->count(), 11);
         QVERIFY(r.find<QListWidget>("ListDebug")->item(1)->text() != "[1]=00000000");
+
+        // Squeezed into a small window, every value still shows whole.
+        auto* list = r.find<QListWidget>("ListDebug");
+        r.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&r.window));
+        r.diag->resize(r.diag->minimumSizeHint());
+        QTest::qWait(20);
+        int widest = 0;
+        for (int i = 0; i < list->count(); ++i)
+            widest = qMax(widest, list->fontMetrics().horizontalAdvance(list->item(i)->text()));
+        QVERIFY2(list->viewport()->width() >= widest,
+                 qPrintable(QString("%1 < %2").arg(list->viewport()->width()).arg(widest)));
     }
 
     void calibrationViewShowsAndWrites() {
