@@ -134,8 +134,15 @@ CalibrationView::CalibrationView(AppContext& ctx, QWidget* parent) : QWidget(par
         l->addStretch(1);
         top->addWidget(frame, 0, Qt::AlignTop);
         connect(read, &QPushButton::clicked, this, [this] { ctx_.tabs.SelectTab(TabCalibration); });
-        connect(CommandCalibrate_0, &QPushButton::clicked, this,
-                [this] { CalibrateOutputs(ctx_.link); });
+        connect(CommandCalibrate_0, &QPushButton::clicked, this, [this] {
+            if (ctx_.prompts.askYesNo(
+                    QStringLiteral("Calibrate AOs"),
+                    QStringLiteral("The unit will calibrate its analogue outputs now: they move "
+                                   "through their range, so whatever is wired to them sees it, "
+                                   "and the present output trims are replaced.\n\nCalibrate now?"),
+                    true, true))
+                CalibrateOutputs(ctx_.link);
+        });
     }
     top->addStretch(1);
 

@@ -204,6 +204,17 @@ void Co2View::gather() {
 }
 
 void Co2View::click(int button) {
+    // Calibration to the ambient level cannot be taken back: the sensor's
+    // zero moves to whatever air is around it now.
+    if (button == ButtonCalibrate &&
+        !ctx_.prompts.askYesNo(
+            QStringLiteral("Calibrate to ambient level"),
+            QStringLiteral("The CO2 sensor will take the air around it now as its fresh-air "
+                           "reference. Unless the unit is in fresh outdoor air, every later "
+                           "reading will be off, and the old calibration cannot be restored.\n\n"
+                           "Calibrate now?"),
+            true, true))
+        return;
     gather();
     settings_->press(button);
 }

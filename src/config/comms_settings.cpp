@@ -76,6 +76,11 @@ CommsControls ReadCommsControls(const DeviceState& state, const LangDll& l) {
     return out;
 }
 
+bool addressAccepted(const QString& text) {
+    const auto a = roundedNumber(text);
+    return a && *a >= 0 && *a <= kMaxAddress;
+}
+
 bool deviceIdApplies(const DeviceState& state) {
     return hasFeature(state, feature::Bacnet) &&
            (state.RegRecord.asInt(0x04) & 0xFFFF) == OwnVendorId;

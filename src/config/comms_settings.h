@@ -27,6 +27,9 @@ inline constexpr int kDeviceIdRegister = 0x24;
 inline constexpr int OwnVendorId = 1077;
 
 inline constexpr int kMaxAddress = 247;
+// Whether a typed address is one the unit can take (a number 0..247, rounded
+// as StoreCommsControls rounds it).
+bool addressAccepted(const QString& text);
 inline constexpr int kMaxDeviceInstance = 4194303; // 2^22 - 1
 
 struct CommsSettings {

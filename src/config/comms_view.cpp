@@ -54,9 +54,25 @@ CommsView::CommsView(AppContext& ctx, QWidget* parent)
 
     applyLanguage();
 
-    connect(CommandWriteComms, &QPushButton::clicked, this,
-            [this] { writeComms(ctx_.link, controls()); });
+    connect(CommandWriteComms, &QPushButton::clicked, this, [this] {
+        if (checkAddress())
+            writeComms(ctx_.link, controls());
+    });
     connect(CmdServicePin1_1, &QPushButton::clicked, this, [this] { sendServicePin(ctx_.link); });
+}
+
+bool CommsView::checkAddress() {
+    if (addressAccepted(TextAddress->text()))
+        return true;
+    ctx_.prompts.message(QStringLiteral("Address"),
+                         QStringLiteral("\"%1\" is not an address: enter a number from 0 to %2. "
+                                        "Nothing was written.")
+                             .arg(TextAddress->text())
+                             .arg(kMaxAddress),
+                         MessageKind::Warning);
+    TextAddress->setFocus();
+    TextAddress->selectAll();
+    return false;
 }
 
 void CommsView::applyLanguage() {

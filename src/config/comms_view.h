@@ -25,6 +25,9 @@ class CommsView : public QGroupBox {
     // What the controls hold now.
     CommsControls controls() const;
     // Captions from the language strings.
+    // A typed address the unit cannot take is refused with a message
+    // (rather than the old address being written back silently).
+    bool checkAddress();
     void applyLanguage();
 
   private:

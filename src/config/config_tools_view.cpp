@@ -1,12 +1,15 @@
 #include "config/config_tools_view.h"
 
 #include "config/bulk_transfer.h"
+#include "config/cfg_file.h"
 #include "config/config_load.h"
 #include "config/logo_transfer.h"
 #include "config/product_config_view.h"
 #include "config/save_config_window.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QPushButton>
 #include <QTimer>
@@ -59,17 +62,72 @@ void ConfigToolsView::showFromRegisters() {
     productConfig_->showFromRegisters();
 }
 
+namespace {
+constexpr char kFolderKey[] = "CFG_FOLDER";
+
+QString productName(const DeviceState& s) {
+    QByteArray name;
+    for (int i = 0; i < 12; ++i) {
+        const uint8_t b = s.RegRecord.byte(0x0D + i / 4, i % 4);
+        if (b == 0)
+            break;
+        name.append(static_cast<char>(b));
+    }
+    return QString::fromLatin1(name).trimmed().toUpper();
+}
+} // namespace
+
+QString ConfigToolsView::lastFolder() const {
+    const QString folder =
+        ctx_.persist.ReadIniValue(QString::fromLatin1(kFolderKey)).value_or(QString());
+    return !folder.isEmpty() && QDir(folder).exists() ? folder : QString();
+}
+
+void ConfigToolsView::rememberFolder(const QString& path) {
+    ctx_.persist.WriteIniValue(QString::fromLatin1(kFolderKey),
+                               QFileInfo(path).absoluteDir().absolutePath());
+}
+
 void ConfigToolsView::openConfigFile() {
+    ctx_.prompts.startPath = lastFolder();
     const QString path = ctx_.prompts.openFile(ctx_.text(103, QStringLiteral("Open")),
                                                QStringLiteral("Config files{*.cfg)|*.cfg"));
+    ctx_.prompts.startPath.clear();
     if (path.isEmpty())
         return;
+    rememberFolder(path);
+    // Read first, on a copy: nothing reaches the unit before the engineer
+    // has seen what the file will write and said yes. The product check
+    // itself follows the unit's answer to the read of registers 00 and 01.
+    const CfgCheck parsed = parseCfgFile(path);
+    if (!parsed.ok()) {
+        refusedLoad(parsed);
+        return;
+    }
+    DeviceState after = ctx_.link.state;
+    applyCfg(after, parsed.content);
+    const int writes = static_cast<int>(cfgWriteRegisters(after, parsed.content).size());
+    QString product = productName(after);
+    if (product.isEmpty())
+        product = QStringLiteral("the unit");
+    const QString title = QStringLiteral("Load configuration");
+    if (!ctx_.prompts.askYesNo(
+            title,
+            QStringLiteral("%1 holds settings for %2.\n\nWrite %3 registers to the unit now? "
+                           "Its present settings are overwritten and cannot be restored "
+                           "unless they were saved.")
+                .arg(QFileInfo(path).fileName(), product)
+                .arg(writes),
+            true, true)) {
+        ctx_.link.log.AddLog(QStringLiteral("Load of %1 cancelled: nothing written.")
+                                 .arg(QDir::toNativeSeparators(path)));
+        return;
+    }
     auto load = std::make_unique<ConfigLoad>(ctx_.link);
     if (!load->start(path).ok()) {
         refusedLoad(load->check());
         return;
     }
-    // The product check follows the read of registers 00 and 01.
     load_ = std::move(load);
     loadTimer_->start();
 }
@@ -99,8 +157,22 @@ void ConfigToolsView::watchLoad() {
 }
 
 void ConfigToolsView::saveConfigFile() {
+    QString folder = lastFolder();
+    if (folder.isEmpty())
+        folder = QDir::currentPath();
     Form5 dialog(ctx_, saveAll_->isChecked(), window());
+    dialog.machine().startFolder = folder;
+    dialog.machine().addMissingSuffix = true;
     dialog.exec();
+    const QString saved = dialog.machine().savedPath();
+    if (saved.isEmpty())
+        return;
+    rememberFolder(saved);
+    const QString said = QStringLiteral("Configuration saved to %1")
+                             .arg(QDir::toNativeSeparators(QFileInfo(saved).absoluteFilePath()));
+    ctx_.link.log.AddLog(said);
+    if (onSaved)
+        onSaved(said);
 }
 
 void ConfigToolsView::loadLogo() {

@@ -7,6 +7,9 @@
 #include "platform/prompts.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
 
 namespace gp {
 
@@ -134,6 +137,36 @@ void SaveConfig::readEnded() {
     writeFile();
 }
 
+QString suggestedConfigName(const DeviceState& s, const QDate& date) {
+    // Product name: registers 0D..0F in memory order, ended by a zero byte.
+    QByteArray name;
+    for (int i = 0; i < 12; ++i) {
+        const uint8_t b = s.RegRecord.byte(0x0D + i / 4, i % 4);
+        if (b == 0)
+            break;
+        name.append(static_cast<char>(b));
+    }
+    QString product = QString::fromLatin1(name).trimmed().toUpper();
+    if (product.isEmpty())
+        product = QStringLiteral("UNIT");
+    QString id;
+    const auto serial = static_cast<uint32_t>(s.RegRecord.asInt(0x03));
+    if (serial != 0) {
+        const auto letter = static_cast<char>(serial >> 24);
+        const QString number = QString::number(serial & 0xFFFFFFu);
+        id = letter == 0 ? number : QString(QChar::fromLatin1(letter)) + '-' + number;
+    } else {
+        QStringList parts;
+        for (int i = 0; i < 4; ++i)
+            parts << s.IdentStrings[static_cast<size_t>(i)];
+        id = parts.join(QLatin1Char('-'));
+    }
+    QString out = product + '_' + id + '_' + date.toString(QStringLiteral("yyyy-MM-dd"));
+    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._-]"));
+    out.replace(unsafe, QStringLiteral("-"));
+    return out + QStringLiteral(".cfg");
+}
+
 void SaveConfig::writeFile() {
     SaveState = Done;
     status_ = QStringLiteral("Select Save file and location.");
@@ -143,11 +176,23 @@ void SaveConfig::writeFile() {
     // the file must not cost the engineer the read, so the registers read
     // stay and another name is asked until one is written or the dialog is
     // cancelled.
+    //
+    // The name is suggested now that every register, the identity's too,
+    // has been read.
+    if (!startFolder.isEmpty())
+        prompts_.startPath =
+            QDir(startFolder)
+                .filePath(suggestedConfigName(link_.state, QDateTime::currentDateTime().date()));
     for (;;) {
-        const QString path =
+        QString path =
             prompts_.saveFile(kTitle, QStringLiteral("Sensor Config files{*.cfg)|*.cfg"));
+        if (!startFolder.isEmpty())
+            prompts_.startPath.clear();
         if (path.isEmpty())
             return; // failure_ keeps why the last name failed, if one did
+        // A name typed without a suffix is still a configuration file.
+        if (addMissingSuffix && QFileInfo(path).suffix().isEmpty())
+            path += QStringLiteral(".cfg");
         const QString error = writeCfgFile(path, lines);
         if (error.isEmpty()) {
             savedPath_ = path;

@@ -3,6 +3,7 @@
 // be idle, read every register, then ask for a file and write it. Driven by
 // tick() from the window's timer; each tick does at most one step.
 
+#include <QDate>
 #include <QList>
 #include <QString>
 
@@ -10,6 +11,12 @@ namespace gp {
 
 class Link;
 class Prompts;
+
+class DeviceState;
+
+// The name a saved file is offered under: "<product>_<S/N or unique id>_<date>.cfg",
+// with characters a file name should not hold replaced by "-".
+QString suggestedConfigName(const DeviceState& state, const QDate& date);
 
 class SaveConfig {
   public:
@@ -28,6 +35,13 @@ class SaveConfig {
     // The engineer closed the window: the save is abandoned and its read,
     // if still running, stopped.
     void cancel();
+
+    // The folder the file chooser offers the suggested name in; empty: no
+    // suggestion.
+    QString startFolder;
+    // A name chosen without a suffix gets ".cfg" (the desktop's file
+    // chooser); the command line writes exactly the name it was given.
+    bool addMissingSuffix = false;
 
     int SaveState = WaitIdle;
     const QString& status() const { return status_; }

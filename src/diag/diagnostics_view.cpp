@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace gp {
@@ -169,6 +170,11 @@ DiagnosticsView::DiagnosticsView(AppContext& ctx, QWidget* parent) : QWidget(par
         ListDebug = new QListWidget(frame);
         ListDebug->setObjectName(QStringLiteral("ListDebug"));
         ListDebug->setMinimumHeight(120);
+        // Wide enough for "[10]=XXXXXXXX" beside its scroll bar at any scale:
+        // squeezed, the values are cut off.
+        ListDebug->setMinimumWidth(
+            ListDebug->fontMetrics().horizontalAdvance(QStringLiteral("[10]=00000000")) +
+            ListDebug->verticalScrollBar()->sizeHint().width() + 2 * ListDebug->frameWidth() + 12);
         g->addWidget(ListDebug, 0, 0, 4, 1);
         auto* read = button(QStringLiteral("Read"), QStringLiteral("Command1"), frame);
         g->addWidget(read, 0, 1);

@@ -13,6 +13,7 @@
 #include "gui/about_box.h"
 #include "gui/progress_widget.h"
 #include "gui/report_window.h"
+#include "gui/traffic_log_view.h"
 #include "platform/port_list.h"
 #include "platform/qt_prompts.h"
 #include "platform/qt_serial_port.h"
@@ -22,16 +23,21 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
-#include <QScrollBar>
+#include <QShortcut>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTabBar>
@@ -56,6 +62,46 @@ constexpr int kCloseFlushMs = 500;
 constexpr int kNormalWidthTwips = 11835;
 constexpr int kAdvancedWidthTwips = 14115;
 
+// The room unit as the window's icon: a touchscreen in its frame.
+QIcon windowIconPicture() {
+    QIcon icon;
+    for (int size : {16, 32, 64, 128}) {
+        QPixmap pm(size, size);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal u = size / 16.0;
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0x44, 0x4b, 0x55));
+        p.drawRoundedRect(QRectF(1 * u, 1 * u, 14 * u, 14 * u), 2.5 * u, 2.5 * u);
+        p.setBrush(QColor(0x2e, 0x9b, 0xd6));
+        p.drawRoundedRect(QRectF(3 * u, 3 * u, 10 * u, 7.5 * u), 1 * u, 1 * u);
+        p.setBrush(QColor(0xf2, 0xf2, 0xf2));
+        p.drawRect(QRectF(4.5 * u, 5 * u, 4 * u, 1.2 * u));
+        p.drawRect(QRectF(4.5 * u, 7 * u, 6 * u, 1.2 * u));
+        p.setBrush(QColor(0x8c, 0xd1, 0x4f));
+        p.drawEllipse(QRectF(6.8 * u, 11.3 * u, 2.4 * u, 2.4 * u));
+        p.end();
+        icon.addPixmap(pm);
+    }
+    return icon;
+}
+
+// "x,y,w,h" as stored; an invalid rectangle when it is not that.
+QRect rectFromText(const QString& text) {
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 4)
+        return {};
+    int v[4];
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        v[i] = parts[i].trimmed().toInt(&ok);
+        if (!ok)
+            return {};
+    }
+    return QRect(v[0], v[1], v[2], v[3]);
+}
+
 bool anyFile(const QString& folder, const QString& pattern) {
     return !QDir(folder).entryList({pattern}, QDir::Files).isEmpty();
 }
@@ -68,7 +114,10 @@ Form1::Form1(const Form1Options& options, QWidget* parent)
     lang_ = std::make_unique<LangDll>(options.locale, options.langFolders.isEmpty()
                                                           ? LangDll::defaultSearchFolders()
                                                           : options.langFolders);
-    prompts_ = std::make_unique<QtPrompts>(this);
+    if (options.promptsFactory)
+        prompts_ = options.promptsFactory();
+    else
+        prompts_ = std::make_unique<QtPrompts>(this);
     tabs_ = std::make_unique<ViewTabs>(link_);
     ctx_ = std::make_unique<AppContext>(
         AppContext{link_, *persist_, *lang_, *prompts_, *tabs_, OperatingMode{}, -1});
@@ -109,6 +158,12 @@ void Form1::buildUi() {
     Combo2->setObjectName(QStringLiteral("Combo2"));
     Combo2->setMinimumContentsLength(14);
     Combo2->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    // A port the system does not list (a pseudo-terminal, a socat link, a
+    // /dev/serial/by-id name) can be typed; Return chooses it.
+    Combo2->setEditable(true);
+    Combo2->setInsertPolicy(QComboBox::NoInsert);
+    Combo2->lineEdit()->setPlaceholderText(QStringLiteral("port or path"));
+    Combo2->setToolTip(QStringLiteral("Choose a port, or type its name or path and press Return"));
     Command4_1 = new QPushButton(QStringLiteral("Connect"), central);
     Command4_1->setObjectName(QStringLiteral("Command4_1"));
     Command4_0 = new QPushButton(QStringLiteral("Write"), central);
@@ -183,6 +238,9 @@ void Form1::buildUi() {
         // The diagnostics refresh shows the product registers in the
         // "Product Config" frame.
         diagnostics_->showProductConfig = [this] { configTools_->showFromRegisters(); };
+        configTools_->onSaved = [this](const QString& said) {
+            statusBar()->showMessage(said, 15000);
+        };
         flashTools_ = new FlashToolsView(*ctx_, panels_[TabDiagnostics]);
         CheckLogComs = new QCheckBox(QStringLiteral("LogComs"), panels_[TabDiagnostics]);
         CheckLogComs->setObjectName(QStringLiteral("CheckLogComs"));
@@ -197,16 +255,28 @@ void Form1::buildUi() {
         l->setColumnStretch(2, 1);
         l->setRowStretch(4, 1);
     }
-    outer->addWidget(Picture1, 1);
+    // The view panel above, the log below; the engineer moves the line.
+    split_ = new QSplitter(Qt::Vertical, central);
+    split_->setObjectName(QStringLiteral("ViewLogSplitter"));
+    split_->setChildrenCollapsible(false);
+    split_->addWidget(Picture1);
+    outer->addWidget(split_, 1);
 
     // Traffic log and progress.
-    MsgLog = new QPlainTextEdit(central);
-    MsgLog->setObjectName(QStringLiteral("MsgLog"));
-    MsgLog->setReadOnly(true);
-    MsgLog->setMaximumBlockCount(TrafficLog::kScreenLines);
-    MsgLog->setMinimumHeight(90);
-    MsgLog->setFont(QFont(QStringLiteral("Monospace"), 9));
-    outer->addWidget(MsgLog);
+    log_ = new TrafficLogView(*prompts_, central);
+    MsgLog = log_->editor();
+    log_->setStamps(TrafficLogView::stampsFromKey(
+        persist_->ReadIniValue(QStringLiteral("LOG_TIMESTAMPS")).value_or(QString())));
+    log_->onStampsChanged = [this](TrafficLogView::Stamps s) {
+        persist_->WriteIniValue(QStringLiteral("LOG_TIMESTAMPS"), TrafficLogView::stampsKey(s));
+    };
+    log_->onSaved = [this](const QString& said) {
+        statusBar()->showMessage(said, 10000);
+        link_.log.AddLog(said);
+    };
+    split_->addWidget(log_);
+    split_->setStretchFactor(0, 1);
+    split_->setStretchFactor(1, 0);
     auto* bottom = new QHBoxLayout;
     Picture3 = new ProgressWidget(central);
     Picture3->setObjectName(QStringLiteral("Picture3"));
@@ -219,7 +289,12 @@ void Form1::buildUi() {
     outer->addLayout(bottom);
     setCentralWidget(central);
 
+    // The port's state may be long (a path and the reason it failed): it
+    // wraps rather than being cut off, and the counters keep their own field.
     statusPort_ = new QLabel(this);
+    statusPort_->setObjectName(QStringLiteral("StatusPort"));
+    statusPort_->setWordWrap(true);
+    statusPort_->setMinimumWidth(120);
     statusCounters_ = new QLabel(this);
     statusCounters_->setObjectName(QStringLiteral("StatusCounters"));
     statusBar()->addWidget(statusPort_, 1);
@@ -250,6 +325,13 @@ void Form1::buildUi() {
             w.run();
         });
     }
+    file_->addSeparator();
+    quit_ = file_->addAction(QStringLiteral("&Quit"));
+    quit_->setObjectName(QStringLiteral("quit"));
+    load_->setShortcut(QKeySequence::Open);
+    save_->setShortcut(QKeySequence::Save);
+    quit_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quit_, &QAction::triggered, this, &QWidget::close);
     tools_ = menuBar()->addMenu(QStringLiteral("Tools"));
     tools_->setObjectName(QStringLiteral("tools"));
     fwupdate_ = tools_->addAction(QStringLiteral("Firmware Update"));
@@ -272,6 +354,18 @@ void Form1::buildUi() {
     connect(samba_, &QAction::triggered, flashTools_, &FlashToolsView::lowLevelFlash);
     connect(about_, &QAction::triggered, this, &Form1::showAbout);
 
+    // F5 reads the unit again; Ctrl+1.. select the heads left to right.
+    Command4_1->setShortcut(QKeySequence(Qt::Key_F5));
+    for (int n = 1; n <= 5; ++n) {
+        auto* key = new QShortcut(QKeySequence(Qt::CTRL | (Qt::Key_0 + n)), this);
+        key->setObjectName(QStringLiteral("headKey%1").arg(n));
+        connect(key, &QShortcut::activated, this, [this, n] {
+            if (n <= NavTab1->count())
+                tabs_->SelectTab(NavTab1->tabData(n - 1).toInt());
+        });
+    }
+    setWindowIcon(windowIconPicture());
+
     // The main buttons stand above every view, the CO2 view included: a unit
     // frame sent while the line is through to the sensor would reach the
     // sensor, so the pass-through ends first.
@@ -280,8 +374,18 @@ void Form1::buildUi() {
             tabs_->co2Leave();
     };
     connect(CommandDefauts, &QPushButton::clicked, this, [this, leaveCo2] {
-        leaveCo2();
-        sendDefaults(link_);
+        const QString port =
+            QFileInfo(link_.serial.port() ? link_.serial.port()->name() : QString()).fileName();
+        if (ctx_->prompts.askYesNo(
+                QStringLiteral("Factory settings"),
+                QStringLiteral("Put the unit on %1 back to its factory settings? Every setting "
+                               "made on it is replaced by its factory value, and cannot be "
+                               "brought back unless it was saved to a file first.")
+                    .arg(port),
+                true, true)) {
+            leaveCo2();
+            sendDefaults(link_);
+        }
     });
     connect(CommandReset, &QPushButton::clicked, this, [this, leaveCo2] {
         leaveCo2();
@@ -289,9 +393,11 @@ void Form1::buildUi() {
     });
     connect(Command13, &QPushButton::clicked, this, [this] { burnSettings(link_); });
     // "Write": the comms controls into the register record, the record into
-    // the register cache, then the device settings write.
-    // Registers the controls are stored over are read first when unknown.
+    // the register cache, then the device settings write. Registers the
+    // controls are stored over are read first when unknown.
     connect(Command4_0, &QPushButton::clicked, this, [this, leaveCo2] {
+        if (comms_->isVisibleTo(this) && !comms_->checkAddress())
+            return;
         leaveCo2();
         link_.SetProgress(0, 0);
         const CommsControls controls = comms_->controls();
@@ -315,6 +421,7 @@ void Form1::buildUi() {
     tabs_->readOnSelect[TabComms] = [this] { IdentityRead(link_); };
     tabs_->readOnSelect[TabDevice] = [this] { IdentityRead(link_); };
     installCompletionSteps();
+    watchForSilence();
 
     // A write that had to read first and could not says why.
     link_.writes.onRefused = [this](const QString& why) {
@@ -326,7 +433,11 @@ void Form1::buildUi() {
         Picture3->show(s);
         LabelProg->setText(s.label);
     });
-    link_.serial.onStatus = [this](const QString& s) { statusPort_->setText(s); };
+    link_.serial.onStatus = [this](const QString& s) {
+        portStatus_ = s;
+        if (!silent_)
+            statusPort_->setText(s);
+    };
 
     // Tabs. A click on the head already selected repeats its read, so the
     // click, not the change of the current index, selects.
@@ -340,6 +451,13 @@ void Form1::buildUi() {
     connect(Combo2, &QComboBox::activated, this, [this](int i) {
         if (!ignorePortChoice_)
             choosePort(Combo2->itemData(i).toString());
+    });
+    connect(Combo2->lineEdit(), &QLineEdit::returnPressed, this, [this] {
+        const QString typed = Combo2->currentText().trimmed();
+        // A name in the list is chosen by the list's own "activated".
+        if (!ignorePortChoice_ && !typed.isEmpty() && Combo2->findText(typed) < 0 &&
+            Combo2->findData(typed) < 0)
+            choosePort(typed);
     });
     connect(CheckLog, &QCheckBox::clicked, this, [this](bool on) {
         if (!on) {
@@ -481,9 +599,76 @@ void Form1::startUp() {
     ctx_->appid = -1;
     rebuildTabBar();
 
+    restoreWindowPlace();
+
     Timer1.start();
     portWatch_.start();
     tabs_->SelectTab(TabDevice);
+}
+
+QRect fitOnScreen(const QRect& want, const QRect& available) {
+    if (!available.isValid())
+        return want;
+    QRect r(want.topLeft(), want.size().boundedTo(available.size()));
+    if (r.right() > available.right())
+        r.moveRight(available.right());
+    if (r.bottom() > available.bottom())
+        r.moveBottom(available.bottom());
+    if (r.left() < available.left())
+        r.moveLeft(available.left());
+    if (r.top() < available.top())
+        r.moveTop(available.top());
+    return r;
+}
+
+QRect Form1::availableArea() const {
+    const QScreen* s = screen();
+    return s ? s->availableGeometry() : QRect();
+}
+
+void Form1::restoreWindowPlace() {
+    const QRect stored =
+        rectFromText(persist_->ReadIniValue(QStringLiteral("WINDOW")).value_or(QString()));
+    if (stored.isValid() && stored.width() >= 200 && stored.height() >= 150) {
+        const QRect r = fitOnScreen(stored, availableArea());
+        resize(r.size()
+                   .expandedTo(minimumSizeHint())
+                   .boundedTo(availableArea().isValid() ? availableArea().size()
+                                                        : QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX)));
+        move(r.topLeft());
+    }
+    const QStringList sizes =
+        persist_->ReadIniValue(QStringLiteral("SPLITTER")).value_or(QString()).split(',');
+    if (sizes.size() == 2) {
+        bool ok1 = false, ok2 = false;
+        const int a = sizes[0].toInt(&ok1), b = sizes[1].toInt(&ok2);
+        if (ok1 && ok2 && a > 0 && b > 0)
+            split_->setSizes({a, b});
+    }
+}
+
+void Form1::storeWindowPlace() {
+    const QRect g = normalGeometry().isValid() ? normalGeometry() : geometry();
+    persist_->WriteIniValue(
+        QStringLiteral("WINDOW"),
+        QStringLiteral("%1,%2,%3,%4").arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height()));
+    const QList<int> sizes = split_->sizes();
+    if (sizes.size() == 2 && sizes[0] > 0 && sizes[1] > 0)
+        persist_->WriteIniValue(QStringLiteral("SPLITTER"),
+                                QStringLiteral("%1,%2").arg(sizes[0]).arg(sizes[1]));
+}
+
+void Form1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // Whatever the panels asked for, the window fits the screen it opens on.
+    const QRect avail = availableArea();
+    if (avail.isValid() && !avail.contains(frameGeometry())) {
+        const QSize frame = frameGeometry().size() - size();
+        const QRect r =
+            fitOnScreen(QRect(frameGeometry().topLeft(), frameGeometry().size()), avail);
+        resize(r.size() - frame);
+        move(r.topLeft());
+    }
 }
 
 void Form1::setWindowWidthTwips(int twips) {
@@ -494,15 +679,18 @@ void Form1::setWindowWidthTwips(int twips) {
     // panel in advanced mode), so no panel starts out scrolled or squeezed;
     // never larger than the screen.
     QSize content;
+    // The CO2 head appears once the unit says it has a sensor: its panel
+    // counts from the start, so its rows are not opened cut off.
     for (int i = 1; i <= 5; ++i)
-        if (panels_[i] && tabs_->headVisible(i))
+        if (panels_[i] && (tabs_->headVisible(i) || i == TabCO2))
             content = content.expandedTo(panels_[i]->sizeHint());
     const int chromeHeight = sizeHint().height() - Picture1->sizeHint().height();
     QSize want(qMax(designWidth_, qMax(sizeHint().width(), content.width() + 40)),
                qMax(height(), content.height() + chromeHeight + 20));
-    if (const QScreen* s = screen())
-        want = want.boundedTo(s->availableGeometry().size());
-    resize(want.expandedTo(QSize(designWidth_, 0)));
+    want = want.expandedTo(QSize(designWidth_, 0));
+    if (availableArea().isValid())
+        want = want.boundedTo(availableArea().size());
+    resize(want);
 }
 
 void Form1::GetAppId() {
@@ -555,6 +743,40 @@ void Form1::installCompletionSteps() {
     };
 }
 
+void Form1::watchForSilence() {
+    // Chained behind whatever else wants to hear of a batch's end (the
+    // identity completion above), never in its place.
+    auto before = std::move(link_.poll.onBatchEnded);
+    link_.poll.onBatchEnded = [this, before](const BatchStats& s) {
+        if (before)
+            before(s);
+        if (s.answered == 0 && s.lost > 0)
+            setSilent(true);
+        else if (s.answered > 0)
+            setSilent(false);
+    };
+}
+
+void Form1::setSilent(bool silent) {
+    if (silent == silent_)
+        return;
+    silent_ = silent;
+    repliesAtSilence_ = link_.serial.counters.repliesDispatched;
+    // The identity lines belong to a unit that is no longer answering: grey
+    // until it answers again.
+    identity_->setEnabled(!silent);
+    if (silent) {
+        const QString said =
+            QStringLiteral("No unit answered on %1: check cable, power and port").arg(chosenPort_);
+        statusPort_->setText(said);
+        identity_->setToolTip(QStringLiteral("Not current: the unit stopped answering"));
+        link_.log.AddLog(said);
+    } else {
+        statusPort_->setText(portStatus_);
+        identity_->setToolTip(QString());
+    }
+}
+
 void Form1::showAbout() {
     frmAbout about(*lang_, this);
     about.exec();
@@ -571,8 +793,10 @@ void Form1::refreshPorts() {
     QString stored = options_.simulatedPort;
     if (stored.isEmpty())
         stored = persist_->ReadIniValue(QStringLiteral("PORT")).value_or(QString());
-    ports = offeredPorts(ports, stored);
-    const QString current = Combo2->currentData().toString();
+    // The port chosen stays offered and selected even when the system no
+    // longer lists it (it is open, by us) or never did (a typed path).
+    ports = offeredPorts(ports, stored, chosenPort_);
+    const QString current = chosenPort_.isEmpty() ? Combo2->currentData().toString() : chosenPort_;
     QStringList names;
     for (const auto& p : ports)
         names << p.name;
@@ -597,6 +821,9 @@ void Form1::refreshPorts() {
 void Form1::choosePort(const QString& name) {
     if (name.isEmpty())
         return;
+    chosenPort_ = name;
+    if (Combo2->findData(name) < 0)
+        refreshPorts();
     if (name != options_.simulatedPort)
         persist_->WriteIniValue(QStringLiteral("PORT"), name);
     const int at = Combo2->findData(name);
@@ -606,6 +833,7 @@ void Form1::choosePort(const QString& name) {
         ignorePortChoice_ = false;
     }
     link_.choosePort(name);
+    log_->markPortOpened();
     // The action of the "Connect" button: read the unit's identity.
     link_.SetProgress(0, 0);
     if (const auto& read = tabs_->readOnSelect[TabDevice])
@@ -637,18 +865,35 @@ void Form1::rebuildTabBar() {
 }
 
 void Form1::appendLog(const QString& line) {
-    MsgLog->appendPlainText(line);
-    MsgLog->verticalScrollBar()->setValue(MsgLog->verticalScrollBar()->maximum());
+    log_->append(line);
+}
+
+QString countersText(const LinkCounters& c) {
+    return QStringLiteral("frames: %1 sent, %2 answered, %3 lost, %4 stale")
+        .arg(c.framesSent)
+        .arg(c.repliesDispatched)
+        .arg(c.repliesLost)
+        .arg(c.repliesStale);
+}
+
+QString countersToolTip(const LinkCounters& c) {
+    return QStringLiteral("Frames sent: %1\nReplies answered: %2\nReplies lost (no answer in "
+                          "time): %3\nStale replies (answering no frame in flight): %4\n"
+                          "Characters discarded (noise, damaged replies): %5")
+        .arg(c.framesSent)
+        .arg(c.repliesDispatched)
+        .arg(c.repliesLost)
+        .arg(c.repliesStale)
+        .arg(c.charsDiscarded);
 }
 
 void Form1::updateStatus() {
     const LinkCounters& c = link_.serial.counters;
-    statusCounters_->setText(QStringLiteral("sent %1  replies %2  lost %3  stale %4  discarded %5")
-                                 .arg(c.framesSent)
-                                 .arg(c.repliesDispatched)
-                                 .arg(c.repliesLost)
-                                 .arg(c.repliesStale)
-                                 .arg(c.charsDiscarded));
+    statusCounters_->setText(countersText(c));
+    // The next answer ends a silence.
+    if (silent_ && c.repliesDispatched > repliesAtSilence_)
+        setSilent(false);
+    statusCounters_->setToolTip(countersToolTip(c));
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -660,6 +905,7 @@ void Form1::closeEvent(QCloseEvent* event) {
         tabs_->co2Leave();
         link_.serial.flush(kCloseFlushMs);
     }
+    storeWindowPlace();
     Timer1.stop();
     portWatch_.stop();
     link_.serial.close();

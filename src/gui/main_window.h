@@ -21,10 +21,21 @@ class QTabBar;
 class QGroupBox;
 class QMenu;
 class QAction;
+class QSplitter;
 
 namespace gp {
 
 class ProgressWidget;
+class TrafficLogView;
+struct LinkCounters;
+
+// The rectangle wanted, made no larger than the available area and moved
+// into it.
+QRect fitOnScreen(const QRect& want, const QRect& available);
+
+// The link counters as the status bar shows them, and their explanation.
+QString countersText(const LinkCounters& c);
+QString countersToolTip(const LinkCounters& c);
 class IdentityView;
 class CommsView;
 class Co2View;
@@ -45,6 +56,8 @@ struct Form1Options {
     QString startFolder;
     // Makes the serial port; empty: the system's serial port.
     std::function<std::unique_ptr<SerialPort>()> portFactory;
+    // Makes the questions and file choosers; empty: real dialogs.
+    std::function<std::unique_ptr<Prompts>()> promptsFactory;
     // The user's locale, for the default language catalogue's name.
     QLocale locale;
 };
@@ -84,6 +97,7 @@ class Form1 : public QMainWindow {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     void buildUi();
@@ -94,7 +108,14 @@ class Form1 : public QMainWindow {
     void appendLog(const QString& line);
     void updateStatus();
     void installCompletionSteps();
+    // Says in words when a batch got no answer at all, once per silence.
+    void watchForSilence();
+    void setSilent(bool silent);
     void setWindowWidthTwips(int twips);
+    QRect availableArea() const;
+    // Size, place and splitter line as the engineer left them.
+    void restoreWindowPlace();
+    void storeWindowPlace();
 
     Link link_;
     std::unique_ptr<Persist> persist_;
@@ -115,6 +136,7 @@ class Form1 : public QMainWindow {
     QTabBar* NavTab1 = nullptr;
     QStackedWidget* Picture1 = nullptr;
     QWidget* panels_[6] = {};
+    TrafficLogView* log_ = nullptr;
     QPlainTextEdit* MsgLog = nullptr;
     QCheckBox* CheckLog = nullptr;
     QCheckBox* CheckLogComs = nullptr;
@@ -127,6 +149,8 @@ class Form1 : public QMainWindow {
     QMenu* help_ = nullptr;
     QAction* load_ = nullptr;
     QAction* save_ = nullptr;
+    QAction* quit_ = nullptr;
+    QSplitter* split_ = nullptr;
     QAction* fwupdate_ = nullptr;
     QAction* changeProfile_ = nullptr;
     QMenu* avanced_ = nullptr;
@@ -142,6 +166,10 @@ class Form1 : public QMainWindow {
     FlashToolsView* flashTools_ = nullptr;
     QPushButton* Command13 = nullptr;
     bool ignorePortChoice_ = false;
+    bool silent_ = false;
+    int repliesAtSilence_ = 0;
+    QString portStatus_; // the port's own state, shown again after a silence
+    QString chosenPort_; // the port chosen last, offered whatever the system lists
     int designWidth_ = 0;
     QString languageDll_;
 };

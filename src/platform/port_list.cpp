@@ -3,6 +3,8 @@
 #include "platform/qt_serial_port.h"
 
 #include <QCollator>
+#include <QDir>
+#include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QStringList>
 #include <algorithm>
@@ -38,17 +40,45 @@ QList<PortEntry> ListPorts() {
         out.append(e);
     }
     sortPortEntries(out);
+    return withStableNames(out);
+}
+
+QList<PortEntry> withStableNames(const QList<PortEntry>& ports, const QString& byIdFolder) {
+    const QFileInfoList links =
+        QDir(byIdFolder)
+            .entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    QList<PortEntry> out;
+    for (const PortEntry& e : ports) {
+        out.append(e);
+        if (!e.usb)
+            continue;
+        for (const QFileInfo& link : links) {
+            if (!link.isSymLink())
+                continue;
+            if (QFileInfo(link.symLinkTarget()).fileName() != QFileInfo(e.name).fileName())
+                continue;
+            PortEntry stable = e;
+            stable.name = QDir(byIdFolder).filePath(link.fileName());
+            stable.description =
+                e.name +
+                (e.description.isEmpty() ? QString() : QStringLiteral(": ") + e.description);
+            out.append(stable);
+        }
+    }
     return out;
 }
 
-QList<PortEntry> offeredPorts(QList<PortEntry> system, const QString& storedPort) {
-    if (storedPort.startsWith('/')) {
-        const bool listed = std::any_of(system.begin(), system.end(), [&](const PortEntry& e) {
-            return e.name == storedPort || QStringLiteral("/dev/") + e.name == storedPort;
+QList<PortEntry> offeredPorts(QList<PortEntry> system, const QString& storedPort,
+                              const QString& openPort) {
+    auto listed = [&](const QString& name) {
+        return std::any_of(system.begin(), system.end(), [&](const PortEntry& e) {
+            return e.name == name || QStringLiteral("/dev/") + e.name == name;
         });
-        if (!listed)
-            system.append(PortEntry{storedPort, QString(), false});
-    }
+    };
+    if (!openPort.isEmpty() && !listed(openPort))
+        system.append(PortEntry{openPort, QStringLiteral("open"), false});
+    if (storedPort.startsWith('/') && !listed(storedPort))
+        system.append(PortEntry{storedPort, QString(), false});
     return system;
 }
 

@@ -17,11 +17,21 @@ struct PortEntry {
 // by name in natural order (ttyUSB2 before ttyUSB10).
 void sortPortEntries(QList<PortEntry>& ports);
 
-// The system's ports that can be opened now.
+// The system's ports that can be opened now, USB adapters also by their
+// stable name (see withStableNames).
 QList<PortEntry> ListPorts();
 
+// Adds, right after each USB adapter, its name under byIdFolder
+// (/dev/serial/by-id): a link named for maker, product and serial number
+// that keeps naming the same adapter whichever ttyUSB number it gets.
+QList<PortEntry> withStableNames(const QList<PortEntry>& ports,
+                                 const QString& byIdFolder = QStringLiteral("/dev/serial/by-id"));
+
 // The list as offered: the system's ports plus the stored port when it is a
-// device path the system does not list (a pseudo-terminal, for example).
-QList<PortEntry> offeredPorts(QList<PortEntry> system, const QString& storedPort);
+// device path the system does not list (a pseudo-terminal, a socat link),
+// plus the port open now, which the system may no longer list as free (it is
+// ours) but which must stay listed and selectable.
+QList<PortEntry> offeredPorts(QList<PortEntry> system, const QString& storedPort,
+                              const QString& openPort = QString());
 
 } // namespace gp

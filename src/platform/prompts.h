@@ -23,6 +23,10 @@ class Prompts {
     // "Config files{*.cfg)|*.cfg". An empty answer means cancelled.
     virtual QString openFile(const QString& title, const QString& filter) = 0;
     virtual QString saveFile(const QString& title, const QString& filter) = 0;
+
+    // Where the next file chooser starts: a folder, or a file name suggested
+    // in its folder. Empty: the current folder.
+    QString startPath;
 };
 
 // "Config files{*.cfg)|*.cfg" -> "Config files (*.cfg)". Several pairs

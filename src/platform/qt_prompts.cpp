@@ -22,11 +22,13 @@ void QtPrompts::message(const QString& title, const QString& text, MessageKind k
 }
 
 QString QtPrompts::openFile(const QString& title, const QString& filter) {
-    return QFileDialog::getOpenFileName(parent_, title, QDir::currentPath(), toQtFilter(filter));
+    return QFileDialog::getOpenFileName(
+        parent_, title, startPath.isEmpty() ? QDir::currentPath() : startPath, toQtFilter(filter));
 }
 
 QString QtPrompts::saveFile(const QString& title, const QString& filter) {
-    return QFileDialog::getSaveFileName(parent_, title, QDir::currentPath(), toQtFilter(filter));
+    return QFileDialog::getSaveFileName(
+        parent_, title, startPath.isEmpty() ? QDir::currentPath() : startPath, toQtFilter(filter));
 }
 
 } // namespace gp

@@ -101,6 +101,27 @@ class TestCo2View : public QObject {
             r.view.grab().save(qEnvironmentVariable("GP_CO2_VIEW_PNG"));
     }
 
+    // Calibration to the ambient level cannot be undone: it asks first,
+    // and only Yes sends "G" to the sensor.
+    void calibrateToAmbientAsksFirst_data() {
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("no (the default)") << false;
+        QTest::newRow("yes") << true;
+    }
+
+    void calibrateToAmbientAsksFirst() {
+        QFETCH(bool, yes);
+        ViewRig r;
+        r.tabs.SelectTab(TabCO2);
+        r.run(4000);
+        r.prompts.answers << yes;
+        r.find<QPushButton>(QStringLiteral("CO2Button_%1").arg(ButtonCalibrate))->click();
+        r.run(4000);
+        QCOMPARE(r.prompts.asked.size(), 1);
+        QVERIFY(r.prompts.asked.first().contains("cannot be restored"));
+        QCOMPARE(r.sensor->commands().contains("G"), yes);
+    }
+
     void writeTakesWhatIsTypedAndLeavingGivesTheLineBack() {
         ViewRig r;
         r.tabs.SelectTab(TabCO2);

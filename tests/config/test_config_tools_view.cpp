@@ -4,6 +4,7 @@
 #include "app/app_context.h"
 #include "config/config_tools_view.h"
 #include "config/product_config_view.h"
+#include "config/save_config.h"
 #include "config/save_config_window.h"
 #include "diag/identity.h"
 #include "support/scripted_prompts.h"
@@ -11,10 +12,13 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 using namespace gp;
@@ -150,6 +154,106 @@ class TestConfigToolsView : public QObject {
         QVERIFY(r.prompts.messages.first().contains("Wrong Product Type."));
         // Two frames, the reads of 00 and 01, and nothing written.
         QCOMPARE(r.sim.unit().frameHistory().mid(from), (QStringList{":R00#", ":R01#"}));
+    }
+
+    void suggestedName_data() {
+        QTest::addColumn<int32_t>("serial");
+        QTest::addColumn<QByteArray>("product");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("serial number")
+            << int32_t(0x5100BC61) << QByteArray("qru420") << "QRU420_Q-48225_2026-03-14.cfg";
+        QTest::newRow("no serial number: the unique id")
+            << int32_t(0) << QByteArray("qru420") << "QRU420_0001-A2-33-7F_2026-03-14.cfg";
+        QTest::newRow("characters no file name should hold")
+            << int32_t(0x5100BC61) << QByteArray("a/b c") << "A-B-C_Q-48225_2026-03-14.cfg";
+        QTest::newRow("no product name")
+            << int32_t(0x5100BC61) << QByteArray() << "UNIT_Q-48225_2026-03-14.cfg";
+    }
+
+    void suggestedName() {
+        QFETCH(int32_t, serial);
+        QFETCH(QByteArray, product);
+        DeviceState s;
+        s.RegCache[3] = serial;
+        product = product.leftJustified(12, '\0');
+        for (int r = 0; r < 3; ++r) {
+            uint32_t v = 0;
+            for (int i = 0; i < 4; ++i)
+                v |= uint32_t(uint8_t(product[r * 4 + i])) << (8 * i);
+            s.RegCache[0x0D + r] = int32_t(v);
+        }
+        s.refreshRegRecord();
+        s.IdentStrings = {"0001", "A2", "33", "7F", ""};
+        QTEST(suggestedConfigName(s, QDate(2026, 3, 14)), "name");
+    }
+
+    // File > Save offers the suggested name in the folder last used, adds
+    // ".cfg" to a name typed without one, and says where it saved.
+    void saveSuggestsNameAddsSuffixAndSaysWhere() {
+        ViewRig r;
+        IdentityRead(r.sim.link);
+        r.sim.runBatch();
+        QVERIFY(QDir(r.dir.path()).mkpath("jobs"));
+        const QString folder = r.dir.filePath("jobs");
+        r.persist.WriteIniValue("CFG_FOLDER", folder);
+        r.prompts.files << QDir(folder).filePath("bench");
+        QString said;
+        r.view->onSaved = [&](const QString& s) { said = s; };
+        QTimer unit;
+        QObject::connect(&unit, &QTimer::timeout, [&] { r.sim.step(); });
+        unit.start(0);
+        r.view->saveConfigFile();
+        unit.stop();
+        QCOMPARE(r.prompts.startPaths.size(), 1);
+        QCOMPARE(r.prompts.startPaths.first(), QDir(folder).filePath(suggestedConfigName(
+                                                   r.sim.link.state, QDate::currentDate())));
+        QVERIFY(QFile::exists(QDir(folder).filePath("bench.cfg")));
+        QVERIFY2(said.endsWith(QDir(folder).filePath("bench.cfg")), qPrintable(said));
+        QVERIFY(r.sim.link.log.lines().contains(said));
+        QCOMPARE(r.persist.ReadIniValue("CFG_FOLDER").value_or(QString()), folder);
+
+        // Open starts in the same folder.
+        r.prompts.startPaths.clear();
+        r.view->openConfigFile();
+        QCOMPARE(r.prompts.startPaths, QStringList{folder});
+    }
+
+    // A load says the product and how many registers it writes and asks
+    // first; No (the default answer) writes nothing.
+    void loadAsksBeforeTheFirstWrite_data() {
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("no") << false;
+        QTest::newRow("yes") << true;
+    }
+
+    void loadAsksBeforeTheFirstWrite() {
+        QFETCH(bool, yes);
+        ViewRig r;
+        IdentityRead(r.sim.link);
+        r.sim.runBatch();
+        const QString path = r.dir.filePath("a.cfg");
+        r.prompts.files << path;
+        Form5 dialog(r.ctx, false);
+        r.sim.alsoTick = [&] { dialog.machine().tick(); };
+        QVERIFY(r.sim.runUntil([&] { return dialog.machine().finished(); }));
+        r.sim.alsoTick = nullptr;
+        QVERIFY(QFile::exists(path));
+
+        const auto before = r.sim.unit().framesReceived();
+        r.prompts.files << path;
+        r.prompts.answers << yes;
+        r.view->openConfigFile();
+        QCOMPARE(r.prompts.asked.size(), 1);
+        const QString asked = r.prompts.asked.first();
+        QVERIFY2(QRegularExpression("a\\.cfg holds settings for \\S+\\.\\s+Write \\d+ registers")
+                     .match(asked)
+                     .hasMatch(),
+                 qPrintable(asked));
+        r.settle();
+        if (yes)
+            QVERIFY(r.sim.unit().framesReceived() > before);
+        else
+            QCOMPARE(r.sim.unit().framesReceived(), before);
     }
 
     void saveWindowCanBeClosedWhileTheUnitIsSilent() {

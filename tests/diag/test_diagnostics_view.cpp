@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <bit>
@@ -195,6 +196,18 @@ class TestDiagnosticsView : public QObject {
         r.sim.runBatch();
         QCOMPARE(r.find<QListWidget>("ListDebug")->count(), 11);
         QVERIFY(r.find<QListWidget>("ListDebug")->item(1)->text() != "[1]=00000000");
+
+        // Squeezed into a small window, every value still shows whole.
+        auto* list = r.find<QListWidget>("ListDebug");
+        r.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&r.window));
+        r.diag->resize(r.diag->minimumSizeHint());
+        QTest::qWait(20);
+        int widest = 0;
+        for (int i = 0; i < list->count(); ++i)
+            widest = qMax(widest, list->fontMetrics().horizontalAdvance(list->item(i)->text()));
+        QVERIFY2(list->viewport()->width() >= widest,
+                 qPrintable(QString("%1 < %2").arg(list->viewport()->width()).arg(widest)));
     }
 
     void calibrationViewShowsAndWrites() {
@@ -243,6 +256,28 @@ class TestDiagnosticsView : public QObject {
         r.sim.port->dropReplyToFrame(calibrationFrames().size());
         QCOMPARE(r.sim.runBatch(), -2);
         QVERIFY(!calibrate->isEnabled());
+    }
+
+    // "Calibrate AOs" moves the outputs and replaces their trims: it asks
+    // first, and only Yes sends the command.
+    void calibrateOutputsAsksFirst_data() {
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("no (the default)") << false;
+        QTest::newRow("yes") << true;
+    }
+
+    void calibrateOutputsAsksFirst() {
+        QFETCH(bool, yes);
+        ViewRig r;
+        r.tabs.SelectTab(TabCalibration);
+        QCOMPARE(r.sim.runBatch(), -1);
+        const int from = r.sentCount();
+        r.prompts.answers << yes;
+        r.find<QPushButton>("CommandCalibrate_0")->click();
+        r.sim.runTicks(10);
+        QCOMPARE(r.prompts.asked.size(), 1);
+        QVERIFY(r.prompts.asked.first().contains("analogue outputs"));
+        QCOMPARE(r.sentSince(from).contains(":SC#"), yes);
     }
 
     // "Set " with the boxes as shown writes back the trims bit for bit.

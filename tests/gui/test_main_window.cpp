@@ -19,8 +19,13 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSplitter>
+#include <QStackedWidget>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QToolBar>
 #include <QtTest>
 
 using namespace gp;
@@ -48,7 +53,13 @@ struct Rig {
         options.fixedPorts = {QStringLiteral("ttyUSB0"), QStringLiteral("ttyS0")};
         options.locale = QLocale(QLocale::English, QLocale::UnitedKingdom);
         options.portFactory = [] { return std::make_unique<test::FakePort>(); };
+        options.promptsFactory = [this] {
+            auto p = std::make_unique<test::ScriptedPrompts>();
+            prompts = p.get();
+            return p;
+        };
     }
+    test::ScriptedPrompts* prompts = nullptr; // the window's, while it lives
     void settings(const QByteArray& lines) {
         writeFile(options.settingsPath, "[default]\r\n" + lines);
     }
@@ -187,8 +198,12 @@ class TestForm1 : public QObject {
         QCOMPARE(form.findChild<QAction*>("fwupdate")->isVisible(), tools);
         QCOMPARE(form.findChild<QAction*>("changeProfile")->isVisible(), tools);
         QCOMPARE(form.designWidth(), width);
-        QVERIFY(form.width() >= width);
-        QVERIFY(form.width() >= form.minimumSizeHint().width());
+        // As wide as designed, unless the screen is narrower.
+        const QRect avail = form.screen()->availableGeometry();
+        QVERIFY(form.width() >= qMin(width, avail.width()));
+        QVERIFY(form.width() <= avail.width() && form.height() <= avail.height());
+        form.show();
+        QVERIFY(avail.contains(form.frameGeometry()));
     }
 
     void filesInTheStartFolderOfferTools_data() {
@@ -319,6 +334,12 @@ class TestForm1 : public QObject {
         Form1 form(rig.options);
         auto* port = static_cast<test::FakePort*>(form.link().serial.port());
         port->written.clear();
+        // Factory settings ask first, naming the port; No is the default.
+        form.findChild<QPushButton*>("CommandDefauts")->click();
+        QCOMPARE(rig.prompts->asked.size(), 1);
+        QVERIFY(rig.prompts->asked.first().contains("on ttyUSB0 back to its factory settings"));
+        QVERIFY(port->writtenFrames().isEmpty());
+        rig.prompts->answers << true;
         form.findChild<QPushButton*>("CommandDefauts")->click();
         form.findChild<QPushButton*>("CommandReset")->click();
         QCOMPARE(port->writtenFrames(), (QStringList{":SD#", ":SR#"}));
@@ -407,6 +428,263 @@ class TestForm1 : public QObject {
         // reach the unit itself.
         const QStringList expected = onCo2View ? QStringList{"K 1\r\n", "!"} : QStringList{};
         QCOMPARE(port->writtenFrames(), expected);
+    }
+
+    // The log's tools are there in every mode, and the stamp choice is kept.
+    void logToolsInEveryModeAndStampsRemembered_data() {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::newRow("normal") << QByteArray();
+        QTest::newRow("advanced") << QByteArray("ADVANCED=plodnivster\r\n");
+    }
+
+    void logToolsInEveryModeAndStampsRemembered() {
+        QFETCH(QByteArray, lines);
+        Rig rig;
+        rig.settings("PORT=ttyS0\r\n" + lines);
+        {
+            Form1 form(rig.options);
+            form.show();
+            QVERIFY(form.findChild<QToolBar*>("LogToolBar")->isVisible());
+            for (const char* name : {"logSaveAs", "logCopy", "logClear", "logStampsClock"})
+                QVERIFY2(form.findChild<QAction*>(name), name);
+            form.findChild<QAction*>("logStampsSinceOpen")->trigger();
+        }
+        QVERIFY(readFile(rig.options.settingsPath).contains("LOG_TIMESTAMPS=ms\r\n"));
+        Form1 again(rig.options);
+        QVERIFY(again.findChild<QAction*>("logStampsSinceOpen")->isChecked());
+        // Since the port opened: every line starts with its milliseconds.
+        const QString log = again.findChild<QPlainTextEdit*>("MsgLog")->toPlainText();
+        QVERIFY2(QRegularExpression("^ *\\d+ \\[Tx\\] :R00#$", QRegularExpression::MultilineOption)
+                     .match(log)
+                     .hasMatch(),
+                 qPrintable(log));
+    }
+
+    // The counters name what they count, and a long port state is not cut
+    // off by them: it wraps in its own field.
+    void statusBarCountersSayFrames() {
+        LinkCounters c;
+        c.framesSent = 12;
+        c.repliesDispatched = 10;
+        c.repliesLost = 2;
+        c.charsDiscarded = 7;
+        QCOMPARE(countersText(c), QStringLiteral("frames: 12 sent, 10 answered, 2 lost, 0 stale"));
+        QVERIFY(countersToolTip(c).contains("Characters discarded (noise, damaged replies): 7"));
+
+        Rig rig;
+        Form1 form(rig.options);
+        form.show();
+        auto* port = form.findChild<QLabel*>("StatusPort");
+        port->setText("Cannot open /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0:"
+                      " in use by another program (glimmerpane-cli, pid 4242)");
+        QTest::qWait(50);
+        QVERIFY(port->wordWrap());
+        QVERIFY(port->width() > 0);
+        QVERIFY2(
+            port->height() >= port->heightForWidth(port->width()),
+            qPrintable(
+                QString("%1 < %2").arg(port->height()).arg(port->heightForWidth(port->width()))));
+        QVERIFY(form.findChild<QLabel*>("StatusCounters")->text().startsWith("frames: "));
+    }
+
+    // The CO2 head comes after the identity read, but the window opens tall
+    // enough for its rows (when the screen is).
+    void windowOpensTallEnoughForTheCo2Rows() {
+        Rig rig;
+        Form1 form(rig.options);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTest::qWait(50);
+        QWidget* co2 = form.panel(1); // the CO2 panel
+        // The stack of panels is as tall as the CO2 panel will be.
+        auto* area = form.findChild<QStackedWidget*>("Picture1");
+        const QRect avail = form.screen()->availableGeometry();
+        if (form.frameGeometry().height() >= avail.height() - 2)
+            QSKIP("screen too small to tell");
+        QVERIFY2(
+            (area->height() - 2) >= co2->sizeHint().height(),
+            qPrintable(QString("%1 < %2").arg((area->height() - 2)).arg(co2->sizeHint().height())));
+    }
+
+    void fitOnScreen_data() {
+        QTest::addColumn<QRect>("want");
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QRect>("got");
+        const QRect laptop(0, 0, 1366, 740);
+        QTest::newRow("fits as it is")
+            << QRect(10, 20, 800, 600) << laptop << QRect(10, 20, 800, 600);
+        QTest::newRow("advanced mode on a small screen")
+            << QRect(0, 0, 1515, 988) << laptop << QRect(0, 0, 1366, 740);
+        QTest::newRow("left on a screen since unplugged")
+            << QRect(2000, 900, 800, 600) << laptop << QRect(566, 140, 800, 600);
+        QTest::newRow("above and left of the area")
+            << QRect(-50, -30, 800, 600) << QRect(0, 28, 1366, 740) << QRect(0, 28, 800, 600);
+    }
+
+    void fitOnScreen() {
+        QFETCH(QRect, want);
+        QFETCH(QRect, available);
+        QTEST(gp::fitOnScreen(want, available), "got");
+    }
+
+    // Size, place and the line between view and log come back as left.
+    void windowPlaceAndSplitterRemembered() {
+        Rig rig;
+        QList<int> sizes;
+        {
+            Form1 form(rig.options);
+            form.show();
+            form.resize(700, 560);
+            auto* split = form.findChild<QSplitter*>("ViewLogSplitter");
+            QVERIFY(split);
+            split->setSizes({300, 150});
+            sizes = split->sizes();
+            form.close();
+        }
+        const QByteArray ini = readFile(rig.options.settingsPath);
+        QVERIFY2(ini.contains(",700,560\r\n"), ini.constData());
+        QVERIFY(ini.contains(QByteArray("SPLITTER=") + QByteArray::number(sizes[0]) + ','));
+        Form1 again(rig.options);
+        QCOMPARE(again.size(), QSize(700, 560));
+        again.show();
+        QCOMPARE(again.findChild<QSplitter*>("ViewLogSplitter")->sizes(), sizes);
+    }
+
+    void keyboardShortcuts() {
+        Rig rig;
+        rig.settings("PORT=ttyS0\r\nADVANCED=plodnivster\r\n");
+        Form1 form(rig.options);
+        QCOMPARE(form.findChild<QAction*>("load")->shortcut(), QKeySequence(QKeySequence::Open));
+        QCOMPARE(form.findChild<QAction*>("save")->shortcut(), QKeySequence(QKeySequence::Save));
+        QCOMPARE(form.findChild<QAction*>("quit")->shortcut(), QKeySequence("Ctrl+Q"));
+        QCOMPARE(form.findChild<QPushButton*>("Command4_1")->shortcut(), QKeySequence("F5"));
+        QVERIFY(!form.windowIcon().isNull());
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QTest::keyClick(&form, Qt::Key_3, Qt::ControlModifier);
+        QCOMPARE(form.link().poll.ActiveTab, 5); // Device, Calibration, Diagnostics
+        QTest::keyClick(&form, Qt::Key_2, Qt::ControlModifier);
+        QCOMPARE(form.link().poll.ActiveTab, 4);
+        QTest::keyClick(&form, Qt::Key_5, Qt::ControlModifier); // no fifth head
+        QCOMPARE(form.link().poll.ActiveTab, 4);
+        auto* port = static_cast<test::FakePort*>(form.link().serial.port());
+        port->written.clear();
+        QTest::keyClick(&form, Qt::Key_F5);
+        QTRY_VERIFY(port->writtenFrames().contains(":R00#"));
+        form.findChild<QAction*>("quit")->trigger();
+        QVERIFY(!form.isVisible());
+    }
+
+    // An address the unit cannot take is refused with a message, from the
+    // comms frame's Write and from the main Write alike; nothing is sent.
+    void addressNotANumberIsRefused_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("comms Write, hex-looking") << "CommandWriteComms"
+                                                  << "17h" << true;
+        QTest::newRow("comms Write, beyond 247") << "CommandWriteComms"
+                                                 << "300" << true;
+        QTest::newRow("comms Write, a number") << "CommandWriteComms"
+                                               << "17" << false;
+        QTest::newRow("main Write, hex-looking") << "Command4_0"
+                                                 << "17h" << true;
+        QTest::newRow("main Write, a number") << "Command4_0"
+                                              << "17" << false;
+    }
+
+    void addressNotANumberIsRefused() {
+        QFETCH(QString, button);
+        QFETCH(QString, address);
+        QFETCH(bool, refused);
+        Rig rig;
+        Form1 form(rig.options);
+        form.show();
+        form.findChild<QGroupBox*>("FrameComms")->show();
+        form.link().state.RegCache[0] = 0x07000000;
+        form.link().state.refreshRegRecord();
+        auto* port = static_cast<test::FakePort*>(form.link().serial.port());
+        // Let the identity read at start-up end unanswered.
+        sim::SimUnit unit{sim::SimProfile{}};
+        serveUnit(form, unit, {":R00#"}, [&] { return !form.link().busy(); });
+        port->written.clear();
+        form.findChild<QLineEdit*>("TextAddress")->setText(address);
+        form.findChild<QPushButton*>(button)->click();
+        QCOMPARE(rig.prompts->messages.size(), refused ? 1 : 0);
+        if (refused) {
+            QVERIFY(rig.prompts->messages.first().contains('"' + address + "\" is not an address"));
+            QVERIFY(port->written.isEmpty());
+        } else {
+            QVERIFY(!port->written.isEmpty());
+        }
+    }
+
+    // The port in use stays listed and selected through the rescans, also
+    // when the system does not list it (open by us, or typed).
+    void chosenPortStaysListedThroughRescans_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("port the system stopped listing") << "ttyUSB3";
+        QTest::newRow("pseudo-terminal path") << "/dev/pts/7";
+        QTest::newRow("stable USB name")
+            << "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    }
+
+    void chosenPortStaysListedThroughRescans() {
+        QFETCH(QString, typed);
+        Rig rig;
+        Form1 form(rig.options);
+        form.show();
+        auto* box = form.findChild<QComboBox*>("Combo2");
+        QVERIFY(box->isEditable());
+        box->lineEdit()->setText(typed);
+        QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+        QCOMPARE(form.link().serial.port()->name(), typed);
+        QVERIFY(readFile(rig.options.settingsPath).contains("PORT=" + typed.toLatin1() + "\r\n"));
+        for (int i = 0; i < 3; ++i) {
+            form.refreshPorts();
+            QCOMPARE(box->currentText(), typed);
+            QCOMPARE(box->currentData().toString(), typed);
+        }
+        // Choosing a listed port from the list still works.
+        const int at = box->findData(QStringLiteral("ttyS0"));
+        QVERIFY(at >= 0);
+        box->setCurrentIndex(at);
+        emit box->activated(at);
+        QCOMPARE(form.link().serial.port()->name(), QStringLiteral("ttyS0"));
+        form.refreshPorts();
+        QCOMPARE(box->currentText(), QStringLiteral("ttyS0"));
+    }
+
+    // A batch without a single answer is said in words, once per silence,
+    // and the identity lines grey; the next answer clears both.
+    void silenceIsSaidOnceAndClearedByTheNextAnswer() {
+        Rig rig;
+        Form1 form(rig.options);
+        form.show();
+        auto* port = static_cast<test::FakePort*>(form.link().serial.port());
+        auto* status = form.findChild<QLabel*>("StatusPort");
+        auto* identity = form.findChild<QLabel*>("Label10_1");
+        auto* log = form.findChild<QPlainTextEdit*>("MsgLog");
+        const QString said = "No unit answered on ttyUSB0: check cable, power and port";
+        QTRY_VERIFY_WITH_TIMEOUT(!form.link().busy(), 10000); // the start-up read, unanswered
+        QCOMPARE(status->text(), said);
+        QVERIFY(!identity->isEnabled());
+        form.findChild<QPushButton*>("Command4_1")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!form.link().busy(), 10000);
+        QCOMPARE(log->toPlainText().count(said), 1);
+
+        sim::SimUnit unit{sim::SimProfile{}};
+        port->written.clear();
+        form.findChild<QPushButton*>("Command4_1")->click();
+        serveUnit(form, unit, {}, [&] { return form.context().appid == 1; });
+        QVERIFY(status->text() != said);
+        QVERIFY(identity->isEnabled());
+
+        // A new silence is said again.
+        form.findChild<QPushButton*>("Command4_1")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!form.link().busy(), 10000);
+        QCOMPARE(log->toPlainText().count(said), 2);
+        QCOMPARE(status->text(), said);
     }
 
     void aboutBox_data() {

@@ -18,10 +18,12 @@ class ScriptedPrompts : public Prompts {
     }
     QString openFile(const QString&, const QString& filter) override {
         filters << filter;
+        startPaths << startPath;
         return files.isEmpty() ? QString() : files.takeFirst();
     }
     QString saveFile(const QString&, const QString& filter) override {
         filters << filter;
+        startPaths << startPath;
         return files.isEmpty() ? QString() : files.takeFirst();
     }
 
@@ -30,6 +32,7 @@ class ScriptedPrompts : public Prompts {
     QStringList asked;
     QStringList messages;
     QStringList filters;
+    QStringList startPaths; // startPath at each file chooser
 };
 
 } // namespace gp::test
