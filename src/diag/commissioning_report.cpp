@@ -9,10 +9,10 @@
 #include "diag/diagnostics.h"
 #include "diag/identity.h"
 #include "link/codec.h"
+#include "platform/atomic_file.h"
 
 #include <QCryptographicHash>
 #include <QLocale>
-#include <QSaveFile>
 
 namespace gp {
 
@@ -376,12 +376,7 @@ QString commissioningReportHtml(const CommissioningReport& report) {
 }
 
 QString writeReportFile(const QString& path, const QByteArray& data) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
-    if (file.write(data) != data.size() || !file.commit())
-        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
-    return QString();
+    return writeFileAtomically(path, data);
 }
 
 } // namespace gp

@@ -1,11 +1,13 @@
 #include "diag/report_pdf.h"
 
+#include "platform/atomic_file.h"
+
 #include <QAbstractTextDocumentLayout>
+#include <QBuffer>
 #include <QGuiApplication>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <QTextDocument>
 
 namespace gp {
@@ -14,9 +16,10 @@ QString writeReportPdf(const QString& path, const QString& html) {
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return QStringLiteral("Cannot write %1: a PDF needs the graphical part of the program.")
             .arg(path);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
+    // Laid out in memory, then written like every file of ours: whole or
+    // not at all.
+    QBuffer file;
+    file.open(QIODevice::WriteOnly);
     {
         QPdfWriter pdf(&file);
         pdf.setPageSize(QPageSize(QPageSize::A4));
@@ -32,9 +35,8 @@ QString writeReportPdf(const QString& path, const QString& html) {
         doc.setPageSize(pdf.pageLayout().paintRectPixels(pdf.resolution()).size());
         doc.print(&pdf);
     }
-    if (!file.commit())
-        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
-    return QString();
+    file.close();
+    return writeFileAtomically(path, file.data());
 }
 
 } // namespace gp

@@ -1,8 +1,8 @@
 #include "diag/trend_buffer.h"
 
+#include "platform/atomic_file.h"
 #include <QDateTime>
 #include <QLocale>
-#include <QSaveFile>
 #include <cmath>
 #include <limits>
 
@@ -95,15 +95,10 @@ QStringList trendCsvLines(const TrendBuffer& buffer, const QList<TrendColumn>& c
 }
 
 QString writeTrendCsv(const QString& path, const QStringList& lines) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
     QByteArray data;
     for (const QString& line : lines)
         data += line.toUtf8() + "\r\n";
-    if (file.write(data) != data.size() || !file.commit())
-        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
-    return QString();
+    return writeFileAtomically(path, data);
 }
 
 } // namespace gp

@@ -1,5 +1,7 @@
 #include "gui/traffic_log_view.h"
 
+#include "platform/atomic_file.h"
+
 #include "link/traffic_log.h"
 #include "platform/prompts.h"
 
@@ -11,7 +13,6 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QToolBar>
@@ -170,22 +171,16 @@ void TrafficLogView::render() {
 }
 
 bool TrafficLogView::saveTo(const QString& path, QString* error) const {
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = QStringLiteral("Cannot write %1: %2").arg(path, f.errorString());
-        return false;
-    }
     QByteArray out = "# time, ms since the port was opened, line\n";
     for (const Entry& e : entries_) {
         out += e.at.toString(QString::fromLatin1(kWallFormat)).toUtf8() + '\t';
         out += (e.sinceOpen < 0 ? QByteArray("-") : QByteArray::number(e.sinceOpen)) + '\t';
         out += e.line.toUtf8() + '\n';
     }
-    f.write(out);
-    if (!f.commit()) {
+    const QString failed = writeFileAtomically(path, out);
+    if (!failed.isEmpty()) {
         if (error)
-            *error = QStringLiteral("Cannot write %1: %2").arg(path, f.errorString());
+            *error = failed;
         return false;
     }
     return true;
