@@ -74,11 +74,18 @@ void BackupRestore::tick() {
                      .arg(content_.uniqueId, uid));
             return;
         }
-        st.RegCache = content_.registers;
-        st.refreshRegRecord();
+        // Every register of the backup is known, as taken from a file: the
+        // write sends them all.
+        for (int r = 0; r < 256; ++r)
+            st.setRegister(r, content_.registers[size_t(r)], ValueSource::File);
         stepText_ = QStringLiteral("Writing Settings....");
         WriteAllRegisters(link_);
         batchId_ = link_.poll.stats().id;
+        // What the batch holds: a register counts as confirmed only when its
+        // write went out and was answered.
+        sentFrames_.clear();
+        for (int e = 1; e < PollCycle::kQueueSize && !link_.poll.CmdQueue[size_t(e)].isEmpty(); ++e)
+            sentFrames_.insert(link_.poll.CmdQueue[size_t(e)]);
         state_ = Registers;
         return;
     }
@@ -89,7 +96,7 @@ void BackupRestore::tick() {
         for (int r = 1; r < 256; ++r) {
             ++report_.writes;
             const QString frame = BuildItemWrite(u'W', r, content_.registers[size_t(r)]);
-            if (same && !stats.lostFrames.contains(frame) &&
+            if (same && sentFrames_.contains(frame) && !stats.lostFrames.contains(frame) &&
                 st.RegCache[size_t(r)] == content_.registers[size_t(r)])
                 ++report_.confirmed;
             else

@@ -11,6 +11,7 @@
 #include "flash/firmware_backup.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -56,6 +57,7 @@ class BackupRestore {
     State state_ = Idle;
     flash::BackupContent content_;
     int batchId_ = 0;
+    QSet<QString> sentFrames_; // the register writes the batch holds
     QString stepText_;
     RestoreReport report_;
 };

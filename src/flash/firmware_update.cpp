@@ -399,7 +399,11 @@ void FirmwareUpdate::tick() {
         break;
     case 700:
         intervalMs_ = 1000;
-        link.state.RegCache = savedRegs_;
+        // The settings go back as the backup on disk holds them: every
+        // register is known, whether this run read it or the backup came
+        // from an earlier run, so the write sends them all.
+        for (int r = 0; r < 256; ++r)
+            link.state.setRegister(r, savedRegs_[size_t(r)], ValueSource::File);
         WriteAllRegisters(link);
         regBatchId_ = link.poll.stats().id;
         logoBatchId_ = 0;
