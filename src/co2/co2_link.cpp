@@ -61,6 +61,9 @@ Co2Link::~Co2Link() {
 }
 
 void Co2Link::Co2Enter() {
+    // A unit frame still awaited now is answered into the sensor's stream,
+    // if at all: no batch may go on waiting for it.
+    link_.serial.forgetExchange();
     link_.serial.Co2PassThrough = true;
     Co2AdvancedCal = false;
     // Whatever was left of a line from an earlier pass-through is stale.
@@ -84,6 +87,7 @@ void Co2Link::Co2Leave() {
     // line back; it never reaches the sensor.
     Co2Send(BuildPassThroughEnd());
     link_.serial.Co2PassThrough = false;
+    link_.serial.forgetExchange();
     // From here on a sequence line would reach the unit, not the sensor: a
     // pending write would be lost anyway, and the unit's own frames must not
     // be mixed with sensor commands.

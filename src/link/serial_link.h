@@ -90,6 +90,11 @@ class SerialLink {
     void forget(quint64 frameNo);
     // One poll tick went by: frames awaited too long are given up.
     void ageAwaited();
+    // A new line, a new unit, or the line handed to the CO2 sensor and
+    // back: nothing received or sent before counts, and no frame sent
+    // before is awaited any more (its reply could never reach the reply
+    // path).
+    void forgetExchange();
 
     // The last complete reply cut, and whether replies wait for the poll
     // cycle.
@@ -124,8 +129,6 @@ class SerialLink {
     void setStatus(const QString& text);
     void discard(qsizetype n) { counters.charsDiscarded += static_cast<int>(n); }
     void cutReplies();
-    // A new line or a new unit: nothing received or sent before counts.
-    void forgetExchange();
 
     struct Awaited {
         QString frame;

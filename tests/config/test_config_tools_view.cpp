@@ -148,6 +148,7 @@ class TestConfigToolsView : public QObject {
         r.sim.unit().setReg(1, r.sim.unit().reg(1) ^ (1 << 5));
         const int from = static_cast<int>(r.sim.unit().frameHistory().size());
         r.prompts.files << path;
+        r.prompts.answers << true; // "Write ... registers to the unit now?"
         r.view->openConfigFile();
         r.settle();
         QTRY_COMPARE(r.prompts.messages.size(), 1);

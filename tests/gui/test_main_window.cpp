@@ -319,8 +319,7 @@ class TestForm1 : public QObject {
         profile.featureFlags = (1u << 2);
         profile.vendorId = 1077;
         sim::SimUnit unit(profile);
-        static_cast<test::FakePort*>(form.link().serial.port())->written.clear();
-        form.findChild<QPushButton*>("Command4_1")->click();
+        // The unit answers the start-up's identity read from its first frame.
         serveUnit(form, unit, unanswered, [&] { return form.context().appid == 1; });
         QCOMPARE(form.context().appid, 1);
         QVERIFY(form.findChild<QLabel*>("Label10_1")->text().startsWith("Firmware Version: 2"));
@@ -365,7 +364,9 @@ class TestForm1 : public QObject {
         Rig rig;
         Form1 form(rig.options);
         auto* port = static_cast<test::FakePort*>(form.link().serial.port());
+        // The start-up's read is over (the unit went into its boot loader).
         form.link().poll.abandon();
+        form.link().serial.forgetExchange();
         port->written.clear();
         emit form.findChild<FlashToolsView*>("FlashTools")->firmwareUpdated();
         QCOMPARE(port->writtenFrames().value(0), QStringLiteral(":R00#"));
@@ -397,6 +398,7 @@ class TestForm1 : public QObject {
         form.context().tabs.SelectTab(TabCO2);
         QVERIFY(form.link().serial.Co2PassThrough);
         port->written.clear();
+        rig.prompts->answers << true; // "Defaults" asks first
         form.findChild<QPushButton*>(button)->click();
         const QStringList sent = port->writtenFrames();
         QVERIFY2(sent.size() >= 3, qPrintable(sent.join('|')));
