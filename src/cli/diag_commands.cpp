@@ -300,8 +300,7 @@ int calibrateOutputs(CliSession& s, const QStringList& args) {
         return s.finish(ExitFailed);
     // As the desktop tool: the command is offered only once a calibration
     // read has shown outputs fitted.
-    CalibrationRead(s.link());
-    if (!runBatch(s, QStringLiteral("calibration read")))
+    if (!readAll(s, calibrationFrames(), QStringLiteral("calibration read")))
         return s.finish(ExitFailed);
     if (!ShowCalibration(s.link().state, QLocale::c()).calibrateEnabled) {
         s.err(QStringLiteral("calibrate-outputs: the unit has no analogue outputs fitted "

@@ -30,6 +30,23 @@ class Link {
         poll.tick();
         writes.tick();
     }
+
+    // The fast link (off by default): the next frame of a batch leaves as
+    // soon as the reply to the frame in flight is complete and the unit's
+    // turnaround (fastGapMs) has passed, instead of at the next tick. The
+    // link holds no clock: when a reply is complete it asks the host,
+    // through scheduleAdvance, to call advanceNow() after the gap. The
+    // ticks go on as before and count the reply time-outs.
+    static constexpr int kDefaultFastGapMs = 2;
+    void setFast(bool on, int gapMs = kDefaultFastGapMs);
+    bool fast() const { return fast_; }
+    int fastGapMs() const { return fastGapMs_; }
+    std::function<void(int gapMs)> scheduleAdvance;
+    void advanceNow() {
+        advanceScheduled_ = false;
+        poll.advanceNow();
+        writes.tick();
+    }
     // The engineer's choice of port. Another line may lead to another unit,
     // so every cached register is forgotten.
     bool choosePort(const QString& name);
@@ -58,7 +75,12 @@ class Link {
     std::function<void()> onTransferEnded;
 
   private:
+    void replyComplete();
+
     int transferHolds_ = 0;
+    bool fast_ = false;
+    int fastGapMs_ = kDefaultFastGapMs;
+    bool advanceScheduled_ = false;
 };
 
 } // namespace gp
