@@ -13,6 +13,17 @@
 
 namespace gp {
 
+// The fast link as the settings file gives it: "FASTLINK" on ("1", "true",
+// "yes", "on") or off, and "FASTLINKGAP" the unit's turnaround in ms
+// (0..100). A value that makes no sense leaves the default and says why in
+// *problem.
+struct FastLinkSetting {
+    bool on = false;
+    int gapMs = 2;
+};
+FastLinkSetting fastLinkSetting(const QString& fastLink, const QString& gapMs,
+                                QString* problem = nullptr);
+
 class Link {
   public:
     Link();

@@ -142,6 +142,46 @@ class TestFastLink : public QObject {
             QCOMPARE(fast.cache[r], ticked.cache[r]);
     }
 
+    void settingFromTheSettingsFile_data() {
+        QTest::addColumn<QString>("fastLink");
+        QTest::addColumn<QString>("gap");
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<int>("gapMs");
+        QTest::addColumn<bool>("problem");
+        QTest::newRow("absent") << ""
+                                << "" << false << 2 << false;
+        QTest::newRow("on") << "1"
+                            << "" << true << 2 << false;
+        QTest::newRow("on in words") << " Yes "
+                                     << "" << true << 2 << false;
+        QTest::newRow("off") << "0"
+                             << "" << false << 2 << false;
+        QTest::newRow("on with a gap") << "true"
+                                       << "5" << true << 5 << false;
+        QTest::newRow("no gap at all") << "on"
+                                       << "0" << true << 0 << false;
+        QTest::newRow("nonsense stays off") << "fast"
+                                            << "" << false << 2 << true;
+        QTest::newRow("negative gap") << "1"
+                                      << "-3" << true << 2 << true;
+        QTest::newRow("gap beyond a tick") << "1"
+                                           << "500" << true << 2 << true;
+        QTest::newRow("gap not a number") << "1"
+                                          << "2ms" << true << 2 << true;
+    }
+    void settingFromTheSettingsFile() {
+        QFETCH(QString, fastLink);
+        QFETCH(QString, gap);
+        QFETCH(bool, on);
+        QFETCH(int, gapMs);
+        QFETCH(bool, problem);
+        QString why;
+        const FastLinkSetting s = fastLinkSetting(fastLink, gap, &why);
+        QCOMPARE(s.on, on);
+        QCOMPARE(s.gapMs, gapMs);
+        QCOMPARE(!why.isEmpty(), problem);
+    }
+
     void offByDefaultNothingIsScheduled() {
         FakeRig r;
         QVERIFY(!r.link.fast());
