@@ -39,6 +39,7 @@ void Link::setFast(bool on, int gapMs) {
     fast_ = on;
     fastGapMs_ = gapMs < 0 ? 0 : gapMs;
     advanceScheduled_ = false;
+    tickLeftToAdvance_ = false;
 }
 
 void Link::replyComplete() {

@@ -38,6 +38,16 @@ class Link {
     WriteGate writes;
 
     void tick() {
+        // Fast link: a reply is in and its advance is due within the gap. A
+        // tick now would send the next frame inside the unit's turnaround, so
+        // this one tick leaves the poll cycle to the advance (it counts no
+        // time-out either: a reply is there). The next tick runs in any case.
+        if (fast_ && advanceScheduled_ && !tickLeftToAdvance_) {
+            tickLeftToAdvance_ = true;
+            writes.tick();
+            return;
+        }
+        tickLeftToAdvance_ = false;
         poll.tick();
         writes.tick();
     }
@@ -55,6 +65,7 @@ class Link {
     std::function<void(int gapMs)> scheduleAdvance;
     void advanceNow() {
         advanceScheduled_ = false;
+        tickLeftToAdvance_ = false;
         poll.advanceNow();
         writes.tick();
     }
@@ -92,6 +103,7 @@ class Link {
     bool fast_ = false;
     int fastGapMs_ = kDefaultFastGapMs;
     bool advanceScheduled_ = false;
+    bool tickLeftToAdvance_ = false;
 };
 
 } // namespace gp

@@ -215,6 +215,26 @@ class TestFastLink : public QObject {
         QCOMPARE(r.link.poll.stats().answered, 2);
     }
 
+    void aTickInsideTheGapLeavesTheNextFrameToTheAdvance() {
+        FakeRig r;
+        r.link.setFast(true);
+        r.link.startBatch({":R00#", ":R01#", ":R02#"});
+        r.port->feed("!R0001000000#");
+        r.link.tick(); // the unit's turnaround has not passed yet
+        QCOMPARE(r.port->written.size(), 1);
+        r.link.advanceNow();
+        QCOMPARE(r.port->writtenFrames().last(), QString(":R01#"));
+        // When the advance does not come, the tick after the next does the
+        // work: the batch never waits on the host.
+        r.port->feed("!R0102000000#");
+        r.link.tick();
+        QCOMPARE(r.port->written.size(), 2);
+        r.link.tick();
+        QCOMPARE(r.port->writtenFrames().last(), QString(":R02#"));
+        QCOMPARE(r.link.poll.stats().answered, 2);
+        QCOMPARE(r.link.poll.stats().lost, 0);
+    }
+
     void advancesCountNoTimeAndTheTimeOutKeepsItsLength() {
         FakeRig r;
         r.link.setFast(true);
