@@ -16,6 +16,7 @@
 #include <QJsonDocument>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -45,6 +46,8 @@ std::optional<QString> parseGlobalOptions(const QStringList& argv, CliOptions& o
         } else if (opt == QStringLiteral("--log")) {
             if (!value(out.logFile))
                 return QStringLiteral("--log needs a file name");
+        } else if (opt == QStringLiteral("--fast")) {
+            out.fast = true;
         } else if (opt == QStringLiteral("--sim-virtual")) {
             out.virtualTime = true;
         } else if (opt == QStringLiteral("--sim-dump")) {
@@ -129,6 +132,15 @@ CliSession::CliSession(CliOptions options) : options_(std::move(options)) {
         AppContext{link_, *persist_, *lang_, *prompts_, *tabs_, OperatingMode{true, true}, -1});
     stderrIsTerminal_ = isatty(STDERR_FILENO) == 1;
     link_.progress.setOnChange([this](const ProgressState& s) { drawProgress(s); });
+    advanceContext_ = std::make_unique<QObject>();
+    link_.setFast(options_.fast);
+    link_.scheduleAdvance = [this](int gapMs) {
+        if (virtualPort_)
+            virtualAdvanceAtMs_ = virtualPort_->nowMs() + gapMs;
+        else
+            QTimer::singleShot(gapMs, Qt::PreciseTimer, advanceContext_.get(),
+                               [this] { link_.advanceNow(); });
+    };
     link_.serial.onStatus = [this](const QString& s) {
         if (s.contains(QStringLiteral(": ")))
             err(s);
@@ -209,7 +221,7 @@ bool CliSession::runUntil(const std::function<bool()>& done, int timeoutMs) {
     if (virtualPort_) {
         const qint64 end = virtualMs_ + timeoutMs;
         while (!done() && !interrupted_ && virtualMs_ <= end) {
-            virtualPort_->advance(PollCycle::kTickMs);
+            advanceVirtual();
             virtualMs_ += PollCycle::kTickMs;
             link_.tick();
         }
@@ -228,6 +240,32 @@ bool CliSession::runUntil(const std::function<bool()>& done, int timeoutMs) {
     tick.start();
     loop.exec();
     return done();
+}
+
+void CliSession::advanceVirtual() {
+    if (!link_.fast()) {
+        virtualPort_->advance(PollCycle::kTickMs);
+        return;
+    }
+    // Short slices, so that the advance a complete reply asks for runs when
+    // it is due rather than at the end of the period.
+    constexpr double kSliceMs = 0.5;
+    constexpr double kEpsMs = 1e-6;
+    const double end = virtualPort_->nowMs() + PollCycle::kTickMs;
+    for (;;) {
+        const double now = virtualPort_->nowMs();
+        if (virtualAdvanceAtMs_ >= 0 && virtualAdvanceAtMs_ <= now + kEpsMs) {
+            virtualAdvanceAtMs_ = -1;
+            link_.advanceNow();
+            continue;
+        }
+        if (now >= end - kEpsMs)
+            return;
+        double next = std::min(end, now + kSliceMs);
+        if (virtualAdvanceAtMs_ >= 0)
+            next = std::min(next, virtualAdvanceAtMs_);
+        virtualPort_->advance(next - now);
+    }
 }
 
 void CliSession::runFor(int ms) {

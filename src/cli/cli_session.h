@@ -31,6 +31,7 @@ struct CliOptions {
     // (each poll period moves the wire 20 ms at once), so a test can run
     // hundreds of commands under wire faults in seconds.
     bool virtualTime = false;
+    bool fast = false; // --fast: the fast link
     // --sim-dump FILE: at the end, the simulated unit's registers, one
     // "NN HexLong" line each, for a test to compare with what was loaded.
     QString simDump;
@@ -94,6 +95,8 @@ class CliSession {
 
   private:
     void drawProgress(const ProgressState& s);
+    // Moves the simulated wire one poll period, stopping for the fast link.
+    void advanceVirtual();
 
     CliOptions options_;
     Link link_;
@@ -105,6 +108,8 @@ class CliSession {
     std::unique_ptr<QObject> simulator_;
     sim::SimPort* virtualPort_ = nullptr; // owned by the link
     qint64 virtualMs_ = 0;
+    double virtualAdvanceAtMs_ = -1; // the fast link's next advance, virtual time
+    std::unique_ptr<QObject> advanceContext_;
     qint64 startedMs_ = 0;
     QJsonObject json_;
     QStringList messages_;

@@ -251,6 +251,9 @@ void Form1::buildUi() {
         l->addWidget(configTools_, 0, 1);
         l->addWidget(flashTools_, 1, 1);
         l->addWidget(CheckLogComs, 2, 1, Qt::AlignTop | Qt::AlignLeft);
+        CheckFastLink = new QCheckBox(QStringLiteral("Fast link"), panels_[TabDiagnostics]);
+        CheckFastLink->setObjectName(QStringLiteral("CheckFastLink"));
+        l->addWidget(CheckFastLink, 2, 1, Qt::AlignTop | Qt::AlignRight);
         l->addWidget(Command13, 3, 1, Qt::AlignTop | Qt::AlignLeft);
         l->setColumnStretch(2, 1);
         l->setRowStretch(4, 1);
@@ -584,6 +587,27 @@ void Form1::startUp() {
     ctx_->mode.advanced = persist_->ReadIniValue(QStringLiteral("ADVANCED")).value_or(QString()) ==
                           QLatin1String(kAdvancedWord);
     CheckLog->setVisible(ctx_->mode.advanced);
+    {
+        // The fast link: the next frame leaves once the reply is in and the
+        // unit's turnaround has passed, not at the next tick.
+        QString problem;
+        const FastLinkSetting fast = fastLinkSetting(
+            persist_->ReadIniValue(QStringLiteral("FASTLINK")).value_or(QString()),
+            persist_->ReadIniValue(QStringLiteral("FASTLINKGAP")).value_or(QString()), &problem);
+        if (!problem.isEmpty())
+            link_.AddLog(problem);
+        link_.setFast(fast.on, fast.gapMs);
+        link_.scheduleAdvance = [this](int gapMs) {
+            QTimer::singleShot(gapMs, Qt::PreciseTimer, this, [this] { link_.advanceNow(); });
+        };
+        CheckFastLink->setChecked(fast.on);
+        CheckFastLink->setVisible(ctx_->mode.advanced);
+        connect(CheckFastLink, &QCheckBox::clicked, this, [this](bool on) {
+            link_.setFast(on, link_.fastGapMs());
+            persist_->WriteIniValue(QStringLiteral("FASTLINK"),
+                                    on ? QStringLiteral("1") : QStringLiteral("0"));
+        });
+    }
     if (ctx_->mode.advanced) {
         tabs_->setHeadVisible(TabCalibration, true);
         tabs_->setHeadVisible(TabDiagnostics, true);

@@ -140,6 +140,7 @@ class Form1 : public QMainWindow {
     QPlainTextEdit* MsgLog = nullptr;
     QCheckBox* CheckLog = nullptr;
     QCheckBox* CheckLogComs = nullptr;
+    QCheckBox* CheckFastLink = nullptr; // advanced mode: the fast link
     ProgressWidget* Picture3 = nullptr;
     QLabel* LabelProg = nullptr;
     QLabel* statusCounters_ = nullptr;

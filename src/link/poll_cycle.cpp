@@ -54,6 +54,8 @@ void PollCycle::abandon() {
 void PollCycle::send(const QString& frame) {
     link_.SendMsg(frame);
     awaited_ = link_.lastSent();
+    if (betweenTicks_ && awaited_ != 0)
+        link_.waitOneTickMore(awaited_);
 }
 
 void PollCycle::finishBatch(int endPos) {
@@ -92,11 +94,31 @@ void PollCycle::batchAnswered(const QString& reply) {
     }
 }
 
+void PollCycle::advanceNow() {
+    if (Timer1Flag)
+        return;
+    Timer1Flag = true;
+    // Between two ticks: a frame sent now gets one tick more, so that its
+    // time-out, counted by the ticks alone, is never shorter than when it
+    // leaves on a tick.
+    betweenTicks_ = true;
+    dispatchReplies();
+    betweenTicks_ = false;
+    Timer1Flag = false;
+}
+
 void PollCycle::tick() {
     if (Timer1Flag)
         return;
     Timer1Flag = true;
     ++ticks_;
+    const bool batchMoved = dispatchReplies();
+    countDown(batchMoved);
+    link_.ageAwaited();
+    Timer1Flag = false;
+}
+
+bool PollCycle::dispatchReplies() {
     bool batchMoved = false;
     while (const auto reply = link_.takeReply()) {
         const quint64 frameNo = link_.claim(*reply);
@@ -129,6 +151,10 @@ void PollCycle::tick() {
         batchMoved = true;
         batchAnswered(reply->text);
     }
+    return batchMoved;
+}
+
+void PollCycle::countDown(bool batchMoved) {
     if (!batchMoved && link_.MsgTimeout >= 0) {
         --link_.MsgTimeout;
         if (link_.MsgTimeout <= 0 && running() && CmdQueuePos <= kQueueSize - 1) {
@@ -148,8 +174,6 @@ void PollCycle::tick() {
             }
         }
     }
-    link_.ageAwaited();
-    Timer1Flag = false;
 }
 
 } // namespace gp

@@ -159,6 +159,15 @@ void SerialLink::forget(quint64 frameNo) {
     std::erase_if(awaited_, [&](const Awaited& a) { return a.number == frameNo; });
 }
 
+void SerialLink::waitOneTickMore(quint64 frameNo) {
+    if (frameNo == 0 || frameNo != lastSent_)
+        return;
+    ++MsgTimeout;
+    for (Awaited& a : awaited_)
+        if (a.number == frameNo)
+            ++a.ticksLeft;
+}
+
 void SerialLink::ageAwaited() {
     for (Awaited& a : awaited_)
         --a.ticksLeft;
@@ -224,6 +233,7 @@ void SerialLink::onReceive() {
 void SerialLink::cutReplies() {
     // Every complete reply in the buffer is cut, in order; what follows the
     // last "#" may be the start of the next one and stays.
+    bool cut = false;
     for (;;) {
         const qsizetype bang = RxBuffer.indexOf('!');
         if (bang < 0) {
@@ -251,6 +261,7 @@ void SerialLink::cutReplies() {
         RxBuffer.remove(0, end);
         log_.AddLog(QStringLiteral("[Rx] ") + RxMsg);
         replies_.push_back({RxMsg, sentCount_});
+        cut = true;
         if (replies_.size() > kMaxPendingReplies) {
             // Nobody took them: a line flooded with replies answers nothing.
             replies_.pop_front();
@@ -258,6 +269,8 @@ void SerialLink::cutReplies() {
         }
     }
     ReplyReady = !replies_.empty();
+    if (cut && onReplyComplete)
+        onReplyComplete();
 }
 
 } // namespace gp

@@ -65,6 +65,10 @@ class SerialLink {
 
     // The receive handler: the port calls it whenever characters arrive.
     void onReceive();
+    // Called from the receive path whenever one or more complete replies
+    // were cut; the fast link schedules the next frame from it. It must not
+    // send from inside the call.
+    std::function<void()> onReplyComplete;
 
     // One complete reply cut from the line, with the number of frames that
     // had been sent when it was complete: it can answer only one of those.
@@ -88,6 +92,9 @@ class SerialLink {
     quint64 claim(const CutReply& reply);
     // Gives up waiting for a frame (the poll cycle's time-out).
     void forget(quint64 frameNo);
+    // The frame just sent left between two ticks: its reply gets one tick
+    // more, so the time-out is never shorter than for a frame sent on a tick.
+    void waitOneTickMore(quint64 frameNo);
     // One poll tick went by: frames awaited too long are given up.
     void ageAwaited();
     // A new line, a new unit, or the line handed to the CO2 sensor and

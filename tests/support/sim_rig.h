@@ -6,6 +6,7 @@
 #include "link/link.h"
 #include "sim/sim_port.h"
 
+#include <algorithm>
 #include <functional>
 
 namespace gp::test {
@@ -21,10 +22,41 @@ class SimRig {
 
     sim::SimUnit& unit() { return port->unit(); }
 
-    // One poll period: the wire moves 20 ms, then the tick runs, then
-    // whatever else the caller drives at the same rate.
+    // The fast link: a reply complete between two ticks has the next frame
+    // sent after the gap, in virtual time, as the desktop's timer would.
+    void setFast(bool on, int gapMs = Link::kDefaultFastGapMs) {
+        link.setFast(on, gapMs);
+        link.scheduleAdvance = [this](int gap) { advanceAtMs = port->nowMs() + gap; };
+    }
+
+    // One poll period: the wire moves 20 ms (stopping for every advance the
+    // fast link asked for), then the tick runs, then whatever else the
+    // caller drives at the same rate.
     void step() {
-        port->advance(PollCycle::kTickMs);
+        const double end = port->nowMs() + PollCycle::kTickMs;
+        if (link.fast()) {
+            // Short slices, so that a reply complete inside one has its
+            // advance run on time, not at the end of the period.
+            constexpr double kSliceMs = 0.5;
+            constexpr double kEpsMs = 1e-6;
+            for (;;) {
+                const double now = port->nowMs();
+                if (advanceAtMs >= 0 && advanceAtMs <= now + kEpsMs) {
+                    advanceAtMs = -1;
+                    link.advanceNow();
+                    ++advances;
+                    continue;
+                }
+                if (now >= end - kEpsMs)
+                    break;
+                double next = std::min(end, now + kSliceMs);
+                if (advanceAtMs >= 0)
+                    next = std::min(next, advanceAtMs);
+                port->advance(next - now);
+            }
+        } else {
+            port->advance(PollCycle::kTickMs);
+        }
         link.tick();
         if (alsoTick)
             alsoTick();
@@ -51,6 +83,8 @@ class SimRig {
     sim::SimPort* port = nullptr;
     std::function<void()> alsoTick;
     int ticks = 0;
+    int advances = 0;        // fast-link advances run
+    double advanceAtMs = -1; // when the next one is due (-1: none)
 };
 
 } // namespace gp::test
