@@ -18,15 +18,21 @@ class SimPort;
 namespace gp::cli {
 
 // Exit statuses.
-enum Exit : int { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
+// 130 is what a shell reports for a program ended by Ctrl+C (128 + SIGINT).
+enum Exit : int { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitInterrupted = 130 };
+
+// The environment variable that names the port when --port is not given.
+inline constexpr char kPortVariable[] = "GLIMMERPANE_PORT";
 
 struct CliOptions {
     QString port; // --port NAME|PATH
     bool simulate = false;
     bool json = false;
-    QString logFile;     // --log FILE: the traffic log, as "LogComs" writes it
-    bool yes = false;    // --yes: answer the confirmations with Yes
-    QStringList simArgs; // --sim-option ...: passed to the simulated unit
+    QString logFile;      // --log FILE: the traffic log, as "LogComs" writes it
+    bool yes = false;     // --yes: answer the confirmations with Yes
+    bool help = false;    // --help / -h: print the help (of the command, if one is named)
+    bool version = false; // --version
+    QStringList simArgs;  // --sim-option ...: passed to the simulated unit
     // --sim-virtual: the simulated unit runs in this process in virtual time
     // (each poll period moves the wire 20 ms at once), so a test can run
     // hundreds of commands under wire faults in seconds.
@@ -41,7 +47,9 @@ struct CliOptions {
     std::function<QString(const QString&, const QString&)> writePdf;
 };
 
-// Parses the global options; answers an error text for bad usage.
+// Parses the global options, before or after the command, as "--name VALUE"
+// or "--name=VALUE" (the latter form is split for the command's own options
+// too); answers an error text for bad usage.
 std::optional<QString> parseGlobalOptions(const QStringList& argv, CliOptions& out);
 
 class CliSession {
@@ -87,6 +95,9 @@ class CliSession {
     // The closing document on one line: the last line of a command that
     // prints one JSON object per line (NDJSON) as it goes.
     void setCompactJson(bool on) { compactJson_ = on; }
+    // With --json: prints one object as one line at once (NDJSON) and makes
+    // the closing document one line too. Without --json it does nothing.
+    void jsonLine(const QJsonObject& object);
 
     // Optional-argument helpers for commands: "--name VALUE" pairs.
     static std::optional<QString> takeOption(QStringList& args, const QString& name);
@@ -115,11 +126,18 @@ class CliSession {
     std::unique_ptr<QObject> signalWatch_;
 };
 
+// One CSV row of a watch as a JSON object: each column under its header's
+// name, numbers as numbers, an empty cell (a lost reply) as null.
+QJsonObject csvRowObject(const QStringList& header, const QStringList& cells);
+
 // One command of the front end.
 struct Command {
     QString name;  // "identity", "config save", ...
-    QString usage; // one line for --help
+    QString usage; // one line for the command list
     std::function<int(CliSession&, QStringList args)> run;
+    // "help COMMAND" / "COMMAND --help": what it does and every option it
+    // takes, one explained per line. Empty: the usage line says it all.
+    QString help = {};
 };
 
 // Every command; the commands of each capability live beside it.

@@ -90,7 +90,8 @@ QList<Command> flashCommands() {
                  p->files << args[0];
              ProfileChange change(s.ctx());
              return s.finish(runMachine(s, change, 600000));
-         }},
+         },
+         QStringLiteral("The guided profile change with the profile FILE (.pro); needs --yes.")},
         {QStringLiteral("firmware"),
          QStringLiteral("firmware FILE [--no-logo] [--backup BACKUP.cfg]   guided firmware "
                         "update (--backup: the settings of a unit left in its boot loader)"),
@@ -138,7 +139,13 @@ QList<Command> flashCommands() {
              s.set(QStringLiteral("step"), update.stepText());
              s.setCompactJson(true);
              return s.finish(status);
-         }},
+         },
+         QStringLiteral(
+             "The guided firmware update with the image FILE (.bin) through bossac; needs\n"
+             "--yes. Saves the settings (and the logo), flashes, writes them back, checks.\n"
+             "  --no-logo              leave the logo out of the backup and the write-back\n"
+             "  --backup BACKUP.cfg    a unit left in its boot loader: the settings to write\n"
+             "                         back (its .lgo beside it carries the logo)")},
         {QStringLiteral("restore"),
          QStringLiteral("restore BACKUP.cfg [--logo BACKUP.lgo]   write a firmware update's "
                         "backup back"),
@@ -190,7 +197,9 @@ QList<Command> flashCommands() {
              s.set(QStringLiteral("logoUnconfirmed"), words);
              s.set(QStringLiteral("settingsStored"), rep.settingsStored);
              return s.finish(restore.succeeded() ? ExitOk : ExitFailed);
-         }},
+         },
+         QStringLiteral("Writes a firmware update's backup back to the unit.\n"
+                        "  --logo BACKUP.lgo      the logo to write back too")},
     };
 }
 

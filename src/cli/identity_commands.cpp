@@ -24,6 +24,23 @@ bool readIdentity(CliSession& s) {
     return false;
 }
 
+// The baud code of a rate in bits per second; -1 for a rate the unit has not.
+int baudCodeOfRate(int rate) {
+    switch (rate) {
+    case 9600:
+        return 0;
+    case 19200:
+        return 1;
+    case 38400:
+        return 2;
+    case 57600:
+    case 76800: // one code, whose rate depends on the unit's field bus
+        return 3;
+    default:
+        return -1;
+    }
+}
+
 int identity(CliSession& s, const QStringList& args) {
     if (!args.isEmpty()) {
         s.err(QStringLiteral("identity: unexpected argument '%1'").arg(args.first()));
@@ -101,9 +118,17 @@ int commsSet(CliSession& s, QStringList args) {
         if (args.contains(name)) {
             const auto text = CliSession::takeOption(args, name);
             bool ok = false;
-            const int v = text ? text->toInt(&ok) : 0;
+            int v = text ? text->toInt(&ok) : 0;
+            // The rate itself is taken for the baud code that stands for it.
+            if (ok && &f == &fields[1] && v > f.max)
+                v = baudCodeOfRate(v);
             if (!ok || v < 0 || v > f.max) {
-                s.err(QStringLiteral("comms set: %1 needs a number 0..%2").arg(name).arg(f.max));
+                s.err(&f == &fields[1]
+                          ? QStringLiteral("comms set: --baud needs a rate (9600, 19200, 38400, "
+                                           "57600 or 76800) or its code 0..3")
+                          : QStringLiteral("comms set: %1 needs a number 0..%2")
+                                .arg(name)
+                                .arg(f.max));
                 return s.finish(ExitUsage);
             }
             f.value = v;
@@ -178,9 +203,19 @@ QList<Command> identityCommands() {
         {QStringLiteral("comms"),
          QStringLiteral("comms                      the field-bus settings"), comms},
         {QStringLiteral("comms set"),
-         QStringLiteral("comms set [--address N] [--baud I] [--parity I] [--stop I] "
+         QStringLiteral("comms set [--address N] [--baud RATE] [--parity I] [--stop I] "
                         "[--device-id N]"),
-         commsSet},
+         commsSet,
+         QStringLiteral(
+             "Writes the field-bus settings and reads them back; what is not named is\n"
+             "written back as the unit holds it.\n"
+             "  --address N     the field-bus address, 0..247\n"
+             "  --baud RATE     9600, 19200, 38400, 57600 or 76800 (57600 and 76800 share\n"
+             "                  one setting); the codes 0..3 are taken too\n"
+             "  --parity I      0 none, 1 even, 2 odd\n"
+             "  --stop I        0 one stop bit, 1 two\n"
+             "  --device-id N   the BACnet device id, 0..4194303; only on a BACnet unit of\n"
+             "                  our own vendor id")},
     };
 }
 
