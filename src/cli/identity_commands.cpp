@@ -11,16 +11,42 @@ namespace gp::cli {
 
 namespace {
 
-// The identity read, as the desktop tool does it on connecting. False (with
-// a message) when the unit did not answer the whole batch.
-bool readIdentity(CliSession& s) {
-    IdentityRead(s.link());
-    // A reply lost in the middle would leave a stale value on screen.
-    if (s.waitBatch(10000) && s.link().poll.stats().lost == 0)
+// The identity read, as the desktop tool does it on connecting; a reply lost
+// is read again on its own. False (with a message naming the frames) only
+// when a frame is still unread at the end that does not read one of the
+// `unneeded` registers: a lost value the command does not print costs it
+// nothing.
+bool readIdentity(CliSession& s, const QList<int>& unneeded = {}) {
+    const QStringList frames = identityFrames();
+    const int id = IdentityRead(s.link());
+    s.waitBatch(10000);
+    const BatchStats& st = s.link().poll.stats();
+    QStringList lost;
+    if (id == 0 || st.id != id) {
+        lost = frames;
+    } else {
+        for (int e : st.lostEntries)
+            if (e >= 0 && e < frames.size() && !lost.contains(frames.at(e)))
+                lost << frames.at(e);
+        if (!st.finished) {
+            // Ended before its end: what was not yet sent is unknown.
+            const int from = qMax(0, s.link().poll.CmdQueuePos);
+            s.link().poll.abandon();
+            for (const QString& f : frames.mid(from))
+                if (!lost.contains(f))
+                    lost << f;
+        }
+    }
+    QStringList unread = lost.isEmpty() ? QStringList() : s.readFrames(lost);
+    for (int reg : unneeded)
+        unread.removeAll(BuildRead(reg));
+    if (unread.isEmpty())
         return true;
-    s.err(QStringLiteral("The unit did not answer the identity read (%1 of %2 frames lost).")
-              .arg(s.link().poll.stats().lost)
-              .arg(s.link().poll.stats().frames));
+    s.err(QStringLiteral("The unit did not answer the identity read for %1 frame(s): %2. "
+                         "Nothing is shown.")
+              .arg(unread.size())
+              .arg(unread.join(QStringLiteral(", "))));
+    s.set(QStringLiteral("unread"), QJsonArray::fromStringList(unread));
     return false;
 }
 
@@ -41,12 +67,20 @@ int baudCodeOfRate(int rate) {
     }
 }
 
+// The value of an identity line, without its caption ("Product Type: X").
+QString valueOf(const QString& line) {
+    const qsizetype at = line.indexOf(QStringLiteral(": "));
+    return at < 0 ? QString() : line.mid(at + 2);
+}
+
 int identity(CliSession& s, const QStringList& args) {
     if (!args.isEmpty()) {
         s.err(QStringLiteral("identity: unexpected argument '%1'").arg(args.first()));
         return s.finish(ExitUsage);
     }
-    if (!s.connect() || !readIdentity(s))
+    // The comms registers, the device instance and the vendor id are read
+    // for the other views; the identity does not print them.
+    if (!s.connect() || !readIdentity(s, {0x04, 0x21, 0x23, 0x24}))
         return s.finish(ExitFailed);
     const DeviceState& st = s.link().state;
     const IdentityLines lines = ShowIdentity(st, s.ctx().lang);
@@ -61,6 +95,12 @@ int identity(CliSession& s, const QStringList& args) {
     s.set(QStringLiteral("features"), QJsonArray::fromStringList(features));
     s.set(QStringLiteral("appId"), appIdOf(st));
     s.set(QStringLiteral("firmwareVersion"), st.FirmwareVersion);
+    s.set(QStringLiteral("productType"), valueOf(lines.productType));
+    // A unit without a serial number has neither line: null, not "".
+    s.set(QStringLiteral("serialNumber"),
+          lines.serialVisible ? QJsonValue(valueOf(lines.serialNumber)) : QJsonValue());
+    s.set(QStringLiteral("dateCode"),
+          lines.serialVisible ? QJsonValue(valueOf(lines.dateCode)) : QJsonValue());
     return s.finish(ExitOk);
 }
 
@@ -143,12 +183,7 @@ int commsSet(CliSession& s, QStringList args) {
     if (!s.connect() || !readIdentity(s))
         return s.finish(ExitFailed);
     // Whether the device id applies hangs on the vendor id in register 04,
-    // which the identity read does not hold.
-    s.link().startBatch({BuildRead(0x04)});
-    if (!s.waitBatch(10000) || s.link().poll.stats().lost > 0) {
-        s.err(QStringLiteral("The unit did not answer the read of register 04."));
-        return s.finish(ExitFailed);
-    }
+    // which the identity read holds too.
     DeviceState& st = s.link().state;
     if (fields[4].value && !deviceIdApplies(st)) {
         s.err(QStringLiteral("comms set: the device id can only be set on a BACnet unit with "
