@@ -409,6 +409,30 @@ void CliSession::drawProgress(const ProgressState& s) {
     progressShown_ = true;
 }
 
+std::optional<int> CliSession::confirm(const QString& consequence) {
+    if (options_.yes)
+        return std::nullopt;
+    if (isatty(STDIN_FILENO) != 1 || isatty(STDERR_FILENO) != 1) {
+        err(consequence + QStringLiteral(" There is no terminal to ask on: pass --yes to go "
+                                         "ahead. Nothing was sent for it."));
+        return ExitUsage;
+    }
+    if (progressShown_) {
+        std::fprintf(stderr, "\n");
+        progressShown_ = false;
+    }
+    std::fprintf(stderr, "%s Go ahead? [y/N] ", qPrintable(printableText(consequence)));
+    std::fflush(stderr);
+    char answer[64] = {};
+    const bool read = std::fgets(answer, sizeof answer, stdin) != nullptr;
+    if (read && (answer[0] == 'y' || answer[0] == 'Y'))
+        return std::nullopt;
+    if (!read)
+        std::fprintf(stderr, "\n");
+    err(QStringLiteral("Not confirmed: nothing was sent for it."));
+    return ExitFailed;
+}
+
 std::optional<QString> CliSession::takeOption(QStringList& args, const QString& name) {
     const qsizetype at = args.indexOf(name);
     if (at < 0 || at + 1 >= args.size())

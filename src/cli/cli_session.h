@@ -99,6 +99,12 @@ class CliSession {
     // the closing document one line too. Without --json it does nothing.
     void jsonLine(const QJsonObject& object);
 
+    // Asks before a change to the unit that cannot be undone, naming what it
+    // does; default No. Answers nothing to go ahead (--yes, or "y" typed),
+    // else the exit status, the reason printed: ExitUsage without a
+    // terminal to ask on (--yes is needed then), ExitFailed for "no".
+    std::optional<int> confirm(const QString& consequence);
+
     // Optional-argument helpers for commands: "--name VALUE" pairs.
     static std::optional<QString> takeOption(QStringList& args, const QString& name);
     static bool takeFlag(QStringList& args, const QString& name);

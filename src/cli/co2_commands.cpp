@@ -267,6 +267,10 @@ int co2Calibrate(CliSession& s, const QStringList& args) {
         s.err(QStringLiteral("co2 calibrate: unexpected argument '%1'").arg(args.first()));
         return s.finish(ExitUsage);
     }
+    if (const auto refused = s.confirm(QStringLiteral(
+            "The CO2 sensor will take the air around it now as fresh air (about 400 ppm) "
+            "and replace its calibration; the present one cannot be restored.")))
+        return s.finish(*refused);
     Co2Run run(s);
     if (!run.enter() || !run.settle())
         return endStatus(s, run, ExitFailed);

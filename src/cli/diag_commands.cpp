@@ -308,6 +308,10 @@ int calibrateOutputs(CliSession& s, const QStringList& args) {
                              "(register 01 bits 14..17 clear); nothing was sent."));
         return s.finish(ExitFailed);
     }
+    if (const auto refused = s.confirm(
+            QStringLiteral("The unit will calibrate its 0-10 V outputs and replace their stored "
+                           "coefficients; the present ones cannot be restored.")))
+        return s.finish(*refused);
     // The unit answers nothing we examine; it measures its outputs and
     // stores the coefficients, which the read that follows shows.
     CalibrateOutputs(s.link());
