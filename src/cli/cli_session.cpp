@@ -250,7 +250,9 @@ bool CliSession::connect() {
     }
     link_.serial.setPort(std::make_unique<QtSerialPort>());
     if (!link_.choosePort(port)) {
-        err(link_.serial.portProblem());
+        // The link has said it already when it reported its status.
+        if (!messages_.contains(link_.serial.portProblem()))
+            err(link_.serial.portProblem());
         return false;
     }
     return true;

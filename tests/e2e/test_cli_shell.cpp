@@ -100,6 +100,13 @@ class TestCliShell : public QObject {
         QVERIFY2(r.err.contains("/dev/gp-no-such-port"), qPrintable(r.err));
     }
 
+    // The link reports the problem and the session would have said it again.
+    void portProblemSaidOnce() {
+        const Run r = cli({"--port", "/dev/gp-no-such-port", "identity"});
+        QCOMPARE(r.status, 1);
+        QCOMPARE(r.err.count("does not exist"), 1);
+    }
+
     void baudAsItsRate_data() {
         QTest::addColumn<QString>("baud");
         QTest::addColumn<QString>("shown");
