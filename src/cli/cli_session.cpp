@@ -332,6 +332,11 @@ QStringList CliSession::readFrames(const QStringList& frames, int retries, int t
 
 void CliSession::out(const QString& line) {
     if (!options_.json) {
+        // A progress line on the same terminal ends before the text.
+        if (progressShown_) {
+            std::fprintf(stderr, "\n");
+            progressShown_ = false;
+        }
         std::fprintf(stdout, "%s\n", printableText(line, LineBreaks::Keep).toUtf8().constData());
         // A pipe sees each line as it happens, not at the end of a long run.
         std::fflush(stdout);
@@ -400,8 +405,17 @@ void CliSession::jsonLine(const QJsonObject& object) {
     std::fflush(stdout);
 }
 
-void CliSession::drawProgress(const ProgressState& s) {
+void CliSession::progressLine(const QString& text) {
     if (!stderrIsTerminal_)
+        return;
+    // Back to the line's start and clear it: the line is drawn in place.
+    std::fprintf(stderr, "\r\033[K%s", printableText(text).toUtf8().constData());
+    std::fflush(stderr);
+    progressShown_ = true;
+}
+
+void CliSession::drawProgress(const ProgressState& s) {
+    if (!stderrIsTerminal_ || !batchProgress_)
         return;
     const int width = 30;
     const int filled = static_cast<int>(s.fraction * width + 0.5);

@@ -91,6 +91,12 @@ class CliSession {
     void set(const QString& key, const QJsonValue& value);
     QJsonObject& json() { return json_; }
     void err(const QString& line);
+    // One overall progress line on stderr, redrawn in place, only when
+    // stderr is a terminal; a message or the end finishes it with a newline.
+    void progressLine(const QString& text);
+    // Whether each batch's own progress bar is drawn (off while a command
+    // draws its overall line).
+    void setBatchProgress(bool on) { batchProgress_ = on; }
     int finish(int status);
     // The closing document on one line: the last line of a command that
     // prints one JSON object per line (NDJSON) as it goes.
@@ -127,6 +133,7 @@ class CliSession {
     QStringList messages_;
     bool progressShown_ = false;
     bool compactJson_ = false;
+    bool batchProgress_ = true;
     bool stderrIsTerminal_ = false;
     bool interrupted_ = false;
     std::unique_ptr<QObject> signalWatch_;

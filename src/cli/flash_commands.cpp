@@ -38,7 +38,9 @@ void printStep(CliSession& s, int state, const QString& text) {
 
 // Runs a machine at its own interval until it rests, printing each new
 // step text.
-template <typename Machine> int runMachine(CliSession& s, Machine& m, int timeoutMs) {
+template <typename Machine>
+int runMachine(CliSession& s, Machine& m, int timeoutMs,
+               const std::function<void()>& afterTick = {}) {
     QString shown;
     qint64 next = 0;
     QElapsedTimer clock;
@@ -53,6 +55,8 @@ template <typename Machine> int runMachine(CliSession& s, Machine& m, int timeou
                     shown = m.stepText();
                     printStep(s, m.state(), shown);
                 }
+                if (afterTick)
+                    afterTick();
             }
             return m.state() == 0 || m.state() == -2;
         },
@@ -125,7 +129,24 @@ QList<Command> flashCommands() {
                  update.offeredBackup = flash::Backup{*fromBackup, lgo};
              }
              update.onToolLine = [&](const QString& line) { s.err(line); };
-             const int status = runMachine(s, update, 1800000);
+             // One overall line, "step n of m", drawn when the step changes:
+             // the flashing tool's own lines (and its bar) are printed as
+             // they come, each after a newline that ends this line.
+             s.setBatchProgress(false);
+             QString overall;
+             const int status = runMachine(s, update, 1800000, [&] {
+                 const int n = update.stepNumber();
+                 const QString line = n == 0 ? QString()
+                                             : QStringLiteral("step %1 of %2: %3")
+                                                   .arg(n)
+                                                   .arg(FirmwareUpdate::kStepCount)
+                                                   .arg(update.activity());
+                 if (line != overall && !update.toolRunning()) {
+                     overall = line;
+                     if (!line.isEmpty())
+                         s.progressLine(line);
+                 }
+             });
              QJsonArray unconfirmed;
              for (const QString& u : update.unconfirmed())
                  unconfirmed << u;

@@ -39,6 +39,43 @@ FirmwareUpdate::FirmwareUpdate(AppContext& ctx, ProcessRunner& runner)
 
 FirmwareUpdate::~FirmwareUpdate() = default;
 
+int FirmwareUpdate::stepNumber() const {
+    switch (state_) {
+    case 1:
+    case 101:
+    case 111:
+    case 2:
+        return 1;
+    case 20:
+        return 2;
+    case 21:
+    case 22:
+        return 3;
+    case 3:
+    case 4:
+        return 4;
+    case 5:
+        return 5;
+    case 51:
+    case 6:
+        return 6;
+    case 7:
+    case 700:
+    case 701:
+    case 702:
+    case 8:
+    case 801:
+        return 7;
+    case 9:
+    case 10:
+    case 11:
+    case -2:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
 QString FirmwareUpdate::activity() const {
     switch (state_) {
     case 1:

@@ -52,6 +52,10 @@ class FirmwareUpdate {
     // "Reading settings", "Flashing 45 %", "Writing settings back",
     // "Checking"; empty before a run.
     QString activity() const;
+    // The run as numbered steps, for one overall progress line ("step 5 of
+    // 8"): 0 before a run, then 1..kStepCount in the order of activity().
+    static constexpr int kStepCount = 8;
+    int stepNumber() const;
     const QString& buttonCaption() const { return caption_; }
     bool buttonEnabled() const { return enabled_; }
     bool toolRunning() const;
