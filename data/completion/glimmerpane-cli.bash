@@ -41,7 +41,7 @@ _glimmerpane_cli() {
         esac
     done
     if ((i >= COMP_CWORD)) && [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "--port --simulate --json --log --yes --sim-option --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "--port --simulate --json --log --yes --sim-option --help --version" -- "$cur"))
         return
     fi
     local j

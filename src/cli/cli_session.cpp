@@ -14,6 +14,8 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
+#include <QLocale>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -24,47 +26,106 @@
 
 namespace gp::cli {
 
-std::optional<QString> parseGlobalOptions(const QStringList& argv, CliOptions& out) {
-    QStringList args = argv;
-    while (!args.isEmpty() && args.first().startsWith(QStringLiteral("--"))) {
-        const QString opt = args.takeFirst();
-        auto value = [&](QString& into) -> bool {
-            if (args.isEmpty())
-                return false;
-            into = args.takeFirst();
+namespace {
+
+// The global options, in the order the help lists them. The options only
+// tests use (--sim-virtual, --sim-dump) are left out of the help.
+struct GlobalOption {
+    const char* name;
+    const char* value; // nullptr: a flag
+    const char* help;
+};
+constexpr GlobalOption kGlobalOptions[] = {
+    {"--port", "NAME|PATH",
+     "the serial port: a name like ttyUSB0 or a device path (default: the environment "
+     "variable GLIMMERPANE_PORT)"},
+    {"--simulate", nullptr, "start a simulated unit on a pseudo-terminal and use it as the port"},
+    {"--sim-option", "FAULT", "arm a wire fault on the simulated unit (may be repeated)"},
+    {"--json", nullptr, "print one JSON document instead of text"},
+    {"--log", "FILE", "write the traffic log to FILE"},
+    {"--yes", nullptr, "answer the confirmations with yes"},
+    {"--fast", nullptr,
+     "fast link: send each frame of a batch as soon as the reply to the last one is in, "
+     "instead of on the next 20 ms tick"},
+    {"--help", nullptr, "this help; COMMAND --help or help COMMAND: the command's help"},
+    {"--version", nullptr, "print the program's version"},
+};
+
+bool takesValue(const QString& name) {
+    for (const GlobalOption& o : kGlobalOptions)
+        if (name == QLatin1String(o.name))
+            return o.value != nullptr;
+    return name == QLatin1String("--sim-dump");
+}
+
+bool isGlobal(const QString& name) {
+    for (const GlobalOption& o : kGlobalOptions)
+        if (name == QLatin1String(o.name))
             return true;
-        };
-        if (opt == QStringLiteral("--port")) {
-            if (!value(out.port))
-                return QStringLiteral("--port needs a port name or path");
-        } else if (opt == QStringLiteral("--simulate")) {
-            out.simulate = true;
-        } else if (opt == QStringLiteral("--json")) {
-            out.json = true;
-        } else if (opt == QStringLiteral("--yes")) {
-            out.yes = true;
-        } else if (opt == QStringLiteral("--log")) {
-            if (!value(out.logFile))
-                return QStringLiteral("--log needs a file name");
-        } else if (opt == QStringLiteral("--fast")) {
-            out.fast = true;
-        } else if (opt == QStringLiteral("--sim-virtual")) {
-            out.virtualTime = true;
-        } else if (opt == QStringLiteral("--sim-dump")) {
-            if (!value(out.simDump))
-                return QStringLiteral("--sim-dump needs a file name");
-        } else if (opt == QStringLiteral("--sim-option")) {
-            QString v;
-            if (!value(v))
-                return QStringLiteral("--sim-option needs a value");
-            out.simArgs << v;
-        } else {
-            return QStringLiteral("unknown option %1").arg(opt);
-        }
+    return name == QLatin1String("-h") || name == QLatin1String("--sim-virtual") ||
+           name == QLatin1String("--sim-dump");
+}
+
+} // namespace
+
+std::optional<QString> parseGlobalOptions(const QStringList& argv, CliOptions& out) {
+    // "--name=VALUE" is "--name VALUE", for every option.
+    static const QRegularExpression joined(QStringLiteral("^(--[a-z0-9][a-z0-9-]*)=(.*)$"));
+    QStringList args;
+    for (const QString& a : argv) {
+        const QRegularExpressionMatch m = joined.match(a);
+        if (m.hasMatch())
+            args << m.captured(1) << m.captured(2);
+        else
+            args << a;
     }
-    // --yes may also follow the command.
-    out.yes = CliSession::takeFlag(args, QStringLiteral("--yes")) || out.yes;
-    out.words = args;
+    QStringList words;
+    bool inCommand = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString opt = args.at(i);
+        if (!opt.startsWith(QLatin1Char('-')) || opt.size() < 2) {
+            inCommand = true;
+            words << opt;
+            continue;
+        }
+        if (!isGlobal(opt)) {
+            // Before the command every option is a global one; after it the
+            // command's own options are left to the command.
+            if (!inCommand)
+                return QStringLiteral("unknown option %1").arg(opt);
+            words << opt;
+            continue;
+        }
+        QString v;
+        if (takesValue(opt)) {
+            if (i + 1 >= args.size())
+                return QStringLiteral("%1 needs a value").arg(opt);
+            v = args.at(++i);
+        }
+        if (opt == QStringLiteral("--port"))
+            out.port = v;
+        else if (opt == QStringLiteral("--simulate"))
+            out.simulate = true;
+        else if (opt == QStringLiteral("--json"))
+            out.json = true;
+        else if (opt == QStringLiteral("--yes"))
+            out.yes = true;
+        else if (opt == QStringLiteral("--log"))
+            out.logFile = v;
+        else if (opt == QStringLiteral("--fast"))
+            out.fast = true;
+        else if (opt == QStringLiteral("--sim-virtual"))
+            out.virtualTime = true;
+        else if (opt == QStringLiteral("--sim-dump"))
+            out.simDump = v;
+        else if (opt == QStringLiteral("--sim-option"))
+            out.simArgs << v;
+        else if (opt == QStringLiteral("--help") || opt == QStringLiteral("-h"))
+            out.help = true;
+        else if (opt == QStringLiteral("--version"))
+            out.version = true;
+    }
+    out.words = words;
     return std::nullopt;
 }
 
@@ -198,12 +259,15 @@ bool CliSession::connect() {
         simulator_ = std::move(sim);
     }
     if (port.isEmpty()) {
-        err(QStringLiteral("No port given: use --port NAME or --simulate."));
+        err(QStringLiteral("No port given: use --port NAME, set %1, or use --simulate.")
+                .arg(QLatin1String(kPortVariable)));
         return false;
     }
     link_.serial.setPort(std::make_unique<QtSerialPort>());
     if (!link_.choosePort(port)) {
-        err(link_.serial.portProblem());
+        // The link has said it already when it reported its status.
+        if (!messages_.contains(link_.serial.portProblem()))
+            err(link_.serial.portProblem());
         return false;
     }
     return true;
@@ -309,6 +373,11 @@ QStringList CliSession::readFrames(const QStringList& frames, int retries, int t
 
 void CliSession::out(const QString& line) {
     if (!options_.json) {
+        // A progress line on the same terminal ends before the text.
+        if (progressShown_) {
+            std::fprintf(stderr, "\n");
+            progressShown_ = false;
+        }
         std::fprintf(stdout, "%s\n", printableText(line, LineBreaks::Keep).toUtf8().constData());
         // A pipe sees each line as it happens, not at the end of a long run.
         std::fflush(stdout);
@@ -333,6 +402,13 @@ int CliSession::finish(int status) {
         std::fprintf(stderr, "\n");
         progressShown_ = false;
     }
+    // Ctrl+C ends the run as the shell expects, whatever the command made of
+    // it (a watch without --count ends this way as planned).
+    if (interrupted_ && status != ExitUsage) {
+        status = ExitInterrupted;
+        if (options_.json && !json_.contains(QStringLiteral("error")))
+            json_.insert(QStringLiteral("error"), QStringLiteral("interrupted"));
+    }
     if (options_.json) {
         json_.insert(QStringLiteral("status"), status);
         // A failure says why in the document too, not only on stderr.
@@ -349,8 +425,38 @@ int CliSession::finish(int status) {
     return status;
 }
 
-void CliSession::drawProgress(const ProgressState& s) {
+QJsonObject csvRowObject(const QStringList& header, const QStringList& cells) {
+    QJsonObject row;
+    for (qsizetype i = 0; i < header.size(); ++i) {
+        const QString cell = cells.value(i);
+        bool number = false;
+        const double v = QLocale::c().toDouble(cell, &number);
+        row.insert(header.at(i), cell.isEmpty() ? QJsonValue()
+                                 : number       ? QJsonValue(v)
+                                                : QJsonValue(cell));
+    }
+    return row;
+}
+
+void CliSession::jsonLine(const QJsonObject& object) {
+    if (!options_.json)
+        return;
+    compactJson_ = true;
+    std::fprintf(stdout, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
+    std::fflush(stdout);
+}
+
+void CliSession::progressLine(const QString& text) {
     if (!stderrIsTerminal_)
+        return;
+    // Back to the line's start and clear it: the line is drawn in place.
+    std::fprintf(stderr, "\r\033[K%s", printableText(text).toUtf8().constData());
+    std::fflush(stderr);
+    progressShown_ = true;
+}
+
+void CliSession::drawProgress(const ProgressState& s) {
+    if (!stderrIsTerminal_ || !batchProgress_)
         return;
     const int width = 30;
     const int filled = static_cast<int>(s.fraction * width + 0.5);
@@ -358,6 +464,30 @@ void CliSession::drawProgress(const ProgressState& s) {
                  QByteArray(width - filled, ' ').constData(), qPrintable(s.label));
     std::fflush(stderr);
     progressShown_ = true;
+}
+
+std::optional<int> CliSession::confirm(const QString& consequence) {
+    if (options_.yes)
+        return std::nullopt;
+    if (isatty(STDIN_FILENO) != 1 || isatty(STDERR_FILENO) != 1) {
+        err(consequence + QStringLiteral(" There is no terminal to ask on: pass --yes to go "
+                                         "ahead. Nothing was sent for it."));
+        return ExitUsage;
+    }
+    if (progressShown_) {
+        std::fprintf(stderr, "\n");
+        progressShown_ = false;
+    }
+    std::fprintf(stderr, "%s Go ahead? [y/N] ", qPrintable(printableText(consequence)));
+    std::fflush(stderr);
+    char answer[64] = {};
+    const bool read = std::fgets(answer, sizeof answer, stdin) != nullptr;
+    if (read && (answer[0] == 'y' || answer[0] == 'Y'))
+        return std::nullopt;
+    if (!read)
+        std::fprintf(stderr, "\n");
+    err(QStringLiteral("Not confirmed: nothing was sent for it."));
+    return ExitFailed;
 }
 
 std::optional<QString> CliSession::takeOption(QStringList& args, const QString& name) {
@@ -374,12 +504,62 @@ bool CliSession::takeFlag(QStringList& args, const QString& name) {
 }
 
 namespace {
-void usage(const QList<Command>& commands) {
-    std::fprintf(stderr, "usage: glimmerpane-cli [--port NAME|PATH | --simulate] [--json] "
-                         "[--log FILE] [--yes] COMMAND ...\n\ncommands:\n");
+
+// The command list; on stdout when asked for, on stderr after bad usage.
+void usage(const QList<Command>& commands, FILE* to) {
+    std::fprintf(to, "usage: glimmerpane-cli [OPTION ...] COMMAND [ARGUMENT ...] [OPTION ...]\n"
+                     "\noptions (before or after the command; also as --port=PATH and so on):\n");
+    for (const GlobalOption& o : kGlobalOptions) {
+        const QString left =
+            o.value ? QStringLiteral("%1 %2").arg(QLatin1String(o.name), QLatin1String(o.value))
+                    : QString::fromLatin1(o.name);
+        std::fprintf(to, "  %-24s %s\n", qPrintable(left), o.help);
+    }
+    // "help COMMAND" explains a command's options.
+    std::fprintf(to, "\ncommands:\n");
     for (const auto& c : commands)
-        std::fprintf(stderr, "  %s\n", qPrintable(c.usage));
+        std::fprintf(to, "  %s\n", qPrintable(c.usage));
+    std::fprintf(to, "\nhelp COMMAND (or COMMAND --help) explains the command's options.\n");
 }
+
+void commandHelp(const Command& c) {
+    std::fprintf(stdout, "usage: glimmerpane-cli [OPTION ...] %s\n", qPrintable(c.usage));
+    if (!c.help.isEmpty())
+        std::fprintf(stdout, "\n%s\n", qPrintable(c.help));
+}
+
+// The command the words start with, the longest name first ("config save"
+// over "config"); `used` answers how many words its name took.
+const Command* findCommand(const QList<Command>& commands, const QStringList& words, int& used) {
+    const Command* found = nullptr;
+    used = 0;
+    for (const auto& c : commands) {
+        const QStringList parts = c.name.split(' ');
+        if (parts.size() > words.size() || parts.size() <= used)
+            continue;
+        if (words.mid(0, parts.size()) == parts) {
+            found = &c;
+            used = static_cast<int>(parts.size());
+        }
+    }
+    return found;
+}
+
+// Bad usage, said on stderr and, with --json, in the document too.
+int usageError(const QList<Command>& commands, const CliOptions& options, const QString& why) {
+    std::fprintf(stderr, "glimmerpane-cli: %s\n", qPrintable(why));
+    if (options.json) {
+        const QJsonObject doc{{QStringLiteral("status"), ExitUsage},
+                              {QStringLiteral("error"), why}};
+        std::fprintf(stdout, "%s\n",
+                     QJsonDocument(doc).toJson(QJsonDocument::Indented).constData());
+        std::fflush(stdout);
+    } else {
+        usage(commands, stderr);
+    }
+    return ExitUsage;
+}
+
 } // namespace
 
 int runCli(const QStringList& argv,
@@ -387,36 +567,48 @@ int runCli(const QStringList& argv,
     const QList<Command> commands = allCommands();
     CliOptions options;
     options.writePdf = std::move(writePdf);
-    if (const auto problem = parseGlobalOptions(argv, options)) {
-        std::fprintf(stderr, "glimmerpane-cli: %s\n", qPrintable(*problem));
-        usage(commands);
-        return ExitUsage;
+    if (const auto problem = parseGlobalOptions(argv, options))
+        return usageError(commands, options, *problem);
+    if (options.version) {
+        std::printf("glimmerpane-cli %s\n", GP_VERSION_TEXT);
+        return ExitOk;
     }
-    if (options.words.isEmpty() || options.words.first() == QStringLiteral("help")) {
-        usage(commands);
-        return options.words.isEmpty() ? ExitUsage : ExitOk;
+    QStringList words = options.words;
+    // "help COMMAND" is "COMMAND --help".
+    if (!words.isEmpty() && words.first() == QStringLiteral("help")) {
+        words.removeFirst();
+        options.help = true;
     }
-    // The longest command name that the words start with ("config save").
-    const Command* found = nullptr;
-    int used = 0;
-    for (const auto& c : commands) {
-        const QStringList parts = c.name.split(' ');
-        if (parts.size() > options.words.size() || parts.size() <= used)
-            continue;
-        if (options.words.mid(0, parts.size()) == parts) {
-            found = &c;
-            used = static_cast<int>(parts.size());
+    if (words.isEmpty()) {
+        if (options.help) {
+            usage(commands, stdout);
+            return ExitOk;
         }
+        return usageError(commands, options, QStringLiteral("no command given"));
     }
-    if (!found) {
-        std::fprintf(stderr, "glimmerpane-cli: unknown command '%s'\n",
-                     qPrintable(options.words.join(' ')));
-        usage(commands);
-        return ExitUsage;
+    int used = 0;
+    const Command* found = findCommand(commands, words, used);
+    // "watch --co2" is named with its option, which may come anywhere.
+    if (options.help && found && found->name == QStringLiteral("watch") &&
+        words.contains(QStringLiteral("--co2"))) {
+        int co2Used = 0;
+        if (const Command* co2 =
+                findCommand(commands, {QStringLiteral("watch"), QStringLiteral("--co2")}, co2Used))
+            found = co2;
     }
-    const QStringList args = options.words.mid(used);
+    if (!found)
+        return usageError(commands, options,
+                          QStringLiteral("unknown command '%1'").arg(words.join(' ')));
+    if (options.help) {
+        commandHelp(*found);
+        return ExitOk;
+    }
+    if (options.port.isEmpty() && !options.simulate)
+        options.port = qEnvironmentVariable(kPortVariable);
+    const QStringList args = words.mid(used);
     CliSession session(options);
-    return found->run(session, args);
+    const int status = found->run(session, args);
+    return session.interrupted() ? ExitInterrupted : status;
 }
 
 } // namespace gp::cli

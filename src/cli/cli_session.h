@@ -18,15 +18,21 @@ class SimPort;
 namespace gp::cli {
 
 // Exit statuses.
-enum Exit : int { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
+// 130 is what a shell reports for a program ended by Ctrl+C (128 + SIGINT).
+enum Exit : int { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitInterrupted = 130 };
+
+// The environment variable that names the port when --port is not given.
+inline constexpr char kPortVariable[] = "GLIMMERPANE_PORT";
 
 struct CliOptions {
     QString port; // --port NAME|PATH
     bool simulate = false;
     bool json = false;
-    QString logFile;     // --log FILE: the traffic log, as "LogComs" writes it
-    bool yes = false;    // --yes: answer the confirmations with Yes
-    QStringList simArgs; // --sim-option ...: passed to the simulated unit
+    QString logFile;      // --log FILE: the traffic log, as "LogComs" writes it
+    bool yes = false;     // --yes: answer the confirmations with Yes
+    bool help = false;    // --help / -h: print the help (of the command, if one is named)
+    bool version = false; // --version
+    QStringList simArgs;  // --sim-option ...: passed to the simulated unit
     // --sim-virtual: the simulated unit runs in this process in virtual time
     // (each poll period moves the wire 20 ms at once), so a test can run
     // hundreds of commands under wire faults in seconds.
@@ -42,7 +48,9 @@ struct CliOptions {
     std::function<QString(const QString&, const QString&)> writePdf;
 };
 
-// Parses the global options; answers an error text for bad usage.
+// Parses the global options, before or after the command, as "--name VALUE"
+// or "--name=VALUE" (the latter form is split for the command's own options
+// too); answers an error text for bad usage.
 std::optional<QString> parseGlobalOptions(const QStringList& argv, CliOptions& out);
 
 class CliSession {
@@ -84,10 +92,25 @@ class CliSession {
     void set(const QString& key, const QJsonValue& value);
     QJsonObject& json() { return json_; }
     void err(const QString& line);
+    // One overall progress line on stderr, redrawn in place, only when
+    // stderr is a terminal; a message or the end finishes it with a newline.
+    void progressLine(const QString& text);
+    // Whether each batch's own progress bar is drawn (off while a command
+    // draws its overall line).
+    void setBatchProgress(bool on) { batchProgress_ = on; }
     int finish(int status);
     // The closing document on one line: the last line of a command that
     // prints one JSON object per line (NDJSON) as it goes.
     void setCompactJson(bool on) { compactJson_ = on; }
+    // With --json: prints one object as one line at once (NDJSON) and makes
+    // the closing document one line too. Without --json it does nothing.
+    void jsonLine(const QJsonObject& object);
+
+    // Asks before a change to the unit that cannot be undone, naming what it
+    // does; default No. Answers nothing to go ahead (--yes, or "y" typed),
+    // else the exit status, the reason printed: ExitUsage without a
+    // terminal to ask on (--yes is needed then), ExitFailed for "no".
+    std::optional<int> confirm(const QString& consequence);
 
     // Optional-argument helpers for commands: "--name VALUE" pairs.
     static std::optional<QString> takeOption(QStringList& args, const QString& name);
@@ -115,16 +138,24 @@ class CliSession {
     QStringList messages_;
     bool progressShown_ = false;
     bool compactJson_ = false;
+    bool batchProgress_ = true;
     bool stderrIsTerminal_ = false;
     bool interrupted_ = false;
     std::unique_ptr<QObject> signalWatch_;
 };
 
+// One CSV row of a watch as a JSON object: each column under its header's
+// name, numbers as numbers, an empty cell (a lost reply) as null.
+QJsonObject csvRowObject(const QStringList& header, const QStringList& cells);
+
 // One command of the front end.
 struct Command {
     QString name;  // "identity", "config save", ...
-    QString usage; // one line for --help
+    QString usage; // one line for the command list
     std::function<int(CliSession&, QStringList args)> run;
+    // "help COMMAND" / "COMMAND --help": what it does and every option it
+    // takes, one explained per line. Empty: the usage line says it all.
+    QString help = {};
 };
 
 // Every command; the commands of each capability live beside it.

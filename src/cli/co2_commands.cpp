@@ -267,6 +267,10 @@ int co2Calibrate(CliSession& s, const QStringList& args) {
         s.err(QStringLiteral("co2 calibrate: unexpected argument '%1'").arg(args.first()));
         return s.finish(ExitUsage);
     }
+    if (const auto refused = s.confirm(QStringLiteral(
+            "The CO2 sensor will take the air around it now as fresh air (about 400 ppm) "
+            "and replace its calibration; the present one cannot be restored.")))
+        return s.finish(*refused);
     Co2Run run(s);
     if (!run.enter() || !run.settle())
         return endStatus(s, run, ExitFailed);
@@ -319,21 +323,24 @@ int watchCo2(CliSession& s, const QStringList& argsIn) {
     Co2Run run(s);
     if (!run.enter())
         return endStatus(s, run, ExitFailed);
-    s.out(QStringLiteral("time,co2_ppm"));
+    // The same time column as the plain watch: ms since the watch began.
+    const QStringList header{QStringLiteral("t_ms"), QStringLiteral("co2_ppm")};
+    s.out(header.join(','));
     int rows = 0;
+    const qint64 startMs = s.nowMs();
     qint64 lastRowMs = -1;
-    QJsonArray samples;
     auto previous = run.link().onLevel;
     run.link().onLevel = [&](int ppm) {
         if (previous)
             previous(ppm);
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        const qint64 now = s.nowMs() - startMs;
         if (lastRowMs >= 0 && now - lastRowMs < intervalMs)
             return;
         lastRowMs = now;
-        const QString time = QDateTime::fromMSecsSinceEpoch(now).toString(Qt::ISODateWithMs);
-        s.out(time + ',' + QString::number(ppm));
-        samples.append(QJsonObject{{"time", time}, {"co2", ppm}});
+        const QStringList line{QString::number(now), QString::number(ppm)};
+        s.out(line.join(','));
+        // With --json each sample is a line of its own as it comes (NDJSON).
+        s.jsonLine(csvRowObject(header, line));
         ++rows;
     };
     // Without --count it runs until Ctrl+C; a sensor silent for 5 s ends it.
@@ -346,13 +353,13 @@ int watchCo2(CliSession& s, const QStringList& argsIn) {
         if (rows == before && run.link().linesReceived == seen) {
             s.err(QStringLiteral("The CO2 sensor sent nothing for 5 s."));
             run.link().onLevel = previous;
-            s.set("samples", samples);
+            s.set("samples", rows);
             return endStatus(s, run, ExitFailed);
         }
         seen = run.link().linesReceived;
     }
     run.link().onLevel = previous;
-    s.set("samples", samples);
+    s.set("samples", rows);
     // Ctrl+C is how a watch without --count ends: that is success.
     run.leave();
     return s.finish(ExitOk);
@@ -370,11 +377,21 @@ QList<Command> co2Commands() {
          co2Set},
         {QStringLiteral("co2 calibrate"),
          QStringLiteral("co2 calibrate              calibrate the CO2 sensor to fresh air now"),
-         co2Calibrate},
+         co2Calibrate,
+         QStringLiteral(
+             "Tells the CO2 sensor that the air around it now is fresh air: the sensor's\n"
+             "present calibration is replaced. Asks first; --yes answers the question\n"
+             "(needed without a terminal).")},
         // Named with its option, so that it is chosen over a plain "watch".
         {QStringLiteral("watch --co2"),
          QStringLiteral("watch --co2 [--interval MS] [--count N]  the live CO2 level as CSV"),
-         watchCo2},
+         watchCo2,
+         QStringLiteral(
+             "The live CO2 level as CSV: the time in ms since the watch began (t_ms), then\n"
+             "the level in ppm, one line per level the sensor sends.\n"
+             "With --json: one JSON object per line per sample (NDJSON), then the summary.\n"
+             "  --interval MS   at least this long between lines (default: every level)\n"
+             "  --count N       the number of lines (default: until Ctrl+C)")},
     };
 }
 

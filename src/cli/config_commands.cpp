@@ -357,14 +357,26 @@ int logoWrite(CliSession& s, QStringList args) {
 QList<Command> configCommands() {
     return {
         {QStringLiteral("config save"),
-         kSaveUsage + QStringLiteral("  read every register, save a .cfg file"), configSave},
+         kSaveUsage + QStringLiteral("  read every register, save a .cfg file"), configSave,
+         QStringLiteral(
+             "Reads every register and saves a .cfg file; prints the registers that were\n"
+             "not read, if any.\n"
+             "  --all-nonvol    save every non-volatile register, not only the settings")},
         {QStringLiteral("config load"),
          QStringLiteral("config load FILE           check a .cfg file, write its settings"),
          configLoad},
         {QStringLiteral("config diff"),
          QStringLiteral("config diff FILE           compare the unit with what a load would write"),
          configDiff},
-        {QStringLiteral("product set"), kProductUsage, productSet},
+        {QStringLiteral("product set"), kProductUsage, productSet,
+         QStringLiteral(
+             "The product configuration write; what is not named stays as the unit holds it.\n"
+             "  --app N              the application id, 0..15\n"
+             "  --features NAME,...  the feature names to set, comma-separated\n"
+             "  --feature-bits HEX   or the feature bits 0..27 in hexadecimal\n"
+             "  --vendor-id N        the vendor id, 1..32656\n"
+             "  --vendor NAME        the vendor name\n"
+             "  --product NAME       the product name")},
         {QStringLiteral("logo read"),
          QStringLiteral("logo read FILE             save the logo bank as a .lgo file"), logoRead},
         {QStringLiteral("logo write"),

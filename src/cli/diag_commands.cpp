@@ -199,13 +199,15 @@ int watch(CliSession& s, QStringList args) {
         frames << src.frames;
     }
     s.out(header.join(','));
-    QJsonArray samples;
     int lostReplies = 0;
     // Sample times count poll ticks, the link's own clock.
     const int startTick = s.link().poll.tickCount();
     for (int n = 0; !count || n < *count; ++n) {
         if (n > 0 && interval.value_or(1000) > 0)
             s.runFor(interval.value_or(1000));
+        // Ctrl+C ends the watch; the event loop no longer runs after it.
+        if (s.interrupted())
+            break;
         const int t = (s.link().poll.tickCount() - startTick) * PollCycle::kTickMs;
         const int id = s.link().startBatch(frames);
         s.waitBatch(kBatchTimeoutMs);
@@ -232,12 +234,12 @@ int watch(CliSession& s, QStringList args) {
             first += static_cast<int>(src.frames.size());
         }
         s.out(line.join(','));
-        samples.append(QJsonArray::fromStringList(line));
+        // With --json each sample is a line of its own as it comes (NDJSON).
+        s.jsonLine(csvRowObject(header, line));
         lostReplies += static_cast<int>(lost.size());
         if (lost.size() == frames.size()) {
             s.err(QStringLiteral("The unit stopped answering the poll."));
             s.set(QStringLiteral("header"), QJsonArray::fromStringList(header));
-            s.set(QStringLiteral("samples"), samples);
             return s.finish(ExitFailed);
         }
     }
@@ -245,7 +247,6 @@ int watch(CliSession& s, QStringList args) {
         s.err(QStringLiteral("%1 value(s) were not answered and are left empty.").arg(lostReplies));
     s.set(QStringLiteral("lost"), lostReplies);
     s.set(QStringLiteral("header"), QJsonArray::fromStringList(header));
-    s.set(QStringLiteral("samples"), samples);
     return s.finish(ExitOk);
 }
 
@@ -307,6 +308,10 @@ int calibrateOutputs(CliSession& s, const QStringList& args) {
                              "(register 01 bits 14..17 clear); nothing was sent."));
         return s.finish(ExitFailed);
     }
+    if (const auto refused = s.confirm(
+            QStringLiteral("The unit will calibrate its 0-10 V outputs and replace their stored "
+                           "coefficients; the present ones cannot be restored.")))
+        return s.finish(*refused);
     // The unit answers nothing we examine; it measures its outputs and
     // stores the coefficients, which the read that follows shows.
     CalibrateOutputs(s.link());
@@ -324,13 +329,26 @@ QList<Command> diagCommands() {
         {QStringLiteral("watch"),
          QStringLiteral("watch [--a2d CH] [--sensors] [--interval MS] [--count N]  live polls as "
                         "CSV"),
-         watch},
+         watch,
+         QStringLiteral(
+             "Polls the unit and prints one CSV line per sample: the time in ms since the\n"
+             "watch began (t_ms), then the values. A value whose reply was lost is left empty.\n"
+             "With --json: one JSON object per line per sample (NDJSON), then the summary.\n"
+             "  --a2d CH        a converter channel, 0..12 (count and volts)\n"
+             "  --sensors       the sensor inputs (both when neither is given)\n"
+             "  --interval MS   the pause between samples, 0..3600000 (default 1000)\n"
+             "  --count N       the number of samples (default: until Ctrl+C)\n"
+             "  --co2           the CO2 level instead (see help watch --co2)")},
         {QStringLiteral("calibration"),
          QStringLiteral("calibration                coefficients, trims, filters, screen rate"),
          calibration},
         {QStringLiteral("calibrate-outputs"),
          QStringLiteral("calibrate-outputs          the unit calibrates its 0-10 V outputs"),
-         calibrateOutputs},
+         calibrateOutputs,
+         QStringLiteral(
+             "The unit measures its 0-10 V outputs and stores new coefficients, replacing\n"
+             "the present ones. Asks first; --yes answers the question (needed without a\n"
+             "terminal). Then prints the calibration read.")},
     };
 }
 

@@ -38,7 +38,9 @@ void printStep(CliSession& s, int state, const QString& text) {
 
 // Runs a machine at its own interval until it rests, printing each new
 // step text.
-template <typename Machine> int runMachine(CliSession& s, Machine& m, int timeoutMs) {
+template <typename Machine>
+int runMachine(CliSession& s, Machine& m, int timeoutMs,
+               const std::function<void()>& afterTick = {}) {
     QString shown;
     qint64 next = 0;
     QElapsedTimer clock;
@@ -53,6 +55,8 @@ template <typename Machine> int runMachine(CliSession& s, Machine& m, int timeou
                     shown = m.stepText();
                     printStep(s, m.state(), shown);
                 }
+                if (afterTick)
+                    afterTick();
             }
             return m.state() == 0 || m.state() == -2;
         },
@@ -90,7 +94,8 @@ QList<Command> flashCommands() {
                  p->files << args[0];
              ProfileChange change(s.ctx());
              return s.finish(runMachine(s, change, 600000));
-         }},
+         },
+         QStringLiteral("The guided profile change with the profile FILE (.pro); needs --yes.")},
         {QStringLiteral("firmware"),
          QStringLiteral("firmware FILE [--no-logo] [--backup BACKUP.cfg]   guided firmware "
                         "update (--backup: the settings of a unit left in its boot loader)"),
@@ -124,7 +129,24 @@ QList<Command> flashCommands() {
                  update.offeredBackup = flash::Backup{*fromBackup, lgo};
              }
              update.onToolLine = [&](const QString& line) { s.err(line); };
-             const int status = runMachine(s, update, 1800000);
+             // One overall line, "step n of m", drawn when the step changes:
+             // the flashing tool's own lines (and its bar) are printed as
+             // they come, each after a newline that ends this line.
+             s.setBatchProgress(false);
+             QString overall;
+             const int status = runMachine(s, update, 1800000, [&] {
+                 const int n = update.stepNumber();
+                 const QString line = n == 0 ? QString()
+                                             : QStringLiteral("step %1 of %2: %3")
+                                                   .arg(n)
+                                                   .arg(FirmwareUpdate::kStepCount)
+                                                   .arg(update.activity());
+                 if (line != overall && !update.toolRunning()) {
+                     overall = line;
+                     if (!line.isEmpty())
+                         s.progressLine(line);
+                 }
+             });
              QJsonArray unconfirmed;
              for (const QString& u : update.unconfirmed())
                  unconfirmed << u;
@@ -138,7 +160,13 @@ QList<Command> flashCommands() {
              s.set(QStringLiteral("step"), update.stepText());
              s.setCompactJson(true);
              return s.finish(status);
-         }},
+         },
+         QStringLiteral(
+             "The guided firmware update with the image FILE (.bin) through bossac; needs\n"
+             "--yes. Saves the settings (and the logo), flashes, writes them back, checks.\n"
+             "  --no-logo              leave the logo out of the backup and the write-back\n"
+             "  --backup BACKUP.cfg    a unit left in its boot loader: the settings to write\n"
+             "                         back (its .lgo beside it carries the logo)")},
         {QStringLiteral("restore"),
          QStringLiteral("restore BACKUP.cfg [--logo BACKUP.lgo]   write a firmware update's "
                         "backup back"),
@@ -190,7 +218,9 @@ QList<Command> flashCommands() {
              s.set(QStringLiteral("logoUnconfirmed"), words);
              s.set(QStringLiteral("settingsStored"), rep.settingsStored);
              return s.finish(restore.succeeded() ? ExitOk : ExitFailed);
-         }},
+         },
+         QStringLiteral("Writes a firmware update's backup back to the unit.\n"
+                        "  --logo BACKUP.lgo      the logo to write back too")},
     };
 }
 

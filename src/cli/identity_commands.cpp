@@ -11,17 +11,66 @@ namespace gp::cli {
 
 namespace {
 
-// The identity read, as the desktop tool does it on connecting. False (with
-// a message) when the unit did not answer the whole batch.
-bool readIdentity(CliSession& s) {
-    IdentityRead(s.link());
-    // A reply lost in the middle would leave a stale value on screen.
-    if (s.waitBatch(10000) && s.link().poll.stats().lost == 0)
+// The identity read, as the desktop tool does it on connecting; a reply lost
+// is read again on its own. False (with a message naming the frames) only
+// when a frame is still unread at the end that does not read one of the
+// `unneeded` registers: a lost value the command does not print costs it
+// nothing.
+bool readIdentity(CliSession& s, const QList<int>& unneeded = {}) {
+    const QStringList frames = identityFrames();
+    const int id = IdentityRead(s.link());
+    s.waitBatch(10000);
+    const BatchStats& st = s.link().poll.stats();
+    QStringList lost;
+    if (id == 0 || st.id != id) {
+        lost = frames;
+    } else {
+        for (int e : st.lostEntries)
+            if (e >= 0 && e < frames.size() && !lost.contains(frames.at(e)))
+                lost << frames.at(e);
+        if (!st.finished) {
+            // Ended before its end: what was not yet sent is unknown.
+            const int from = qMax(0, s.link().poll.CmdQueuePos);
+            s.link().poll.abandon();
+            for (const QString& f : frames.mid(from))
+                if (!lost.contains(f))
+                    lost << f;
+        }
+    }
+    QStringList unread = lost.isEmpty() ? QStringList() : s.readFrames(lost);
+    for (int reg : unneeded)
+        unread.removeAll(BuildRead(reg));
+    if (unread.isEmpty())
         return true;
-    s.err(QStringLiteral("The unit did not answer the identity read (%1 of %2 frames lost).")
-              .arg(s.link().poll.stats().lost)
-              .arg(s.link().poll.stats().frames));
+    s.err(QStringLiteral("The unit did not answer the identity read for %1 frame(s): %2. "
+                         "Nothing is shown.")
+              .arg(unread.size())
+              .arg(unread.join(QStringLiteral(", "))));
+    s.set(QStringLiteral("unread"), QJsonArray::fromStringList(unread));
     return false;
+}
+
+// The baud code of a rate in bits per second; -1 for a rate the unit has not.
+int baudCodeOfRate(int rate) {
+    switch (rate) {
+    case 9600:
+        return 0;
+    case 19200:
+        return 1;
+    case 38400:
+        return 2;
+    case 57600:
+    case 76800: // one code, whose rate depends on the unit's field bus
+        return 3;
+    default:
+        return -1;
+    }
+}
+
+// The value of an identity line, without its caption ("Product Type: X").
+QString valueOf(const QString& line) {
+    const qsizetype at = line.indexOf(QStringLiteral(": "));
+    return at < 0 ? QString() : line.mid(at + 2);
 }
 
 int identity(CliSession& s, const QStringList& args) {
@@ -29,7 +78,9 @@ int identity(CliSession& s, const QStringList& args) {
         s.err(QStringLiteral("identity: unexpected argument '%1'").arg(args.first()));
         return s.finish(ExitUsage);
     }
-    if (!s.connect() || !readIdentity(s))
+    // The comms registers, the device instance and the vendor id are read
+    // for the other views; the identity does not print them.
+    if (!s.connect() || !readIdentity(s, {0x04, 0x21, 0x23, 0x24}))
         return s.finish(ExitFailed);
     const DeviceState& st = s.link().state;
     const IdentityLines lines = ShowIdentity(st, s.ctx().lang);
@@ -44,6 +95,12 @@ int identity(CliSession& s, const QStringList& args) {
     s.set(QStringLiteral("features"), QJsonArray::fromStringList(features));
     s.set(QStringLiteral("appId"), appIdOf(st));
     s.set(QStringLiteral("firmwareVersion"), st.FirmwareVersion);
+    s.set(QStringLiteral("productType"), valueOf(lines.productType));
+    // A unit without a serial number has neither line: null, not "".
+    s.set(QStringLiteral("serialNumber"),
+          lines.serialVisible ? QJsonValue(valueOf(lines.serialNumber)) : QJsonValue());
+    s.set(QStringLiteral("dateCode"),
+          lines.serialVisible ? QJsonValue(valueOf(lines.dateCode)) : QJsonValue());
     return s.finish(ExitOk);
 }
 
@@ -101,9 +158,17 @@ int commsSet(CliSession& s, QStringList args) {
         if (args.contains(name)) {
             const auto text = CliSession::takeOption(args, name);
             bool ok = false;
-            const int v = text ? text->toInt(&ok) : 0;
+            int v = text ? text->toInt(&ok) : 0;
+            // The rate itself is taken for the baud code that stands for it.
+            if (ok && &f == &fields[1] && v > f.max)
+                v = baudCodeOfRate(v);
             if (!ok || v < 0 || v > f.max) {
-                s.err(QStringLiteral("comms set: %1 needs a number 0..%2").arg(name).arg(f.max));
+                s.err(&f == &fields[1]
+                          ? QStringLiteral("comms set: --baud needs a rate (9600, 19200, 38400, "
+                                           "57600 or 76800) or its code 0..3")
+                          : QStringLiteral("comms set: %1 needs a number 0..%2")
+                                .arg(name)
+                                .arg(f.max));
                 return s.finish(ExitUsage);
             }
             f.value = v;
@@ -118,12 +183,7 @@ int commsSet(CliSession& s, QStringList args) {
     if (!s.connect() || !readIdentity(s))
         return s.finish(ExitFailed);
     // Whether the device id applies hangs on the vendor id in register 04,
-    // which the identity read does not hold.
-    s.link().startBatch({BuildRead(0x04)});
-    if (!s.waitBatch(10000) || s.link().poll.stats().lost > 0) {
-        s.err(QStringLiteral("The unit did not answer the read of register 04."));
-        return s.finish(ExitFailed);
-    }
+    // which the identity read holds too.
     DeviceState& st = s.link().state;
     if (fields[4].value && !deviceIdApplies(st)) {
         s.err(QStringLiteral("comms set: the device id can only be set on a BACnet unit with "
@@ -178,9 +238,19 @@ QList<Command> identityCommands() {
         {QStringLiteral("comms"),
          QStringLiteral("comms                      the field-bus settings"), comms},
         {QStringLiteral("comms set"),
-         QStringLiteral("comms set [--address N] [--baud I] [--parity I] [--stop I] "
+         QStringLiteral("comms set [--address N] [--baud RATE] [--parity I] [--stop I] "
                         "[--device-id N]"),
-         commsSet},
+         commsSet,
+         QStringLiteral(
+             "Writes the field-bus settings and reads them back; what is not named is\n"
+             "written back as the unit holds it.\n"
+             "  --address N     the field-bus address, 0..247\n"
+             "  --baud RATE     9600, 19200, 38400, 57600 or 76800 (57600 and 76800 share\n"
+             "                  one setting); the codes 0..3 are taken too\n"
+             "  --parity I      0 none, 1 even, 2 odd\n"
+             "  --stop I        0 one stop bit, 1 two\n"
+             "  --device-id N   the BACnet device id, 0..4194303; only on a BACnet unit of\n"
+             "                  our own vendor id")},
     };
 }
 

@@ -81,7 +81,10 @@ QList<Command> reportCommands() {
         {QStringLiteral("report"),
          QStringLiteral("report FILE                the commissioning report (PDF for .pdf, "
                         "else HTML)"),
-         report},
+         report,
+         QStringLiteral(
+             "Reads the unit and writes the commissioning report to FILE: PDF when FILE ends\n"
+             "in .pdf, HTML otherwise.")},
     };
 }
 

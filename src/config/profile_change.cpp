@@ -32,6 +32,7 @@ QString ProfileChange::text(int id, const char* fallback) const {
 
 bool ProfileChange::clickButton() {
     if (caption_ == text(7001, "Start")) {
+        cancelled_ = false;
         state_ = 1;
         caption_ = text(7002, "Next");
         enabled_ = false;
@@ -48,11 +49,11 @@ void ProfileChange::fail(const QString& detail) {
     state_ = -1;
 }
 
-bool ProfileChange::readProfile() {
+ProfileChange::ProfileRead ProfileChange::readProfile() {
     const QString path =
         ctx_.prompts.openFile(text(7021, "Select Profile file."), QLatin1String(kProfileFilter));
     if (path.isEmpty())
-        return false;
+        return ProfileRead::Cancelled;
     Persist& ini = ctx_.persist;
     profileName_ = ini.ReadIniValueEx(QStringLiteral("name"), kSection, path).value_or(QString());
     const QString cfg =
@@ -64,9 +65,27 @@ bool ProfileChange::readProfile() {
     // eight hex digits fails like a missing value.
     const auto value = decodeProfileValue(cfg);
     if (!value)
-        return false;
+        return ProfileRead::Invalid;
     profileCfg_ = *value;
-    return true;
+    return ProfileRead::Ok;
+}
+
+QString ProfileChange::activity() const {
+    switch (state_) {
+    case 1:
+    case 2:
+        return QStringLiteral("Reading settings");
+    case 3:
+        return QStringLiteral("Choosing the profile");
+    case 4:
+        return QStringLiteral("Writing settings, waiting for the unit");
+    case 5:
+        return QStringLiteral("Checking");
+    case 0:
+        return cancelled_ ? QStringLiteral("Cancelled") : QString();
+    default:
+        return QString();
+    }
 }
 
 void ProfileChange::tick() {
@@ -88,9 +107,20 @@ void ProfileChange::tick() {
         break;
     case 3:
         stepText_ = text(7021, "Select Profile file.");
-        if (!readProfile()) {
-            fail();
+        switch (readProfile()) {
+        case ProfileRead::Ok:
             break;
+        case ProfileRead::Cancelled:
+            // The engineer chose no file: nothing was written, nothing failed.
+            cancelled_ = true;
+            state_ = 0;
+            enabled_ = true;
+            caption_ = text(7001, "Start");
+            stepText_ = QStringLiteral("Cancelled");
+            return;
+        case ProfileRead::Invalid:
+            fail();
+            return;
         }
         stepText_ = text(7005, "Writing Settings....");
         link.state.setRegister(1, profileCfg_, ValueSource::File);

@@ -33,6 +33,10 @@ class ProfileChange {
     // status requests.
     static constexpr int kResetWaitTicks = 150;
     const QString& stepText() const { return stepText_; }
+    // What the run is doing, in words: "Reading settings", "Writing
+    // settings", "Waiting for the unit", "Checking", "Cancelled"; empty
+    // before a run.
+    QString activity() const;
     const QString& buttonCaption() const { return caption_; }
     bool buttonEnabled() const { return enabled_; }
     int32_t profileCfg() const { return profileCfg_; }
@@ -40,7 +44,10 @@ class ProfileChange {
 
   private:
     void fail(const QString& detail = QString());
-    bool readProfile();
+    // Answers the file's profile value read, or why not: cancelled (no
+    // file chosen) or a file without a valid value.
+    enum class ProfileRead { Ok, Cancelled, Invalid };
+    ProfileRead readProfile();
     QString text(int id, const char* fallback) const;
 
     AppContext& ctx_;
@@ -51,6 +58,7 @@ class ProfileChange {
     bool enabled_ = true;
     int32_t profileCfg_ = 0;
     QString profileName_;
+    bool cancelled_ = false;
 };
 
 } // namespace gp

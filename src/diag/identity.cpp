@@ -12,8 +12,11 @@ namespace {
 
 // Reads appended behind the identity proper, each filling one field of the
 // Device view: register 24 holds the BACnet device instance that the comms
-// frame edits.
-constexpr int kAppendedRegisters[] = {0x24};
+// frame edits, 03 the serial number (the date code is in 02), 04 the vendor
+// id on which setting the device instance depends, 0D..0F the product name.
+// Without them the product type and serial number stayed empty until an
+// advanced diagnostics read.
+constexpr int kAppendedRegisters[] = {0x24, 0x03, 0x04, 0x0D, 0x0E, 0x0F};
 
 QString lang(const LangDll& l, int id, const char* english) {
     return l.GetLangStringOr(id, QString::fromLatin1(english));

@@ -15,8 +15,10 @@ class LangDll;
 // The identity batch in send order: its own frames (registers 00 and 01,
 // identity items U00..U04, register 02, the comms register 21 and register
 // 23), then the reads appended behind them, each for one field of the Device
-// view: today the BACnet device instance register 24, so the comms frame
-// shows what the unit holds for every register it writes.
+// view: the BACnet device instance register 24, so the comms frame shows
+// what the unit holds for every register it writes; the serial number (03);
+// the vendor id (04) that decides whether the device instance applies; the
+// product name (0D..0F).
 QStringList identityFrames();
 // The registers read behind the identity's own frames, in send order.
 QList<int> identityAppendedRegisters();

@@ -7,6 +7,8 @@
 #include "link/codec.h"
 #include "platform/process_runner.h"
 
+#include <QRegularExpression>
+
 namespace gp {
 
 namespace {
@@ -25,12 +27,94 @@ FirmwareUpdate::FirmwareUpdate(AppContext& ctx, ProcessRunner& runner)
     stepText_ = text(7008, "Press \"start\" to begin.");
     caption_ = text(7001, "Start");
     tool_.onLine = [this](const QString& line) {
+        // The tool draws its progress as "[====   ] 45% (120/256 pages)".
+        static const QRegularExpression percent(QStringLiteral("\\]\\s*(\\d{1,3})%"));
+        const QRegularExpressionMatch m = percent.match(line);
+        if (m.hasMatch())
+            flashPercent_ = qBound(0, m.captured(1).toInt(), 100);
         if (onToolLine)
             onToolLine(line);
     };
 }
 
 FirmwareUpdate::~FirmwareUpdate() = default;
+
+int FirmwareUpdate::stepNumber() const {
+    switch (state_) {
+    case 1:
+    case 101:
+    case 111:
+    case 2:
+        return 1;
+    case 20:
+        return 2;
+    case 21:
+    case 22:
+        return 3;
+    case 3:
+    case 4:
+        return 4;
+    case 5:
+        return 5;
+    case 51:
+    case 6:
+        return 6;
+    case 7:
+    case 700:
+    case 701:
+    case 702:
+    case 8:
+    case 801:
+        return 7;
+    case 9:
+    case 10:
+    case 11:
+    case -2:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
+QString FirmwareUpdate::activity() const {
+    switch (state_) {
+    case 1:
+    case 101:
+    case 111:
+    case 2:
+        return QStringLiteral("Reading settings");
+    case 20:
+        return QStringLiteral("Choosing the firmware file");
+    case 21:
+    case 22:
+        return QStringLiteral("Checking the flashing tool");
+    case 3:
+    case 4:
+        return QStringLiteral("Entering the boot loader");
+    case 5:
+        return QStringLiteral("Flashing %1 %").arg(flashPercent_);
+    case 51:
+    case 6:
+        return QStringLiteral("Waiting for the unit to start");
+    case 7:
+    case 700:
+    case 701:
+    case 702:
+    case 8:
+    case 801:
+        return QStringLiteral("Writing settings back");
+    case 9:
+    case 10:
+    case 11:
+        return QStringLiteral("Checking");
+    case -2:
+        return QStringLiteral("Done");
+    case -1:
+        return QStringLiteral("Stopped");
+    default:
+        return QString();
+    }
+}
 
 QString FirmwareUpdate::text(int id, const char* fallback) const {
     return ctx_.text(id, QString::fromUtf8(fallback));

@@ -48,6 +48,14 @@ class FirmwareUpdate {
     int state() const { return state_; }
     int intervalMs() const { return intervalMs_; }
     const QString& stepText() const { return stepText_; }
+    // What the run is doing, in words, for beside the state number:
+    // "Reading settings", "Flashing 45 %", "Writing settings back",
+    // "Checking"; empty before a run.
+    QString activity() const;
+    // The run as numbered steps, for one overall progress line ("step 5 of
+    // 8"): 0 before a run, then 1..kStepCount in the order of activity().
+    static constexpr int kStepCount = 8;
+    int stepNumber() const;
     const QString& buttonCaption() const { return caption_; }
     bool buttonEnabled() const { return enabled_; }
     bool toolRunning() const;
@@ -104,6 +112,7 @@ class FirmwareUpdate {
     int countdown_ = 0;
     int intervalMs_ = 200;
     QString stepText_;
+    int flashPercent_ = 0; // the last percentage the flashing tool printed
     QString caption_;
     bool enabled_ = true;
     std::array<int32_t, 256> savedRegs_{};

@@ -1,10 +1,15 @@
 #include "platform/qt_serial_port.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QSerialPortInfo>
 #include <QThread>
+#include <cstring>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 namespace gp {
 
@@ -71,8 +76,10 @@ bool QtSerialPort::open() {
         return false;
     }
     if (!port_.open(QIODevice::ReadWrite)) {
-        lastError_ = toPortError(port_.error());
+        const QString path =
+            name_.startsWith(QLatin1Char('/')) ? name_ : QSerialPortInfo(name_).systemLocation();
         lastErrorText_ = port_.errorString();
+        lastError_ = classifyOpenError(port_.error(), path, &lastErrorText_);
         port_.clearError();
         return false;
     }
@@ -158,6 +165,60 @@ PortError toPortError(QSerialPort::SerialPortError error) {
     default:
         return PortError::Other;
     }
+}
+
+QString portLockHolder(const QString& devicePath, const QStringList& lockDirs) {
+    const QString lockName = QStringLiteral("LCK..") + QFileInfo(devicePath).fileName();
+    for (const QString& dir : lockDirs) {
+        QFile lock(QDir(dir).filePath(lockName));
+        if (!lock.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray content = lock.read(64);
+        // The PID in ASCII (the usual form) or as a 4-byte binary number.
+        bool ok = false;
+        qint64 pid = content.trimmed().toLongLong(&ok);
+        if (!ok && content.size() == 4) {
+            int32_t binary = 0;
+            std::memcpy(&binary, content.constData(), 4);
+            pid = binary;
+            ok = true;
+        }
+        if (!ok || pid <= 0)
+            continue;
+        // A lock left behind by a process that has ended holds nothing.
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+        if (!comm.open(QIODevice::ReadOnly))
+            continue;
+        const QString program = QString::fromLocal8Bit(comm.readAll()).trimmed();
+        return QStringLiteral("%1 (PID %2)")
+            .arg(program.isEmpty() ? QStringLiteral("?") : program)
+            .arg(pid);
+    }
+    return QString();
+}
+
+PortError classifyOpenError(QSerialPort::SerialPortError error, const QString& devicePath,
+                            QString* detail, const QStringList& lockDirs) {
+    const PortError mapped = toPortError(error);
+    if (mapped != PortError::PermissionDenied && mapped != PortError::Busy)
+        return mapped;
+    if (!devicePath.isEmpty() && !QFileInfo::exists(devicePath))
+        return PortError::NotFound;
+    const QString holder = devicePath.isEmpty() ? QString() : portLockHolder(devicePath, lockDirs);
+    if (!holder.isEmpty()) {
+        if (detail)
+            *detail = holder;
+        return PortError::Busy;
+    }
+    // The device may be read and written by this user, yet would not open:
+    // another program holds it exclusively.
+    if (!devicePath.isEmpty() &&
+        ::access(QFile::encodeName(devicePath).constData(), R_OK | W_OK) == 0) {
+        if (detail)
+            detail->clear();
+        return PortError::Busy;
+    }
+    return PortError::PermissionDenied;
 }
 
 bool QtSerialPort::PortExists(const QString& name) {

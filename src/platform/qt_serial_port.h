@@ -53,4 +53,20 @@ class QtSerialPort : public QObject, public SerialPort {
 // Maps QSerialPort's error to ours.
 PortError toPortError(QSerialPort::SerialPortError error);
 
+// Who holds a port's UUCP lock file (LCK..ttyUSB0 in one of the lock
+// folders): "minicom (PID 4242)", or empty when no living process does.
+QString portLockHolder(const QString& devicePath,
+                       const QStringList& lockDirs = {QStringLiteral("/var/lock"),
+                                                      QStringLiteral("/run/lock")});
+
+// Why opening the device at devicePath failed. QSerialPort reports a port
+// locked or held exclusively by another program as a permission error, which
+// sent the engineer to the dialout group even as root: a lock holder, or a
+// device this user may read and write, means the port is in use (detail
+// then names the holder, or is empty); a missing device does not exist.
+PortError classifyOpenError(QSerialPort::SerialPortError error, const QString& devicePath,
+                            QString* detail,
+                            const QStringList& lockDirs = {QStringLiteral("/var/lock"),
+                                                           QStringLiteral("/run/lock")});
+
 } // namespace gp

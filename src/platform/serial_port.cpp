@@ -35,7 +35,10 @@ QString describePortError(const QString& port, PortError error, const QString& d
         reason = QStringLiteral("the port does not exist");
         break;
     case PortError::Busy:
-        reason = QStringLiteral("the port is in use by another program");
+        // The detail names the holder when its lock file says who it is.
+        reason = detail.isEmpty() || !detail.contains(QStringLiteral("(PID "))
+                     ? QStringLiteral("the port is in use by another program")
+                     : QStringLiteral("the port is in use by another program: %1").arg(detail);
         break;
     case PortError::PermissionDenied:
         reason = QStringLiteral("permission denied (your user must be allowed to open serial "

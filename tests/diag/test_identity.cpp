@@ -22,7 +22,8 @@ class TestIdentity : public QObject {
   private slots:
     void batchIsTheIdentityFramesInOrder() {
         const QStringList expected{":R00#", ":R01#", ":U00#", ":U01#", ":U02#", ":U03#",
-                                   ":U04#", ":R02#", ":R21#", ":R23#", ":R24#"};
+                                   ":U04#", ":R02#", ":R21#", ":R23#", ":R24#", ":R03#",
+                                   ":R04#", ":R0D#", ":R0E#", ":R0F#"};
         QCOMPARE(identityFrames(), expected);
     }
 
@@ -43,7 +44,7 @@ class TestIdentity : public QObject {
         }
         QCOMPARE(link.poll.CmdQueuePos, -1);
         QCOMPARE(completions, 1);
-        QCOMPARE(raw->unit().frameHistory().mid(0, 11), identityFrames());
+        QCOMPARE(raw->unit().frameHistory().mid(0, identityFrames().size()), identityFrames());
         QCOMPARE(link.state.FirmwareVersion, int16_t(221));
         QCOMPARE(link.state.IdentStrings[1], QStringLiteral("0A1B2C3D"));
         QCOMPARE(link.state.RegRecord.asInt(0x21), 1);
@@ -60,9 +61,14 @@ class TestIdentity : public QObject {
         QTest::addColumn<QList<int>>("unread");
         QTest::newRow("everything answered") << QList<int>{} << -1 << false << true << QList<int>{};
         QTest::newRow("register 24 unanswered")
-            << QList<int>{11} << -2 << true << true << QList<int>{0x24};
+            << QList<int>{11} << -1 << false << true << QList<int>{0x24};
+        QTest::newRow("the last appended read (0F) unanswered")
+            << QList<int>{16} << -2 << true << true << QList<int>{0x0F};
+        QTest::newRow("serial number and product name unanswered")
+            << QList<int>{12, 14, 15, 16} << -2 << true << true
+            << QList<int>{0x03, 0x0D, 0x0E, 0x0F};
         QTest::newRow("register 23 and 24 unanswered")
-            << QList<int>{10, 11} << -2 << false << false << QList<int>{0x24};
+            << QList<int>{10, 11} << -1 << false << false << QList<int>{0x24};
         QTest::newRow("an own frame unanswered, the last answered")
             << QList<int>{3} << -1 << false << false << QList<int>{};
     }

@@ -33,6 +33,31 @@ class TestCliCo2 : public QObject {
             QSKIP("GP_BUILD_DIR names the build folder with glimmerpane-cli");
     }
 
+    // A calibration replaces the sensor's own: without --yes and without a
+    // terminal to ask on, it is refused before the sensor is even reached;
+    // with --yes it runs.
+    void calibrateAsksFirst_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::newRow("no terminal, no --yes") << QStringList{"co2", "calibrate"} << 2;
+        QTest::newRow("--yes") << QStringList{"co2", "calibrate", "--yes"} << 0;
+    }
+    void calibrateAsksFirst() {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QTemporaryDir dir;
+        const QString log = dir.filePath("traffic.txt");
+        const Run r = cli(QStringList{"--simulate", "--log", log} + args);
+        QVERIFY2(r.status == status, qPrintable(r.err));
+        if (status == 2) {
+            QVERIFY2(r.err.contains("--yes") && r.err.contains("calibration"), qPrintable(r.err));
+            QFile f(log);
+            QVERIFY(!f.open(QIODevice::ReadOnly) || !f.readAll().contains("[Tx]"));
+        } else {
+            QVERIFY2(r.out.contains("level after"), qPrintable(r.out));
+        }
+    }
+
     void readShowsEverySetting() {
         const Run r = cli({"--simulate", "co2", "read"});
         QCOMPARE(r.status, 0);

@@ -166,10 +166,23 @@ class TestCliDiag : public QObject {
         const Run before = cli({"--simulate", "calibration"});
         QCOMPARE(before.status, 0);
         QVERIFY(before.out.contains("AO1_interceptY\t0\n"));
-        const Run after = cli({"--simulate", "calibrate-outputs"});
+        const Run after = cli({"--simulate", "--yes", "calibrate-outputs"});
         QCOMPARE(after.status, 0);
         QVERIFY(!after.out.contains("AO1_interceptY\t0\n"));
         QVERIFY(after.out.contains("screen rate\t"));
+    }
+
+    // Without --yes and without a terminal to ask on, the calibration is
+    // refused before ":SC#" goes out.
+    void calibrateOutputsAsksFirst() {
+        QTemporaryDir dir;
+        const QString log = dir.filePath("traffic.txt");
+        const Run r = cli({"--simulate", "--log", log, "calibrate-outputs"});
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.contains("--yes") && r.err.contains("coefficients"), qPrintable(r.err));
+        QFile f(log);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(!f.readAll().contains(":SC#"));
     }
 
     // A unit without analogue outputs: refused like the desktop tool's

@@ -2,6 +2,8 @@
 #include "support/cli_run.h"
 #include "support/sim_process.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -39,6 +41,42 @@ class TestCliIdentity : public QObject {
                  qPrintable(r.out.toUtf8().toPercentEncoding(" \n:")));
         QVERIFY2(r.out.contains("\nVendor: ?]0;owned?V\nProduct: Q?[2J??\n"),
                  qPrintable(r.out.left(300)));
+    }
+
+    // The identity read carries the product name, serial number and date
+    // code itself, so the identity shows them without a diagnostics read.
+    void identityShowsProductSerialAndDateCode() {
+        const Run r = cli({"--simulate", "--json", "identity"});
+        QCOMPARE(r.status, 0);
+        const QJsonObject doc = QJsonDocument::fromJson(r.out.toUtf8()).object();
+        QCOMPARE(doc.value("productType").toString(), QStringLiteral("QRU-420"));
+        QCOMPARE(doc.value("serialNumber").toString(), QStringLiteral("Q-48225"));
+        QCOMPARE(doc.value("dateCode").toString(), QStringLiteral("14/03/24"));
+        const Run text = cli({"--simulate", "identity"});
+        QVERIFY2(text.out.contains("Product Type: QRU-420\nS/N: Q-48225\nDate Code: 14/03/24\n"),
+                 qPrintable(text.out));
+    }
+
+    // A reply lost in the batch and in every retry (frame 11 is :R24#, 12
+    // :R03#; 17..20 are the retries of the one lost frame).
+    void identityFailsOnlyWhenAPrintedValueIsLost_data() {
+        QTest::addColumn<int>("frame");
+        QTest::addColumn<int>("status");
+        QTest::newRow("device instance, not printed") << 11 << 0;
+        QTest::newRow("serial number, printed") << 12 << 1;
+    }
+    void identityFailsOnlyWhenAPrintedValueIsLost() {
+        QFETCH(int, frame);
+        QFETCH(int, status);
+        QStringList args{"--simulate"};
+        for (int n : {frame, 17, 18, 19, 20})
+            args << "--sim-option" << QStringLiteral("drop@%1").arg(n);
+        const Run r = cli(args + QStringList{"identity"});
+        QCOMPARE(r.status, status);
+        if (status != 0) {
+            QVERIFY2(r.err.contains(":R03#"), qPrintable(r.err));
+            QVERIFY(r.out.isEmpty());
+        }
     }
 
     void malformedFrameIsRefusedAndNothingSent() {

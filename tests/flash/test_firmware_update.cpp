@@ -118,7 +118,13 @@ class TestFirmwareUpdate : public QObject {
         update.clickButton();
         QCOMPARE(update.buttonCaption(), QString("Next"));
         bool tampered = false;
+        QStringList activities; // the words beside the state number, in order
+        QList<int> steps;       // the overall step numbers, in order
         QVERIFY(rig.run(update, [&] {
+            if (steps.value(steps.size() - 1, -1) != update.stepNumber())
+                steps << update.stepNumber();
+            if (activities.value(activities.size() - 1) != update.activity())
+                activities << update.activity();
             // Kept up through the reset, so that the unit answers the read-back
             // with another value.
             if (tamper == "reg1" && update.state() == 10) {
@@ -168,8 +174,20 @@ class TestFirmwareUpdate : public QObject {
             QCOMPARE(unit.logo(7), noLogo ? -1 : logo7);
             QCOMPARE(update.unconfirmed().isEmpty(), tamper.isEmpty());
         }
-        if (succeeds && tamper.isEmpty())
+        if (succeeds && tamper.isEmpty()) {
             QCOMPARE(update.stepText(), QString("Update Complete"));
+            const QStringList words{"Reading settings", "Writing settings back", "Checking"};
+            for (const QString& w : words)
+                QVERIFY2(activities.contains(w), qPrintable(activities.join('|')));
+            // The overall step only goes forward and ends at the last.
+            QVERIFY(std::is_sorted(steps.begin() + 1, steps.end()));
+            QCOMPARE(steps.last(), FirmwareUpdate::kStepCount);
+            QVERIFY2(activities.indexOf("Reading settings") < activities.indexOf("Checking"),
+                     qPrintable(activities.join('|')));
+            QVERIFY2(std::any_of(activities.begin(), activities.end(),
+                                 [](const QString& a) { return a.startsWith("Flashing "); }),
+                     qPrintable(activities.join('|')));
+        }
     }
 
     void stoppingAHungToolAsksForAPowerCycle() {

@@ -47,7 +47,13 @@ class TestProfileChange : public QObject {
         }
         ProfileChange change(rig.ctx);
         change.clickButton();
-        QVERIFY(rig.run(change, [&] { return change.state() == 0 || change.state() == -2; }));
+        QStringList activities; // what the window says beside the step, in order
+        QVERIFY(rig.run(change, [&] {
+            if (activities.value(activities.size() - 1) != change.activity())
+                activities << change.activity();
+            return change.state() == 0 || change.state() == -2;
+        }));
+        QVERIFY2(activities.contains("Reading settings"), qPrintable(activities.join('|')));
         if (!path.isEmpty()) {
             QCOMPARE(QFile::permissions(path) &
                          ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
@@ -59,8 +65,17 @@ class TestProfileChange : public QObject {
         }
         QCOMPARE(change.state(), succeeds ? -2 : 0);
         QCOMPARE(rig.prompts.filters, QStringList{"Device Profile{*.pro)|*.pro"});
-        QCOMPARE(rig.prompts.messages.size(), succeeds ? 0 : 1);
-        if (succeeds) {
+        // Choosing no file cancels: no failure message, the window says so.
+        const bool cancelled = file.isEmpty();
+        QCOMPARE(rig.prompts.messages.size(), succeeds || cancelled ? 0 : 1);
+        if (cancelled) {
+            QCOMPARE(change.stepText(), QString("Cancelled"));
+            QCOMPARE(change.activity(), QString("Cancelled"));
+            QCOMPARE(change.buttonCaption(), QString("Start"));
+            QCOMPARE(rig.unit->reg(1), before);
+            QCOMPARE(rig.unit->actionCount("P"), 0);
+        } else if (succeeds) {
+            QVERIFY2(activities.contains("Checking"), qPrintable(activities.join('|')));
             QCOMPARE(change.stepText(), QString("Update Complete"));
             QCOMPARE(rig.unit->reg(1), reg1After);
             QCOMPARE(rig.unit->nonvolatileReg(1), reg1After);

@@ -776,10 +776,11 @@ class TestForm1 : public QObject {
         for (const QString& line : log)
             if (line.startsWith(QStringLiteral("[Tx] ")))
                 sent << line.mid(5);
-        QVERIFY(sent.size() >= 11);
-        QCOMPARE(sent.mid(sent.size() - 11),
-                 (QStringList{":R00#", ":R01#", ":U00#", ":U01#", ":U02#", ":U03#", ":U04#",
-                              ":R02#", ":R21#", ":R23#", ":R24#"}));
+        const QStringList identity{":R00#", ":R01#", ":U00#", ":U01#", ":U02#", ":U03#",
+                                   ":U04#", ":R02#", ":R21#", ":R23#", ":R24#", ":R03#",
+                                   ":R04#", ":R0D#", ":R0E#", ":R0F#"};
+        QVERIFY(sent.size() >= identity.size());
+        QCOMPARE(sent.mid(sent.size() - identity.size()), identity);
         QTEST(heads(form), "heads");
         QTEST(!form.findChild<QGroupBox*>("FrameComms")->isHidden(), "commsFrame");
         QVERIFY(form.findChild<QLabel*>("Label10_1")->text().startsWith("Firmware Version: 2"));
@@ -806,8 +807,8 @@ class TestForm1 : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(form.context().appid == 3, 15000);
         QCOMPARE(form.findChild<QLabel*>("Label10_0")->text(),
                  QStringLiteral("UniqueID: 12345678-0A1B2C3D-00420017-FFFFFFFE"));
-        QCOMPARE(form.link().serial.counters.framesSent, 11);
-        QCOMPARE(form.link().serial.counters.repliesDispatched, 11);
+        QCOMPARE(form.link().serial.counters.framesSent, 16);
+        QCOMPARE(form.link().serial.counters.repliesDispatched, 16);
         QCOMPARE(form.link().serial.counters.repliesLost, 0);
         QCOMPARE(form.link().serial.counters.repliesStale, 0);
     }
