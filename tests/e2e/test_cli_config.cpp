@@ -86,10 +86,12 @@ class TestCliConfig : public QObject {
     void saveWithYesGivesUpOnARegisterNeverAnswered() {
         QTemporaryDir dir;
         const QString file = dir.filePath("unit.cfg");
-        // 11 identity frames, then reads of 257 frames (registers, U05).
-        QStringList args{"--simulate", "--yes"};
+        // 16 identity frames (its own 10 and the appended reads), then
+        // reads of 257 frames (registers, U05). The unit runs in virtual
+        // time: four full reads take no real time.
+        QStringList args{"--simulate", "--sim-virtual", "--yes"};
         for (int read = 0; read < 4; ++read)
-            args << "--sim-option" << QStringLiteral("drop@%1").arg(11 + read * 257 + 0x28 + 1);
+            args << "--sim-option" << QStringLiteral("drop@%1").arg(16 + read * 257 + 0x28 + 1);
         const Run r = cli(args + QStringList{"config", "save", file}, 300000);
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains("Not saved") && r.err.contains("28"), qPrintable(r.err));

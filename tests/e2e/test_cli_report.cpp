@@ -80,8 +80,9 @@ class TestCliReport : public QObject {
         QFETCH(QString, file);
         QTemporaryDir dir;
         const QString path = dir.filePath(file);
-        // The 20th frame is a register read of the full read.
-        const Run r = cli({"--simulate", "--sim-option", "drop@20", "report", path});
+        // The 25th frame is a register read of the full read: the identity
+        // read before it has 16 frames.
+        const Run r = cli({"--simulate", "--sim-option", "drop@25", "report", path});
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains(":R08#"), qPrintable(r.err));
         QVERIFY(!QFile::exists(path));
