@@ -167,27 +167,17 @@ Co2View::Co2View(AppContext& ctx, QWidget* parent)
 }
 
 void Co2View::exportTrend() {
-    const auto span = trendPlot_->shownSpan();
-    if (!span) {
-        ctx_.prompts.message(QStringLiteral("Export CSV"),
-                             QStringLiteral("Nothing is plotted yet: the sensor has not streamed "
-                                            "a level."),
-                             MessageKind::Plain);
-        return;
-    }
-    const QString path = ctx_.prompts.saveFile(QStringLiteral("Export CSV"),
-                                               QStringLiteral("CSV files{*.csv)|*.csv"));
-    if (path.isEmpty())
-        return;
-    // Samples are timed in poll ticks; the wall clock only names the rows,
-    // counted back from now so that the newest rows carry the time of day.
-    const QDateTime wallOrigin = QDateTime::currentDateTime().addMSecs(
-        -static_cast<qint64>(ctx_.link.poll.tickCount()) * PollCycle::kTickMs);
-    const QString error =
-        writeTrendCsv(path, trendCsvLines(trend_->buffer(), Co2Trend::csvColumns(), span->first,
-                                          span->second, &wallOrigin));
-    if (!error.isEmpty())
-        ctx_.prompts.message(QStringLiteral("Export CSV"), error, MessageKind::Warning);
+    trendPlot_->exportShownSpan(
+        ctx_.prompts,
+        QStringLiteral("Nothing is plotted yet: the sensor has not streamed a level."),
+        [this](int64_t from, int64_t to) {
+            // Samples are timed in poll ticks; the wall clock only names the
+            // rows, counted back from now so that the newest rows carry the
+            // time of day.
+            const QDateTime wallOrigin = QDateTime::currentDateTime().addMSecs(
+                -static_cast<qint64>(ctx_.link.poll.tickCount()) * PollCycle::kTickMs);
+            return trendCsvLines(trend_->buffer(), Co2Trend::csvColumns(), from, to, &wallOrigin);
+        });
 }
 
 Co2View::~Co2View() {

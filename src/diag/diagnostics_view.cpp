@@ -323,21 +323,11 @@ void DiagnosticsView::runPolls(bool a2d, bool temps) {
 }
 
 void DiagnosticsView::exportTrend() {
-    const auto span = trendPlot_->shownSpan();
-    if (!span) {
-        ctx_.prompts.message(QStringLiteral("Export CSV"),
-                             QStringLiteral("Nothing is plotted yet: tick \"Poll\" first."),
-                             MessageKind::Plain);
-        return;
-    }
-    const QString path = ctx_.prompts.saveFile(QStringLiteral("Export CSV"),
-                                               QStringLiteral("CSV files{*.csv)|*.csv"));
-    if (path.isEmpty())
-        return;
-    const QString error = writeTrendCsv(
-        path, trendCsvLines(trend_.buffer(), trend_.csvColumns(), span->first, span->second));
-    if (!error.isEmpty())
-        ctx_.prompts.message(QStringLiteral("Export CSV"), error, MessageKind::Warning);
+    trendPlot_->exportShownSpan(
+        ctx_.prompts, QStringLiteral("Nothing is plotted yet: tick \"Poll\" first."),
+        [this](int64_t from, int64_t to) {
+            return trendCsvLines(trend_.buffer(), trend_.csvColumns(), from, to);
+        });
 }
 
 void DiagnosticsView::showDebugValues() {

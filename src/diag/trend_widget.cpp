@@ -1,5 +1,7 @@
 #include "diag/trend_widget.h"
 
+#include "platform/prompts.h"
+
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
@@ -304,6 +306,23 @@ void TrendWidget::rescale(double xMin, double leftMin, double leftMax, double ri
         niceRange(rightMin, rightMax);
         setNiceRange(axisRight_, rightMin, rightMax);
     }
+}
+
+void TrendWidget::exportShownSpan(
+    Prompts& prompts, const QString& nothingYet,
+    const std::function<QStringList(int64_t, int64_t)>& csvLines) const {
+    const QString title = QStringLiteral("Export CSV");
+    const auto span = shownSpan();
+    if (!span) {
+        prompts.message(title, nothingYet, MessageKind::Plain);
+        return;
+    }
+    const QString path = prompts.saveFile(title, QStringLiteral("CSV files{*.csv)|*.csv"));
+    if (path.isEmpty())
+        return;
+    const QString error = writeTrendCsv(path, csvLines(span->first, span->second));
+    if (!error.isEmpty())
+        prompts.message(title, error, MessageKind::Warning);
 }
 
 } // namespace gp

@@ -23,6 +23,8 @@ class QChartView;
 
 namespace gp {
 
+class Prompts;
+
 struct TrendSeriesSpec {
     int signal = 0;         // column of the buffer
     QString name;           // legend text
@@ -52,6 +54,11 @@ class TrendWidget : public QWidget {
     // The span plotted: from .. to in the buffer's milliseconds, or nothing
     // while the buffer is empty.
     std::optional<std::pair<int64_t, int64_t>> shownSpan() const;
+    // "Export CSV...": the span on screen, to a file the engineer names.
+    // csvLines gives the lines for a span; nothingYet is said while nothing
+    // is plotted. Failures are said in a warning.
+    void exportShownSpan(Prompts& prompts, const QString& nothingYet,
+                         const std::function<QStringList(int64_t, int64_t)>& csvLines) const;
 
     // Redraws now if anything changed since the last redraw.
     void redraw();
