@@ -54,6 +54,10 @@ Co2Link::Co2Link(Link& link) : link_(link), self_(std::make_shared<Co2Link*>(thi
         if (const auto self = weak.lock(); self && *self)
             (*self)->Co2Receive(chars);
     };
+    link_.serial.leavePassThrough = [weak = std::weak_ptr<Co2Link*>(self_)] {
+        if (const auto self = weak.lock(); self && *self)
+            (*self)->Co2Leave();
+    };
 }
 
 Co2Link::~Co2Link() {

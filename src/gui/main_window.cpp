@@ -370,13 +370,9 @@ void Form1::buildUi() {
     setWindowIcon(windowIconPicture());
 
     // The main buttons stand above every view, the CO2 view included: a unit
-    // frame sent while the line is through to the sensor would reach the
-    // sensor, so the pass-through ends first.
-    auto leaveCo2 = [this] {
-        if (link_.serial.Co2PassThrough && tabs_->co2Leave)
-            tabs_->co2Leave();
-    };
-    connect(CommandDefauts, &QPushButton::clicked, this, [this, leaveCo2] {
+    // frame sent while the line is through to the sensor ends the
+    // pass-through first (the serial link sees to that).
+    connect(CommandDefauts, &QPushButton::clicked, this, [this] {
         const QString port =
             QFileInfo(link_.serial.port() ? link_.serial.port()->name() : QString()).fileName();
         if (ctx_->prompts.askYesNo(
@@ -386,22 +382,17 @@ void Form1::buildUi() {
                                "brought back unless it was saved to a file first.")
                     .arg(port),
                 true, true)) {
-            leaveCo2();
             sendDefaults(link_);
         }
     });
-    connect(CommandReset, &QPushButton::clicked, this, [this, leaveCo2] {
-        leaveCo2();
-        sendReset(link_);
-    });
+    connect(CommandReset, &QPushButton::clicked, this, [this] { sendReset(link_); });
     connect(Command13, &QPushButton::clicked, this, [this] { burnSettings(link_); });
     // "Write": the comms controls into the register record, the record into
     // the register cache, then the device settings write. Registers the
     // controls are stored over are read first when unknown.
-    connect(Command4_0, &QPushButton::clicked, this, [this, leaveCo2] {
+    connect(Command4_0, &QPushButton::clicked, this, [this] {
         if (comms_->isVisibleTo(this) && !comms_->checkAddress())
             return;
-        leaveCo2();
         link_.SetProgress(0, 0);
         const CommsControls controls = comms_->controls();
         const WriteStart w = WriteDeviceSettings(
@@ -414,8 +405,7 @@ void Form1::buildUi() {
             ctx_->prompts.message(QString(), w.refusal, MessageKind::Warning);
     });
     // "Connect": read the identity again, whatever view is on screen.
-    connect(Command4_1, &QPushButton::clicked, this, [this, leaveCo2] {
-        leaveCo2();
+    connect(Command4_1, &QPushButton::clicked, this, [this] {
         link_.SetProgress(0, 0);
         IdentityRead(link_);
     });

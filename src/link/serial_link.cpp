@@ -113,6 +113,8 @@ void SerialLink::backToUnit() {
 }
 
 void SerialLink::SendMsg(const QString& frame) {
+    if (Co2PassThrough && leavePassThrough)
+        leavePassThrough();
     if (!isOpen()) {
         // The frame is not sent. Arm a time-out that expires at the next tick,
         // so that a batch on a closed port runs through one entry per tick

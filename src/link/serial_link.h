@@ -120,6 +120,10 @@ class SerialLink {
     // While true, every received character goes to the CO2 sensor parser.
     bool Co2PassThrough = false;
     std::function<void(const QByteArray&)> co2Receive;
+    // Ends the pass-through. SendMsg calls it before a unit frame goes out
+    // while the pass-through is on: the frame would reach the sensor, and
+    // the unit would stay passing the line through.
+    std::function<void()> leavePassThrough;
 
     // One line for the status bar whenever the port state changes
     // (opened, failed, vanished, back).

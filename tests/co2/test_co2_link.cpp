@@ -199,6 +199,18 @@ class TestCo2Link : public QObject {
         QVERIFY(r.link.serial.ReplyReady);
     }
 
+    // Any unit frame, from any view or menu (File > Load included), ends the
+    // pass-through before it goes out: it would reach the sensor otherwise.
+    void unitFrameEndsThePassThroughFirst() {
+        Rig r;
+        r.co2.Co2Enter();
+        const qsizetype before = r.sent().size();
+        r.link.startBatch({":R00#", ":R01#"});
+        QCOMPARE(r.sent().mid(before), (QStringList{"K 1\r\n", "!", ":R00#"}));
+        QVERIFY(!r.link.serial.Co2PassThrough);
+        QVERIFY(!r.co2.readTimerEnabled());
+    }
+
     void closedPortOpensInsteadOfSending() {
         Rig r;
         r.link.serial.close();
