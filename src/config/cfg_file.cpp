@@ -33,17 +33,6 @@ int registerField(const QString& text) {
     return r >= 0 && r <= 255 ? static_cast<int>(r) : -1;
 }
 
-QString productName(const DeviceState& state) {
-    QByteArray bytes;
-    for (int i = 0; i < 12; ++i) {
-        const uint8_t b = state.RegRecord.byte(0x0D + i / 4, i % 4);
-        if (b == 0)
-            break;
-        bytes.append(static_cast<char>(b));
-    }
-    return QString::fromLatin1(bytes).toUpper();
-}
-
 } // namespace
 
 QStringList splitTextLines(const QByteArray& data) {
@@ -83,7 +72,7 @@ QStringList cfgCommentLines(const DeviceState& state, const QDateTime& when) {
     // split a comment line and make the file one the load refuses.
     return {
         QStringLiteral("# Unique ID: ") + printableText(uid.join(QLatin1Char('-'))),
-        QStringLiteral("# Product type: ") + printableText(productName(state)),
+        QStringLiteral("# Product type: ") + printableText(productNameOf(state)),
         QStringLiteral("# Firmware version: ") +
             formatFirmwareVersion(state.FirmwareVersion, QLocale::c()),
         QStringLiteral("# Saved: ") + when.toString(Qt::ISODate),

@@ -6,6 +6,7 @@
 #include "config/logo_transfer.h"
 #include "config/product_config_view.h"
 #include "config/save_config_window.h"
+#include "diag/identity.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -65,16 +66,6 @@ void ConfigToolsView::showFromRegisters() {
 namespace {
 constexpr char kFolderKey[] = "CFG_FOLDER";
 
-QString productName(const DeviceState& s) {
-    QByteArray name;
-    for (int i = 0; i < 12; ++i) {
-        const uint8_t b = s.RegRecord.byte(0x0D + i / 4, i % 4);
-        if (b == 0)
-            break;
-        name.append(static_cast<char>(b));
-    }
-    return QString::fromLatin1(name).trimmed().toUpper();
-}
 } // namespace
 
 QString ConfigToolsView::lastFolder() const {
@@ -107,7 +98,7 @@ void ConfigToolsView::openConfigFile() {
     DeviceState after = ctx_.link.state;
     applyCfg(after, parsed.content);
     const int writes = static_cast<int>(cfgWriteRegisters(after, parsed.content).size());
-    QString product = productName(after);
+    QString product = productNameOf(after).trimmed();
     if (product.isEmpty())
         product = QStringLiteral("the unit");
     const QString title = QStringLiteral("Load configuration");

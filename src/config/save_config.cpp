@@ -2,6 +2,7 @@
 
 #include "config/bulk_transfer.h"
 #include "config/cfg_file.h"
+#include "diag/identity.h"
 #include "link/codec.h"
 #include "link/link.h"
 #include "platform/prompts.h"
@@ -138,24 +139,11 @@ void SaveConfig::readEnded() {
 }
 
 QString suggestedConfigName(const DeviceState& s, const QDate& date) {
-    // Product name: registers 0D..0F in memory order, ended by a zero byte.
-    QByteArray name;
-    for (int i = 0; i < 12; ++i) {
-        const uint8_t b = s.RegRecord.byte(0x0D + i / 4, i % 4);
-        if (b == 0)
-            break;
-        name.append(static_cast<char>(b));
-    }
-    QString product = QString::fromLatin1(name).trimmed().toUpper();
+    QString product = productNameOf(s).trimmed();
     if (product.isEmpty())
         product = QStringLiteral("UNIT");
-    QString id;
-    const auto serial = static_cast<uint32_t>(s.RegRecord.asInt(0x03));
-    if (serial != 0) {
-        const auto letter = static_cast<char>(serial >> 24);
-        const QString number = QString::number(serial & 0xFFFFFFu);
-        id = letter == 0 ? number : QString(QChar::fromLatin1(letter)) + '-' + number;
-    } else {
+    QString id = serialNumberOf(s);
+    if (id.isEmpty()) {
         QStringList parts;
         for (int i = 0; i < 4; ++i)
             parts << s.IdentStrings[static_cast<size_t>(i)];

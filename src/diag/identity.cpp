@@ -117,7 +117,22 @@ IdentityLines ShowIdentity(const DeviceState& s, const LangDll& l, const QLocale
     out.firmwareVersion =
         lang(l, 2502, "Firmware Version:") + ' ' + formatFirmwareVersion(s.FirmwareVersion, locale);
 
-    // Product name: registers 0D..0F in memory order, ended by a zero byte.
+    out.productType = lang(l, 2500, "Product Type:") + ' ' + printableText(productNameOf(s));
+
+    const QString serial = serialNumberOf(s);
+    if (serial.isEmpty()) {
+        out.serialVisible = false;
+        return out;
+    }
+    out.serialNumber = lang(l, 2503, "S/N:") + ' ' + serial;
+    auto two = [&](int i) {
+        return QStringLiteral("%1").arg(s.RegRecord.byte(0x02, i), 2, 10, QLatin1Char('0'));
+    };
+    out.dateCode = lang(l, 2504, "Date Code:") + ' ' + two(0) + '/' + two(1) + '/' + two(2);
+    return out;
+}
+
+QString productNameOf(const DeviceState& s) {
     QByteArray name;
     for (int i = 0; i < 12; ++i) {
         const uint8_t b = s.RegRecord.byte(0x0D + i / 4, i % 4);
@@ -125,25 +140,16 @@ IdentityLines ShowIdentity(const DeviceState& s, const LangDll& l, const QLocale
             break;
         name.append(static_cast<char>(b));
     }
-    out.productType =
-        lang(l, 2500, "Product Type:") + ' ' + printableText(QString::fromLatin1(name).toUpper());
+    return QString::fromLatin1(name).toUpper();
+}
 
+QString serialNumberOf(const DeviceState& s) {
     const auto serial = static_cast<uint32_t>(s.RegRecord.asInt(0x03));
-    if (serial == 0) {
-        out.serialVisible = false;
-        return out;
-    }
-    // A zero letter byte would put a NUL character into the label: the
-    // number then stands alone.
+    if (serial == 0)
+        return QString();
     const auto letter = static_cast<char>(serial >> 24);
     const QString number = QString::number(serial & 0xFFFFFFu);
-    out.serialNumber = lang(l, 2503, "S/N:") + ' ' +
-                       (letter == 0 ? number : QString(QChar::fromLatin1(letter)) + '-' + number);
-    auto two = [&](int i) {
-        return QStringLiteral("%1").arg(s.RegRecord.byte(0x02, i), 2, 10, QLatin1Char('0'));
-    };
-    out.dateCode = lang(l, 2504, "Date Code:") + ' ' + two(0) + '/' + two(1) + '/' + two(2);
-    return out;
+    return letter == 0 ? number : QString(QChar::fromLatin1(letter)) + '-' + number;
 }
 
 } // namespace gp

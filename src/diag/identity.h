@@ -62,6 +62,13 @@ IdentityLines ShowIdentity(const DeviceState& state, const LangDll& lang,
 // The firmware version (version x 100) with two decimals and the locale's
 // decimal separator, no grouping: 105 gives "1.05", 7 "0.07".
 QString formatFirmwareVersion(int versionTimes100, const QLocale& locale);
+// The product name of registers 0D..0F: bytes in memory order up to the
+// first zero byte, upper-cased.
+QString productNameOf(const DeviceState& state);
+// The serial number of register 03: its letter (the top byte), "-" and the
+// number of the lower three bytes; the number alone when the letter byte is
+// zero (it would put a NUL into the text); empty when the register is 0.
+QString serialNumberOf(const DeviceState& state);
 
 // The application id: the high nibble of register 01's top byte, 0..15.
 int appIdOf(const DeviceState& state);
