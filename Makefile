@@ -13,6 +13,9 @@ SHELL := /bin/bash
 PROGRAMS := glimmerpane glimmerpane-cli glimmerpane-sim
 PREFIX ?= /usr/local
 JOBS := $(shell nproc 2>/dev/null || echo 2)
+# Most tests wait on pseudo-terminals rather than compute, so ctest runs four
+# per processor; the ones that compute claim three slots each.
+TEST_JOBS := $(shell echo $$(( $(JOBS) * 4 )))
 BUILD := build
 ASAN_BUILD := build-asan
 SOURCES := $(shell find src tests bench -name '*.cpp' -o -name '*.h' 2>/dev/null)
@@ -59,10 +62,10 @@ format-check: deps
 # which the normal build already covers. The ten slowest tests of the normal
 # build are listed between the two runs.
 test: format-check build build-asan
-	cd $(BUILD) && ctest --output-on-failure -j$(JOBS) 2>&1 | tee ctest.log; exit $${PIPESTATUS[0]}
+	cd $(BUILD) && ctest --output-on-failure -j$(TEST_JOBS) 2>&1 | tee ctest.log; exit $${PIPESTATUS[0]}
 	@echo "Ten slowest tests:"; grep -h ' sec$$' $(BUILD)/ctest.log | \
 	  sed -E 's/^.*Test +#[0-9]+: ([^ ]+) .* ([0-9.]+) sec$$/\2 s  \1/' | sort -rn | head -10
-	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(JOBS) -LE real_bossac
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(TEST_JOBS) -LE real_bossac
 
 # Fuzzing with libFuzzer: each target for FUZZ_S seconds under ASan+UBSan.
 # New inputs collect in build-fuzz/corpus/, crashing ones in tests/fuzz/crashes/.

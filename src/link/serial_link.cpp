@@ -206,6 +206,14 @@ void SerialLink::onReceive() {
     const QByteArray data = port_->readAll();
     if (data.isEmpty())
         return;
+    // The line is read by one of three listeners; a part of a frame one of
+    // them received is never completed by characters meant for another.
+    const Route route = BootProbe ? Route::Boot : Co2PassThrough ? Route::Sensor : Route::Unit;
+    if (route != rxRoute_) {
+        discard(RxBuffer.size());
+        RxBuffer.clear();
+        rxRoute_ = route;
+    }
     if (BootProbe) {
         RxBuffer += data;
         if (RxBuffer.contains("\n\r")) {

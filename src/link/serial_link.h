@@ -139,6 +139,9 @@ class SerialLink {
     void reportProblem(PortError error, const QString& detail);
     void setStatus(const QString& text);
     void discard(qsizetype n) { counters.charsDiscarded += static_cast<int>(n); }
+    // Who the characters in RxBuffer were received for.
+    enum class Route { Unit, Boot, Sensor };
+    Route rxRoute_ = Route::Unit;
     void cutReplies();
 
     struct Awaited {

@@ -112,6 +112,28 @@ class TestSerialLink : public QObject {
         QVERIFY(!r.link.serial.ReplyReady);
     }
 
+    // The start of a reply received before the line was handed to the boot
+    // monitor or the CO2 sensor is not glued to what arrives after it comes
+    // back: the two halves were never one reply.
+    void partialReplyDoesNotSurviveARouteChange_data() {
+        QTest::addColumn<bool>("boot"); // else the CO2 pass-through
+        QTest::newRow("boot probe") << true;
+        QTest::newRow("co2 pass-through") << false;
+    }
+    void partialReplyDoesNotSurviveARouteChange() {
+        QFETCH(bool, boot);
+        Rig r;
+        r.link.serial.co2Receive = [](const QByteArray&) {};
+        r.port->feed("!R0231");
+        (boot ? r.link.serial.BootProbe : r.link.serial.Co2PassThrough) = true;
+        r.port->feed("xyz");
+        (boot ? r.link.serial.BootProbe : r.link.serial.Co2PassThrough) = false;
+        r.port->feed("000000#");
+        QVERIFY2(!r.link.serial.ReplyReady, qPrintable(r.link.serial.RxMsg));
+        r.port->feed("!R0231000000#");
+        QCOMPARE(r.link.serial.RxMsg, QStringLiteral("!R0231000000#"));
+    }
+
     void sendOnClosedPortOnlyReopens() {
         Rig r;
         r.link.serial.close();
