@@ -197,8 +197,11 @@ void Co2Link::Co2Receive(const QByteArray& chars) {
 void Co2Link::parseLine(const QString& line) {
     link_.AddLog(QStringLiteral("[Rx] ") + line);
     ++linesReceived;
-    if (line.trimmed() == QLatin1String("?") && writeTimer_)
+    if (line.trimmed() == QLatin1String("?") && writeTimer_) {
         ++writeRefusals;
+        if (onWriteRefused)
+            onWriteRefused();
+    }
     // The line begins with a space, so token 0 is empty and the groups start
     // at token 1: key, first field, and (for p, P, R) a second field.
     const QStringList tokens = line.split(QLatin1Char(' '));

@@ -100,6 +100,8 @@ class Co2Link {
     // sequence ran: only its own three lines are sent then, so such a line
     // answers one of them, most likely the setting itself.
     int writeRefusals = 0;
+    // Called for each such refusal, for the screen to say so.
+    std::function<void()> onWriteRefused;
 
     // Key groups for the settings (filter, parameter and register replies).
     std::function<void(const Co2Group&)> onGroup;

@@ -129,6 +129,18 @@ Co2View::Co2View(AppContext& ctx, QWidget* parent)
     buttons->addStretch(1);
     outer->addLayout(buttons);
 
+    refusedLabel_ = new QLabel(this);
+    refusedLabel_->setObjectName(QStringLiteral("CO2Refused"));
+    refusedLabel_->setWordWrap(true);
+    refusedLabel_->setStyleSheet(QStringLiteral("color: #b00020;"));
+    refusedLabel_->hide();
+    outer->addWidget(refusedLabel_);
+    link_->onWriteRefused = [this] {
+        refusedLabel_->setText(QStringLiteral("The sensor refused the last write (it answered "
+                                              "\"?\") and keeps its old setting."));
+        refusedLabel_->show();
+    };
+
     // The level over time, while the sensor streams.
     {
         auto* trendFrame = new QGroupBox(QStringLiteral("CO2 Trend"), this);
@@ -205,6 +217,7 @@ void Co2View::click(int button) {
                            "Calibrate now?"),
             true, true))
         return;
+    refusedLabel_->hide();
     gather();
     settings_->press(button);
 }

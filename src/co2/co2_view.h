@@ -52,6 +52,9 @@ class Co2View : public QWidget {
     std::unique_ptr<Co2Trend> trend_;
     TrendWidget* trendPlot_ = nullptr;
     QLabel* CO2ppmLabel = nullptr;
+    // Says that the sensor answered a write with " ?"; hidden until then
+    // and again at the next write.
+    QLabel* refusedLabel_ = nullptr;
     QComboBox* CO2Combo1 = nullptr;
     std::array<QLineEdit*, 12> texts_{};
     std::array<QString, 12> shown_; // the core's text last put into each field

@@ -142,6 +142,26 @@ class TestCo2View : public QObject {
         QCOMPARE(r.port->unit().mode(), sim::SimUnit::Mode::Protocol);
         QVERIFY(!r.link.serial.Co2PassThrough);
     }
+
+    // The sensor answers " ?" to a filter with a fraction and keeps its old
+    // one: the view says so, and the next write clears the message.
+    void refusedWriteIsShown() {
+        ViewRig r;
+        r.tabs.SelectTab(TabCO2);
+        r.run(4000);
+        auto* refused = r.find<QLabel>("CO2Refused");
+        QVERIFY(refused->isHidden());
+        r.find<QLineEdit>("CO2Text1")->setText("16.7");
+        r.find<QPushButton>("CO2Button_1")->click();
+        r.run(4000);
+        QVERIFY(!refused->isHidden());
+        QVERIFY2(refused->text().contains("refused"), qPrintable(refused->text()));
+        r.find<QLineEdit>("CO2Text1")->setText("16");
+        r.find<QPushButton>("CO2Button_1")->click();
+        QVERIFY(refused->isHidden());
+        r.run(4000);
+        QVERIFY(refused->isHidden());
+    }
 };
 
 QTEST_MAIN(TestCo2View)
