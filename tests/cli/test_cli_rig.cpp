@@ -162,18 +162,36 @@ class TestCliRig : public QObject {
     }
 
     // Both forms of naming the ports; every line on stdout belongs to one
-    // unit, whole, and each unit shows its own serial number.
-    void identityOfEachUnitUnderItsPort() {
-        Units units(3);
+    // unit, whole, and each unit shows what is its own.
+    void resultOfEachUnitUnderItsPort_data() {
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QString>("ownLine"); // %1: the unit's number
+        QTest::addColumn<QString>("commonLine");
+        QTest::newRow("identity") << QStringList{"identity"} << "S/N: Q-1000%1"
+                                  << "Date Code: 14/03/24";
+        QTest::newRow("diag") << QStringList{"diag"} << "Product: QRU-42%1"
+                              << "Last Reset Cause: Power-up";
+    }
+    void resultOfEachUnitUnderItsPort() {
+        QFETCH(QStringList, command);
+        QFETCH(QString, ownLine);
+        QFETCH(QString, commonLine);
+        Units units(3, {{"--product-name", "QRU-421"},
+                        {"--product-name", "QRU-422"},
+                        {"--product-name", "QRU-423"}});
         QVERIFY(units.started());
         const QStringList& p = units.ports;
-        const Run r = cli({"--port", p[0], "--ports", p[1] + "," + p[2], "identity"});
+        const Run r = cli(QStringList{"--port", p[0], "--ports", p[1] + "," + p[2]} + command);
         QVERIFY2(r.status == 0, qPrintable(r.err + r.out));
+        QStringList first;
         for (int i = 0; i < 3; ++i) {
             const QStringList lines = linesOf(r.out, p[i]);
-            QVERIFY2(lines.contains(QStringLiteral("S/N: Q-1000%1").arg(i + 1)), qPrintable(r.out));
-            QVERIFY(lines.contains("Product Type: QRU-420"));
-            QCOMPARE(lines.size(), 6);
+            QVERIFY2(lines.contains(ownLine.arg(i + 1)), qPrintable(r.out));
+            QVERIFY(lines.contains(commonLine));
+            // The same command gives each unit as many lines.
+            if (i == 0)
+                first = lines;
+            QCOMPARE(lines.size(), first.size());
         }
         for (const QString& l : r.out.split('\n', Qt::SkipEmptyParts))
             QVERIFY2(l.startsWith("[" + p[0] + "] ") || l.startsWith("[" + p[1] + "] ") ||
@@ -379,6 +397,35 @@ class TestCliRig : public QObject {
         QCOMPARE(r.status, 2);
         QVERIFY2(r.err.contains(why), qPrintable(r.err));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{});
+    }
+
+    // A guided run on every unit at once: each unit's machine runs to its
+    // end, and with --json each step line names its unit.
+    void profileChangesEveryUnit() {
+        Units units(2);
+        QVERIFY(units.started());
+        QTemporaryDir dir;
+        const QString pro = dir.filePath("p.pro");
+        QFile f(pro);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[profile_0]\r\nname=Test\r\ncfg=0AC00300\r\n");
+        f.close();
+        for (const QString& port : units.ports)
+            QVERIFY(reg(port, "01") != "0AC00300");
+        const Run r = cli({"--ports", units.ports.join(','), "--yes", "--json", "profile", pro});
+        QVERIFY2(r.status == 0, qPrintable(r.err + r.out));
+        QStringList completed;
+        for (const QString& line : r.out.split('\n')) {
+            const QJsonObject step = QJsonDocument::fromJson(line.toUtf8()).object();
+            if (step.value("step").toString() == "Update Complete")
+                completed << step.value("port").toString();
+        }
+        completed.sort();
+        QStringList expected = units.ports;
+        expected.sort();
+        QCOMPARE(completed, expected);
+        for (const QString& port : units.ports)
+            QCOMPARE(reg(port, "01"), QString("0AC00300"));
     }
 
     // Ctrl+C reaches every unit: the run ends at once with 130, each unit
