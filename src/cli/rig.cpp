@@ -161,6 +161,11 @@ QString manyUnitsProblem(const Command& command, const QStringList& args,
             !clash.isEmpty())
             return clash;
     }
+    // A backup holds one unit's settings, serial number included: written
+    // back into several units it would make them copies of that one.
+    if (command.name == QStringLiteral("firmware") && args.contains(QStringLiteral("--backup")))
+        return QStringLiteral("firmware --backup writes one unit's own settings back; run it on "
+                              "that unit's port alone");
     if (command.name == QStringLiteral("config save")) {
         QStringList rest = args;
         rest.removeAll(QStringLiteral("--all-nonvol"));

@@ -370,6 +370,10 @@ class TestCliRig : public QObject {
             << "{sn}";
         QTest::newRow("a command for one unit only")
             << QStringList{"--ports", "PORTS", "send", ":R00#"} << "one port at a time";
+        QTest::newRow("one unit's backup into several")
+            << QStringList{"--ports",       "PORTS",    "--yes",          "firmware",
+                           "DIR/../fw.bin", "--backup", "DIR/../unit.cfg"}
+            << "alone";
         QTest::newRow("one port named twice")
             << QStringList{"--ports", "PORTS", "--port", "FIRST", "identity"} << "are one port";
         QTest::newRow("simulated unit")
