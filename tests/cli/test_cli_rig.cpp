@@ -308,6 +308,21 @@ class TestCliRig : public QObject {
                     .contains(firstSaved ? "\r\nN 40 0A000000\r\n" : "\r\nN 40 0B000000\r\n"));
     }
 
+    // A unit without a serial number cannot be named by it: that unit
+    // fails before its read and saves nothing, the other one saves.
+    void unitWithoutSerialNumberIsNotSavedUnderIt() {
+        Units units(2, {{}, {"--serial", "0"}});
+        QVERIFY(units.started());
+        QTemporaryDir dir;
+        const Run r = cli({"--fast", "--ports", units.ports.join(','), "config", "save",
+                           dir.filePath("{sn}.cfg")});
+        QCOMPARE(r.status, 1);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"Q-10001.cfg"});
+        QVERIFY2(linesOf(r.err, units.ports[1]).join('\n').contains("no serial number"),
+                 qPrintable(r.err));
+        QVERIFY(r.err.contains("  " + units.ports[1] + ": exit status 1"));
+    }
+
     // A load reaches every unit: each one's registers end as the file says,
     // whatever each held before. A unit of another product refuses the
     // file and fails alone.
