@@ -15,7 +15,7 @@ _glimmerpane_cli() {
     COMPREPLY=()
 
     case $prev in
-    --port)
+    --port | --ports)
         COMPREPLY=($(compgen -W "$(cd /dev 2>/dev/null && ls -d ttyUSB* ttyACM* ttyS* 2>/dev/null)" -- "$cur"))
         [[ $cur == */* ]] && COMPREPLY+=($(compgen -f -- "$cur"))
         return
@@ -35,13 +35,13 @@ _glimmerpane_cli() {
     local i=1 words=()
     while ((i < COMP_CWORD)); do
         case ${COMP_WORDS[i]} in
-        --port | --log | --sim-option) ((i += 2)) ;;
+        --port | --ports | --log | --sim-option) ((i += 2)) ;;
         --*) ((i++)) ;;
         *) break ;;
         esac
     done
     if ((i >= COMP_CWORD)) && [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "--port --simulate --json --log --yes --sim-option --help --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "--port --ports --simulate --json --log --yes --sim-option --help --version" -- "$cur"))
         return
     fi
     local j

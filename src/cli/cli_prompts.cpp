@@ -6,11 +6,19 @@
 
 namespace gp::cli {
 
+void CliPrompts::printLine(const QString& line) {
+    if (print)
+        print(line);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(printableText(line, LineBreaks::Keep)));
+}
+
 bool CliPrompts::askYesNo(const QString& title, const QString& text, bool, bool) {
     const QString q =
         (title.isEmpty() ? QString() : title + ": ") + QString(text).replace('\r', ' ');
-    std::fprintf(stderr, "%s\n%s\n", qPrintable(printableText(q, LineBreaks::Keep)),
-                 yes_ ? "Answered Yes (--yes)." : "Answered No (give --yes to confirm).");
+    printLine(q);
+    printLine(yes_ ? QStringLiteral("Answered Yes (--yes).")
+                   : QStringLiteral("Answered No (give --yes to confirm)."));
     return yes_;
 }
 
@@ -18,8 +26,7 @@ void CliPrompts::message(const QString& title, const QString& text, MessageKind 
     const QString line =
         (title.isEmpty() ? QString() : title + ": ") + QString(text).replace('\r', ' ');
     messages << line;
-    std::fprintf(stderr, "%s%s\n", kind == MessageKind::Plain ? "" : "warning: ",
-                 qPrintable(printableText(line, LineBreaks::Keep)));
+    printLine((kind == MessageKind::Plain ? QString() : QStringLiteral("warning: ")) + line);
 }
 
 } // namespace gp::cli

@@ -6,6 +6,7 @@
 #include "platform/prompts.h"
 
 #include <QStringList>
+#include <functional>
 
 namespace gp::cli {
 
@@ -21,9 +22,13 @@ class CliPrompts : public Prompts {
     QStringList files;
     // Every message shown, for the command's own report.
     QStringList messages;
+    // Where questions and messages are printed, one line at a time; stderr
+    // when not set.
+    std::function<void(const QString&)> print;
 
   private:
     QString takeFile() { return files.isEmpty() ? QString() : files.takeFirst(); }
+    void printLine(const QString& line);
     bool yes_;
 };
 

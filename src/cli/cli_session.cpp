@@ -3,6 +3,7 @@
 #include "app/printable_text.h"
 #include "cli/cli_prompts.h"
 #include "cli/cli_simulator.h"
+#include "cli/rig.h"
 #include "link/codec.h"
 #include "platform/qt_serial_port.h"
 #include "sim/sim_port.h"
@@ -38,7 +39,8 @@ struct GlobalOption {
 constexpr GlobalOption kGlobalOptions[] = {
     {"--port", "NAME|PATH",
      "the serial port: a name like ttyUSB0 or a device path (default: the environment "
-     "variable GLIMMERPANE_PORT)"},
+     "variable GLIMMERPANE_PORT); repeat it to run the command on several units at once"},
+    {"--ports", "NAME,NAME,...", "several ports at once, as many --port options"},
     {"--simulate", nullptr, "start a simulated unit on a pseudo-terminal and use it as the port"},
     {"--sim-option", "FAULT", "arm a wire fault on the simulated unit (may be repeated)"},
     {"--json", nullptr, "print one JSON document instead of text"},
@@ -103,7 +105,9 @@ std::optional<QString> parseGlobalOptions(const QStringList& argv, CliOptions& o
             v = args.at(++i);
         }
         if (opt == QStringLiteral("--port"))
-            out.port = v;
+            out.ports << v;
+        else if (opt == QStringLiteral("--ports"))
+            out.ports << v.split(QLatin1Char(','), Qt::SkipEmptyParts);
         else if (opt == QStringLiteral("--simulate"))
             out.simulate = true;
         else if (opt == QStringLiteral("--json"))
@@ -126,6 +130,8 @@ std::optional<QString> parseGlobalOptions(const QStringList& argv, CliOptions& o
             out.version = true;
     }
     out.words = words;
+    if (!out.ports.isEmpty())
+        out.port = out.ports.first();
     return std::nullopt;
 }
 
@@ -179,19 +185,35 @@ class SignalWatch : public QObject {
 
 } // namespace
 
+std::unique_ptr<QObject> watchSignals(std::function<void()> onInterrupt) {
+    return std::make_unique<SignalWatch>(std::move(onInterrupt));
+}
+
 CliSession::CliSession(CliOptions options) : options_(std::move(options)) {
     startedMs_ = QDateTime::currentMSecsSinceEpoch();
-    signalWatch_ = std::make_unique<SignalWatch>([this] { interrupted_ = true; });
+    // Several units at once: the runner watches the signals for all of them.
+    if (!options_.unit)
+        signalWatch_ = std::make_unique<SignalWatch>([this] { interrupted_ = true; });
     // The front end keeps no settings of its own; a scratch store serves the
-    // parts that read or write settings during a run.
-    persist_ = std::make_unique<Persist>(QDir::temp().filePath(
-        QStringLiteral("glimmerpane-cli-%1.ini").arg(QCoreApplication::applicationPid())));
+    // parts that read or write settings during a run, one per unit.
+    const QString scratch =
+        options_.unit
+            ? QStringLiteral("glimmerpane-cli-%1-%2.ini")
+                  .arg(QCoreApplication::applicationPid())
+                  .arg(options_.unit->index())
+            : QStringLiteral("glimmerpane-cli-%1.ini").arg(QCoreApplication::applicationPid());
+    persist_ = std::make_unique<Persist>(QDir::temp().filePath(scratch));
     lang_ = std::make_unique<LangDll>();
-    prompts_ = std::make_unique<CliPrompts>(options_.yes);
+    auto prompts = std::make_unique<CliPrompts>(options_.yes);
+    if (options_.unit)
+        prompts->print = [unit = options_.unit](const QString& line) { unit->line(true, line); };
+    prompts_ = std::move(prompts);
     tabs_ = std::make_unique<ViewTabs>(link_);
     ctx_ = std::make_unique<AppContext>(
         AppContext{link_, *persist_, *lang_, *prompts_, *tabs_, OperatingMode{true, true}, -1});
-    stderrIsTerminal_ = isatty(STDERR_FILENO) == 1;
+    // Progress drawn in place is one line for one unit; several at once
+    // print their messages only.
+    stderrIsTerminal_ = !options_.unit && isatty(STDERR_FILENO) == 1;
     link_.progress.setOnChange([this](const ProgressState& s) { drawProgress(s); });
     advanceContext_ = std::make_unique<QObject>();
     link_.setFast(options_.fast);
@@ -241,6 +263,7 @@ bool CliSession::connect() {
             }
         }
         virtualPort_ = sim.get();
+        portName_ = QStringLiteral("simunit0");
         link_.serial.setPort(std::move(sim));
         if (!link_.serial.choosePort(QStringLiteral("simunit0"))) {
             err(link_.serial.portProblem());
@@ -258,6 +281,7 @@ bool CliSession::connect() {
         port = simulatorPort(*sim);
         simulator_ = std::move(sim);
     }
+    portName_ = port;
     if (port.isEmpty()) {
         err(QStringLiteral("No port given: use --port NAME, set %1, or use --simulate.")
                 .arg(QLatin1String(kPortVariable)));
@@ -280,11 +304,11 @@ qint64 CliSession::nowMs() const {
 }
 
 bool CliSession::runUntil(const std::function<bool()>& done, int timeoutMs) {
-    if (done() || interrupted_)
+    if (done() || interrupted())
         return done();
     if (virtualPort_) {
         const qint64 end = virtualMs_ + timeoutMs;
-        while (!done() && !interrupted_ && virtualMs_ <= end) {
+        while (!done() && !interrupted() && virtualMs_ <= end) {
             advanceVirtual();
             virtualMs_ += PollCycle::kTickMs;
             link_.tick();
@@ -298,7 +322,7 @@ bool CliSession::runUntil(const std::function<bool()>& done, int timeoutMs) {
     tick.setInterval(PollCycle::kTickMs);
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
         link_.tick();
-        if (done() || interrupted_ || clock.elapsed() > timeoutMs)
+        if (done() || interrupted() || clock.elapsed() > timeoutMs)
             loop.quit();
     });
     tick.start();
@@ -348,7 +372,7 @@ bool CliSession::waitBatch(int timeoutMs) {
 
 QStringList CliSession::readFrames(const QStringList& frames, int retries, int timeoutMs) {
     QStringList pending = frames;
-    for (int attempt = 0; attempt <= retries && !pending.isEmpty() && !interrupted_; ++attempt) {
+    for (int attempt = 0; attempt <= retries && !pending.isEmpty() && !interrupted(); ++attempt) {
         const int id = link_.startBatch(pending);
         if (id == 0)
             break;
@@ -372,7 +396,9 @@ QStringList CliSession::readFrames(const QStringList& frames, int retries, int t
 }
 
 void CliSession::out(const QString& line) {
-    if (!options_.json) {
+    if (!options_.json && options_.unit) {
+        options_.unit->line(false, line);
+    } else if (!options_.json) {
         // A progress line on the same terminal ends before the text.
         if (progressShown_) {
             std::fprintf(stderr, "\n");
@@ -389,12 +415,16 @@ void CliSession::set(const QString& key, const QJsonValue& value) {
 }
 
 void CliSession::err(const QString& line) {
+    messages_ << line;
+    if (options_.unit) {
+        options_.unit->line(true, line);
+        return;
+    }
     if (progressShown_) {
         std::fprintf(stderr, "\n");
         progressShown_ = false;
     }
     std::fprintf(stderr, "%s\n", printableText(line, LineBreaks::Keep).toUtf8().constData());
-    messages_ << line;
 }
 
 int CliSession::finish(int status) {
@@ -404,7 +434,7 @@ int CliSession::finish(int status) {
     }
     // Ctrl+C ends the run as the shell expects, whatever the command made of
     // it (a watch without --count ends this way as planned).
-    if (interrupted_ && status != ExitUsage) {
+    if (interrupted() && status != ExitUsage) {
         status = ExitInterrupted;
         if (options_.json && !json_.contains(QStringLiteral("error")))
             json_.insert(QStringLiteral("error"), QStringLiteral("interrupted"));
@@ -416,6 +446,10 @@ int CliSession::finish(int status) {
             json_.insert(QStringLiteral("error"), messages_.isEmpty()
                                                       ? QStringLiteral("failed")
                                                       : messages_.join(QLatin1Char('\n')));
+        if (options_.unit) {
+            options_.unit->document(json_, compactJson_);
+            return status;
+        }
         std::fprintf(stdout, "%s\n",
                      QJsonDocument(json_)
                          .toJson(compactJson_ ? QJsonDocument::Compact : QJsonDocument::Indented)
@@ -442,6 +476,16 @@ void CliSession::jsonLine(const QJsonObject& object) {
     if (!options_.json)
         return;
     compactJson_ = true;
+    stepLine(object);
+}
+
+void CliSession::stepLine(const QJsonObject& object) {
+    if (!options_.json)
+        return;
+    if (options_.unit) {
+        options_.unit->jsonLine(object);
+        return;
+    }
     std::fprintf(stdout, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
     std::fflush(stdout);
 }
@@ -469,7 +513,8 @@ void CliSession::drawProgress(const ProgressState& s) {
 std::optional<int> CliSession::confirm(const QString& consequence) {
     if (options_.yes)
         return std::nullopt;
-    if (isatty(STDIN_FILENO) != 1 || isatty(STDERR_FILENO) != 1) {
+    // Several units at once cannot share one terminal's questions.
+    if (options_.unit || isatty(STDIN_FILENO) != 1 || isatty(STDERR_FILENO) != 1) {
         err(consequence + QStringLiteral(" There is no terminal to ask on: pass --yes to go "
                                          "ahead. Nothing was sent for it."));
         return ExitUsage;
@@ -520,6 +565,13 @@ void usage(const QList<Command>& commands, FILE* to) {
     for (const auto& c : commands)
         std::fprintf(to, "  %s\n", qPrintable(c.usage));
     std::fprintf(to, "\nhelp COMMAND (or COMMAND --help) explains the command's options.\n");
+    std::fprintf(to,
+                 "\nSeveral ports (--port A --port B, or --ports A,B) run identity, config save,\n"
+                 "config load, config diff, diag, profile or firmware on every unit at once:\n"
+                 "each output line starts with [PORT]; --json prints {\"units\": [one object per\n"
+                 "unit, with its \"port\"], \"status\": N, \"failed\": [ports]}. config save FILE\n"
+                 "must then hold {port}, {uid} or {sn}. The exit status is not 0 when any unit\n"
+                 "failed; the failed units are named on stderr at the end.\n");
 }
 
 void commandHelp(const Command& c) {
@@ -603,9 +655,14 @@ int runCli(const QStringList& argv,
         commandHelp(*found);
         return ExitOk;
     }
+    const QStringList args = words.mid(used);
+    if (options.ports.size() > 1) {
+        if (const QString problem = manyUnitsProblem(*found, args, options); !problem.isEmpty())
+            return usageError(commands, options, problem);
+        return runManyUnits(*found, args, options);
+    }
     if (options.port.isEmpty() && !options.simulate)
         options.port = qEnvironmentVariable(kPortVariable);
-    const QStringList args = words.mid(used);
     CliSession session(options);
     const int status = found->run(session, args);
     return session.interrupted() ? ExitInterrupted : status;

@@ -24,8 +24,13 @@ enum Exit : int { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitInterrupted = 1
 // The environment variable that names the port when --port is not given.
 inline constexpr char kPortVariable[] = "GLIMMERPANE_PORT";
 
+class UnitChannel;
+
 struct CliOptions {
     QString port; // --port NAME|PATH
+    // Every --port given and each name of --ports A,B,...: more than one runs
+    // the command on every port at once.
+    QStringList ports;
     bool simulate = false;
     bool json = false;
     QString logFile;      // --log FILE: the traffic log, as "LogComs" writes it
@@ -46,7 +51,34 @@ struct CliOptions {
     // text or nothing). Given by the program, which links the GUI module for
     // it; empty when PDF output is not available.
     std::function<QString(const QString&, const QString&)> writePdf;
+    // Set when this run is one unit of several run at once: its output goes
+    // there, tagged with its port, and Ctrl+C is watched by the runner.
+    UnitChannel* unit = nullptr;
 };
+
+// One unit of several run at once, each in a thread of its own: what the
+// session prints goes through here, whole lines at a time.
+class UnitChannel {
+  public:
+    virtual ~UnitChannel() = default;
+    virtual void line(bool toStderr, const QString& text) = 0;
+    // One NDJSON line as it happens (a step of a guided run).
+    virtual void jsonLine(const QJsonObject& object) = 0;
+    // The unit's closing JSON document.
+    virtual void document(const QJsonObject& doc, bool compact) = 0;
+    // Ctrl+C or SIGTERM reached the runner.
+    virtual bool interrupted() const = 0;
+    // Claims a file for this unit, so that no two units write one file.
+    // Answers the port of the unit that claimed it first; empty when the
+    // file is this unit's.
+    virtual QString claimFile(const QString& path) = 0;
+    // Sets this unit apart from the others (scratch file names).
+    virtual int index() const = 0;
+};
+
+// Watches SIGINT and SIGTERM for as long as the object lives, calling
+// onInterrupt in the event loop of the thread that made it. One at a time.
+std::unique_ptr<QObject> watchSignals(std::function<void()> onInterrupt);
 
 // Parses the global options, before or after the command, as "--name VALUE"
 // or "--name=VALUE" (the latter form is split for the command's own options
@@ -76,7 +108,15 @@ class CliSession {
     qint64 nowMs() const;
     // Ctrl+C (SIGINT) or SIGTERM arrived: runUntil returns at once from then
     // on, so that a command can put the unit back in order and end.
-    bool interrupted() const { return interrupted_; }
+    bool interrupted() const {
+        return interrupted_ || (options_.unit && options_.unit->interrupted());
+    }
+    // The port this run talks to: as given, or the simulated unit's terminal.
+    QString portName() const { return portName_; }
+    // See UnitChannel::claimFile; one unit alone owns every file.
+    QString claimFile(const QString& path) {
+        return options_.unit ? options_.unit->claimFile(path) : QString();
+    }
     // Waits for the running batch to end. Answers true when it completed
     // with a reply to its last frame (queue position -1).
     bool waitBatch(int timeoutMs = 180000);
@@ -105,6 +145,9 @@ class CliSession {
     // With --json: prints one object as one line at once (NDJSON) and makes
     // the closing document one line too. Without --json it does nothing.
     void jsonLine(const QJsonObject& object);
+    // With --json: prints one object as one line at once, leaving the form
+    // of the closing document alone. Without --json it does nothing.
+    void stepLine(const QJsonObject& object);
 
     // Asks before a change to the unit that cannot be undone, naming what it
     // does; default No. Answers nothing to go ahead (--yes, or "y" typed),
@@ -142,6 +185,7 @@ class CliSession {
     bool stderrIsTerminal_ = false;
     bool interrupted_ = false;
     std::unique_ptr<QObject> signalWatch_;
+    QString portName_;
 };
 
 // One CSV row of a watch as a JSON object: each column under its header's

@@ -2,6 +2,7 @@
 // product configuration write, and the logo bank to and from .lgo files.
 #include "cli/cli_prompts.h"
 #include "cli/cli_session.h"
+#include "cli/unit_file_name.h"
 #include "config/bulk_transfer.h"
 #include "config/cfg_file.h"
 #include "config/config_load.h"
@@ -9,6 +10,7 @@
 #include "config/product_config.h"
 #include "config/save_config.h"
 #include "diag/identity.h"
+#include "flash/firmware_backup.h"
 #include "link/codec.h"
 #include "platform/atomic_file.h"
 
@@ -70,14 +72,49 @@ int configSave(CliSession& s, QStringList args) {
     if (!path)
         return s.finish(ExitUsage);
     // A target that cannot take the file is said before the unit is read.
-    if (const QString problem = checkWritableTarget(*path); !problem.isEmpty()) {
-        s.err(problem);
-        s.set(QStringLiteral("error"), problem);
-        return s.finish(ExitUsage);
+    // A name that hangs on the unit's identity is checked as far as it is
+    // known: its folder, when the folder does not hang on it too.
+    const QString port = s.options().port;
+    const QString known =
+        expandUnitPlaceholders(*path, {port.isEmpty() ? QStringLiteral("port") : port,
+                                       QStringLiteral("uid"), QStringLiteral("sn")})
+            .value_or(*path);
+    if (!needsIdentity(QFileInfo(*path).path())) {
+        if (const QString problem = checkWritableTarget(known); !problem.isEmpty()) {
+            s.err(problem);
+            s.set(QStringLiteral("error"), problem);
+            return s.finish(ExitUsage);
+        }
     }
     if (!connectAndIdentify(s))
         return s.finish(ExitFailed);
-    prompts(s).files = QStringList{*path};
+    // The file's name, now that the unit has said who it is.
+    QString why;
+    const DeviceState& unit = s.link().state;
+    const auto target = expandUnitPlaceholders(
+        *path,
+        {s.portName(), flash::uniqueIdOf(unit), unit.known(3) ? serialNumberOf(unit) : QString()},
+        &why);
+    if (!target) {
+        s.err(why + QStringLiteral(" Nothing was saved."));
+        return s.finish(ExitFailed);
+    }
+    if (*target != *path) {
+        if (const QString problem = checkWritableTarget(*target); !problem.isEmpty()) {
+            s.err(problem);
+            s.set(QStringLiteral("error"), problem);
+            return s.finish(ExitUsage);
+        }
+    }
+    // Two units of one run never write one file: the second would replace
+    // the first one's settings.
+    if (const QString other = s.claimFile(*target); !other.isEmpty()) {
+        s.err(QStringLiteral("Not saved: %1 is the file of the unit on %2 too; give FILE a "
+                             "placeholder that tells the units apart ({port}, {uid}, {sn}).")
+                  .arg(*target, other));
+        return s.finish(ExitFailed);
+    }
+    prompts(s).files = QStringList{*target};
     SaveConfig save(s.link(), s.ctx().prompts, all);
     s.runUntil(
         [&] {
@@ -360,7 +397,9 @@ QList<Command> configCommands() {
          kSaveUsage + QStringLiteral("  read every register, save a .cfg file"), configSave,
          QStringLiteral(
              "Reads every register and saves a .cfg file; prints the registers that were\n"
-             "not read, if any.\n"
+             "not read, if any. FILE may hold {port} (the port's base name), {uid} (the\n"
+             "unit's unique id) or {sn} (its serial number): each unit gets its own file,\n"
+             "as it must when several ports are given.\n"
              "  --all-nonvol    save every non-volatile register, not only the settings")},
         {QStringLiteral("config load"),
          QStringLiteral("config load FILE           check a .cfg file, write its settings"),

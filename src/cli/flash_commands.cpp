@@ -12,9 +12,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <cstdio>
 
 namespace gp::cli {
 
@@ -31,9 +29,7 @@ void printStep(CliSession& s, int state, const QString& text) {
         s.out(line);
         return;
     }
-    const QJsonObject step{{QStringLiteral("state"), state}, {QStringLiteral("step"), line}};
-    std::fprintf(stdout, "%s\n", QJsonDocument(step).toJson(QJsonDocument::Compact).constData());
-    std::fflush(stdout);
+    s.stepLine(QJsonObject{{QStringLiteral("state"), state}, {QStringLiteral("step"), line}});
 }
 
 // Runs a machine at its own interval until it rests, printing each new

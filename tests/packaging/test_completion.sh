@@ -41,4 +41,6 @@ expect "--co2 --count" watch --c
 expect "--sim-option --simulate" --si
 expect "doctor" --port ttyUSB0 do
 expect "help" he
+expect "identity" --ports ttyUSB0,ttyUSB1 --port ttyUSB2 id
+expect "--port --ports" --por
 exit $((failures > 0))
