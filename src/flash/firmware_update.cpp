@@ -20,6 +20,11 @@ constexpr int kProbeTicks = 50;
 constexpr int kAnswerTicks = 10;
 constexpr int kResetTicks = 6;
 constexpr int kPauseTicks = 5;
+// The same pause with the fast link: it counts down kPauseTicks and then
+// moves on one tick later, six seconds in all.
+constexpr int pauseTicksFast() {
+    return (kPauseTicks + 1) * 1000 / FirmwareUpdate::kFastIntervalMs - 1;
+}
 } // namespace
 
 FirmwareUpdate::FirmwareUpdate(AppContext& ctx, ProcessRunner& runner)
@@ -148,6 +153,7 @@ void FirmwareUpdate::abandon() {
     tool_.abandon();
     restoreLink();
     state_ = 0;
+    fast_ = false;
 }
 
 void FirmwareUpdate::restoreLink() {
@@ -191,6 +197,33 @@ void FirmwareUpdate::startTool() {
     ctx_.link.SetProgress(0, 0);
     stopRequested_ = false;
     tool_.start(QString::fromLatin1(flash::kBossacProgram), args);
+}
+
+void FirmwareUpdate::beginAnsweredWait(int limitTicks) {
+    waitLimitTicks_ = limitTicks;
+    waitPollBatch_ = 0;
+    waitAnswersInRow_ = 0;
+    tickCount_ = 0;
+}
+
+bool FirmwareUpdate::answeredWaitOver() {
+    if (tickCount_ >= waitLimitTicks_)
+        return true; // the fixed time, as without the fast link
+    Link& link = ctx_.link;
+    if (link.busy())
+        return false; // a frame in flight: the frame before the wait, or a poll
+    // The batch of the poll ends answered only on a reply that answers the
+    // frame in flight; a batch of someone else's is not the unit's answer.
+    if (waitPollBatch_ != 0 && link.poll.stats().id == waitPollBatch_) {
+        if (link.poll.CmdQueuePos == -1) {
+            if (++waitAnswersInRow_ >= 2)
+                return true;
+        } else {
+            waitAnswersInRow_ = 0;
+        }
+    }
+    waitPollBatch_ = link.startBatch({BuildStatus()}, 0, 0, false);
+    return false;
 }
 
 void FirmwareUpdate::failUntouched(const QString& why) {
@@ -267,6 +300,7 @@ void FirmwareUpdate::tick() {
     case 0:
         break;
     case 1: {
+        fast_ = link.fast();
         stepText_ = text(7003, "Reading Current Settings....");
         unconfirmed_.clear();
         backup_.reset();
@@ -397,7 +431,7 @@ void FirmwareUpdate::tick() {
             serial.close();
             stepText_ = text(7004, "Flashing Device....");
             go(5);
-        } else if (tickCount_ > kProbeTicks) {
+        } else if (tickCount_ > ticksFor(kProbeTicks, 200)) {
             if (ctx_.prompts.askYesNo(QString(),
                                       QStringLiteral("Device not detected, continue to wait?"),
                                       false, false)) {
@@ -462,8 +496,12 @@ void FirmwareUpdate::tick() {
         if (answered) {
             stepText_ = text(7005, "Writing Settings....");
             intervalMs_ = 5000;
+            // The new firmware answered; the pause before the settings go
+            // back ends when it answers again.
+            if (fast_)
+                beginAnsweredWait(ticksFor(5, 1000));
             go(700);
-        } else if (tickCount_ >= kAnswerTicks) {
+        } else if (tickCount_ >= ticksFor(kAnswerTicks, 1000)) {
             if (ctx_.prompts.askYesNo(QString(),
                                       QStringLiteral("Device not detected - continue to wait?"),
                                       false, false)) {
@@ -482,6 +520,8 @@ void FirmwareUpdate::tick() {
         }
         break;
     case 700:
+        if (fast_ && !answeredWaitOver())
+            break;
         intervalMs_ = 1000;
         // The settings go back as the backup on disk holds them: every
         // register is known, whether this run read it or the backup came
@@ -502,7 +542,9 @@ void FirmwareUpdate::tick() {
             } else {
                 WriteLogo(link);
                 logoBatchId_ = link.poll.stats().id;
-                countdown_ = kPauseTicks;
+                // Nothing tells when the unit has stored the logo: the
+                // pause keeps its length with the fast link too.
+                countdown_ = fast_ ? pauseTicksFast() : kPauseTicks;
             }
             go(702);
         }
@@ -519,7 +561,8 @@ void FirmwareUpdate::tick() {
                 noteLost(QStringLiteral("logo word"));
             link.SetProgress(0, 0);
             oneFrame(BuildSystem(QStringLiteral("P")));
-            countdown_ = kPauseTicks;
+            // Nor when the burn is done.
+            countdown_ = fast_ ? pauseTicksFast() : kPauseTicks;
             go(801);
         }
         break;
@@ -534,11 +577,14 @@ void FirmwareUpdate::tick() {
             tickCount_ = 0;
             link.SetProgress(0, 0);
             oneFrame(BuildSystem(QStringLiteral("R")));
+            // The unit is back from its reset when it answers again.
+            if (fast_)
+                beginAnsweredWait(ticksFor(kResetTicks, 1000));
             go(10);
         }
         break;
     case 10:
-        if (tickCount_ >= kResetTicks) {
+        if (fast_ ? answeredWaitOver() : tickCount_ >= kResetTicks) {
             oneFrame(BuildRead(1));
             tickCount_ = 0;
             go(11);
@@ -567,7 +613,7 @@ void FirmwareUpdate::tick() {
                                                 "value."),
                                  false);
             }
-        } else if (tickCount_ >= kAnswerTicks) {
+        } else if (tickCount_ >= ticksFor(kAnswerTicks, 1000)) {
             failInBootLoader(QStringLiteral("The unit did not answer the read-back of register "
                                             "01."),
                              false);
@@ -578,11 +624,13 @@ void FirmwareUpdate::tick() {
     case -2:
         enabled_ = true;
         caption_ = text(7009, "Exit");
+        fast_ = false; // the window waits for its close at the usual pace
         break;
     case -1:
         restoreLink();
         state_ = 0;
         intervalMs_ = 200;
+        fast_ = false;
         enabled_ = true;
         caption_ = text(7001, "Start");
         break;

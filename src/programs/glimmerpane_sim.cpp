@@ -158,10 +158,15 @@ int main(int argc, char** argv) {
     const QCommandLineOption bootWaits(
         QStringLiteral("boot-waits-for-power-cycle"),
         QStringLiteral("The boot monitor answers only after a power cycle (as on SAM3N2B units)."));
-    parser.addOptions({link,      chip,           fault,        features, appId,      layout,
-                       vendorId,  vendorName,     productName,  serial,   date,       comms,
-                       firmware,  turnaround,     resetSilence, noAck,    writeImage, imageVersion,
-                       bootFault, autoPowerCycle, bootWaits});
+    const QCommandLineOption fastMonitor(
+        QStringLiteral("fast-boot-monitor"),
+        QStringLiteral("The boot monitor answers at once instead of at 115200 baud (for tests of "
+                       "the flashing tool's runs)."));
+    parser.addOptions({link,      chip,       fault,        features,    appId,
+                       layout,    vendorId,   vendorName,   productName, serial,
+                       date,      comms,      firmware,     turnaround,  resetSilence,
+                       noAck,     writeImage, imageVersion, bootFault,   autoPowerCycle,
+                       bootWaits, fastMonitor});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return usageError(
@@ -267,6 +272,7 @@ int main(int argc, char** argv) {
         monitor->setAutoPowerCycle(ms);
     }
     monitor->setWaitForPowerCycle(parser.isSet(bootWaits));
+    server.setBootMonitorUnpaced(parser.isSet(fastMonitor));
     server.unit().setBootMonitor(std::move(monitor));
     for (const QString& f : parser.values(fault)) {
         QString why;

@@ -204,25 +204,37 @@ QByteArray SambaMonitor::feed(char ch, double nowMs) {
         return {}; // the byte reached a unit that was only starting up
     if (waiting_)
         return {}; // this chip's monitor needs a power cycle first
-    lastByteMs_ = nowMs;
+    // The quiet spell is the tool's: what keeps the line busy is the tool's
+    // traffic, not the unit's own frames (":S#" and the like, sent at 9600
+    // baud), which reach the monitor as noise. A program that asks the new
+    // firmware for its status every few hundred milliseconds must not keep
+    // the engineer from power-cycling the unit.
     const auto byte = static_cast<uint8_t>(ch);
     switch (phase_) {
     case Phase::XmodemIn:
+        lastByteMs_ = nowMs;
         return xmodemIn(byte);
     case Phase::XmodemOut:
     case Phase::XmodemOutEot:
+        lastByteMs_ = nowMs;
         return xmodemOut(byte);
     case Phase::Command:
         break;
     }
     // No framing: 0x80 (the tool's wake-up), line ends and the tool's late
     // ACK after an XMODEM send are not part of any command.
-    if (byte == 0x80 || byte == '\r' || byte == '\n' || byte == kAck)
+    if (byte == 0x80 || byte == '\r' || byte == '\n' || byte == kAck) {
+        lastByteMs_ = nowMs;
         return {};
+    }
     if (byte == '#') {
         const QByteArray text = cmd_;
         cmd_.clear();
-        return text.isEmpty() ? QByteArray() : command(text, nowMs);
+        if (text.isEmpty())
+            return {};
+        if (QByteArrayLiteral("NTVwhoWHOSRG").contains(text[0]))
+            lastByteMs_ = nowMs;
+        return command(text, nowMs);
     }
     cmd_.append(ch);
     if (cmd_.size() > 64)

@@ -54,9 +54,15 @@ double PtySimServer::nowMs() const {
 }
 
 double PtySimServer::byteTimeMs() const {
+    if (monitorUnpaced_ && unit_->mode() == SimUnit::Mode::BootMonitor)
+        return 0.0;
     const LineSettings line = unit_->lineSettings();
     const int bits = 1 + line.dataBits + (line.parity == 'n' ? 0 : 1) + line.stopBits;
     return bits * 1000.0 / line.baud;
+}
+
+double PtySimServer::replyTurnaroundMs() const {
+    return monitorUnpaced_ && unit_->mode() == SimUnit::Mode::BootMonitor ? 0.0 : turnaroundMs_;
 }
 
 bool PtySimServer::start(const QString& linkPath) {
@@ -167,7 +173,7 @@ void PtySimServer::onReadable() {
         const quint64 frames = unit_->framesReceived();
         if (frames == framesBefore) {
             if (!reply.isEmpty())
-                queueOutput(rxClockMs_ + turnaroundMs_, reply);
+                queueOutput(rxClockMs_ + replyTurnaroundMs(), reply);
             continue;
         }
         emit frameReceived(unit_->frameHistory().isEmpty() ? QString()
@@ -178,7 +184,7 @@ void PtySimServer::onReadable() {
             return;
         }
         for (size_t p = 0; p < shaped.parts.size(); ++p)
-            queueOutput(rxClockMs_ + turnaroundMs_ + shaped.delayMs, shaped.parts[p].bytes,
+            queueOutput(rxClockMs_ + replyTurnaroundMs() + shaped.delayMs, shaped.parts[p].bytes,
                         shaped.parts[p].pauseBeforeMs);
     }
 }

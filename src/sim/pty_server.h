@@ -48,6 +48,11 @@ class PtySimServer : public QObject {
     // The engineer switches the unit off and on again, now.
     void powerCycle();
     void setTurnaroundMs(double ms) { turnaroundMs_ = ms; }
+    // The boot monitor answers at once, with no byte time and no turnaround:
+    // as fast as the flashing tool reads. The monitor's own speed (115200
+    // baud) only matters to the tool, which takes its answers whenever they
+    // come; tests of the tool's runs need not wait for it.
+    void setBootMonitorUnpaced(bool on) { monitorUnpaced_ = on; }
 
     // Wire faults, as on the in-process port.
     void arm(const WireFault& fault);
@@ -78,6 +83,7 @@ class PtySimServer : public QObject {
     void scheduleFlush();
     double nowMs() const;
     double byteTimeMs() const;
+    double replyTurnaroundMs() const;
 
     std::shared_ptr<SimUnit> unit_;
     QElapsedTimer clock_;
@@ -90,6 +96,7 @@ class PtySimServer : public QObject {
     QTimer* paceTimer_ = nullptr;
     QTimer* pollTimer_ = nullptr;
     double turnaroundMs_ = 2.0;
+    bool monitorUnpaced_ = false;
     double rxClockMs_ = 0.0;  // when the last received byte finished arriving
     double txFreeAtMs_ = 0.0; // when the line to the client is free again
     struct OutByte {

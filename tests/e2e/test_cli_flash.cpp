@@ -132,14 +132,17 @@ class TestCliFlash : public QObject {
         QTemporaryDir dir;
         const QString image = writeImage(dir, "fw 3.05.bin", "305");
         QVERIFY(!image.isEmpty());
-        gp::test::SimProcess sim(
-            {"--chip", "sam4s2b", "--firmware", "221", "--auto-power-cycle", "400"});
+        gp::test::SimProcess sim({"--chip", "sam4s2b", "--firmware", "221", "--auto-power-cycle",
+                                  "400", "--fast-boot-monitor"});
         QVERIFY(!sim.path().isEmpty());
         const QString reg1 = register01(sim.path());
         QVERIFY(!reg1.isEmpty());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_DATA_HOME", dir.filePath("data")); // where the backup goes
-        const Run r = cli({"--port", sim.path(), "--yes", "firmware", image}, 240000, env);
+        // The fast link: the update moves on as soon as the unit answers
+        // after its start and its reset.
+        const Run r =
+            cli({"--port", sim.path(), "--fast", "--yes", "firmware", image}, 240000, env);
         QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
         QVERIFY(r.out.contains("Update Complete"));
         QVERIFY2(r.out.contains("Settings and logo saved to " + dir.filePath("data")),
@@ -163,8 +166,8 @@ class TestCliFlash : public QObject {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("PATH", dir.path());
         env.insert("XDG_DATA_HOME", dir.filePath("data"));
-        const Run r =
-            cli({"--port", sim.path(), "--json", "--yes", "firmware", image}, 120000, env);
+        const Run r = cli({"--port", sim.path(), "--fast", "--json", "--yes", "firmware", image},
+                          120000, env);
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains("bossa-cli"), qPrintable(r.err));
         QVERIFY(r.err.contains("Nothing was sent to the unit"));
@@ -192,16 +195,31 @@ class TestCliFlash : public QObject {
         gp::test::SimProcess sim;
         QVERIFY(!sim.path().isEmpty());
         gp::Link link;
+        // The fast link: each frame leaves as soon as the reply to the one
+        // before is in.
+        QObject advances; // declared after the link: gone first, with its timers
+        link.setFast(true);
+        link.scheduleAdvance = [&](int gapMs) {
+            QTimer::singleShot(gapMs, Qt::PreciseTimer, &advances, [&] { link.advanceNow(); });
+        };
         link.serial.setPort(std::make_unique<gp::QtSerialPort>());
         QVERIFY(link.serial.choosePort(sim.path()));
+        // An event loop, not a loop of short waits: the fast link's advances
+        // and the port's arrivals are handled as they come.
         const auto run = [&](const QStringList& frames) {
             link.startBatch(frames);
+            QEventLoop loop;
+            QTimer tick;
+            tick.setTimerType(Qt::PreciseTimer);
             QElapsedTimer clock;
             clock.start();
-            while (link.busy() && clock.elapsed() < 60000) {
-                QTest::qWait(gp::PollCycle::kTickMs);
+            QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
                 link.tick();
-            }
+                if (!link.busy() || clock.elapsed() > 60000)
+                    loop.quit();
+            });
+            tick.start(gp::PollCycle::kTickMs);
+            loop.exec();
             return !link.busy() && link.poll.stats().lost == 0;
         };
         QStringList frames;
@@ -225,7 +243,8 @@ class TestCliFlash : public QObject {
         link.serial.close();
 
         const Run r =
-            cli({"--port", sim.path(), "restore", backup->cfg, "--logo", backup->lgo}, 120000);
+            cli({"--port", sim.path(), "--fast", "restore", backup->cfg, "--logo", backup->lgo},
+                120000);
         QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
         QVERIFY2(r.out.contains("The unit confirmed 255 of 255 register writes. The unit "
                                 "confirmed 128 of 128 logo words."),
@@ -269,7 +288,8 @@ class TestCliFlash : public QObject {
         QTemporaryDir dir;
         const QString image = writeImage(dir, "low level $(touch x) 4.01.bin", "401");
         QVERIFY(!image.isEmpty());
-        gp::test::SimProcess sim({"--chip", chip, "--auto-power-cycle", "400"});
+        gp::test::SimProcess sim(
+            {"--chip", chip, "--auto-power-cycle", "400", "--fast-boot-monitor"});
         QVERIFY(!sim.path().isEmpty());
         QVERIFY(cli({"--port", sim.path(), "send", ":SAMBA#"}).status != -1);
 
@@ -302,7 +322,7 @@ class TestCliFlash : public QObject {
         QTemporaryDir dir;
         const QString image = writeImage(dir, "unit 4.02.bin", "402");
         QVERIFY(!image.isEmpty());
-        gp::test::SimProcess sim({"--chip", "sam4s2b"});
+        gp::test::SimProcess sim({"--chip", "sam4s2b", "--fast-boot-monitor"});
         QVERIFY(!sim.path().isEmpty());
         gp::Link link;
         link.serial.setPort(std::make_unique<gp::QtSerialPort>());

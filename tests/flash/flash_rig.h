@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -100,6 +101,39 @@ struct FlashRig {
         link.serial.choosePort(QStringLiteral("/dev/ttySIM0"));
     }
 
+    // The fast link: the next frame of a batch leaves once the reply is in
+    // and the unit's turnaround has passed, not at the next tick.
+    void setFast() {
+        link.setFast(true);
+        link.scheduleAdvance = [this](int gapMs) { advanceAt = port->nowMs() + gapMs; };
+    }
+
+    // One poll period of virtual time; with the fast link in short slices,
+    // so that the advance a complete reply asks for runs when it is due.
+    void period() {
+        if (!link.fast()) {
+            port->advance(PollCycle::kTickMs);
+            return;
+        }
+        constexpr double kSliceMs = 0.5;
+        constexpr double kEpsMs = 1e-6;
+        const double end = port->nowMs() + PollCycle::kTickMs;
+        for (;;) {
+            const double now = port->nowMs();
+            if (advanceAt >= 0 && advanceAt <= now + kEpsMs) {
+                advanceAt = -1;
+                link.advanceNow();
+                continue;
+            }
+            if (now >= end - kEpsMs)
+                return;
+            double next = std::min(end, now + kSliceMs);
+            if (advanceAt >= 0)
+                next = std::min(next, advanceAt);
+            port->advance(next - now);
+        }
+    }
+
     // Advances 20 ms of virtual time: the line, the poll cycle, the fake
     // tool, and the machine when its interval has passed.
     template <typename Machine>
@@ -107,7 +141,7 @@ struct FlashRig {
         double t = 0;
         double nextTick = 0;
         while (!done() && t < maxMs) {
-            port->advance(20);
+            period();
             link.tick();
             runner.step();
             t += 20;
@@ -137,6 +171,7 @@ struct FlashRig {
     ViewTabs tabs;
     AppContext ctx;
     FakeProcessRunner runner;
+    double advanceAt = -1; // the fast link's next advance, virtual time
 };
 
 } // namespace gp::test

@@ -5,6 +5,7 @@
 #include "flash_rig.h"
 #include "sim/boot_monitor.h"
 
+#include <QRegularExpression>
 #include <QtTest>
 
 using namespace gp;
@@ -23,12 +24,80 @@ void personalise(sim::SimUnit& unit) {
     for (int w = 0; w < 128; w += 3)
         unit.setLogo(w, 0x5A000000 | w);
 }
+
+// What a successful or failed run leaves behind, for comparing two runs.
+struct Outcome {
+    int state = 0;
+    QString stepText;
+    QStringList messages;
+    QStringList asked;
+    QStringList frames; // what the unit took in, status requests left out
+    std::array<int32_t, 256> regs{};
+    std::array<int32_t, 256> burnt{};
+    std::array<int32_t, 128> logo{};
+    int firmware = 0;
+    QStringList unconfirmed;
+};
+
+// One whole update of a personalised unit; fast: with the fast link.
+Outcome updateOnce(bool fast, bool noLogo, const QString& tamper, bool newFirmwareAnswers) {
+    test::FlashRig rig;
+    if (fast)
+        rig.setFast();
+    sim::SimUnit& unit = *rig.unit;
+    personalise(unit);
+    const QByteArray image = sim::sampleFirmwareImage(307, 4000);
+    rig.prompts.files << rig.writeFile("fw.bin", image);
+    rig.prompts.answers << false << false; // no further wait, no re-flash
+    rig.runner.effect = [&] {
+        monitorOf(unit).program(newFirmwareAnswers ? image : QByteArray(), newFirmwareAnswers);
+        unit.powerCycle(rig.port->nowMs());
+    };
+    FirmwareUpdate update(rig.ctx, rig.runner);
+    update.backupFolder = rig.dir.filePath("backups");
+    update.noLogo = noLogo;
+    update.clickButton();
+    bool tampered = false;
+    rig.run(update, [&] {
+        if (tamper == "dropWrite" && update.state() == 701 && !tampered) {
+            rig.port->dropNextReply();
+            tampered = true;
+        }
+        return update.state() == 0 || update.state() == -2;
+    });
+    Outcome o;
+    o.state = update.state();
+    o.stepText = update.stepText();
+    o.messages = rig.prompts.messages;
+    o.asked = rig.prompts.asked;
+    for (const QString& f : unit.frameHistory())
+        if (f != QLatin1String(":S#"))
+            o.frames << f;
+    for (int r = 0; r < 256; ++r) {
+        o.regs[size_t(r)] = unit.reg(r);
+        o.burnt[size_t(r)] = unit.nonvolatileReg(r);
+    }
+    for (int w = 0; w < 128; ++w)
+        o.logo[size_t(w)] = unit.logo(w);
+    o.firmware = unit.profile().firmwareVersion;
+    o.unconfirmed = update.unconfirmed();
+    // The backup's name carries the time of the run; the rest must agree.
+    static const QRegularExpression stamp(QStringLiteral("-\\d{8}-\\d{6}"));
+    o.stepText.replace(stamp, QString());
+    for (QString& m : o.messages)
+        m.replace(stamp, QString());
+    o.messages.replaceInStrings(rig.dir.path(), QStringLiteral("DIR"));
+    o.stepText.replace(rig.dir.path(), QStringLiteral("DIR"));
+    return o;
+}
 } // namespace
 Q_DECLARE_METATYPE(Tool)
 
 class TestFirmwareUpdate : public QObject {
     Q_OBJECT
   private slots:
+    // Every row runs paced by the tick and with the fast link: the same
+    // questions, messages, results and unit contents in both.
     void runs_data() {
         QTest::addColumn<Tool>("tool");
         QTest::addColumn<bool>("monitorAnswers");
@@ -40,40 +109,55 @@ class TestFirmwareUpdate : public QObject {
         QTest::addColumn<int>("questions");
         QTest::addColumn<QString>("image"); // ok, oversize, empty, missing
         QTest::addColumn<bool>("entersBootLoader");
+        QTest::addColumn<bool>("fast");
 
-        QTest::newRow("success restores settings and logo")
-            << Tool::Flashes << true << "" << false << "" << true << "Update Complete" << 0 << "ok"
-            << true;
-        QTest::newRow("no logo write leaves the erased logo")
-            << Tool::Flashes << true << "" << true << "" << true << "Update Complete" << 0 << "ok"
-            << true;
-        QTest::newRow("tool exits non-zero: names the backup and the way back")
-            << Tool::ExitsNonZero << true << "" << false << "" << false << "exit code 2" << 0
-            << "ok" << true;
-        QTest::newRow("tool missing: refused before the boot loader, names the package")
-            << Tool::Missing << true << "" << false << "" << false << "bossa-cli" << 0 << "ok"
-            << false;
-        QTest::newRow("oversize image refused before the boot loader")
-            << Tool::Flashes << true << "" << false << "" << false << "more than the 131072 bytes"
-            << 0 << "oversize" << false;
-        QTest::newRow("empty image refused before the boot loader")
-            << Tool::Flashes << true << "" << false << "" << false << "is empty" << 0 << "empty"
-            << false;
-        QTest::newRow("unreadable image refused before the boot loader")
-            << Tool::Flashes << true << "" << false << "" << false << "cannot be read" << 0
-            << "missing" << false;
-        QTest::newRow("no monitor answer, wait once more, then give up")
-            << Tool::Flashes << false << "YN" << false << "" << false << "Firmware Update Failed"
-            << 2 << "ok" << true;
-        QTest::newRow("new firmware never answers, no re-flash")
-            << Tool::FlashesNothing << true << "NN" << false << "" << false
-            << "Firmware Update Failed" << 2 << "ok" << true;
-        QTest::newRow("register 01 read back differs")
-            << Tool::Flashes << true << "" << false << "reg1" << false << "Firmware Update Failed"
-            << 0 << "ok" << true;
-        QTest::newRow("unanswered write-back is named")
-            << Tool::Flashes << true << "" << false << "dropWrite" << true << "not confirmed" << 0
-            << "ok" << true;
+        struct Row {
+            const char* name;
+            Tool tool;
+            bool monitorAnswers;
+            const char* answers;
+            bool noLogo;
+            const char* tamper;
+            bool succeeds;
+            const char* expectText;
+            int questions;
+            const char* image;
+            bool entersBootLoader;
+        };
+        const Row rows[] = {
+            {"success restores settings and logo", Tool::Flashes, true, "", false, "", true,
+             "Update Complete", 0, "ok", true},
+            {"no logo write leaves the erased logo", Tool::Flashes, true, "", true, "", true,
+             "Update Complete", 0, "ok", true},
+            {"tool exits non-zero: names the backup and the way back", Tool::ExitsNonZero, true, "",
+             false, "", false, "exit code 2", 0, "ok", true},
+            {"tool missing: refused before the boot loader, names the package", Tool::Missing, true,
+             "", false, "", false, "bossa-cli", 0, "ok", false},
+            {"oversize image refused before the boot loader", Tool::Flashes, true, "", false, "",
+             false, "more than the 131072 bytes", 0, "oversize", false},
+            {"empty image refused before the boot loader", Tool::Flashes, true, "", false, "",
+             false, "is empty", 0, "empty", false},
+            {"unreadable image refused before the boot loader", Tool::Flashes, true, "", false, "",
+             false, "cannot be read", 0, "missing", false},
+            {"no monitor answer, wait once more, then give up", Tool::Flashes, false, "YN", false,
+             "", false, "Firmware Update Failed", 2, "ok", true},
+            {"new firmware never answers, no re-flash", Tool::FlashesNothing, true, "NN", false, "",
+             false, "Firmware Update Failed", 2, "ok", true},
+            {"register 01 read back differs", Tool::Flashes, true, "", false, "reg1", false,
+             "Firmware Update Failed", 0, "ok", true},
+            {"unanswered write-back is named", Tool::Flashes, true, "", false, "dropWrite", true,
+             "not confirmed", 0, "ok", true},
+        };
+        for (bool fast : {false, true}) {
+            for (const Row& r : rows) {
+                const QByteArray name =
+                    QByteArray(r.name) + (fast ? " (fast link)" : " (tick-paced)");
+                QTest::newRow(name.constData())
+                    << r.tool << r.monitorAnswers << QString(r.answers) << r.noLogo
+                    << QString(r.tamper) << r.succeeds << QString(r.expectText) << r.questions
+                    << QString(r.image) << r.entersBootLoader << fast;
+            }
+        }
     }
     void runs() {
         QFETCH(Tool, tool);
@@ -86,8 +170,11 @@ class TestFirmwareUpdate : public QObject {
         QFETCH(int, questions);
         QFETCH(QString, image);
         QFETCH(bool, entersBootLoader);
+        QFETCH(bool, fast);
 
         test::FlashRig rig;
+        if (fast)
+            rig.setFast();
         sim::SimUnit& unit = *rig.unit;
         personalise(unit);
         const int32_t reg1 = unit.reg(1);
@@ -188,6 +275,117 @@ class TestFirmwareUpdate : public QObject {
                                  [](const QString& a) { return a.startsWith("Flashing "); }),
                      qPrintable(activities.join('|')));
         }
+    }
+
+    // The fast link changes when frames leave, not which: the unit takes in
+    // the same frames (status requests aside, which the waits now send) and
+    // ends up holding the same settings, logo and firmware; the engineer
+    // reads the same texts.
+    void fastLinkRunMatchesTheTickPacedRun_data() {
+        QTest::addColumn<bool>("noLogo");
+        QTest::addColumn<QString>("tamper");
+        QTest::addColumn<bool>("newFirmwareAnswers");
+        QTest::newRow("success") << false << "" << true;
+        QTest::newRow("no logo write") << true << "" << true;
+        QTest::newRow("unanswered register write") << false << "dropWrite" << true;
+        QTest::newRow("new firmware never answers") << false << "" << false;
+    }
+    void fastLinkRunMatchesTheTickPacedRun() {
+        QFETCH(bool, noLogo);
+        QFETCH(QString, tamper);
+        QFETCH(bool, newFirmwareAnswers);
+        const Outcome tick = updateOnce(false, noLogo, tamper, newFirmwareAnswers);
+        const Outcome fast = updateOnce(true, noLogo, tamper, newFirmwareAnswers);
+        QCOMPARE(fast.state, tick.state);
+        QCOMPARE(tick.state, newFirmwareAnswers ? -2 : 0);
+        QCOMPARE(fast.stepText, tick.stepText);
+        QCOMPARE(fast.messages, tick.messages);
+        QCOMPARE(fast.asked, tick.asked);
+        QCOMPARE(fast.unconfirmed, tick.unconfirmed);
+        QCOMPARE(fast.frames.size(), tick.frames.size());
+        for (qsizetype i = 0; i < tick.frames.size(); ++i)
+            QVERIFY2(fast.frames[i] == tick.frames[i],
+                     qPrintable(
+                         QString("frame %1: %2 / %3").arg(i).arg(fast.frames[i], tick.frames[i])));
+        QVERIFY(fast.regs == tick.regs);
+        QVERIFY(fast.burnt == tick.burnt);
+        QVERIFY(fast.logo == tick.logo);
+        QCOMPARE(fast.firmware, tick.firmware);
+    }
+
+    // With the fast link the wait for the unit's reset ends when the unit
+    // answers again, at most after the fixed six seconds; the read-back of
+    // register 01 goes to the unit that is back from its reset, never to
+    // one still starting up, whatever reply came meanwhile.
+    void fastLinkResetWaitEndsAtTheUnitsAnswer_data() {
+        QTest::addColumn<QString>("fault"); // "", "lateAck", "silent"
+        QTest::addColumn<double>("resetSilenceMs");
+        QTest::addColumn<bool>("succeeds");
+        QTest::addColumn<bool>("waitsTheFixedTime");
+        QTest::newRow("unit back from its reset") << "" << 1500.0 << true << false;
+        QTest::newRow("late acknowledgement of the burn arrives during the wait")
+            << "lateAck" << 4000.0 << true << false;
+        QTest::newRow("unit silent after its reset: fixed wait, then the read-back fails")
+            << "silent" << 1500.0 << false << true;
+    }
+    void fastLinkResetWaitEndsAtTheUnitsAnswer() {
+        QFETCH(QString, fault);
+        QFETCH(double, resetSilenceMs);
+        QFETCH(bool, succeeds);
+        QFETCH(bool, waitsTheFixedTime);
+        sim::SimProfile profile;
+        profile.resetSilenceMs = resetSilenceMs;
+        test::FlashRig rig(profile);
+        rig.setFast();
+        sim::SimUnit& unit = *rig.unit;
+        personalise(unit);
+        const QByteArray image = sim::sampleFirmwareImage(307, 4000);
+        rig.prompts.files << rig.writeFile("fw.bin", image);
+        rig.runner.effect = [&] {
+            monitorOf(unit).program(image, true);
+            unit.powerCycle(rig.port->nowMs());
+        };
+        FirmwareUpdate update(rig.ctx, rig.runner);
+        update.backupFolder = rig.dir.filePath("backups");
+        update.clickButton();
+        bool armed = false;
+        double resetSentMs = -1;
+        double readBackSentMs = -1;
+        bool unitStartingAtReadBack = false;
+        QVERIFY(rig.run(update, [&] {
+            const double now = rig.port->nowMs();
+            // The acknowledgement of ":SP#" (a status reply) held back
+            // until the unit is starting up after ":SR#".
+            if (fault == "lateAck" && update.state() == 8 && !rig.link.busy() && !armed) {
+                rig.port->delayNextReply(7000);
+                armed = true;
+            }
+            if (update.state() == 10 && resetSentMs < 0) {
+                resetSentMs = now;
+                if (fault == "silent")
+                    rig.port->setSilent(true);
+            }
+            if (update.state() == 11 && readBackSentMs < 0) {
+                readBackSentMs = now;
+                unitStartingAtReadBack = unit.isStartingUp(now);
+            }
+            return update.state() == 0 || update.state() == -2;
+        }));
+        QVERIFY(update.fastRun() || update.state() == 0);
+        const QString seen = update.stepText() + " | " + rig.prompts.messages.join(" | ");
+        QVERIFY2(update.state() == (succeeds ? -2 : 0), qPrintable(seen));
+        if (succeeds) {
+            QCOMPARE(update.stepText(), QString("Update Complete"));
+            QCOMPARE(unit.reg(0x25), 0x1025);
+        } else {
+            QVERIFY2(seen.contains("did not answer the read-back of register 01"),
+                     qPrintable(seen));
+        }
+        QVERIFY(resetSentMs >= 0 && readBackSentMs >= 0);
+        QVERIFY(!unitStartingAtReadBack);
+        // Virtual time: whether the wait ran out or the unit ended it.
+        QCOMPARE(readBackSentMs - resetSentMs >= 6000 - FirmwareUpdate::kFastIntervalMs,
+                 waitsTheFixedTime);
     }
 
     void stoppingAHungToolAsksForAPowerCycle() {

@@ -145,6 +145,37 @@ class TestBootMonitor : public QObject {
         }
     }
 
+    // The unit that power-cycles itself once the flashing tool has gone
+    // quiet: the tool's commands keep it waiting, the frames of the unit's
+    // own protocol (a program asking the new firmware for its status) are
+    // noise to the monitor and do not.
+    void autoPowerCycleWaitsForTheToolsQuiet_data() {
+        QTest::addColumn<QByteArray>("traffic");
+        QTest::addColumn<bool>("restarted");
+        QTest::newRow("status requests every 180 ms") << QByteArray(":S#") << true;
+        QTest::newRow("register reads every 180 ms") << QByteArray(":R01#") << true;
+        QTest::newRow("tool reads a word every 180 ms") << QByteArray("w00400000,4#") << false;
+    }
+    void autoPowerCycleWaitsForTheToolsQuiet() {
+        QFETCH(QByteArray, traffic);
+        QFETCH(bool, restarted);
+        Rig rig(SimChip::SAM4S2B);
+        rig.monitor->setAutoPowerCycle(SambaMonitor::kRestartQuietMs);
+        rig.unit.receive(":SAMBA#", rig.t);
+        QCOMPARE(rig.unit.mode(), SimUnit::Mode::BootMonitor);
+        rig.send("V#");
+        rig.monitor->program(gp::sim::sampleFirmwareImage(305, 2048), true);
+        rig.send("V#"); // the tool's last word
+        for (int i = 0; i < 10 && rig.unit.mode() == SimUnit::Mode::BootMonitor; ++i) {
+            rig.t += 130; // send() adds 50
+            rig.send(traffic);
+        }
+        QCOMPARE(rig.unit.mode() == SimUnit::Mode::Protocol, restarted);
+        QCOMPARE(rig.monitor->restarts(), restarted ? 1 : 0);
+        if (restarted)
+            QCOMPARE(rig.unit.profile().firmwareVersion, 305);
+    }
+
     void wholeImages_data() {
         QTest::addColumn<QString>("damage");
         QTest::addColumn<bool>("complete");
