@@ -5,6 +5,7 @@
 #include "link/codec.h"
 #include "link/link.h"
 #include "sim/sim_port.h"
+#include "sim/virtual_wire.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -21,11 +22,8 @@ int run(bool fast) {
     port->setTurnaroundMs(2.0);
     link.serial.setPort(std::move(p));
     link.serial.choosePort(QStringLiteral("sim0"));
-    double advanceAt = -1;
-    if (fast) {
+    if (fast)
         link.setFast(true);
-        link.scheduleAdvance = [&](int gapMs) { advanceAt = port->nowMs() + gapMs; };
-    }
 
     QStringList frames;
     for (int r = 0; r <= 255; ++r)
@@ -39,31 +37,8 @@ int run(bool fast) {
     for (const QString& f : frames)
         wireMs += (f.size() + 13) * byteMs + 2.0;
 
-    // One poll period of virtual time; with the fast link in short slices,
-    // so that the advance a complete reply asks for runs when it is due.
-    auto period = [&] {
-        const double end = port->nowMs() + PollCycle::kTickMs;
-        if (!fast) {
-            port->advance(PollCycle::kTickMs);
-            return;
-        }
-        constexpr double kSliceMs = 0.5;
-        constexpr double kEpsMs = 1e-6;
-        for (;;) {
-            const double now = port->nowMs();
-            if (advanceAt >= 0 && advanceAt <= now + kEpsMs) {
-                advanceAt = -1;
-                link.advanceNow();
-                continue;
-            }
-            if (now >= end - kEpsMs)
-                return;
-            double next = std::min(end, now + kSliceMs);
-            if (advanceAt >= 0)
-                next = std::min(next, advanceAt);
-            port->advance(next - now);
-        }
-    };
+    sim::VirtualWire wire(*port, link);
+    auto period = [&] { wire.period(); };
 
     const double start = port->nowMs();
     double endMs = -1;

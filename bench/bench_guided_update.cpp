@@ -11,6 +11,7 @@
 #include "sim/boot_monitor.h"
 #include "sim/sim_port.h"
 #include "sim/sim_unit.h"
+#include "sim/virtual_wire.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -167,11 +168,8 @@ Figures run(bool fast) {
     port->setTurnaroundMs(kTurnaroundMs);
     link.serial.setPort(std::move(p));
     link.serial.choosePort(QStringLiteral("/dev/ttySIM0"));
-    double advanceAt = -1;
-    if (fast) {
+    if (fast)
         link.setFast(true);
-        link.scheduleAdvance = [&](int gapMs) { advanceAt = port->nowMs() + gapMs; };
-    }
 
     Persist persist(dir.filePath(QStringLiteral("bench.ini")));
     LangDll lang;
@@ -182,31 +180,8 @@ Figures run(bool fast) {
     FirmwareUpdate update(ctx, tool);
     update.backupFolder = dir.filePath(QStringLiteral("backups"));
 
-    // One poll period; with the fast link in short slices, so that the
-    // advance a complete reply asks for runs when it is due.
-    auto period = [&] {
-        if (!fast) {
-            port->advance(PollCycle::kTickMs);
-            return;
-        }
-        constexpr double kSliceMs = 0.5;
-        constexpr double kEpsMs = 1e-6;
-        const double end = port->nowMs() + PollCycle::kTickMs;
-        for (;;) {
-            const double now = port->nowMs();
-            if (advanceAt >= 0 && advanceAt <= now + kEpsMs) {
-                advanceAt = -1;
-                link.advanceNow();
-                continue;
-            }
-            if (now >= end - kEpsMs)
-                return;
-            double next = std::min(end, now + kSliceMs);
-            if (advanceAt >= 0)
-                next = std::min(next, advanceAt);
-            port->advance(next - now);
-        }
-    };
+    sim::VirtualWire wire(*port, link);
+    auto period = [&] { wire.period(); };
 
     const double start = port->nowMs();
     double nextTick = start;

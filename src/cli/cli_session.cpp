@@ -7,6 +7,7 @@
 #include "link/codec.h"
 #include "platform/qt_serial_port.h"
 #include "sim/sim_port.h"
+#include "sim/virtual_wire.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -217,12 +218,11 @@ CliSession::CliSession(CliOptions options) : options_(std::move(options)) {
     link_.progress.setOnChange([this](const ProgressState& s) { drawProgress(s); });
     advanceContext_ = std::make_unique<QObject>();
     link_.setFast(options_.fast);
+    // On a real line the next frame leaves by a timer; with the unit in
+    // virtual time, the wire takes this over.
     link_.scheduleAdvance = [this](int gapMs) {
-        if (virtualPort_)
-            virtualAdvanceAtMs_ = virtualPort_->nowMs() + gapMs;
-        else
-            QTimer::singleShot(gapMs, Qt::PreciseTimer, advanceContext_.get(),
-                               [this] { link_.advanceNow(); });
+        QTimer::singleShot(gapMs, Qt::PreciseTimer, advanceContext_.get(),
+                           [this] { link_.advanceNow(); });
     };
     link_.serial.onStatus = [this](const QString& s) {
         if (s.contains(QStringLiteral(": ")))
@@ -265,6 +265,7 @@ bool CliSession::connect() {
         virtualPort_ = sim.get();
         portName_ = QStringLiteral("simunit0");
         link_.serial.setPort(std::move(sim));
+        virtualWire_ = std::make_unique<sim::VirtualWire>(*virtualPort_, link_);
         if (!link_.serial.choosePort(QStringLiteral("simunit0"))) {
             err(link_.serial.portProblem());
             return false;
@@ -309,7 +310,7 @@ bool CliSession::runUntil(const std::function<bool()>& done, int timeoutMs) {
     if (virtualPort_) {
         const qint64 end = virtualMs_ + timeoutMs;
         while (!done() && !interrupted() && virtualMs_ <= end) {
-            advanceVirtual();
+            virtualWire_->period();
             virtualMs_ += PollCycle::kTickMs;
             link_.tick();
         }
@@ -328,32 +329,6 @@ bool CliSession::runUntil(const std::function<bool()>& done, int timeoutMs) {
     tick.start();
     loop.exec();
     return done();
-}
-
-void CliSession::advanceVirtual() {
-    if (!link_.fast()) {
-        virtualPort_->advance(PollCycle::kTickMs);
-        return;
-    }
-    // Short slices, so that the advance a complete reply asks for runs when
-    // it is due rather than at the end of the period.
-    constexpr double kSliceMs = 0.5;
-    constexpr double kEpsMs = 1e-6;
-    const double end = virtualPort_->nowMs() + PollCycle::kTickMs;
-    for (;;) {
-        const double now = virtualPort_->nowMs();
-        if (virtualAdvanceAtMs_ >= 0 && virtualAdvanceAtMs_ <= now + kEpsMs) {
-            virtualAdvanceAtMs_ = -1;
-            link_.advanceNow();
-            continue;
-        }
-        if (now >= end - kEpsMs)
-            return;
-        double next = std::min(end, now + kSliceMs);
-        if (virtualAdvanceAtMs_ >= 0)
-            next = std::min(next, virtualAdvanceAtMs_);
-        virtualPort_->advance(next - now);
-    }
 }
 
 void CliSession::runFor(int ms) {

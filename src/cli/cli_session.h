@@ -13,7 +13,8 @@
 
 namespace gp::sim {
 class SimPort;
-}
+class VirtualWire;
+} // namespace gp::sim
 
 namespace gp::cli {
 
@@ -161,8 +162,6 @@ class CliSession {
 
   private:
     void drawProgress(const ProgressState& s);
-    // Moves the simulated wire one poll period, stopping for the fast link.
-    void advanceVirtual();
 
     CliOptions options_;
     Link link_;
@@ -174,7 +173,7 @@ class CliSession {
     std::unique_ptr<QObject> simulator_;
     sim::SimPort* virtualPort_ = nullptr; // owned by the link
     qint64 virtualMs_ = 0;
-    double virtualAdvanceAtMs_ = -1; // the fast link's next advance, virtual time
+    std::unique_ptr<sim::VirtualWire> virtualWire_;
     std::unique_ptr<QObject> advanceContext_;
     qint64 startedMs_ = 0;
     QJsonObject json_;

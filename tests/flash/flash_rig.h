@@ -6,6 +6,7 @@
 #include "platform/process_runner.h"
 #include "sim/sim_port.h"
 #include "sim/sim_unit.h"
+#include "sim/virtual_wire.h"
 #include "support/scripted_prompts.h"
 
 #include <QDir>
@@ -99,40 +100,15 @@ struct FlashRig {
         port = p.get();
         link.serial.setPort(std::move(p));
         link.serial.choosePort(QStringLiteral("/dev/ttySIM0"));
+        wire = std::make_unique<sim::VirtualWire>(*port, link);
     }
 
     // The fast link: the next frame of a batch leaves once the reply is in
     // and the unit's turnaround has passed, not at the next tick.
-    void setFast() {
-        link.setFast(true);
-        link.scheduleAdvance = [this](int gapMs) { advanceAt = port->nowMs() + gapMs; };
-    }
+    void setFast() { link.setFast(true); }
 
-    // One poll period of virtual time; with the fast link in short slices,
-    // so that the advance a complete reply asks for runs when it is due.
-    void period() {
-        if (!link.fast()) {
-            port->advance(PollCycle::kTickMs);
-            return;
-        }
-        constexpr double kSliceMs = 0.5;
-        constexpr double kEpsMs = 1e-6;
-        const double end = port->nowMs() + PollCycle::kTickMs;
-        for (;;) {
-            const double now = port->nowMs();
-            if (advanceAt >= 0 && advanceAt <= now + kEpsMs) {
-                advanceAt = -1;
-                link.advanceNow();
-                continue;
-            }
-            if (now >= end - kEpsMs)
-                return;
-            double next = std::min(end, now + kSliceMs);
-            if (advanceAt >= 0)
-                next = std::min(next, advanceAt);
-            port->advance(next - now);
-        }
-    }
+    // One poll period of virtual time (see VirtualWire).
+    void period() { wire->period(); }
 
     // Advances 20 ms of virtual time: the line, the poll cycle, the fake
     // tool, and the machine when its interval has passed.
@@ -171,7 +147,7 @@ struct FlashRig {
     ViewTabs tabs;
     AppContext ctx;
     FakeProcessRunner runner;
-    double advanceAt = -1; // the fast link's next advance, virtual time
+    std::unique_ptr<sim::VirtualWire> wire;
 };
 
 } // namespace gp::test

@@ -80,7 +80,7 @@ Outcome runFullRead(bool fast, const QString& fault) {
     o.completions = completions;
     o.dispatched = rig.link.serial.counters.repliesDispatched;
     o.stale = rig.link.serial.counters.repliesStale;
-    o.advances = rig.advances;
+    o.advances = rig.advances();
     return o;
 }
 

@@ -5,6 +5,7 @@
 
 #include "link/link.h"
 #include "sim/sim_port.h"
+#include "sim/virtual_wire.h"
 
 #include <algorithm>
 #include <functional>
@@ -18,45 +19,20 @@ class SimRig {
         port = p.get();
         link.serial.setPort(std::move(p));
         link.serial.choosePort(QStringLiteral("sim0"));
+        wire = std::make_unique<sim::VirtualWire>(*port, link);
     }
 
     sim::SimUnit& unit() { return port->unit(); }
 
     // The fast link: a reply complete between two ticks has the next frame
     // sent after the gap, in virtual time, as the desktop's timer would.
-    void setFast(bool on, int gapMs = Link::kDefaultFastGapMs) {
-        link.setFast(on, gapMs);
-        link.scheduleAdvance = [this](int gap) { advanceAtMs = port->nowMs() + gap; };
-    }
+    void setFast(bool on, int gapMs = Link::kDefaultFastGapMs) { link.setFast(on, gapMs); }
 
     // One poll period: the wire moves 20 ms (stopping for every advance the
     // fast link asked for), then the tick runs, then whatever else the
     // caller drives at the same rate.
     void step() {
-        const double end = port->nowMs() + PollCycle::kTickMs;
-        if (link.fast()) {
-            // Short slices, so that a reply complete inside one has its
-            // advance run on time, not at the end of the period.
-            constexpr double kSliceMs = 0.5;
-            constexpr double kEpsMs = 1e-6;
-            for (;;) {
-                const double now = port->nowMs();
-                if (advanceAtMs >= 0 && advanceAtMs <= now + kEpsMs) {
-                    advanceAtMs = -1;
-                    link.advanceNow();
-                    ++advances;
-                    continue;
-                }
-                if (now >= end - kEpsMs)
-                    break;
-                double next = std::min(end, now + kSliceMs);
-                if (advanceAtMs >= 0)
-                    next = std::min(next, advanceAtMs);
-                port->advance(next - now);
-            }
-        } else {
-            port->advance(PollCycle::kTickMs);
-        }
+        wire->period();
         link.tick();
         if (alsoTick)
             alsoTick();
@@ -83,8 +59,8 @@ class SimRig {
     sim::SimPort* port = nullptr;
     std::function<void()> alsoTick;
     int ticks = 0;
-    int advances = 0;        // fast-link advances run
-    double advanceAtMs = -1; // when the next one is due (-1: none)
+    std::unique_ptr<sim::VirtualWire> wire;
+    int advances() const { return wire->advances(); }
 };
 
 } // namespace gp::test
