@@ -218,6 +218,9 @@ CliSession::CliSession(CliOptions options) : options_(std::move(options)) {
     link_.progress.setOnChange([this](const ProgressState& s) { drawProgress(s); });
     advanceContext_ = std::make_unique<QObject>();
     link_.setFast(options_.fast);
+    // A command runs on one unit: a port that goes away fails it, and is
+    // not opened again under the same name behind its back.
+    link_.serial.reopenAfterVanish = false;
     // On a real line the next frame leaves by a timer; with the unit in
     // virtual time, the wire takes this over.
     link_.scheduleAdvance = [this](int gapMs) {

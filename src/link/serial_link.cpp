@@ -119,7 +119,8 @@ void SerialLink::SendMsg(const QString& frame) {
         // The frame is not sent. Arm a time-out that expires at the next tick,
         // so that a batch on a closed port runs through one entry per tick
         // and ends, instead of waiting for a reply that cannot come.
-        tryOpen();
+        if (reopenAfterVanish || !vanished_)
+            tryOpen();
         MsgTimeout = 0;
         lastSent_ = 0;
         return;
@@ -189,7 +190,8 @@ std::optional<SerialLink::CutReply> SerialLink::takeReply() {
 
 void SerialLink::sendRaw(const QString& text) {
     if (!isOpen()) {
-        tryOpen();
+        if (reopenAfterVanish || !vanished_)
+            tryOpen();
         return;
     }
     QString shown = text;

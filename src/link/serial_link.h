@@ -111,6 +111,11 @@ class SerialLink {
     int MsgTimeout = 0;
     QByteArray RxBuffer;
 
+    // Whether a send opens the port again after it went away (an adapter
+    // plugged back in). A command-line run turns it off: it works on one
+    // unit from start to end, and only choosing the port again reopens it.
+    bool reopenAfterVanish = true;
+
     // While true, received characters are watched for the boot monitor's
     // answer (LF CR); seeing it sets BootFound and calls onBootFound.
     bool BootProbe = false;

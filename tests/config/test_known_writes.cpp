@@ -42,14 +42,6 @@ std::set<int> writtenRegisters(const QStringList& frames) {
     return regs;
 }
 
-// Another unit of the same product on the same port: the cable was moved.
-void moveCable(SimRig& rig, sim::SimProfile profile) {
-    auto p = std::make_unique<sim::SimPort>(std::move(profile));
-    rig.port = p.get();
-    rig.link.serial.setPort(std::move(p));
-    rig.link.serial.choosePort(QStringLiteral("sim0"));
-}
-
 } // namespace
 
 class TestKnownWrites : public QObject {
@@ -105,7 +97,7 @@ class TestKnownWrites : public QObject {
             if (change == "unit") {
                 sim::SimProfile other;
                 other.uniqueId[3] ^= 1;
-                moveCable(rig, other);
+                rig.plug(other); // the cable moved to another unit
             }
             IdentityRead(rig.link);
             QCOMPARE(rig.runBatch(), -1);

@@ -767,7 +767,11 @@ class TestForm1 : public QObject {
         rig.options.listSystemPorts = false;
         rig.options.simulatedPort = unit.slavePath();
         Form1 form(rig.options);
-        QTRY_VERIFY_WITH_TIMEOUT(form.context().appid == 3, 15000);
+        // On failure the traffic log tells what the line did.
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            form.context().appid == 3,
+            qPrintable(form.findChild<QPlainTextEdit*>("MsgLog")->toPlainText().right(3000)),
+            15000);
 
         // The identity batch went out whole and in order.
         QStringList sent;
@@ -804,7 +808,11 @@ class TestForm1 : public QObject {
         rig.options.listSystemPorts = false;
         rig.options.simulatedPort = unit.slavePath();
         Form1 form(rig.options);
-        QTRY_VERIFY_WITH_TIMEOUT(form.context().appid == 3, 15000);
+        // On failure the traffic log tells what the line did.
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            form.context().appid == 3,
+            qPrintable(form.findChild<QPlainTextEdit*>("MsgLog")->toPlainText().right(3000)),
+            15000);
         QCOMPARE(form.findChild<QLabel*>("Label10_0")->text(),
                  QStringLiteral("UniqueID: 12345678-0A1B2C3D-00420017-FFFFFFFE"));
         QCOMPARE(form.link().serial.counters.framesSent, 16);

@@ -188,6 +188,24 @@ class TestSerialLink : public QObject {
         QVERIFY(r.port->written.isEmpty());
     }
 
+    // A command-line run works on one unit from start to end: after its port
+    // went away it does not open whatever appears under the same name later
+    // (on a test bench, another unit's adapter or another program's
+    // pseudo-terminal), unless the port is chosen again.
+    void withoutReopenAVanishedPortStaysClosedUntilChosenAgain() {
+        Rig r;
+        r.link.serial.reopenAfterVanish = false;
+        r.port->vanish();
+        for (int i = 0; i < 3; ++i) {
+            r.link.SendMsg(":R01#");
+            r.link.serial.sendRaw(QStringLiteral("K 1\r\n"));
+        }
+        QVERIFY(!r.link.serial.isOpen());
+        QVERIFY(r.port->written.isEmpty());
+        QVERIFY(r.link.serial.choosePort("ttyFAKE0"));
+        QVERIFY(r.link.serial.isOpen());
+    }
+
     void logFileHoldsOnlyTheHeaderWhenLogComsIsOff() {
         QTemporaryDir dir;
         Rig r;

@@ -14,7 +14,12 @@ namespace gp::test {
 
 class SimRig {
   public:
-    explicit SimRig(sim::SimProfile profile = {}) {
+    explicit SimRig(sim::SimProfile profile = {}) { plug(std::move(profile)); }
+
+    // A unit of this profile on the port, in place of the one before (the
+    // cable moved to another unit).
+    void plug(sim::SimProfile profile) {
+        wire.reset();
         auto p = std::make_unique<sim::SimPort>(std::move(profile));
         port = p.get();
         link.serial.setPort(std::move(p));
