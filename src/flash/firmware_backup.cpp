@@ -56,15 +56,27 @@ std::optional<Backup> writeBackup(const DeviceState& state, const QString& folde
     }
     const QString base = QDir(folder).filePath(namePrefix(uniqueIdOf(state)) +
                                                when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    // The name is claimed by creating it, so that two units backed up in
+    // the same second by one run (several ports at once) never share it.
     QString stem = base;
-    for (int n = 2; QFileInfo::exists(stem + QStringLiteral(".cfg")); ++n)
+    for (int n = 2;; ++n) {
+        QFile claim(stem + QStringLiteral(".cfg"));
+        if (claim.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            break;
+        if (!claim.exists() || n > 999) {
+            *error = QStringLiteral("Cannot create the backup %1: %2")
+                         .arg(claim.fileName(), claim.errorString());
+            return std::nullopt;
+        }
         stem = base + QStringLiteral("-%1").arg(n);
+    }
     Backup b{stem + QStringLiteral(".cfg"), stem + QStringLiteral(".lgo")};
     // Every register as class "N", so that a restore writes them all back.
     QString e = writeCfgFile(b.cfg, cfgLines(state, true) + cfgCommentLines(state, when));
     if (e.isEmpty())
         e = writeLogoFile(b.lgo, state);
     if (!e.isEmpty()) {
+        QFile::remove(b.cfg); // the claim, or a backup without its logo
         *error = e;
         return std::nullopt;
     }

@@ -7,6 +7,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <array>
+#include <optional>
+#include <thread>
+#include <vector>
 
 using namespace gp;
 
@@ -121,6 +125,31 @@ class TestFirmwareBackup : public QObject {
         QCOMPARE(back.uniqueId, QString("0A1B2C3D-00000000-12345678-FFFFFFFF"));
         QVERIFY(back.logo);
         QCOMPARE((*back.logo)[127], 0x5A00007F);
+    }
+
+    // Several units on one bench share a unique id only in simulation, but
+    // one run backs them up at once: no two may end in the same file.
+    void backupsWrittenAtOnceNeverShareAName() {
+        QTemporaryDir dir;
+        const DeviceState a = unitState("0A1B2C3D");
+        const QDateTime t0(QDate(2026, 12, 1), QTime(9, 0));
+        constexpr int kUnits = 8;
+        std::array<std::optional<flash::Backup>, kUnits> made;
+        std::vector<std::thread> threads;
+        for (int i = 0; i < kUnits; ++i)
+            threads.emplace_back([&, i] {
+                QString e;
+                made[size_t(i)] = flash::writeBackup(a, dir.path(), t0, &e);
+            });
+        for (auto& t : threads)
+            t.join();
+        QSet<QString> names;
+        for (const auto& b : made) {
+            QVERIFY(b);
+            names.insert(b->cfg);
+            QVERIFY(flash::readBackup(b->cfg, b->lgo).ok());
+        }
+        QCOMPARE(names.size(), kUnits);
     }
 
     void damagedBackupsAreRefused_data() {
