@@ -41,7 +41,7 @@ _glimmerpane_cli() {
         esac
     done
     if ((i >= COMP_CWORD)) && [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "--port --ports --simulate --json --log --yes --sim-option --help --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "--port --ports --simulate --json --log --yes --fast --sim-option --help --version" -- "$cur"))
         return
     fi
     local j

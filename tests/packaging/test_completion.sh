@@ -43,4 +43,5 @@ expect "doctor" --port ttyUSB0 do
 expect "help" he
 expect "identity" --ports ttyUSB0,ttyUSB1 --port ttyUSB2 id
 expect "--port --ports" --por
+expect "--fast" --fa
 exit $((failures > 0))
