@@ -167,8 +167,15 @@ PortError toPortError(QSerialPort::SerialPortError error) {
     }
 }
 
+QString portLockFileName(const QString& devicePath) {
+    const QString dev = QStringLiteral("/dev/");
+    QString name =
+        devicePath.startsWith(dev) ? devicePath.mid(dev.size()) : QFileInfo(devicePath).fileName();
+    return QStringLiteral("LCK..") + name.replace(QLatin1Char('/'), QLatin1Char('_'));
+}
+
 QString portLockHolder(const QString& devicePath, const QStringList& lockDirs) {
-    const QString lockName = QStringLiteral("LCK..") + QFileInfo(devicePath).fileName();
+    const QString lockName = portLockFileName(devicePath);
     for (const QString& dir : lockDirs) {
         QFile lock(QDir(dir).filePath(lockName));
         if (!lock.open(QIODevice::ReadOnly))

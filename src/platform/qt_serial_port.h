@@ -53,6 +53,10 @@ class QtSerialPort : public QObject, public SerialPort {
 // Maps QSerialPort's error to ours.
 PortError toPortError(QSerialPort::SerialPortError error);
 
+// The name of a device's UUCP lock file: its path below /dev with "/" as
+// "_" (LCK..ttyUSB0, LCK..pts_6), as Qt and the other serial programs name it.
+QString portLockFileName(const QString& devicePath);
+
 // Who holds a port's UUCP lock file (LCK..ttyUSB0 in one of the lock
 // folders): "minicom (PID 4242)", or empty when no living process does.
 QString portLockHolder(const QString& devicePath,

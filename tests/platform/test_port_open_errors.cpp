@@ -68,6 +68,22 @@ class TestPortOpenErrors : public QObject {
             QVERIFY(!describePortError("ttyGP0", e, detail).contains("dialout"));
     }
 
+    void lockFileNames_data() {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("lock");
+        QTest::newRow("USB adapter") << "/dev/ttyUSB0"
+                                     << "LCK..ttyUSB0";
+        QTest::newRow("pseudo-terminal") << "/dev/pts/6"
+                                         << "LCK..pts_6";
+        QTest::newRow("outside /dev") << "/tmp/x/ttyGP0"
+                                      << "LCK..ttyGP0";
+    }
+    void lockFileNames() {
+        QFETCH(QString, device);
+        QFETCH(QString, lock);
+        QCOMPARE(portLockFileName(device), lock);
+    }
+
     void permissionKeepsTheDialoutHint() {
         const QString said =
             describePortError("ttyS0", PortError::PermissionDenied, "Permission denied");
