@@ -59,10 +59,17 @@ format-check: deps
 	clang-format --dry-run --Werror $(SOURCES)
 
 # The sanitizer build skips the real flashing-tool runs (label real_bossac),
-# which the normal build already covers. The ten slowest tests of the normal
-# build are listed between the two runs.
-test: format-check build build-asan
-	cd $(BUILD) && ctest --output-on-failure -j$(TEST_JOBS) 2>&1 | tee ctest.log; exit $${PIPESTATUS[0]}
+# which the normal build already covers. The sanitizer build compiles at low
+# priority while the normal build's tests, which mostly wait, run; its output
+# goes to build-asan/build.log and is shown when it fails. The ten slowest
+# tests of the normal build are listed between the two runs.
+test: format-check build
+	@mkdir -p $(ASAN_BUILD); echo "Building the sanitizer build meanwhile (log: $(ASAN_BUILD)/build.log)"
+	@nice -n 19 $(MAKE) --no-print-directory build-asan > $(ASAN_BUILD)/build.log 2>&1 & asan=$$!; \
+	(cd $(BUILD) && ctest --output-on-failure -j$(TEST_JOBS) 2>&1 | tee ctest.log; exit $${PIPESTATUS[0]}); \
+	status=$$?; \
+	if ! wait $$asan; then tail -40 $(ASAN_BUILD)/build.log; echo "The sanitizer build failed."; exit 1; fi; \
+	exit $$status
 	@echo "Ten slowest tests:"; grep -h ' sec$$' $(BUILD)/ctest.log | \
 	  sed -E 's/^.*Test +#[0-9]+: ([^ ]+) .* ([0-9.]+) sec$$/\2 s  \1/' | sort -rn | head -10
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(TEST_JOBS) -LE real_bossac
