@@ -2,9 +2,11 @@
 // unit, then to eight at once, each a glimmerpane-sim on its own
 // pseudo-terminal, in real time. The work is mostly waiting on the wire, so
 // eight units should take little longer than one.
+#include "support/sim_process.h"
+
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -16,41 +18,13 @@ namespace {
 
 constexpr int kUnits = 8;
 
-QString program(const QString& name) {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(name);
-}
-
-// One simulated unit, stopped when the object goes.
-class Sim {
-  public:
-    Sim() {
-        proc_.start(program(QStringLiteral("glimmerpane-sim")), {});
-        if (!proc_.waitForStarted(10000))
-            return;
-        while (!proc_.canReadLine() && proc_.waitForReadyRead(10000)) {
-        }
-        path_ = QString::fromLocal8Bit(proc_.readLine()).trimmed();
-    }
-    ~Sim() {
-        proc_.terminate();
-        if (!proc_.waitForFinished(5000))
-            proc_.kill();
-        proc_.waitForFinished(2000);
-    }
-    QString path() const { return path_; }
-
-  private:
-    QProcess proc_;
-    QString path_;
-};
-
 // Runs glimmerpane-cli; answers its real time in seconds, or -1 when it
 // failed.
 double cli(const QStringList& args) {
     QProcess p;
     QElapsedTimer clock;
     clock.start();
-    p.start(program(QStringLiteral("glimmerpane-cli")), args);
+    p.start(gp::test::programPath(QStringLiteral("glimmerpane-cli")), args);
     if (!p.waitForFinished(600000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         std::fprintf(stderr, "glimmerpane-cli %s failed:\n%s%s\n", qPrintable(args.join(' ')),
                      p.readAllStandardOutput().constData(), p.readAllStandardError().constData());
@@ -63,10 +37,13 @@ double cli(const QStringList& args) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    std::vector<std::unique_ptr<Sim>> sims;
+    // The programs are beside this one.
+    if (qEnvironmentVariableIsEmpty("GP_BUILD_DIR"))
+        qputenv("GP_BUILD_DIR", QFile::encodeName(QCoreApplication::applicationDirPath()));
+    std::vector<std::unique_ptr<gp::test::SimProcess>> sims;
     QStringList ports;
     for (int i = 0; i < kUnits; ++i) {
-        sims.push_back(std::make_unique<Sim>());
+        sims.push_back(std::make_unique<gp::test::SimProcess>());
         if (sims.back()->path().isEmpty()) {
             std::fprintf(stderr, "rig: glimmerpane-sim did not start\n");
             return 1;
