@@ -12,7 +12,7 @@ namespace gp {
 class Link;
 class Prompts;
 
-class DeviceState;
+struct DeviceState;
 
 // The name a saved file is offered under: "<product>_<S/N or unique id>_<date>.cfg",
 // with characters a file name should not hold replaced by "-".
