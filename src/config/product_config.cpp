@@ -137,9 +137,9 @@ QStringList productConfigFramesKeeping(const ProductConfig& config, const Device
     return frames;
 }
 
-void WriteProductConfig(Link& link, const ProductConfig& config) {
+void WriteProductConfig(Link& link, const ProductConfig& config, const ProductFieldsGiven& given) {
     // 17 entries with the end entry; the progress counts all of them.
-    link.startBatch(productConfigFrames(config), 17);
+    link.startBatch(productConfigFramesKeeping(config, link.state, given), 17);
 }
 
 } // namespace gp

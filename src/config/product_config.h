@@ -40,7 +40,6 @@ ProductConfig productConfigFromRegisters(const RegisterRecord& record);
 // The 16 frames of the write: registers 01, 04, 05..0C, 0D..0F, then
 // ":SP#" (burn), ":SD#" (defaults) and ":SR#" (reset), in that order.
 QStringList productConfigFrames(const ProductConfig& config);
-void WriteProductConfig(Link& link, const ProductConfig& config);
 
 // The fields a product write was given; the others go back to the unit as
 // read from it, register for register.
@@ -57,5 +56,8 @@ QList<int> productConfigRegisters();
 // the state holds it. The state must hold registers 01 and 04..0F as read.
 QStringList productConfigFramesKeeping(const ProductConfig& config, const DeviceState& unit,
                                        const ProductFieldsGiven& given);
+// Starts the product write: productConfigFramesKeeping's frames, as one
+// batch.
+void WriteProductConfig(Link& link, const ProductConfig& config, const ProductFieldsGiven& given);
 
 } // namespace gp

@@ -51,8 +51,13 @@ ProductConfigView::ProductConfigView(AppContext& ctx, QWidget* parent)
     write->setObjectName(QStringLiteral("CommandSetCfg"));
     form->addWidget(write, 4, 1);
     grid->addLayout(form, 0, 4, 7, 1);
-    connect(write, &QPushButton::clicked, this,
-            [this] { WriteProductConfig(ctx_.link, gather()); });
+    connect(write, &QPushButton::clicked, this, [this] {
+        const ProductConfig config = gather();
+        ProductFieldsGiven given{true, true, true, true, true};
+        given.vendorId = vendorIdFromUnit_.isNull() || config.vendorIdText != vendorIdFromUnit_ ||
+                         !ctx_.link.state.known(0x04);
+        WriteProductConfig(ctx_.link, config, given);
+    });
 }
 
 ProductConfig ProductConfigView::gather() const {
@@ -69,6 +74,7 @@ ProductConfig ProductConfigView::gather() const {
 }
 
 void ProductConfigView::show(const ProductConfig& c) {
+    vendorIdFromUnit_ = QString();
     for (int i = 0; i < checks_.size(); ++i)
         checks_[i]->setChecked((c.features >> i) & 1u);
     app_->setCurrentIndex(c.appId);
@@ -83,6 +89,7 @@ void ProductConfigView::show(const ProductConfig& c) {
 
 void ProductConfigView::showFromRegisters() {
     show(productConfigFromRegisters(ctx_.link.state.RegRecord));
+    vendorIdFromUnit_ = vendorId_->text();
 }
 
 } // namespace gp

@@ -32,6 +32,11 @@ class ProductConfigView : public QGroupBox {
     QLineEdit* vendorId_ = nullptr;
     QLineEdit* vendorName_ = nullptr;
     QLineEdit* product_ = nullptr;
+    // The vendor id text as last filled in from the unit's register 04.
+    // The box shows the low 16 bits signed, and a write takes only 1..32656
+    // from it: an id it cannot carry (40000 shows as -25536) would become 0.
+    // Left as shown, the register goes back as read.
+    QString vendorIdFromUnit_;
 };
 
 } // namespace gp

@@ -77,6 +77,38 @@ class TestConfigToolsView : public QObject {
         QVERIFY(r.sim.unit().reg(1) & (1 << 2));
     }
 
+    // The box shows register 04's low 16 bits signed and a write takes only
+    // 1..32656 from it: a vendor id it cannot carry goes back as read when
+    // the box was left alone, and what is typed is written as typed.
+    void vendorIdTheBoxCannotCarry_data() {
+        QTest::addColumn<QString>("typed"); // empty: left as shown
+        QTest::addColumn<QString>("frame");
+        QTest::newRow("left alone") << ""
+                                    << ":W04409C0000#";
+        QTest::newRow("typed over") << "300"
+                                    << ":W042C010000#";
+    }
+    void vendorIdTheBoxCannotCarry() {
+        QFETCH(QString, typed);
+        ViewRig r;
+        r.sim.unit().setReg(0x04, 40000);
+        QStringList reads;
+        for (int reg = 1; reg <= 15; ++reg)
+            reads << QString(":R%1#").arg(reg, 2, 16, QChar('0')).toUpper();
+        r.sim.link.startBatch(reads);
+        r.sim.runBatch();
+        r.view->showFromRegisters();
+        QCOMPARE(r.find<QLineEdit>("TextVendor")->text(), QString("-25536"));
+        if (!typed.isEmpty())
+            r.find<QLineEdit>("TextVendor")->setText(typed);
+        const int from = static_cast<int>(r.sim.unit().frameHistory().size());
+        r.find<QPushButton>("CommandSetCfg")->click();
+        r.sim.runBatch();
+        const QStringList sent = r.sim.unit().frameHistory().mid(from);
+        QCOMPARE(sent.size(), 16);
+        QTEST(sent[1], "frame");
+    }
+
     // A unit can hold a name that fills its registers with no zero byte:
     // the box shows it whole, and a write still cuts it to what fits with
     // the zero byte.
