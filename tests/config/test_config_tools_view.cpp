@@ -36,6 +36,15 @@ struct ViewRig {
     ConfigToolsView* view = new ConfigToolsView(ctx, &window);
 
     template <class T> T* find(const QString& name) { return window.findChild<T*>(name); }
+    // Reads registers 01..0F and fills the product frame from them.
+    void readProductRegisters() {
+        QStringList reads;
+        for (int reg = 1; reg <= 15; ++reg)
+            reads << QString(":R%1#").arg(reg, 2, 16, QChar('0')).toUpper();
+        sim.link.startBatch(reads);
+        sim.runBatch();
+        view->showFromRegisters();
+    }
     void settle() {
         sim.runBatch();
         for (int i = 0; i < 20; ++i) {
@@ -92,12 +101,7 @@ class TestConfigToolsView : public QObject {
         QFETCH(QString, typed);
         ViewRig r;
         r.sim.unit().setReg(0x04, 40000);
-        QStringList reads;
-        for (int reg = 1; reg <= 15; ++reg)
-            reads << QString(":R%1#").arg(reg, 2, 16, QChar('0')).toUpper();
-        r.sim.link.startBatch(reads);
-        r.sim.runBatch();
-        r.view->showFromRegisters();
+        r.readProductRegisters();
         QCOMPARE(r.find<QLineEdit>("TextVendor")->text(), QString("-25536"));
         if (!typed.isEmpty())
             r.find<QLineEdit>("TextVendor")->setText(typed);
@@ -138,12 +142,7 @@ class TestConfigToolsView : public QObject {
                 v |= uint32_t(uint8_t(held[4 * k + i])) << (8 * i);
             r.sim.unit().setReg(firstReg + k, int32_t(v));
         }
-        QStringList reads;
-        for (int reg = 1; reg <= 15; ++reg)
-            reads << QString(":R%1#").arg(reg, 2, 16, QChar('0')).toUpper();
-        r.sim.link.startBatch(reads);
-        r.sim.runBatch();
-        r.view->showFromRegisters();
+        r.readProductRegisters();
         QCOMPARE(r.find<QLineEdit>(box)->text(), QString::fromLatin1(held));
         const int from = static_cast<int>(r.sim.unit().frameHistory().size());
         r.find<QPushButton>("CommandSetCfg")->click();
@@ -156,9 +155,7 @@ class TestConfigToolsView : public QObject {
         // unit is back from the reset that ends the write).
         r.sim.runTicks(150);
         r.sim.unit().setReg(firstReg, int32_t(0x00004241)); // "AB"
-        r.sim.link.startBatch(reads);
-        r.sim.runBatch();
-        r.view->showFromRegisters();
+        r.readProductRegisters();
         QCOMPARE(r.find<QLineEdit>(box)->text(), QString("AB"));
         QCOMPARE(r.find<QLineEdit>(box)->maxLength(), held.size() - 1);
     }
