@@ -2,7 +2,7 @@
 // 9600 baud with a 2 ms turnaround, in virtual time. Prints how close the
 // poll cycle comes to what the wire alone allows, paced by the 20 ms tick
 // and with the fast link.
-#include "link/codec.h"
+#include "config/bulk_transfer.h"
 #include "link/link.h"
 #include "sim/sim_port.h"
 #include "sim/virtual_wire.h"
@@ -25,10 +25,7 @@ int run(bool fast) {
     if (fast)
         link.setFast(true);
 
-    QStringList frames;
-    for (int r = 0; r <= 255; ++r)
-        frames << BuildRead(r);
-    frames << BuildItemRead('U', 5);
+    const QStringList frames = readAllFrames();
 
     // What the bytes alone need: every frame out, every reply back, 10 bits
     // a byte at 9600 baud, plus the unit's turnaround per exchange.

@@ -20,11 +20,6 @@ constexpr int kProbeTicks = 50;
 constexpr int kAnswerTicks = 10;
 constexpr int kResetTicks = 6;
 constexpr int kPauseTicks = 5;
-// The same pause with the fast link: it counts down kPauseTicks and then
-// moves on one tick later, six seconds in all.
-constexpr int pauseTicksFast() {
-    return (kPauseTicks + 1) * 1000 / FirmwareUpdate::kFastIntervalMs - 1;
-}
 } // namespace
 
 FirmwareUpdate::FirmwareUpdate(AppContext& ctx, ProcessRunner& runner)
@@ -197,6 +192,13 @@ void FirmwareUpdate::startTool() {
     ctx_.link.SetProgress(0, 0);
     stopRequested_ = false;
     tool_.start(QString::fromLatin1(flash::kBossacProgram), args);
+}
+
+int FirmwareUpdate::pauseTicks() const {
+    // The countdown reaches 0 after kPauseTicks ticks and the machine moves
+    // on one tick later: kPauseTicks + 1 seconds at 1 s a tick, the same
+    // time in poll periods with the fast link.
+    return ticksFor(kPauseTicks + 1, 1000) - 1;
 }
 
 void FirmwareUpdate::beginAnsweredWait(int limitTicks) {
@@ -544,7 +546,7 @@ void FirmwareUpdate::tick() {
                 logoBatchId_ = link.poll.stats().id;
                 // Nothing tells when the unit has stored the logo: the
                 // pause keeps its length with the fast link too.
-                countdown_ = fast_ ? pauseTicksFast() : kPauseTicks;
+                countdown_ = pauseTicks();
             }
             go(702);
         }
@@ -562,7 +564,7 @@ void FirmwareUpdate::tick() {
             link.SetProgress(0, 0);
             oneFrame(BuildSystem(QStringLiteral("P")));
             // Nor when the burn is done.
-            countdown_ = fast_ ? pauseTicksFast() : kPauseTicks;
+            countdown_ = pauseTicks();
             go(801);
         }
         break;

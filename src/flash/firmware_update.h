@@ -122,6 +122,9 @@ class FirmwareUpdate {
     int ticksFor(int count, int tickMs) const {
         return fast_ ? count * tickMs / kFastIntervalMs : count;
     }
+    // The countdown of a pause that nothing signals (after the logo write,
+    // after the burn): the same length in both modes.
+    int pauseTicks() const;
     // Fast link: a wait that the unit ends by answering status frames, at
     // most limitTicks ticks long. Over when two status frames in a row, both
     // sent during the wait, were answered: a single reply that comes late

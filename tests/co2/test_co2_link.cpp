@@ -2,7 +2,7 @@
 // cut from the received characters however they arrive, the two command
 // sequences and the end of the pass-through.
 #include "co2/co2_link.h"
-#include "support/fake_port.h"
+#include "support/fake_link_rig.h"
 
 #include <QtTest>
 
@@ -11,16 +11,10 @@ using gp::test::FakePort;
 
 namespace {
 
-struct Rig {
-    Link link;
+struct Rig : gp::test::FakeLinkRig {
     Co2Link co2{link};
-    FakePort* port;
     QStringList groups; // "key first second" of every group handed on
     Rig() {
-        auto p = std::make_unique<FakePort>();
-        port = p.get();
-        link.serial.setPort(std::move(p));
-        link.serial.choosePort("ttyFAKE0");
         co2.onGroup = [this](const Co2Group& g) {
             groups << QStringLiteral("%1 %2 %3").arg(g.key).arg(g.first).arg(g.second);
         };

@@ -63,7 +63,23 @@ struct Rig {
     void settings(const QByteArray& lines) {
         writeFile(options.settingsPath, "[default]\r\n" + lines);
     }
+    // The real serial port code, on the simulated unit's pseudo-terminal
+    // only.
+    void onPseudoTerminal(const QString& path) {
+        options.portFactory = nullptr;
+        options.fixedPorts.clear();
+        options.listSystemPorts = false;
+        options.simulatedPort = path;
+    }
 };
+
+// Waits for the identity read to give the window the application id; on
+// failure the traffic log tells what the line did.
+void waitForIdentity(Form1& form, int appId) {
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        form.context().appid == appId,
+        qPrintable(form.findChild<QPlainTextEdit*>("MsgLog")->toPlainText().right(3000)), 15000);
+}
 
 QStringList heads(Form1& f) {
     auto* bar = f.findChild<QTabBar*>(QStringLiteral("NavTab1"));
@@ -762,16 +778,11 @@ class TestForm1 : public QObject {
         sim::PtySimServer unit(profile);
         QVERIFY2(unit.start(), qPrintable(unit.errorString()));
         Rig rig;
-        rig.options.portFactory = nullptr; // the real serial port code
-        rig.options.fixedPorts.clear();
-        rig.options.listSystemPorts = false;
-        rig.options.simulatedPort = unit.slavePath();
+        rig.onPseudoTerminal(unit.slavePath());
         Form1 form(rig.options);
-        // On failure the traffic log tells what the line did.
-        QTRY_VERIFY2_WITH_TIMEOUT(
-            form.context().appid == 3,
-            qPrintable(form.findChild<QPlainTextEdit*>("MsgLog")->toPlainText().right(3000)),
-            15000);
+        waitForIdentity(form, 3);
+        if (QTest::currentTestFailed())
+            return;
 
         // The identity batch went out whole and in order.
         QStringList sent;
@@ -803,16 +814,11 @@ class TestForm1 : public QObject {
         unit.setTurnaroundMs(2.0);
         QVERIFY2(unit.start(), qPrintable(unit.errorString()));
         Rig rig;
-        rig.options.portFactory = nullptr;
-        rig.options.fixedPorts.clear();
-        rig.options.listSystemPorts = false;
-        rig.options.simulatedPort = unit.slavePath();
+        rig.onPseudoTerminal(unit.slavePath());
         Form1 form(rig.options);
-        // On failure the traffic log tells what the line did.
-        QTRY_VERIFY2_WITH_TIMEOUT(
-            form.context().appid == 3,
-            qPrintable(form.findChild<QPlainTextEdit*>("MsgLog")->toPlainText().right(3000)),
-            15000);
+        waitForIdentity(form, 3);
+        if (QTest::currentTestFailed())
+            return;
         QCOMPARE(form.findChild<QLabel*>("Label10_0")->text(),
                  QStringLiteral("UniqueID: 12345678-0A1B2C3D-00420017-FFFFFFFE"));
         QCOMPARE(form.link().serial.counters.framesSent, 16);

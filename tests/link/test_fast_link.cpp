@@ -3,8 +3,9 @@
 // what is stored and counted, and where the batch ends must be the same as
 // when the tick paces the batch; only the reply time-out is left to the
 // ticks.
+#include "config/bulk_transfer.h"
 #include "link/codec.h"
-#include "support/fake_port.h"
+#include "support/fake_link_rig.h"
 #include "support/sim_rig.h"
 
 #include <QtTest>
@@ -14,14 +15,6 @@ using gp::test::FakePort;
 using gp::test::SimRig;
 
 namespace {
-
-QStringList fullReadFrames() {
-    QStringList frames;
-    for (int r = 0; r <= 255; ++r)
-        frames << BuildRead(r);
-    frames << BuildItemRead('U', 5);
-    return frames;
-}
 
 // Everything a batch leaves behind that must not depend on the pacing.
 struct Outcome {
@@ -67,7 +60,7 @@ Outcome runFullRead(bool fast, const QString& fault) {
     }
     if (!fault.isEmpty())
         rig.port->arm(f);
-    rig.link.startBatch(fullReadFrames());
+    rig.link.startBatch(readAllFrames());
     Outcome o;
     o.endPos = rig.runBatch();
     for (const QString& line : rig.link.log.lines())
@@ -84,16 +77,10 @@ Outcome runFullRead(bool fast, const QString& fault) {
     return o;
 }
 
-struct FakeRig {
-    Link link;
-    FakePort* port;
+struct FakeRig : gp::test::FakeLinkRig {
     int scheduled = 0;
     int lastGap = -1;
     FakeRig() {
-        auto p = std::make_unique<FakePort>();
-        port = p.get();
-        link.serial.setPort(std::move(p));
-        link.serial.choosePort("ttyFAKE0");
         link.scheduleAdvance = [this](int gap) {
             ++scheduled;
             lastGap = gap;
@@ -126,7 +113,7 @@ class TestFastLink : public QObject {
         // does not pass.
         QCOMPARE(ticked.endPos, endPos);
         QCOMPARE(ticked.lostFrames, lostFrames);
-        QCOMPARE(ticked.sent, fullReadFrames());
+        QCOMPARE(ticked.sent, readAllFrames());
         QCOMPARE(ticked.advances, 0);
         QVERIFY(fast.advances > 200); // the fast path really carried the batch
 

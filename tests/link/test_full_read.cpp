@@ -1,5 +1,6 @@
 // A full register-bank read (":R00#" .. ":RFF#", ":U05#") against the
 // simulated unit, on a clean line and on a faulty one.
+#include "config/bulk_transfer.h"
 #include "link/codec.h"
 #include "support/sim_rig.h"
 
@@ -7,16 +8,6 @@
 
 using namespace gp;
 using gp::test::SimRig;
-
-namespace {
-QStringList fullReadFrames() {
-    QStringList frames;
-    for (int r = 0; r <= 255; ++r)
-        frames << BuildRead(r);
-    frames << BuildItemRead('U', 5);
-    return frames;
-}
-} // namespace
 
 class TestFullRead : public QObject {
     Q_OBJECT
@@ -40,7 +31,7 @@ class TestFullRead : public QObject {
                 r, static_cast<int32_t>(static_cast<uint32_t>(r) * 0x01010101u ^ 0x5A000000u));
         // The stale value the cache holds for the register whose reply is lost.
         rig.link.state.RegCache.fill(-7);
-        rig.link.startBatch(fullReadFrames());
+        rig.link.startBatch(readAllFrames());
         // Let 0x40 frames go by, then disturb the next reply.
         rig.runUntil([&] { return rig.link.poll.CmdQueuePos >= 0x40; });
         if (fault == "drop")
@@ -62,7 +53,7 @@ class TestFullRead : public QObject {
 
     void unitThatDoesNotAnswerU05EndsAtMinusTwo() {
         SimRig rig;
-        rig.link.startBatch(fullReadFrames());
+        rig.link.startBatch(readAllFrames());
         rig.runUntil([&] { return rig.link.poll.CmdQueuePos == 256; });
         rig.port->dropNextReply();
         QCOMPARE(rig.runBatch(), -2);
@@ -73,7 +64,7 @@ class TestFullRead : public QObject {
 
     void vanishedAdapterEndsTheBatchAndTheLinkRecovers() {
         SimRig rig;
-        rig.link.startBatch(fullReadFrames());
+        rig.link.startBatch(readAllFrames());
         rig.runUntil([&] { return rig.link.poll.CmdQueuePos >= 10; });
         rig.port->vanish();
         QCOMPARE(rig.runBatch(), -2);

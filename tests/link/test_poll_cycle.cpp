@@ -1,7 +1,7 @@
 // The poll cycle in ticks: one frame in flight, a lost reply costs eight
 // ticks, a lost last reply ends the batch at -2 without a completion step.
 #include "link/link.h"
-#include "support/fake_port.h"
+#include "support/fake_link_rig.h"
 
 #include <QtTest>
 
@@ -9,16 +9,10 @@ using namespace gp;
 using gp::test::FakePort;
 
 namespace {
-struct Rig {
-    Link link;
-    FakePort* port;
+struct Rig : gp::test::FakeLinkRig {
     int completions = 0;
     QStringList labels;
     Rig() {
-        auto p = std::make_unique<FakePort>();
-        port = p.get();
-        link.serial.setPort(std::move(p));
-        link.serial.choosePort("ttyFAKE0");
         link.poll.ActiveTab = 3;
         link.poll.completion[3] = [this] { ++completions; };
         link.progress.setOnChange([this](const ProgressState& s) { labels << s.label; });

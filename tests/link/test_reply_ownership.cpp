@@ -6,7 +6,7 @@
 #include "config/save_config.h"
 #include "diag/identity.h"
 #include "link/codec.h"
-#include "support/fake_port.h"
+#include "support/fake_link_rig.h"
 #include "support/scripted_prompts.h"
 #include "support/sim_rig.h"
 
@@ -20,15 +20,7 @@ using gp::test::SimRig;
 
 namespace {
 
-struct Rig {
-    Link link;
-    FakePort* port;
-    Rig() {
-        auto p = std::make_unique<FakePort>();
-        port = p.get();
-        link.serial.setPort(std::move(p));
-        link.serial.choosePort("ttyFAKE0");
-    }
+struct Rig : gp::test::FakeLinkRig {
     QString lastSent() const { return port->writtenFrames().last(); }
 };
 

@@ -1,7 +1,7 @@
 // The receive handler cutting replies out of noisy, split input, and the
 // sending side's behaviour on closed and vanished ports.
 #include "link/link.h"
-#include "support/fake_port.h"
+#include "support/fake_link_rig.h"
 
 #include <QtTest>
 
@@ -9,16 +9,7 @@ using namespace gp;
 using gp::test::FakePort;
 
 namespace {
-struct Rig {
-    Link link;
-    FakePort* port;
-    Rig() {
-        auto p = std::make_unique<FakePort>();
-        port = p.get();
-        link.serial.setPort(std::move(p));
-        link.serial.choosePort("ttyFAKE0");
-    }
-};
+using Rig = gp::test::FakeLinkRig;
 } // namespace
 
 class TestSerialLink : public QObject {
