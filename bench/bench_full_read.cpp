@@ -2,10 +2,10 @@
 // 9600 baud with a 2 ms turnaround, in virtual time. Prints how close the
 // poll cycle comes to what the wire alone allows, paced by the 20 ms tick
 // and with the fast link.
-#include "config/bulk_transfer.h"
 #include "link/link.h"
 #include "sim/sim_port.h"
 #include "sim/virtual_wire.h"
+#include "unit/bulk_transfer.h"
 
 #include <algorithm>
 #include <cstdio>

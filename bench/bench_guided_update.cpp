@@ -97,28 +97,29 @@ class BenchPrompts : public Prompts {
 enum Phase { Read, Flash, Writeback, Verify, Wait, Other, PhaseCount };
 
 // Where a poll period spent in this state goes. busy: a batch ran.
-Phase phaseOf(int state, bool busy) {
+Phase phaseOf(FirmwareUpdate::State state, bool busy) {
+    using S = FirmwareUpdate::State;
     switch (state) {
-    case 1:
-    case 101:
-    case 111:
-    case 2:
+    case S::Start:
+    case S::ReadingUniqueId:
+    case S::ReadingRegisters:
+    case S::ReadingLogo:
         return Read;
-    case 5:
+    case S::Flashing:
         return Flash;
-    case 7:   // the new firmware starting
-    case 700: // the pause before the settings go back
-    case 10:  // the unit's reset
+    case S::WaitingForFirmware:     // the new firmware starting
+    case S::PausingBeforeWriteBack: // the pause before the settings go back
+    case S::WaitingForReset:        // the unit's reset
         return Wait;
-    case 701:
+    case S::WritingRegisters:
         return Writeback;
-    case 702: // the logo write runs inside this pause
-    case 801: // ":SP#" goes out at its start
+    case S::PausingAfterLogo: // the logo write runs inside this pause
+    case S::PausingAfterBurn: // ":SP#" goes out at its start
         return busy ? Writeback : Wait;
-    case 8:
-    case 9:
+    case S::Burning:
+    case S::Resetting:
         return busy ? Writeback : Other;
-    case 11:
+    case S::CheckingRegister01:
         return Verify;
     default:
         return Other;
@@ -186,7 +187,7 @@ Figures run(bool fast) {
     const double start = port->nowMs();
     double nextTick = start;
     update.clickButton();
-    while (update.state() != 0 && update.state() != -2 && port->nowMs() - start < 600000) {
+    while (!update.finished() && port->nowMs() - start < 600000) {
         const Phase phase = phaseOf(update.state(), link.busy());
         const double before = port->nowMs();
         period();
@@ -199,7 +200,7 @@ Figures run(bool fast) {
         }
     }
     f.totalMs = port->nowMs() - start;
-    f.ok = update.state() == -2 && update.stepText() == QLatin1String("Update Complete") &&
+    f.ok = update.succeeded() && update.stepText() == QLatin1String("Update Complete") &&
            unit->reg(0x25) == 0x01020304 * 0x25 && unit->logo(5) == (0x5A000000 | 5) &&
            unit->profile().firmwareVersion == 307;
 

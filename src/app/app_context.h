@@ -36,6 +36,15 @@ struct AppContext {
     QString text(int id, const QString& fallback = QStringLiteral("?")) const {
         return lang.GetLangStringOr(id, fallback);
     }
+
+    // The warning asked before a guided run (firmware update, profile
+    // change) takes the unit out of service: default Yes.
+    bool confirmGuidedRun() {
+        return prompts.askYesNo(QString(),
+                                text(7010, QStringLiteral("WARNING")) + QStringLiteral("\r\r") +
+                                    text(7011, QStringLiteral("Do you wish to continue?")),
+                                true, true);
+    }
 };
 
 } // namespace gp

@@ -345,7 +345,8 @@ bool CliSession::waitBatch(int timeoutMs) {
         std::fprintf(stderr, "\n");
         progressShown_ = false;
     }
-    return link_.poll.CmdQueuePos == -1 && link_.poll.stats().finished;
+    const BatchOutcome o = link_.poll.outcome(link_.poll.stats().id);
+    return o.finished && !o.lastReplyLost;
 }
 
 QStringList CliSession::readFrames(const QStringList& frames, int retries, int timeoutMs) {
@@ -355,19 +356,13 @@ QStringList CliSession::readFrames(const QStringList& frames, int retries, int t
         if (id == 0)
             break;
         waitBatch(timeoutMs);
-        const BatchStats& st = link_.poll.stats();
-        QStringList left;
-        if (st.id == id) {
-            for (int e : st.lostEntries)
-                if (e >= 0 && e < pending.size())
-                    left << pending.at(e);
-        }
-        if (st.id != id || !st.finished) {
-            // Ended without reaching its end: what was not yet sent is unknown.
-            const int from = st.id == id ? qMax(0, link_.poll.CmdQueuePos) : 0;
+        // Ended without reaching its end: what was not yet sent is unknown.
+        const BatchOutcome o = link_.poll.outcome(id);
+        if (o.unsentFrom >= 0)
             link_.poll.abandon();
-            left << pending.mid(from);
-        }
+        QStringList left;
+        for (int e : o.missingEntries(static_cast<int>(pending.size())))
+            left << pending.at(e);
         pending = left;
     }
     return pending;

@@ -3,16 +3,16 @@
 #include "cli/cli_prompts.h"
 #include "cli/cli_session.h"
 #include "cli/unit_file_name.h"
-#include "config/bulk_transfer.h"
-#include "config/cfg_file.h"
 #include "config/config_load.h"
-#include "config/logo_transfer.h"
 #include "config/product_config.h"
 #include "config/save_config.h"
 #include "diag/identity.h"
 #include "flash/firmware_backup.h"
 #include "link/codec.h"
 #include "platform/atomic_file.h"
+#include "unit/bulk_transfer.h"
+#include "unit/cfg_file.h"
+#include "unit/logo_transfer.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -185,9 +185,9 @@ int configDiff(CliSession& s, QStringList args) {
         return s.finish(ExitUsage);
     if (!connectAndIdentify(s))
         return s.finish(ExitFailed);
-    ReadAllRegisters(s.link());
+    const int readId = ReadAllRegisters(s.link());
     s.waitBatch(kBatchTimeoutMs);
-    const BatchStats stats = s.link().poll.stats();
+    const BatchOutcome stats = s.link().poll.outcome(readId);
     const DeviceState& unit = s.link().state;
     const CfgCheck check = readCfgFile(*path, unit);
     if (!check.ok())
@@ -343,10 +343,10 @@ int logoRead(CliSession& s, QStringList args) {
     }
     if (!connectAndIdentify(s))
         return s.finish(ExitFailed);
-    ReadLogo(s.link());
+    const int readId = ReadLogo(s.link());
     s.waitBatch(kBatchTimeoutMs);
-    const BatchStats& st = s.link().poll.stats();
-    if (st.lost > 0) {
+    const BatchOutcome st = s.link().poll.outcome(readId);
+    if (!st.lostEntries.empty()) {
         QList<int> blocks(st.lostEntries.begin(), st.lostEntries.end());
         s.err(
             QStringLiteral("Logo blocks not read: %1. No file was written.").arg(regList(blocks)));

@@ -214,16 +214,11 @@ int watch(CliSession& s, QStringList args) {
         // A lost reply leaves the state holding zeros or the previous
         // sample: its columns stay empty instead.
         QSet<int> lost;
-        const BatchStats& st = s.link().poll.stats();
-        if (st.id == id)
-            for (int e : st.lostEntries)
-                lost.insert(e);
-        if (st.id != id || !st.finished) {
-            const int from = st.id == id ? qMax(0, s.link().poll.CmdQueuePos) : 0;
+        const BatchOutcome o = s.link().poll.outcome(id);
+        if (o.unsentFrom >= 0)
             s.link().poll.abandon();
-            for (int e = from; e < frames.size(); ++e)
-                lost.insert(e);
-        }
+        for (int e : o.missingEntries(static_cast<int>(frames.size())))
+            lost.insert(e);
         QStringList line{QString::number(t)};
         int first = 0;
         for (const WatchSource& src : sources) {

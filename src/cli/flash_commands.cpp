@@ -49,15 +49,15 @@ int runMachine(CliSession& s, Machine& m, int timeoutMs,
                 next = clock.elapsed() + m.intervalMs();
                 if (m.stepText() != shown) {
                     shown = m.stepText();
-                    printStep(s, m.state(), shown);
+                    printStep(s, m.stateNumber(), shown);
                 }
                 if (afterTick)
                     afterTick();
             }
-            return m.state() == 0 || m.state() == -2;
+            return m.finished();
         },
         timeoutMs);
-    return m.state() == -2 ? ExitOk : ExitFailed;
+    return m.succeeded() ? ExitOk : ExitFailed;
 }
 
 int needFile(CliSession& s, const QStringList& args, const char* usage) {

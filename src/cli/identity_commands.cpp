@@ -20,23 +20,11 @@ bool readIdentity(CliSession& s, const QList<int>& unneeded = {}) {
     const QStringList frames = identityFrames();
     const int id = IdentityRead(s.link());
     s.waitBatch(10000);
-    const BatchStats& st = s.link().poll.stats();
-    QStringList lost;
-    if (id == 0 || st.id != id) {
-        lost = frames;
-    } else {
-        for (int e : st.lostEntries)
-            if (e >= 0 && e < frames.size() && !lost.contains(frames.at(e)))
-                lost << frames.at(e);
-        if (!st.finished) {
-            // Ended before its end: what was not yet sent is unknown.
-            const int from = qMax(0, s.link().poll.CmdQueuePos);
-            s.link().poll.abandon();
-            for (const QString& f : frames.mid(from))
-                if (!lost.contains(f))
-                    lost << f;
-        }
-    }
+    // Ended before its end: what was not yet sent is unknown.
+    const BatchOutcome o = s.link().poll.outcome(id);
+    if (!o.displaced && o.unsentFrom >= 0)
+        s.link().poll.abandon();
+    const QStringList lost = o.missingFrames(frames);
     QStringList unread = lost.isEmpty() ? QStringList() : s.readFrames(lost);
     for (int reg : unneeded)
         unread.removeAll(BuildRead(reg));

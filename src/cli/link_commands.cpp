@@ -29,7 +29,7 @@ int send(CliSession& s, const QStringList& args) {
     if (!s.connect())
         return s.finish(ExitFailed);
     const int id = s.link().startBatch({args.first()});
-    const bool answered = s.waitBatch(5000) && s.link().poll.stats().id == id;
+    const bool answered = s.waitBatch(5000) && !s.link().poll.outcome(id).displaced;
     if (!answered) {
         s.err(QStringLiteral("The unit did not answer %1.").arg(args.first()));
         return s.finish(ExitFailed);

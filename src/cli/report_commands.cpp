@@ -5,7 +5,7 @@
 #include "cli/cli_session.h"
 #include "co2/co2_link.h"
 #include "co2/co2_settings.h"
-#include "diag/commissioning_report.h"
+#include "report/commissioning_report.h"
 
 #include <QDateTime>
 #include <QTimer>

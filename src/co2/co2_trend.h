@@ -4,7 +4,7 @@
 // link's own clock). It hooks in behind whatever already listens to the
 // level, so the level field and the plot see the same values.
 
-#include "diag/trend_buffer.h"
+#include "app/trend_buffer.h"
 
 #include <functional>
 #include <optional>

@@ -1,9 +1,9 @@
 #include "co2/co2_view.h"
 
+#include "app/trend_widget.h"
 #include "co2/co2_link.h"
 #include "co2/co2_settings.h"
 #include "co2/co2_trend.h"
-#include "diag/trend_widget.h"
 
 #include <QComboBox>
 #include <QDateTime>

@@ -1,8 +1,8 @@
 #include "config/comms_settings.h"
 
 #include "app/lang_dll.h"
-#include "diag/identity.h"
 #include "link/codec.h"
+#include "unit/registers.h"
 
 #include <QLocale>
 #include <cmath>

@@ -1,8 +1,8 @@
 #include "config/config_load.h"
 
-#include "config/bulk_transfer.h"
 #include "link/codec.h"
 #include "link/link.h"
+#include "unit/bulk_transfer.h"
 
 namespace gp {
 
@@ -93,16 +93,16 @@ bool ConfigLoad::finished() const {
         return true;
     if (batchId_ == 0)
         return !link_.writes.pending();
-    const BatchStats& s = link_.poll.stats();
-    return s.id != batchId_ || s.finished || !link_.busy();
+    const BatchOutcome o = link_.poll.outcome(batchId_);
+    return o.displaced || o.finished || !link_.busy();
 }
 
 LoadReport ConfigLoad::report() const {
     LoadReport rep;
     rep.writes = static_cast<int>(regs_.size());
-    const BatchStats& s = link_.poll.stats();
-    rep.interrupted = batchId_ == 0 || s.id != batchId_ || !s.finished;
-    QStringList lost = s.id == batchId_ ? s.lostFrames : QStringList();
+    const BatchOutcome o = link_.poll.outcome(batchId_);
+    rep.interrupted = o.displaced || !o.finished;
+    QStringList lost = o.lostFrames;
     for (int i = 0; i < regs_.size(); ++i) {
         const int r = regs_[i];
         const QString frame = BuildItemWrite(QLatin1Char('W'), r, sent_[i]);

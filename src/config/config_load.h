@@ -2,8 +2,8 @@
 // Loading a ".cfg" file into the unit: check the whole file, take it into the
 // cache, send the device settings, then tell which writes the unit confirmed.
 
-#include "config/cfg_file.h"
 #include "link/write_gate.h"
+#include "unit/cfg_file.h"
 
 #include <QList>
 #include <QString>

@@ -1,12 +1,12 @@
 #include "config/config_tools_view.h"
 
-#include "config/bulk_transfer.h"
-#include "config/cfg_file.h"
 #include "config/config_load.h"
-#include "config/logo_transfer.h"
 #include "config/product_config_view.h"
 #include "config/save_config_window.h"
-#include "diag/identity.h"
+#include "unit/bulk_transfer.h"
+#include "unit/cfg_file.h"
+#include "unit/logo_transfer.h"
+#include "unit/registers.h"
 
 #include <QCheckBox>
 #include <QDir>

@@ -1,8 +1,10 @@
 #include "config/profile_change.h"
 
 #include "app/app_context.h"
-#include "config/bulk_transfer.h"
 #include "link/codec.h"
+#include "unit/bulk_transfer.h"
+
+#include <utility>
 
 namespace gp {
 
@@ -33,12 +35,12 @@ QString ProfileChange::text(int id, const char* fallback) const {
 bool ProfileChange::clickButton() {
     if (caption_ == text(7001, "Start")) {
         cancelled_ = false;
-        state_ = 1;
+        state_ = State::Start;
         caption_ = text(7002, "Next");
         enabled_ = false;
         return false;
     }
-    return state_ == -2;
+    return state_ == State::Complete;
 }
 
 void ProfileChange::fail(const QString& detail) {
@@ -46,7 +48,7 @@ void ProfileChange::fail(const QString& detail) {
     if (!detail.isEmpty())
         message += QStringLiteral("\n") + detail;
     ctx_.prompts.message(text(7020, "Profile Change"), message);
-    state_ = -1;
+    state_ = State::Failed;
 }
 
 ProfileChange::ProfileRead ProfileChange::readProfile() {
@@ -71,41 +73,40 @@ ProfileChange::ProfileRead ProfileChange::readProfile() {
 }
 
 QString ProfileChange::activity() const {
-    switch (state_) {
-    case 1:
-    case 2:
-        return QStringLiteral("Reading settings");
-    case 3:
-        return QStringLiteral("Choosing the profile");
-    case 4:
-        return QStringLiteral("Writing settings, waiting for the unit");
-    case 5:
-        return QStringLiteral("Checking");
-    case 0:
+    // What each state does, in words.
+    static constexpr std::pair<State, const char*> kActivity[] = {
+        {State::Start, "Reading settings"},
+        {State::Reading, "Reading settings"},
+        {State::ChoosingProfile, "Choosing the profile"},
+        {State::WaitingForUnit, "Writing settings, waiting for the unit"},
+        {State::CheckingRegister01, "Checking"},
+    };
+    if (state_ == State::Idle)
         return cancelled_ ? QStringLiteral("Cancelled") : QString();
-    default:
-        return QString();
-    }
+    for (const auto& [state, words] : kActivity)
+        if (state == state_)
+            return QString::fromLatin1(words);
+    return QString();
 }
 
 void ProfileChange::tick() {
     Link& link = ctx_.link;
     const int pos = link.poll.CmdQueuePos;
     switch (state_) {
-    case 0:
+    case State::Idle:
         break;
-    case 1:
+    case State::Start:
         stepText_ = text(7003, "Reading Current Settings....");
         ReadAllRegisters(link);
-        state_ = 2;
+        state_ = State::Reading;
         break;
-    case 2:
+    case State::Reading:
         if (pos == -1)
-            state_ = 3;
+            state_ = State::ChoosingProfile;
         else if (pos < 0)
             fail();
         break;
-    case 3:
+    case State::ChoosingProfile:
         stepText_ = text(7021, "Select Profile file.");
         switch (readProfile()) {
         case ProfileRead::Ok:
@@ -113,7 +114,7 @@ void ProfileChange::tick() {
         case ProfileRead::Cancelled:
             // The engineer chose no file: nothing was written, nothing failed.
             cancelled_ = true;
-            state_ = 0;
+            state_ = State::Idle;
             enabled_ = true;
             caption_ = text(7001, "Start");
             stepText_ = QStringLiteral("Cancelled");
@@ -127,14 +128,14 @@ void ProfileChange::tick() {
         link.startBatch({BuildWrite(link.state, 1), BuildSystem(QStringLiteral("P")),
                          BuildSystem(QStringLiteral("D")), BuildSystem(QStringLiteral("R"))});
         waitTicks_ = 0;
-        state_ = 4;
+        state_ = State::WaitingForUnit;
         break;
-    case 4:
+    case State::WaitingForUnit:
         // The wait for the unit after its reset: a batch that ends on a
         // time-out is followed by a status request until one is answered.
         if (pos == -1) {
             link.startBatch({BuildRead(1)});
-            state_ = 5;
+            state_ = State::CheckingRegister01;
         } else if (++waitTicks_ > kResetWaitTicks) {
             link.poll.abandon();
             fail(QStringLiteral("The unit did not answer for %1 s after its reset. Power-cycle "
@@ -146,28 +147,25 @@ void ProfileChange::tick() {
                 link.startBatch({BuildStatus()}, 0, 0, false);
         }
         break;
-    case 5:
+    case State::CheckingRegister01:
         if (pos == -1 && link.state.RegCache[1] == profileCfg_) {
             stepText_ = text(7007, "Update Complete");
             enabled_ = true;
             link.SetProgress(100, 0);
-            state_ = -2;
+            state_ = State::Complete;
         } else if (pos < 0) {
             fail();
         }
         break;
-    case -2:
+    case State::Complete:
         enabled_ = true;
         caption_ = text(7009, "Exit");
         break;
-    case -1:
+    case State::Failed:
         enabled_ = true;
         caption_ = text(7001, "Start");
         stepText_ = text(7008, "Press \"start\" to begin.");
-        state_ = 0;
-        break;
-    default:
-        state_ = -1;
+        state_ = State::Idle;
         break;
     }
 }

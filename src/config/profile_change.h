@@ -2,7 +2,8 @@
 // The guided profile change: read every register, let the engineer choose a
 // device profile (".pro"), write its feature flags to register 01, burn,
 // restore defaults, reset, wait until the unit answers again and read
-// register 01 back. A state machine advanced by tick() every 200 ms.
+// register 01 back. A state machine with named states advanced by tick()
+// every 200 ms.
 
 #include <QString>
 #include <cstdint>
@@ -25,7 +26,22 @@ class ProfileChange {
     bool clickButton();
     void tick();
 
-    int state() const { return state_; }
+    // The run's states, each with the number the window shows.
+    enum class State {
+        Idle = 0,
+        Failed = -1,   // shown once, then back to Idle
+        Complete = -2, // "Update Complete"; the button says "Exit"
+        Start = 1,
+        Reading = 2,
+        ChoosingProfile = 3,
+        WaitingForUnit = 4, // writing, burning, defaults, reset, then the wait
+        CheckingRegister01 = 5,
+    };
+    State state() const { return state_; }
+    int stateNumber() const { return static_cast<int>(state_); }
+    // At rest: before a run, after a failed or cancelled one, after success.
+    bool finished() const { return state_ == State::Idle || state_ == State::Complete; }
+    bool succeeded() const { return state_ == State::Complete; }
     int intervalMs() const { return 200; }
     // How long the unit may stay silent after its reset before the change
     // gives up, in ticks of intervalMs(): the unit restarts in a few seconds,
@@ -51,7 +67,7 @@ class ProfileChange {
     QString text(int id, const char* fallback) const;
 
     AppContext& ctx_;
-    int state_ = 0;
+    State state_ = State::Idle;
     int waitTicks_ = 0;
     QString stepText_;
     QString caption_;

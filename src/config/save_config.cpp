@@ -1,11 +1,11 @@
 #include "config/save_config.h"
 
-#include "config/bulk_transfer.h"
-#include "config/cfg_file.h"
-#include "diag/identity.h"
 #include "link/codec.h"
 #include "link/link.h"
 #include "platform/prompts.h"
+#include "unit/bulk_transfer.h"
+#include "unit/cfg_file.h"
+#include "unit/registers.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -46,21 +46,19 @@ void SaveConfig::tick() {
         break;
     case StartRead:
         status_ = QStringLiteral("Reading Data.");
-        ReadAllRegisters(link_);
-        batchId_ = link_.poll.stats().id;
+        batchId_ = ReadAllRegisters(link_);
         ++reads_;
         SaveState = Reading;
         break;
-    case Reading: {
-        const BatchStats& s = link_.poll.stats();
-        // The read ends with a reply to its last frame (-1) or without (-2);
-        // either way the window goes on. A read displaced by another batch
-        // ends too, with everything after the displacement unread.
-        if (s.id == batchId_ && !s.finished && link_.busy())
+    case Reading:
+        // The read ends with or without a reply to its last frame; either
+        // way the window goes on. A read displaced by another batch ends
+        // too, with everything after the displacement unread.
+        if (const BatchOutcome o = link_.poll.outcome(batchId_);
+            !o.displaced && !o.finished && link_.busy())
             break;
         readEnded();
         break;
-    }
     default:
         break;
     }
@@ -69,7 +67,7 @@ void SaveConfig::tick() {
 }
 
 void SaveConfig::cancel() {
-    if (SaveState == Reading && link_.poll.stats().id == batchId_ && link_.busy())
+    if (SaveState == Reading && !link_.poll.outcome(batchId_).displaced && link_.busy())
         link_.poll.abandon();
     if (SaveState != Done && failure_.isEmpty() && savedPath_.isEmpty())
         failure_ = QStringLiteral("The save was cancelled.");
@@ -78,20 +76,16 @@ void SaveConfig::cancel() {
 }
 
 void SaveConfig::readEnded() {
-    const BatchStats& s = link_.poll.stats();
+    const BatchOutcome o = link_.poll.outcome(batchId_);
     unread_.clear();
     bool u05Lost = false;
-    if (s.id != batchId_ || !s.finished) {
-        // Displaced: everything from the awaited entry on is unknown.
-        const int from = s.id == batchId_ ? qMax(0, link_.poll.CmdQueuePos) : 0;
-        for (int r = from; r < 256; ++r)
-            unread_ << r;
-        for (int e : s.id == batchId_ ? s.lostEntries : std::vector<int>{})
-            if (e < from)
-                unread_.prepend(e);
-        std::sort(unread_.begin(), unread_.end());
+    if (o.unsentFrom >= 0) {
+        // Displaced or stopped short: everything from the awaited entry on
+        // is unknown.
+        for (int e : o.missingEntries(256))
+            unread_ << e;
     } else {
-        for (int e : s.lostEntries) {
+        for (int e : o.lostEntries) {
             if (e == kU05Entry)
                 u05Lost = true;
             else if (e >= 0 && e < 256)

@@ -1,4 +1,5 @@
 #include "diag/diagnostics.h"
+#include "unit/chips.h"
 
 #include "app/printable_text.h"
 
@@ -53,17 +54,6 @@ std::optional<QString> resetCauseText(int code) {
     }
 }
 
-std::optional<QString> chipNameOf(uint32_t identifier) {
-    switch (identifier) {
-    case 0x29490760u:
-        return QStringLiteral("SAM3N2B");
-    case 0x289B07E0u:
-        return QStringLiteral("SAM4S2B");
-    default:
-        return std::nullopt;
-    }
-}
-
 QString nameFromRegisters(const DeviceState& state, int firstReg, int regCount) {
     QString name;
     for (int r = firstReg; r < firstReg + regCount; ++r) {
@@ -100,7 +90,7 @@ DiagnosticsDisplay ShowDiagnostics(DeviceState& state) {
     // part only. The cleared value stays in the state, as the unit tool has
     // always done, so the next refresh shows the identifier without revision.
     state.IdentU05 = static_cast<int32_t>(chip & ~0x1Fu);
-    d.chipName = chipNameOf(static_cast<uint32_t>(state.IdentU05));
+    d.chipName = unit::chipNameOf(static_cast<uint32_t>(state.IdentU05));
 
     d.spiRate = QString::number(state.DiagItem10);
     const auto x = static_cast<uint32_t>(state.RegCache[0x18]);

@@ -48,8 +48,6 @@ struct DiagnosticsDisplay {
 
 // The text for a reset cause code (bits 8..15 of the status), if known.
 std::optional<QString> resetCauseText(int code);
-// The chip name for an identifier whose revision bits 0..4 are already clear.
-std::optional<QString> chipNameOf(uint32_t identifier);
 // Characters of the name bytes up to the first zero byte, in the case stored
 // (bytes are Latin-1).
 QString nameFromRegisters(const DeviceState& state, int firstReg, int regCount);

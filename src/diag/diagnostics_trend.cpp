@@ -34,8 +34,8 @@ void DiagnosticsTrend::pollStarted(int batchId, std::optional<int> channel, bool
 }
 
 bool DiagnosticsTrend::batchCompleted(const Link& link) {
-    const BatchStats& s = link.poll.stats();
-    if (pendingBatch_ == 0 || s.id != pendingBatch_ || !s.finished)
+    const BatchOutcome s = link.poll.outcome(pendingBatch_);
+    if (s.displaced || !s.finished)
         return false;
     pendingBatch_ = 0;
     const double none = std::numeric_limits<double>::quiet_NaN();

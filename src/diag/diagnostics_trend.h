@@ -5,7 +5,7 @@
 // sample, never the previous value) become one sample, timed by the poll
 // cycle's own tick count. Nothing here knows of a plot.
 
-#include "diag/trend_buffer.h"
+#include "app/trend_buffer.h"
 #include "link/link.h"
 
 #include <optional>

@@ -1,8 +1,8 @@
 #include "diag/diagnostics_view.h"
 
-#include "config/bulk_transfer.h"
+#include "app/trend_widget.h"
 #include "diag/debug_tools.h"
-#include "diag/trend_widget.h"
+#include "unit/bulk_transfer.h"
 
 #include <QCheckBox>
 #include <QComboBox>

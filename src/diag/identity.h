@@ -3,6 +3,7 @@
 // "Device" view shows. Nothing here writes to the unit.
 
 #include "link/link.h"
+#include "unit/registers.h"
 
 #include <QLocale>
 #include <QString>
@@ -58,30 +59,5 @@ struct IdentityLines {
 
 IdentityLines ShowIdentity(const DeviceState& state, const LangDll& lang,
                            const QLocale& locale = QLocale());
-
-// The firmware version (version x 100) with two decimals and the locale's
-// decimal separator, no grouping: 105 gives "1.05", 7 "0.07".
-QString formatFirmwareVersion(int versionTimes100, const QLocale& locale);
-// The product name of registers 0D..0F: bytes in memory order up to the
-// first zero byte, upper-cased.
-QString productNameOf(const DeviceState& state);
-// The serial number of register 03: its letter (the top byte), "-" and the
-// number of the lower three bytes; the number alone when the letter byte is
-// zero (it would put a NUL into the text); empty when the register is 0.
-QString serialNumberOf(const DeviceState& state);
-
-// The application id: the high nibble of register 01's top byte, 0..15.
-int appIdOf(const DeviceState& state);
-
-// Feature bits of register 01 the views test.
-namespace feature {
-inline constexpr uint32_t Modbus = 1u << 1;
-inline constexpr uint32_t Bacnet = 1u << 2;
-inline constexpr uint32_t Co2 = 1u << 3;
-} // namespace feature
-
-bool hasFeature(const DeviceState& state, uint32_t bit);
-// Names of the feature bits 0..27 that are set in register 01, lowest first.
-QStringList featureNames(int32_t reg01);
 
 } // namespace gp

@@ -1,9 +1,9 @@
 #include "flash/backup_restore.h"
 
-#include "config/bulk_transfer.h"
-#include "config/logo_transfer.h"
 #include "link/codec.h"
 #include "link/link.h"
+#include "unit/bulk_transfer.h"
+#include "unit/logo_transfer.h"
 
 namespace gp {
 
@@ -43,8 +43,7 @@ QString BackupRestore::start(const QString& cfgPath, const QString& lgoPath) {
     for (int i = 0; i < 4; ++i)
         frames << BuildItemRead(u'U', i);
     frames << BuildRead(0) << BuildRead(1);
-    link_.startBatch(frames);
-    batchId_ = link_.poll.stats().id;
+    batchId_ = link_.startBatch(frames);
     state_ = Identify;
     return QString();
 }
@@ -55,14 +54,14 @@ void BackupRestore::fail(const QString& why) {
 }
 
 void BackupRestore::tick() {
-    const BatchStats& stats = link_.poll.stats();
-    const bool ended = stats.id != batchId_ || stats.finished || !link_.busy();
+    const BatchOutcome stats = link_.poll.outcome(batchId_);
+    const bool ended = stats.displaced || stats.finished || !link_.busy();
     if (state_ == Idle || finished() || !ended)
         return;
     DeviceState& st = link_.state;
     switch (state_) {
     case Identify: {
-        if (stats.id != batchId_ || stats.lost > 0) {
+        if (stats.displaced || !stats.lostEntries.empty()) {
             fail(QStringLiteral("The unit does not answer. If it is in its boot loader, power "
                                 "cycle it and flash its firmware first."));
             return;
@@ -79,20 +78,19 @@ void BackupRestore::tick() {
         for (int r = 0; r < 256; ++r)
             st.setRegister(r, content_.registers[size_t(r)], ValueSource::File);
         stepText_ = QStringLiteral("Writing Settings....");
-        WriteAllRegisters(link_);
-        batchId_ = link_.poll.stats().id;
+        batchId_ = WriteAllRegisters(link_).batchId;
         // What the batch holds: a register counts as confirmed only when its
         // write went out and was answered.
         sentFrames_.clear();
-        for (int e = 1; e < PollCycle::kQueueSize && !link_.poll.CmdQueue[size_t(e)].isEmpty(); ++e)
-            sentFrames_.insert(link_.poll.CmdQueue[size_t(e)]);
+        for (const QString& frame : link_.poll.batchFrames())
+            sentFrames_.insert(frame);
         state_ = Registers;
         return;
     }
     case Registers: {
         // Register 00 is never written; each write's "W" echo puts the value
         // the unit took into the cache.
-        const bool same = stats.id == batchId_;
+        const bool same = !stats.displaced;
         for (int r = 1; r < 256; ++r) {
             ++report_.writes;
             const QString frame = BuildItemWrite(u'W', r, content_.registers[size_t(r)]);
@@ -105,8 +103,7 @@ void BackupRestore::tick() {
         if (content_.logo) {
             std::copy(content_.logo->begin(), content_.logo->end(), st.LRegCache.begin());
             stepText_ = QStringLiteral("Writing Logo....");
-            WriteLogo(link_);
-            batchId_ = link_.poll.stats().id;
+            batchId_ = WriteLogo(link_);
             state_ = Logo;
             return;
         }
@@ -114,7 +111,7 @@ void BackupRestore::tick() {
     }
     case Logo:
         if (state_ == Logo) {
-            const bool same = stats.id == batchId_;
+            const bool same = !stats.displaced;
             for (int w = 0; w < kLogoWords; ++w) {
                 ++report_.logoWrites;
                 if (same && !stats.lostFrames.contains(BuildLWrite(st, w)))
@@ -124,12 +121,11 @@ void BackupRestore::tick() {
             }
         }
         stepText_ = QStringLiteral("Storing Settings....");
-        link_.startBatch({BuildSystem(QStringLiteral("P"))});
-        batchId_ = link_.poll.stats().id;
+        batchId_ = link_.startBatch({BuildSystem(QStringLiteral("P"))});
         state_ = Burn;
         return;
     case Burn:
-        report_.settingsStored = stats.id == batchId_ && stats.lost == 0;
+        report_.settingsStored = !stats.displaced && stats.lostEntries.empty();
         stepText_ = report_.text();
         state_ = Done;
         return;

@@ -1,8 +1,9 @@
 #include "flash/firmware_backup.h"
+#include "unit/chips.h"
 
-#include "config/cfg_file.h"
-#include "config/logo_transfer.h"
 #include "link/codec.h"
+#include "unit/cfg_file.h"
+#include "unit/logo_transfer.h"
 
 #include <QDir>
 #include <QFile>
@@ -190,13 +191,6 @@ QString wayBackText(const std::optional<Backup>& backup) {
              backup->cfg, logoOption);
 }
 
-int flashBytesOfChip(int32_t chipId) {
-    // NVPSIZ, bits 8..11 of the chip id: the size of the first flash.
-    static const int kSizes[16] = {0, 8, 16, 32, 0, 64, 0, 128, 160, 256, 512, 0, 1024, 0, 2048, 0};
-    const int kib = kSizes[(static_cast<uint32_t>(chipId) >> 8) & 0xF];
-    return (kib > 0 ? kib : 128) * 1024;
-}
-
 QString checkFirmwareImage(const QString& path, int32_t chipId) {
     const QFileInfo info(path);
     QFile f(path);
@@ -205,7 +199,7 @@ QString checkFirmwareImage(const QString& path, int32_t chipId) {
             .arg(path, info.exists() ? QStringLiteral(": ") + f.errorString() : QString());
     if (info.size() == 0)
         return QStringLiteral("The firmware image %1 is empty.").arg(path);
-    const int flash = flashBytesOfChip(chipId);
+    const int flash = unit::flashBytesOfChip(chipId);
     if (info.size() > flash)
         return QStringLiteral("The firmware image %1 holds %2 bytes, more than the %3 bytes of "
                               "this unit's flash.")

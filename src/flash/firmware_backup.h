@@ -50,9 +50,6 @@ BackupContent readBackup(const QString& cfgPath, const QString& lgoPath);
 QString wayBackText(const std::optional<Backup>& backup);
 
 // Pre-flight checks before the unit is sent into its boot loader.
-// Flash size of a SAM3/SAM4 processor from its chip id (the NVPSIZ field);
-// 128 KiB, the flash of this family's units, when the id does not tell.
-int flashBytesOfChip(int32_t chipId);
 // Empty when the image can be flashed into that chip, else why not.
 QString checkFirmwareImage(const QString& path, int32_t chipId);
 // The version line of the flashing tool's help text, empty when none.

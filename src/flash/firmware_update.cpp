@@ -1,11 +1,12 @@
 #include "flash/firmware_update.h"
+#include "unit/chips.h"
 
 #include "app/app_context.h"
-#include "config/bulk_transfer.h"
-#include "config/logo_transfer.h"
 #include "flash/bossac.h"
 #include "link/codec.h"
 #include "platform/process_runner.h"
+#include "unit/bulk_transfer.h"
+#include "unit/logo_transfer.h"
 
 #include <QRegularExpression>
 
@@ -39,81 +40,63 @@ FirmwareUpdate::FirmwareUpdate(AppContext& ctx, ProcessRunner& runner)
 
 FirmwareUpdate::~FirmwareUpdate() = default;
 
+namespace {
+
+using S = FirmwareUpdate::State;
+
+// Each state's step of the run (1..kStepCount, 0 outside a run) and what
+// the run does there, in words.
+struct StepOf {
+    S state;
+    int step;
+    const char* activity;
+};
+constexpr StepOf kSteps[] = {
+    {S::Start, 1, "Reading settings"},
+    {S::ReadingUniqueId, 1, "Reading settings"},
+    {S::ReadingRegisters, 1, "Reading settings"},
+    {S::ReadingLogo, 1, "Reading settings"},
+    {S::ChoosingImage, 2, "Choosing the firmware file"},
+    {S::StartingToolCheck, 3, "Checking the flashing tool"},
+    {S::CheckingTool, 3, "Checking the flashing tool"},
+    {S::EnteringBootLoader, 4, "Entering the boot loader"},
+    {S::ProbingBootMonitor, 4, "Entering the boot loader"},
+    {S::Flashing, 5, "Flashing %1 %"},
+    {S::Flashed, 6, "Waiting for the unit to start"},
+    {S::ReopeningPort, 6, "Waiting for the unit to start"},
+    {S::WaitingForFirmware, 7, "Writing settings back"},
+    {S::PausingBeforeWriteBack, 7, "Writing settings back"},
+    {S::WritingRegisters, 7, "Writing settings back"},
+    {S::PausingAfterLogo, 7, "Writing settings back"},
+    {S::Burning, 7, "Writing settings back"},
+    {S::PausingAfterBurn, 7, "Writing settings back"},
+    {S::Resetting, 8, "Checking"},
+    {S::WaitingForReset, 8, "Checking"},
+    {S::CheckingRegister01, 8, "Checking"},
+    {S::Complete, 8, "Done"},
+    {S::Failed, 0, "Stopped"},
+};
+
+const StepOf* stepOf(S state) {
+    for (const StepOf& s : kSteps)
+        if (s.state == state)
+            return &s;
+    return nullptr;
+}
+
+} // namespace
+
 int FirmwareUpdate::stepNumber() const {
-    switch (state_) {
-    case 1:
-    case 101:
-    case 111:
-    case 2:
-        return 1;
-    case 20:
-        return 2;
-    case 21:
-    case 22:
-        return 3;
-    case 3:
-    case 4:
-        return 4;
-    case 5:
-        return 5;
-    case 51:
-    case 6:
-        return 6;
-    case 7:
-    case 700:
-    case 701:
-    case 702:
-    case 8:
-    case 801:
-        return 7;
-    case 9:
-    case 10:
-    case 11:
-    case -2:
-        return 8;
-    default:
-        return 0;
-    }
+    const StepOf* s = stepOf(state_);
+    return s ? s->step : 0;
 }
 
 QString FirmwareUpdate::activity() const {
-    switch (state_) {
-    case 1:
-    case 101:
-    case 111:
-    case 2:
-        return QStringLiteral("Reading settings");
-    case 20:
-        return QStringLiteral("Choosing the firmware file");
-    case 21:
-    case 22:
-        return QStringLiteral("Checking the flashing tool");
-    case 3:
-    case 4:
-        return QStringLiteral("Entering the boot loader");
-    case 5:
-        return QStringLiteral("Flashing %1 %").arg(flashPercent_);
-    case 51:
-    case 6:
-        return QStringLiteral("Waiting for the unit to start");
-    case 7:
-    case 700:
-    case 701:
-    case 702:
-    case 8:
-    case 801:
-        return QStringLiteral("Writing settings back");
-    case 9:
-    case 10:
-    case 11:
-        return QStringLiteral("Checking");
-    case -2:
-        return QStringLiteral("Done");
-    case -1:
-        return QStringLiteral("Stopped");
-    default:
+    const StepOf* s = stepOf(state_);
+    if (!s)
         return QString();
-    }
+    const QString words = QString::fromLatin1(s->activity);
+    return state_ == State::Flashing ? words.arg(flashPercent_) : words;
 }
 
 QString FirmwareUpdate::text(int id, const char* fallback) const {
@@ -122,17 +105,17 @@ QString FirmwareUpdate::text(int id, const char* fallback) const {
 
 bool FirmwareUpdate::toolRunning() const {
     // Only the run on the unit; the look at the tool's version is no flashing.
-    return state_ == 5 && tool_.running();
+    return state_ == State::Flashing && tool_.running();
 }
 
 bool FirmwareUpdate::clickButton() {
     if (caption_ == text(7001, "Start")) {
-        state_ = 1;
+        state_ = State::Start;
         caption_ = text(7002, "Next");
         enabled_ = false;
         return false;
     }
-    return state_ == -2;
+    return state_ == State::Complete;
 }
 
 void FirmwareUpdate::stopTool() {
@@ -147,7 +130,7 @@ void FirmwareUpdate::abandon() {
         stopRequested_ = true;
     tool_.abandon();
     restoreLink();
-    state_ = 0;
+    state_ = State::Idle;
     fast_ = false;
 }
 
@@ -156,18 +139,13 @@ void FirmwareUpdate::restoreLink() {
 }
 
 void FirmwareUpdate::startProbe() {
-    SerialLink& serial = ctx_.link.serial;
-    serial.close();
-    serial.BootFound = false;
-    serial.BootProbe = true;
-    ctx_.link.poll.CmdQueuePos = -1;
-    if (serial.port()) {
-        // Opening puts the unit's own line settings back; the monitor's
-        // speed goes on afterwards.
-        serial.choosePort(serial.port()->name());
-        serial.port()->setSettings(QString::fromLatin1(kMonitorSettings));
-    }
+    ctx_.link.startBootProbe(QString::fromLatin1(kMonitorSettings));
     tickCount_ = 0;
+}
+
+void FirmwareUpdate::sendBootProbe() {
+    ctx_.link.serial.takeBootFound();
+    oneFrame(BuildBootProbe());
 }
 
 void FirmwareUpdate::oneFrame(const QString& frame) {
@@ -176,11 +154,11 @@ void FirmwareUpdate::oneFrame(const QString& frame) {
 
 void FirmwareUpdate::fail(const QString& boxText) {
     ctx_.prompts.message(text(7000, "Firmware Update"), boxText);
-    go(-1);
+    go(State::Failed);
 }
 
-void FirmwareUpdate::noteLost(const QString& what) {
-    for (const QString& frame : ctx_.link.poll.stats().lostFrames)
+void FirmwareUpdate::noteLost(int batchId, const QString& what) {
+    for (const QString& frame : ctx_.link.poll.outcome(batchId).lostFrames)
         unconfirmed_ << what + u' ' + frame.mid(2, 2);
 }
 
@@ -216,8 +194,9 @@ bool FirmwareUpdate::answeredWaitOver() {
         return false; // a frame in flight: the frame before the wait, or a poll
     // The batch of the poll ends answered only on a reply that answers the
     // frame in flight; a batch of someone else's is not the unit's answer.
-    if (waitPollBatch_ != 0 && link.poll.stats().id == waitPollBatch_) {
-        if (link.poll.CmdQueuePos == -1) {
+    if (const BatchOutcome o = link.poll.outcome(waitPollBatch_);
+        waitPollBatch_ != 0 && !o.displaced) {
+        if (o.finished && !o.lastReplyLost) {
             if (++waitAnswersInRow_ >= 2)
                 return true;
         } else {
@@ -245,7 +224,7 @@ void FirmwareUpdate::failInBootLoader(const QString& why, bool asMessage) {
     } else {
         stepText_ = all;
     }
-    go(-1);
+    go(State::Failed);
 }
 
 // The unit did not answer the first read. It may sit in its boot loader after
@@ -284,24 +263,77 @@ void FirmwareUpdate::readFailed() {
     backup_ = found;
     resumed_ = true;
     inBootLoader_ = true;
-    go(20);
+    go(State::ChoosingImage);
 }
 
 void FirmwareUpdate::tick() {
     if (tickCount_ < 32767)
         ++tickCount_;
-    Link& link = ctx_.link;
-    SerialLink& serial = link.serial;
-    const int pos = link.poll.CmdQueuePos;
+    const int pos = ctx_.link.poll.CmdQueuePos;
     const bool answered = pos == -1;
     const bool timedOut = pos < -1;
     const bool ended = answered || timedOut;
-    const QString failed = text(10000, "Firmware Update Failed");
 
     switch (state_) {
-    case 0:
+    case State::Idle:
         break;
-    case 1: {
+    case State::Start:
+    case State::ReadingUniqueId:
+    case State::ReadingRegisters:
+    case State::ReadingLogo:
+        tickReading(answered, timedOut);
+        break;
+    case State::ChoosingImage:
+    case State::StartingToolCheck:
+    case State::CheckingTool:
+        tickChecks();
+        break;
+    case State::EnteringBootLoader:
+    case State::ProbingBootMonitor:
+        tickBootLoader();
+        break;
+    case State::Flashing:
+    case State::Flashed:
+    case State::ReopeningPort:
+        tickFlashing();
+        break;
+    case State::WaitingForFirmware:
+        tickWaitingForFirmware(answered);
+        break;
+    case State::PausingBeforeWriteBack:
+    case State::WritingRegisters:
+    case State::PausingAfterLogo:
+    case State::Burning:
+    case State::PausingAfterBurn:
+        tickWriteBack(ended);
+        break;
+    case State::Resetting:
+    case State::WaitingForReset:
+    case State::CheckingRegister01:
+        tickCheck(answered);
+        break;
+    case State::Complete:
+        enabled_ = true;
+        caption_ = text(7009, "Exit");
+        fast_ = false; // the window waits for its close at the usual pace
+        break;
+    case State::Failed:
+        restoreLink();
+        state_ = State::Idle;
+        intervalMs_ = 200;
+        fast_ = false;
+        enabled_ = true;
+        caption_ = text(7001, "Start");
+        break;
+    }
+}
+
+// Reads the unique id (it names the backup), every register and the logo.
+void FirmwareUpdate::tickReading(bool answered, bool timedOut) {
+    Link& link = ctx_.link;
+    const QString failed = text(10000, "Firmware Update Failed");
+    switch (state_) {
+    case State::Start: {
         fast_ = link.fast();
         stepText_ = text(7003, "Reading Current Settings....");
         unconfirmed_.clear();
@@ -314,175 +346,167 @@ void FirmwareUpdate::tick() {
         // answers keeps these in the caches.
         previousUid_ = flash::uniqueIdOf(link.state);
         previousChip_ = link.state.IdentU05;
-        // The unique id names the backup.
         QStringList frames;
         for (int i = 0; i < 4; ++i)
             frames << BuildItemRead(u'U', i);
         link.startBatch(frames);
-        go(101);
+        go(State::ReadingUniqueId);
         break;
     }
-    case 101:
+    case State::ReadingUniqueId:
         if (answered) {
             link.state.IdentU05 = 0;
             ReadAllRegisters(link);
-            go(111);
+            go(State::ReadingRegisters);
         } else if (timedOut) {
             readFailed();
         }
         break;
-    case 111:
+    case State::ReadingRegisters:
         if (answered) {
             ReadLogo(link);
-            go(2);
+            go(State::ReadingLogo);
         } else if (timedOut) {
             fail(failed);
         }
         break;
-    case 2:
+    case State::ReadingLogo:
         if (answered) {
             savedRegs_ = link.state.RegCache;
             savedReg1_ = link.state.RegCache[1];
-            go(20);
+            go(State::ChoosingImage);
         } else if (timedOut) {
             fail(failed);
         }
         break;
-    case 20: {
-        // The image is chosen and checked while the unit still runs its
-        // firmware: a wrong file must not cost it its settings.
-        const QString path =
-            ctx_.prompts.openFile(text(7000, "Firmware Update"), QLatin1String(kFirmwareFilter));
-        if (path.isEmpty()) {
-            if (!ctx_.prompts.askYesNo(
-                    text(7000, "Firmware Update"),
-                    QStringLiteral("No firmware file was chosen. Choose a file?"), false, false)) {
-                if (inBootLoader_)
-                    failInBootLoader(QString(), false);
-                else
-                    failUntouched(QStringLiteral("No firmware file was chosen."));
-            }
-            break;
-        }
-        firmwarePath_ = path;
-        const QString bad = flash::checkFirmwareImage(path, link.state.IdentU05);
-        if (!bad.isEmpty()) {
-            failUntouched(bad);
-            break;
-        }
-        go(21);
+    default:
         break;
     }
-    case 21:
+}
+
+// The image is chosen and checked, and the flashing tool asked for its
+// version, while the unit still runs its firmware: a wrong file or a missing
+// tool must not cost it its settings.
+void FirmwareUpdate::tickChecks() {
+    if (state_ == State::StartingToolCheck) {
         // Does the flashing tool start at all? Its help names its version.
         tool_.start(QString::fromLatin1(flash::kBossacProgram), {QStringLiteral("--help")}, true);
-        go(22);
+        go(State::CheckingTool);
+        return;
+    }
+    if (state_ == State::CheckingTool) {
+        checkTool();
+        return;
+    }
+    const QString path =
+        ctx_.prompts.openFile(text(7000, "Firmware Update"), QLatin1String(kFirmwareFilter));
+    if (path.isEmpty()) {
+        if (!ctx_.prompts.askYesNo(text(7000, "Firmware Update"),
+                                   QStringLiteral("No firmware file was chosen. Choose a file?"),
+                                   false, false)) {
+            if (inBootLoader_)
+                failInBootLoader(QString(), false);
+            else
+                failUntouched(QStringLiteral("No firmware file was chosen."));
+        }
+        return;
+    }
+    firmwarePath_ = path;
+    const QString bad = flash::checkFirmwareImage(path, ctx_.link.state.IdentU05);
+    if (!bad.isEmpty()) {
+        failUntouched(bad);
+        return;
+    }
+    go(State::StartingToolCheck);
+}
+
+void FirmwareUpdate::checkTool() {
+    switch (tool_.state()) {
+    case flash::ToolRun::State::Idle:
+    case flash::ToolRun::State::Running:
         break;
-    case 22:
-        switch (tool_.state()) {
-        case flash::ToolRun::State::Idle:
-        case flash::ToolRun::State::Running:
-            break;
-        case flash::ToolRun::State::NotStarted:
-            tool_.reset();
-            failUntouched(flash::notStartedMessage(tool_.startError()));
-            break;
-        case flash::ToolRun::State::Done: {
-            tool_.reset();
-            toolVersion_ = flash::toolVersionFrom(tool_.lines());
-            link.AddLog(
-                QStringLiteral("Flashing tool: ") +
-                (toolVersion_.isEmpty() ? QLatin1String(flash::kBossacProgram) : toolVersion_));
-            if (resumed_) {
-                stepText_ =
-                    QStringLiteral("Flashing again; the settings come from %1").arg(backup_->cfg);
-                go(3);
-                break;
-            }
-            // The registers and the logo just read, on disk before the unit
-            // leaves its firmware.
-            DeviceState saved = link.state;
-            saved.RegCache = savedRegs_;
-            QString error;
-            backup_ = flash::writeBackup(saved, backupFolder, now(), &error);
-            if (!backup_) {
-                failUntouched(QStringLiteral("The settings could not be saved: ") + error);
-                break;
-            }
-            stepText_ = QStringLiteral("Settings and logo saved to %1 and %2")
-                            .arg(backup_->cfg, backup_->lgo);
-            link.AddLog(stepText_);
-            link.SendMsg(BuildSystem(QStringLiteral("AMBA")));
-            inBootLoader_ = true;
-            go(3);
+    case flash::ToolRun::State::NotStarted:
+        tool_.reset();
+        failUntouched(flash::notStartedMessage(tool_.startError()));
+        break;
+    case flash::ToolRun::State::Done:
+        tool_.reset();
+        toolVersion_ = flash::toolVersionFrom(tool_.lines());
+        ctx_.link.AddLog(
+            QStringLiteral("Flashing tool: ") +
+            (toolVersion_.isEmpty() ? QLatin1String(flash::kBossacProgram) : toolVersion_));
+        if (resumed_) {
+            stepText_ =
+                QStringLiteral("Flashing again; the settings come from %1").arg(backup_->cfg);
+            go(State::EnteringBootLoader);
             break;
         }
-        }
+        saveBackupAndEnterBootLoader();
         break;
-    case 3:
+    }
+}
+
+// The registers and the logo just read go on disk before the unit leaves
+// its firmware.
+void FirmwareUpdate::saveBackupAndEnterBootLoader() {
+    Link& link = ctx_.link;
+    DeviceState saved = link.state;
+    saved.RegCache = savedRegs_;
+    QString error;
+    backup_ = flash::writeBackup(saved, backupFolder, now(), &error);
+    if (!backup_) {
+        failUntouched(QStringLiteral("The settings could not be saved: ") + error);
+        return;
+    }
+    stepText_ =
+        QStringLiteral("Settings and logo saved to %1 and %2").arg(backup_->cfg, backup_->lgo);
+    link.AddLog(stepText_);
+    link.SendMsg(BuildSystem(QStringLiteral("AMBA")));
+    inBootLoader_ = true;
+    go(State::EnteringBootLoader);
+}
+
+// The unit left for its boot monitor: probe the line until the monitor
+// answers, asking the engineer when it takes long.
+void FirmwareUpdate::tickBootLoader() {
+    Link& link = ctx_.link;
+    if (state_ == State::EnteringBootLoader) {
         link.state.IdentU05 &= ~0x1F;
-        if (link.state.IdentU05 == kSam3n2bChipId)
+        if (unit::needsPowerCycleForBootMonitor(link.state.IdentU05))
             stepText_ = text(10001, "Power cycle the device.");
         startProbe();
-        go(4);
-        break;
-    case 4:
-        if (serial.BootFound) {
-            serial.BootFound = false;
-            serial.BootProbe = false;
-            serial.close();
-            stepText_ = text(7004, "Flashing Device....");
-            go(5);
-        } else if (tickCount_ > ticksFor(kProbeTicks, 200)) {
-            if (ctx_.prompts.askYesNo(QString(),
-                                      QStringLiteral("Device not detected, continue to wait?"),
-                                      false, false)) {
-                tickCount_ = 0;
-                if (link.poll.CmdQueuePos < 0) {
-                    serial.BootFound = false;
-                    oneFrame(BuildBootProbe());
-                }
-            } else {
-                failInBootLoader(QStringLiteral("The boot loader did not answer."), true);
-            }
-        } else if (pos < 0) {
-            serial.BootFound = false;
-            oneFrame(BuildBootProbe());
+        go(State::ProbingBootMonitor);
+        return;
+    }
+    if (link.serial.takeBootFound()) {
+        link.serial.endBootProbe();
+        stepText_ = text(7004, "Flashing Device....");
+        go(State::Flashing);
+    } else if (tickCount_ > ticksFor(kProbeTicks, 200)) {
+        if (ctx_.prompts.askYesNo(QString(),
+                                  QStringLiteral("Device not detected, continue to wait?"), false,
+                                  false)) {
+            tickCount_ = 0;
+            if (link.poll.CmdQueuePos < 0)
+                sendBootProbe();
+        } else {
+            failInBootLoader(QStringLiteral("The boot loader did not answer."), true);
         }
-        break;
-    case 5:
-        switch (tool_.state()) {
-        case flash::ToolRun::State::Idle:
-            if (serial.isOpen())
-                serial.close();
-            else
-                startTool();
-            break;
-        case flash::ToolRun::State::Running:
-            break; // the tool has no time-out of its own; the window offers to stop it
-        case flash::ToolRun::State::NotStarted:
-            tool_.reset();
-            failInBootLoader(flash::notStartedMessage(tool_.startError()), true);
-            break;
-        case flash::ToolRun::State::Done:
-            tool_.reset();
-            if (tool_.exitCode() == 0 && !stopRequested_) {
-                go(51);
-                break;
-            }
-            failInBootLoader(stopRequested_
-                                 ? QStringLiteral("The flashing tool was stopped.")
-                                 : QStringLiteral("The flashing tool ended with exit code %1.")
-                                       .arg(tool_.exitCode()),
-                             true);
-            break;
-        }
-        break;
-    case 51:
+    } else if (link.poll.CmdQueuePos < 0) {
+        sendBootProbe();
+    }
+}
+
+// The flashing tool runs with the port closed; afterwards the port opens
+// again for the unit's new firmware.
+void FirmwareUpdate::tickFlashing() {
+    SerialLink& serial = ctx_.link.serial;
+    if (state_ == State::Flashed) {
         stepText_ = text(10001, "Power cycle the device.");
-        go(6);
-        break;
-    case 6:
+        go(State::ReopeningPort);
+        return;
+    }
+    if (state_ == State::ReopeningPort) {
         if (!serial.isOpen()) {
             restoreLink();
         } else {
@@ -491,37 +515,72 @@ void FirmwareUpdate::tick() {
                 makeTopMost();
             intervalMs_ = 1000;
             tickCount_ = 0;
-            go(7);
+            go(State::WaitingForFirmware);
         }
+        return;
+    }
+    switch (tool_.state()) {
+    case flash::ToolRun::State::Idle:
+        if (serial.isOpen())
+            serial.close();
+        else
+            startTool();
         break;
-    case 7:
-        if (answered) {
-            stepText_ = text(7005, "Writing Settings....");
-            intervalMs_ = 5000;
-            // The new firmware answered; the pause before the settings go
-            // back ends when it answers again.
-            if (fast_)
-                beginAnsweredWait(ticksFor(5, 1000));
-            go(700);
-        } else if (tickCount_ >= ticksFor(kAnswerTicks, 1000)) {
-            if (ctx_.prompts.askYesNo(QString(),
-                                      QStringLiteral("Device not detected - continue to wait?"),
-                                      false, false)) {
-                tickCount_ = 0;
-                if (link.poll.CmdQueuePos < 0)
-                    oneFrame(BuildStatus());
-            } else if (ctx_.prompts.askYesNo(QString(), QStringLiteral("Try to re-flash device??"),
-                                             false, false)) {
-                startProbe();
-                go(4);
-            } else {
-                failInBootLoader(QStringLiteral("The new firmware did not answer."), false);
-            }
-        } else if (pos < 0) {
-            oneFrame(BuildStatus());
+    case flash::ToolRun::State::Running:
+        break; // the tool has no time-out of its own; the window offers to stop it
+    case flash::ToolRun::State::NotStarted:
+        tool_.reset();
+        failInBootLoader(flash::notStartedMessage(tool_.startError()), true);
+        break;
+    case flash::ToolRun::State::Done:
+        tool_.reset();
+        if (tool_.exitCode() == 0 && !stopRequested_) {
+            go(State::Flashed);
+            break;
         }
+        failInBootLoader(stopRequested_
+                             ? QStringLiteral("The flashing tool was stopped.")
+                             : QStringLiteral("The flashing tool ended with exit code %1.")
+                                   .arg(tool_.exitCode()),
+                         true);
         break;
-    case 700:
+    }
+}
+
+void FirmwareUpdate::tickWaitingForFirmware(bool answered) {
+    Link& link = ctx_.link;
+    if (answered) {
+        stepText_ = text(7005, "Writing Settings....");
+        intervalMs_ = 5000;
+        // The new firmware answered; the pause before the settings go
+        // back ends when it answers again.
+        if (fast_)
+            beginAnsweredWait(ticksFor(5, 1000));
+        go(State::PausingBeforeWriteBack);
+    } else if (tickCount_ >= ticksFor(kAnswerTicks, 1000)) {
+        if (ctx_.prompts.askYesNo(QString(),
+                                  QStringLiteral("Device not detected - continue to wait?"), false,
+                                  false)) {
+            tickCount_ = 0;
+            if (link.poll.CmdQueuePos < 0)
+                oneFrame(BuildStatus());
+        } else if (ctx_.prompts.askYesNo(QString(), QStringLiteral("Try to re-flash device??"),
+                                         false, false)) {
+            startProbe();
+            go(State::ProbingBootMonitor);
+        } else {
+            failInBootLoader(QStringLiteral("The new firmware did not answer."), false);
+        }
+    } else if (link.poll.CmdQueuePos < 0) {
+        oneFrame(BuildStatus());
+    }
+}
+
+// The settings and the logo go back, then the burn.
+void FirmwareUpdate::tickWriteBack(bool ended) {
+    Link& link = ctx_.link;
+    switch (state_) {
+    case State::PausingBeforeWriteBack:
         if (fast_ && !answeredWaitOver())
             break;
         intervalMs_ = 1000;
@@ -530,116 +589,112 @@ void FirmwareUpdate::tick() {
         // from an earlier run, so the write sends them all.
         for (int r = 0; r < 256; ++r)
             link.state.setRegister(r, savedRegs_[size_t(r)], ValueSource::File);
-        WriteAllRegisters(link);
-        regBatchId_ = link.poll.stats().id;
+        regBatchId_ = WriteAllRegisters(link).batchId;
         logoBatchId_ = 0;
-        go(701);
+        go(State::WritingRegisters);
         break;
-    case 701:
-        if (ended) {
-            if (link.poll.stats().id == regBatchId_)
-                noteLost(QStringLiteral("register"));
-            if (noLogo || !backupHasLogo_) {
-                countdown_ = 0;
-            } else {
-                WriteLogo(link);
-                logoBatchId_ = link.poll.stats().id;
-                // Nothing tells when the unit has stored the logo: the
-                // pause keeps its length with the fast link too.
-                countdown_ = pauseTicks();
-            }
-            go(702);
-        }
-        break;
-    case 702:
-        if (countdown_ == 0)
-            go(8);
-        else
-            --countdown_;
-        break;
-    case 8:
-        if (ended) {
-            if (logoBatchId_ != 0 && link.poll.stats().id == logoBatchId_)
-                noteLost(QStringLiteral("logo word"));
-            link.SetProgress(0, 0);
-            oneFrame(BuildSystem(QStringLiteral("P")));
-            // Nor when the burn is done.
+    case State::WritingRegisters:
+        if (!ended)
+            break;
+        noteLost(regBatchId_, QStringLiteral("register"));
+        if (noLogo || !backupHasLogo_) {
+            countdown_ = 0;
+        } else {
+            logoBatchId_ = WriteLogo(link);
+            // Nothing tells when the unit has stored the logo: the pause
+            // keeps its length with the fast link too.
             countdown_ = pauseTicks();
-            go(801);
         }
+        go(State::PausingAfterLogo);
         break;
-    case 801:
+    case State::PausingAfterLogo:
         if (countdown_ == 0)
-            go(9);
+            go(State::Burning);
         else
             --countdown_;
         break;
-    case 9:
-        if (ended) {
-            tickCount_ = 0;
-            link.SetProgress(0, 0);
-            oneFrame(BuildSystem(QStringLiteral("R")));
-            // The unit is back from its reset when it answers again.
-            if (fast_)
-                beginAnsweredWait(ticksFor(kResetTicks, 1000));
-            go(10);
-        }
+    case State::Burning:
+        if (!ended)
+            break;
+        if (logoBatchId_ != 0)
+            noteLost(logoBatchId_, QStringLiteral("logo word"));
+        link.SetProgress(0, 0);
+        oneFrame(BuildSystem(QStringLiteral("P")));
+        // Nor when the burn is done.
+        countdown_ = pauseTicks();
+        go(State::PausingAfterBurn);
         break;
-    case 10:
+    case State::PausingAfterBurn:
+        if (countdown_ == 0)
+            go(State::Resetting);
+        else
+            --countdown_;
+        break;
+    default:
+        break;
+    }
+}
+
+// Reset, wait for the unit, and read register 01 back: it must hold the
+// value burnt.
+void FirmwareUpdate::tickCheck(bool answered) {
+    Link& link = ctx_.link;
+    switch (state_) {
+    case State::Resetting:
+        if (link.poll.CmdQueuePos >= 0)
+            break;
+        tickCount_ = 0;
+        link.SetProgress(0, 0);
+        oneFrame(BuildSystem(QStringLiteral("R")));
+        // The unit is back from its reset when it answers again.
+        if (fast_)
+            beginAnsweredWait(ticksFor(kResetTicks, 1000));
+        go(State::WaitingForReset);
+        break;
+    case State::WaitingForReset:
         if (fast_ ? answeredWaitOver() : tickCount_ >= kResetTicks) {
             oneFrame(BuildRead(1));
             tickCount_ = 0;
-            go(11);
+            go(State::CheckingRegister01);
         }
         break;
-    case 11:
+    case State::CheckingRegister01:
         if (answered) {
-            if (link.state.RegCache[1] == savedReg1_) {
-                stepText_ = text(7007, "Update Complete");
-                if (!unconfirmed_.isEmpty()) {
-                    // The check passed, but the unit did not confirm every
-                    // write: say which, so that they can be written again.
-                    QStringList shown = unconfirmed_.mid(0, 24);
-                    if (unconfirmed_.size() > shown.size())
-                        shown << QStringLiteral("and %1 more").arg(unconfirmed_.size() - 24);
-                    stepText_ += QStringLiteral(", but these writes were not confirmed by the "
-                                                "unit (write them again): ") +
-                                 shown.join(QStringLiteral(", "));
-                }
-                enabled_ = true;
-                caption_ = text(7009, "Exit");
-                link.SetProgress(100, 0);
-                go(-2);
-            } else {
+            if (link.state.RegCache[1] == savedReg1_)
+                complete();
+            else
                 failInBootLoader(QStringLiteral("Register 01 read back differs from the saved "
                                                 "value."),
                                  false);
-            }
         } else if (tickCount_ >= ticksFor(kAnswerTicks, 1000)) {
             failInBootLoader(QStringLiteral("The unit did not answer the read-back of register "
                                             "01."),
                              false);
-        } else if (pos < 0) {
+        } else if (link.poll.CmdQueuePos < 0) {
             oneFrame(BuildRead(1));
         }
         break;
-    case -2:
-        enabled_ = true;
-        caption_ = text(7009, "Exit");
-        fast_ = false; // the window waits for its close at the usual pace
-        break;
-    case -1:
-        restoreLink();
-        state_ = 0;
-        intervalMs_ = 200;
-        fast_ = false;
-        enabled_ = true;
-        caption_ = text(7001, "Start");
-        break;
     default:
-        go(-1);
         break;
     }
+}
+
+void FirmwareUpdate::complete() {
+    stepText_ = text(7007, "Update Complete");
+    if (!unconfirmed_.isEmpty()) {
+        // The check passed, but the unit did not confirm every write: say
+        // which, so that they can be written again.
+        QStringList shown = unconfirmed_.mid(0, 24);
+        if (unconfirmed_.size() > shown.size())
+            shown << QStringLiteral("and %1 more").arg(unconfirmed_.size() - 24);
+        stepText_ += QStringLiteral(", but these writes were not confirmed by the unit (write "
+                                    "them again): ") +
+                     shown.join(QStringLiteral(", "));
+    }
+    enabled_ = true;
+    caption_ = text(7009, "Exit");
+    ctx_.link.SetProgress(100, 0);
+    go(State::Complete);
 }
 
 } // namespace gp

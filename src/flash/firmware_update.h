@@ -2,8 +2,9 @@
 // The guided firmware update: read every register and the logo, send the
 // unit into its boot monitor, find the monitor on the line, run the flashing
 // tool, wait for the new firmware, write the settings and the logo back,
-// burn, reset and check register 01. A numbered state machine advanced by
-// tick(); the window calls it at intervalMs().
+// burn, reset and check register 01. A state machine with named states
+// advanced by tick(); the window calls it at intervalMs(). Each state keeps
+// the number the window has always shown beside its activity.
 //
 // Before ":SAMBA#" the run checks what could fail later with the unit in its
 // boot loader: the image (readable, not empty, fits the chip's flash), the
@@ -12,7 +13,7 @@
 // backup and the way back. A Start on a unit that does not answer (still in
 // its boot loader after a run that did not end) offers its newest backup.
 //
-// The flashing tool runs asynchronously: the machine waits in state 5 while
+// The flashing tool runs asynchronously: the machine waits in Flashing while
 // it runs, its lines go to the traffic log and its page counts to the
 // progress bar. Every way out of a run leaves the link usable: port open at
 // "9600,n,8,1", boot probe off.
@@ -54,7 +55,40 @@ class FirmwareUpdate {
     bool clickButton();
     void tick();
 
-    int state() const { return state_; }
+    // The run's states, each with the number the window shows.
+    enum class State {
+        Idle = 0,
+        Failed = -1,   // shown once, then back to Idle
+        Complete = -2, // "Update Complete"; the button says "Exit"
+        Start = 1,
+        ReadingUniqueId = 101,
+        ReadingRegisters = 111,
+        ReadingLogo = 2,
+        ChoosingImage = 20,
+        StartingToolCheck = 21,
+        CheckingTool = 22,
+        EnteringBootLoader = 3,
+        ProbingBootMonitor = 4,
+        Flashing = 5,
+        Flashed = 51,
+        ReopeningPort = 6,
+        WaitingForFirmware = 7,
+        PausingBeforeWriteBack = 700,
+        WritingRegisters = 701,
+        PausingAfterLogo = 702,
+        Burning = 8,
+        PausingAfterBurn = 801,
+        Resetting = 9,
+        WaitingForReset = 10,
+        CheckingRegister01 = 11,
+    };
+    State state() const { return state_; }
+    // The number shown for the state.
+    int stateNumber() const { return static_cast<int>(state_); }
+    // At rest: before a run, after a failed one (once its message was
+    // shown) or after success.
+    bool finished() const { return state_ == State::Idle || state_ == State::Complete; }
+    bool succeeded() const { return state_ == State::Complete; }
     int intervalMs() const { return fast_ ? kFastIntervalMs : intervalMs_; }
     // The run's tick with the fast link: one poll period.
     static constexpr int kFastIntervalMs = 20;
@@ -74,7 +108,7 @@ class FirmwareUpdate {
     bool toolRunning() const;
     // True while a run is under way: closing the window then needs a word
     // from the engineer, since the unit may be in its boot loader.
-    bool runInProgress() const { return state_ != 0 && state_ != -2; }
+    bool runInProgress() const { return !finished(); }
 
     // "No Logo Write" of the main window.
     bool noLogo = false;
@@ -101,18 +135,28 @@ class FirmwareUpdate {
     const QStringList& unconfirmed() const { return unconfirmed_; }
     // Every line the flashing tool printed (also written to the traffic log).
     std::function<void(const QString&)> onToolLine;
-    // State 6 puts the window above all others.
+    // ReopeningPort puts the window above all others.
     std::function<void()> makeTopMost;
 
-    static constexpr int kSam3n2bChipId = 0x29490760;
-
   private:
-    void go(int state) { state_ = state; }
+    void go(State state) { state_ = state; }
+    // One function per phase of the run.
+    void tickReading(bool answered, bool timedOut);
+    void tickChecks();
+    void checkTool();
+    void saveBackupAndEnterBootLoader();
+    void tickBootLoader();
+    void tickFlashing();
+    void tickWaitingForFirmware(bool answered);
+    void tickWriteBack(bool ended);
+    void tickCheck(bool answered);
+    void complete();
     void restoreLink();
     void startProbe();
     void oneFrame(const QString& frame);
     void fail(const QString& boxText);
-    void noteLost(const QString& what);
+    void noteLost(int batchId, const QString& what);
+    void sendBootProbe();
     void startTool();
     void readFailed();
     void failInBootLoader(const QString& why, bool asMessage);
@@ -133,7 +177,7 @@ class FirmwareUpdate {
     bool answeredWaitOver();
 
     AppContext& ctx_;
-    int state_ = 0;
+    State state_ = State::Idle;
     int tickCount_ = 0;
     int countdown_ = 0;
     int intervalMs_ = 200;

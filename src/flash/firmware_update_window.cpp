@@ -74,8 +74,9 @@ void Form2::refresh() {
     label1_->setText(machine_.stepText());
     // The state number, and beside it in words what is happening.
     const QString words = machine_.activity();
-    label2_->setText(words.isEmpty() ? QString::number(machine_.state())
-                                     : QStringLiteral("%1  %2").arg(machine_.state()).arg(words));
+    label2_->setText(words.isEmpty()
+                         ? QString::number(machine_.stateNumber())
+                         : QStringLiteral("%1  %2").arg(machine_.stateNumber()).arg(words));
     command2_->setText(machine_.buttonCaption());
     command2_->setEnabled(machine_.buttonEnabled());
     stop_->setVisible(machine_.toolRunning());

@@ -1,6 +1,5 @@
 #include "flash/flash_tools_view.h"
 
-#include "config/profile_change_window.h"
 #include "flash/backup_restore.h"
 #include "flash/firmware_update_window.h"
 #include "flash/low_level_flash_window.h"
@@ -27,20 +26,12 @@ FlashToolsView::FlashToolsView(AppContext& ctx, QWidget* parent) : QWidget(paren
     connect(samba, &QPushButton::clicked, this, &FlashToolsView::lowLevelFlash);
 }
 
-bool FlashToolsView::confirmed() {
-    return ctx_.prompts.askYesNo(QString(),
-                                 ctx_.text(7010, QStringLiteral("WARNING")) +
-                                     QStringLiteral("\r\r") +
-                                     ctx_.text(7011, QStringLiteral("Do you wish to continue?")),
-                                 true, true);
-}
-
 void FlashToolsView::firmwareUpdate() {
-    if (!confirmed())
+    if (!ctx_.confirmGuidedRun())
         return;
     Form2 form(ctx_, noLogo_->isChecked(), window());
     form.exec();
-    if (form.machine().state() == -2)
+    if (form.machine().succeeded())
         emit firmwareUpdated();
 }
 
@@ -76,13 +67,6 @@ void FlashToolsView::restoreFromBackup() {
     timer.stop();
     ctx_.prompts.message(title, restore.stepText(),
                          restore.succeeded() ? MessageKind::Plain : MessageKind::Warning);
-}
-
-void FlashToolsView::profileChange() {
-    if (!confirmed())
-        return;
-    Form3 form(ctx_, window());
-    form.exec();
 }
 
 void FlashToolsView::lowLevelFlash() {

@@ -16,7 +16,6 @@ class FlashToolsView : public QWidget {
 
     // Tools menu entries.
     void firmwareUpdate();
-    void profileChange();
     void lowLevelFlash();
     // File menu entry: writes a firmware update's backup back into the unit.
     void restoreFromBackup();
@@ -27,8 +26,6 @@ class FlashToolsView : public QWidget {
     void firmwareUpdated();
 
   private:
-    bool confirmed();
-
     AppContext& ctx_;
     QCheckBox* noLogo_;
 };

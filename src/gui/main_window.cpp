@@ -2,10 +2,10 @@
 
 #include "calib/calibration_view.h"
 #include "co2/co2_view.h"
-#include "config/bulk_transfer.h"
 #include "config/comms_settings.h"
 #include "config/comms_view.h"
 #include "config/config_tools_view.h"
+#include "config/profile_change_window.h"
 #include "diag/diagnostics_view.h"
 #include "diag/identity.h"
 #include "diag/identity_view.h"
@@ -17,6 +17,7 @@
 #include "platform/port_list.h"
 #include "platform/qt_prompts.h"
 #include "platform/qt_serial_port.h"
+#include "unit/bulk_transfer.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -353,7 +354,12 @@ void Form1::buildUi() {
     connect(load_, &QAction::triggered, configTools_, &ConfigToolsView::openConfigFile);
     connect(save_, &QAction::triggered, configTools_, &ConfigToolsView::saveConfigFile);
     connect(fwupdate_, &QAction::triggered, flashTools_, &FlashToolsView::firmwareUpdate);
-    connect(changeProfile_, &QAction::triggered, flashTools_, &FlashToolsView::profileChange);
+    connect(changeProfile_, &QAction::triggered, this, [this] {
+        if (!ctx_->confirmGuidedRun())
+            return;
+        Form3 form(*ctx_, this);
+        form.exec();
+    });
     connect(samba_, &QAction::triggered, flashTools_, &FlashToolsView::lowLevelFlash);
     connect(about_, &QAction::triggered, this, &Form1::showAbout);
 

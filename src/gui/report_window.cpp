@@ -1,7 +1,7 @@
 #include "gui/report_window.h"
 
 #include "co2/co2_settings.h"
-#include "diag/report_pdf.h"
+#include "report/report_pdf.h"
 
 #include <QDateTime>
 #include <QDialogButtonBox>

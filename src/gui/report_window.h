@@ -6,7 +6,7 @@
 // nothing is written.
 
 #include "app/app_context.h"
-#include "diag/commissioning_report.h"
+#include "report/commissioning_report.h"
 
 #include <QDialog>
 #include <QTimer>

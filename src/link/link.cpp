@@ -55,4 +55,17 @@ bool Link::choosePort(const QString& name) {
     return serial.choosePort(name);
 }
 
+void Link::startBootProbe(const QString& monitorSettings) {
+    serial.close();
+    serial.BootFound = false;
+    serial.BootProbe = true;
+    poll.CmdQueuePos = -1;
+    if (serial.port()) {
+        // Opening puts the unit's own line settings back; the monitor's
+        // speed goes on afterwards.
+        serial.choosePort(serial.port()->name());
+        serial.port()->setSettings(monitorSettings);
+    }
+}
+
 } // namespace gp

@@ -69,6 +69,11 @@ class Link {
         poll.advanceNow();
         writes.tick();
     }
+    // Hands the line to the boot monitor's probe: the port opens again (its
+    // unit settings first), then at the monitor's speed `monitorSettings`;
+    // the batch in flight is given up, and received characters are watched
+    // for the monitor's answer.
+    void startBootProbe(const QString& monitorSettings);
     // The engineer's choice of port. Another line may lead to another unit,
     // so every cached register is forgotten.
     bool choosePort(const QString& name);

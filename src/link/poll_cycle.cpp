@@ -26,6 +26,7 @@ int PollCycle::startBatch(const QStringList& frames, int divisor, int firstEntry
     for (int i = 0; i < frames.size(); ++i)
         CmdQueue[static_cast<size_t>(firstEntry + i)] = frames[i];
     CmdQueuePos = firstEntry;
+    firstEntry_ = firstEntry;
     CmdQueueLen = divisor > 0 ? divisor : static_cast<int>(frames.size());
     stats_ = BatchStats{};
     stats_.id = nextId_++;
@@ -174,6 +175,51 @@ void PollCycle::countDown(bool batchMoved) {
             }
         }
     }
+}
+
+std::vector<int> BatchOutcome::missingEntries(int frameCount) const {
+    std::vector<int> out;
+    const int from = displaced ? 0 : unsentFrom;
+    for (int e = 0; e < frameCount; ++e) {
+        const bool lost = std::find(lostEntries.begin(), lostEntries.end(), e) != lostEntries.end();
+        if ((from >= 0 && e >= from) || (!displaced && lost))
+            out.push_back(e);
+    }
+    return out;
+}
+
+QStringList BatchOutcome::missingFrames(const QStringList& frames) const {
+    QStringList out;
+    for (int e : missingEntries(static_cast<int>(frames.size())))
+        if (!out.contains(frames.at(e)))
+            out << frames.at(e);
+    return out;
+}
+
+BatchOutcome PollCycle::outcome(int batchId) const {
+    BatchOutcome o;
+    o.id = batchId;
+    if (batchId == 0 || batchId != stats_.id) {
+        o.displaced = true;
+        o.unsentFrom = 0;
+        return o;
+    }
+    o.finished = stats_.finished;
+    o.lastReplyLost = stats_.finished && CmdQueuePos == -2;
+    o.running = running();
+    o.answered = stats_.answered;
+    o.lostEntries = stats_.lostEntries;
+    o.lostFrames = stats_.lostFrames;
+    if (!stats_.finished)
+        o.unsentFrom = qMax(0, CmdQueuePos);
+    return o;
+}
+
+QStringList PollCycle::batchFrames() const {
+    QStringList out;
+    for (int e = firstEntry_; e < kQueueSize && !CmdQueue[size_t(e)].isEmpty(); ++e)
+        out << CmdQueue[size_t(e)];
+    return out;
 }
 
 } // namespace gp

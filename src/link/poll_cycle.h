@@ -32,6 +32,33 @@ struct BatchStats {
     QString lastAnswer;           // the reply that answered its latest frame
 };
 
+// What became of one batch, asked by its id: the one answer every command
+// and view uses to decide what it read and what it lost. Entries are queue
+// entries: the batch's frames in send order, counted from the entry it
+// started at (0 for most batches).
+struct BatchOutcome {
+    int id = 0;
+    // Another batch was started after it (or it never started): nothing is
+    // known of its frames, so each counts as not answered.
+    bool displaced = false;
+    bool finished = false;      // reached its end entry
+    bool lastReplyLost = false; // ... and the reply to its last frame was lost
+    bool running = false;       // still the batch in flight
+    int answered = 0;
+    std::vector<int> lostEntries; // entries whose reply was lost
+    QStringList lostFrames;       // and their frames
+    // The first entry that was never sent, or whose reply was still awaited
+    // when the batch stopped short of its end: -1 when it reached its end.
+    int unsentFrom = -1;
+    // Every entry of frameCount that did not get its reply, ascending, each
+    // once: the lost ones and those from unsentFrom on.
+    std::vector<int> missingEntries(int frameCount) const;
+    // Of frames (the batch's own, in send order), those without a reply.
+    QStringList missingFrames(const QStringList& frames) const;
+    // Ended at its end entry with every reply.
+    bool complete() const { return !displaced && finished && lostEntries.empty(); }
+};
+
 class PollCycle {
   public:
     static constexpr int kQueueSize = 261;
@@ -82,6 +109,15 @@ class PollCycle {
     std::function<void(const BatchStats&)> onBatchEnded;
 
     const BatchStats& stats() const { return stats_; }
+    // What became of the batch with this id.
+    BatchOutcome outcome(int batchId) const;
+    // True when the batch with this id has stopped: ended at its end entry,
+    // ended short of it, or displaced by another.
+    bool ended(int batchId) const { return batchId != stats_.id || !running(); }
+    // The frames the running (or last) batch holds, in send order.
+    QStringList batchFrames() const;
+    // The entry the running (or last) batch started at.
+    int batchFirstEntry() const { return firstEntry_; }
     int tickCount() const { return ticks_; }
 
   private:
@@ -101,6 +137,7 @@ class PollCycle {
     Progress& progress_;
     BatchStats stats_;
     int nextId_ = 1;
+    int firstEntry_ = 0;
     int ticks_ = 0;
     // The number the link gave the batch's frame in flight (0: none sent).
     quint64 awaited_ = 0;

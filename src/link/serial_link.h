@@ -121,6 +121,19 @@ class SerialLink {
     bool BootProbe = false;
     bool BootFound = false;
     std::function<void()> onBootFound;
+    // Answers whether the monitor answered since the last ask, and forgets it.
+    bool takeBootFound() {
+        const bool found = BootFound;
+        BootFound = false;
+        return found;
+    }
+    // The monitor was found: stop watching for it and give the line free
+    // (the flashing tool opens it next).
+    void endBootProbe() {
+        BootFound = false;
+        BootProbe = false;
+        close();
+    }
 
     // While true, every received character goes to the CO2 sensor parser.
     bool Co2PassThrough = false;

@@ -2,7 +2,7 @@
 // state machines as the desktop tool, driven from the command line.
 
 #include "cli/cli_session.h"
-#include "diag/report_pdf.h"
+#include "report/report_pdf.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -124,7 +124,7 @@ QByteArray sampleFirmwareImage(int version, int size) {
 SambaMonitor::SambaMonitor(SimUnit& unit, SimChip chip, BootMonitorFaults faults)
     : unit_(unit), chip_(chip), flash_(static_cast<size_t>(pageSize() * pages()), 0xFF),
       latch_(static_cast<size_t>(pageSize()), 0xFF),
-      sram_(chip == SimChip::SAM3N2B ? 16 * 1024 : 64 * 1024, 0) {
+      sram_(static_cast<size_t>(factsOf(chip).sramBytes), 0) {
     setFaults(faults);
 }
 
@@ -411,11 +411,11 @@ uint32_t SambaMonitor::readWord(uint32_t addr) const {
     case 0x00000004:
         return kRomResetVector;
     case kCpuIdAddr:
-        return chip_ == SimChip::SAM3N2B ? 0x412FC230u : 0x410FC241u;
+        return factsOf(chip_).cpuId;
     case kChipIdCidr:
         if (faults_.unknownChip)
             return 0x2A5A0A61u;
-        return chip_ == SimChip::SAM3N2B ? 0x29490760u : 0x289B07E0u;
+        return factsOf(chip_).chipId;
     case kChipIdExid:
         return 0;
     case kEefc + 0x0:

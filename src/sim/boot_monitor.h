@@ -87,9 +87,9 @@ class SambaMonitor : public BootMonitor {
 
     void setFaults(const BootMonitorFaults& faults);
     SimChip chip() const { return chip_; }
-    int pageSize() const { return chip_ == SimChip::SAM3N2B ? 256 : 512; }
-    int pages() const { return chip_ == SimChip::SAM3N2B ? 512 : 256; }
-    int lockRegions() const { return chip_ == SimChip::SAM3N2B ? 8 : 16; }
+    int pageSize() const { return factsOf(chip_).pageSize; }
+    int pages() const { return factsOf(chip_).pages; }
+    int lockRegions() const { return factsOf(chip_).lockRegions; }
     uint32_t gpnvm() const { return gpnvm_; }
     uint32_t lockBits() const { return lockBits_; }
     // The flash contents from the start, as many bytes as asked.

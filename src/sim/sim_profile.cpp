@@ -29,8 +29,14 @@ int32_t halves(int low, int high) {
 
 } // namespace
 
+const SimChipFacts& factsOf(SimChip chip) {
+    static const SimChipFacts kSam3n2b{0x29490760u, 0x412FC230u, 256, 512, 8, 16 * 1024};
+    static const SimChipFacts kSam4s2b{0x289B07E0u, 0x410FC241u, 512, 256, 16, 64 * 1024};
+    return chip == SimChip::SAM3N2B ? kSam3n2b : kSam4s2b;
+}
+
 int32_t chipIdentifier(SimChip chip, int revision) {
-    const uint32_t base = chip == SimChip::SAM3N2B ? 0x29490760u : 0x289B07E0u;
+    const uint32_t base = factsOf(chip).chipId;
     return static_cast<int32_t>(base | (static_cast<uint32_t>(revision) & 0x1Fu));
 }
 

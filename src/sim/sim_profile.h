@@ -17,6 +17,19 @@ enum class SimChip { SAM3N2B, SAM4S2B };
 // unit reports it in identity item 05.
 int32_t chipIdentifier(SimChip chip, int revision);
 
+// What the simulated processor is made of. The simulator keeps this table
+// of its own instead of sharing the tool's: it restates the hardware, so a
+// wrong belief in the tool shows up against it.
+struct SimChipFacts {
+    uint32_t chipId; // CHIPID_CIDR, revision 0
+    uint32_t cpuId;  // the Cortex-M CPUID
+    int pageSize;    // flash page, bytes
+    int pages;       // flash pages
+    int lockRegions; // lock bits
+    int sramBytes;
+};
+const SimChipFacts& factsOf(SimChip chip);
+
 // Feature bits of register 01.
 namespace feature {
 constexpr uint32_t Modbus = 1u << 1;

@@ -1,7 +1,5 @@
 // Register bank transfer, product configuration and ".cfg" files against the
 // simulated unit in virtual time.
-#include "config/bulk_transfer.h"
-#include "config/cfg_file.h"
 #include "config/config_load.h"
 #include "config/product_config.h"
 #include "config/save_config.h"
@@ -9,6 +7,8 @@
 #include "link/codec.h"
 #include "support/scripted_prompts.h"
 #include "support/sim_rig.h"
+#include "unit/bulk_transfer.h"
+#include "unit/cfg_file.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

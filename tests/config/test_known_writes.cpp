@@ -2,13 +2,13 @@
 // what came from the unit, a file or the engineer: against the simulated
 // unit in virtual time.
 #include "app/lang_dll.h"
-#include "config/bulk_transfer.h"
-#include "config/cfg_file.h"
 #include "config/comms_settings.h"
 #include "diag/diagnostics.h"
 #include "diag/identity.h"
 #include "link/codec.h"
 #include "support/sim_rig.h"
+#include "unit/bulk_transfer.h"
+#include "unit/cfg_file.h"
 
 #include <QtTest>
 #include <set>

@@ -4,11 +4,11 @@
 // not while paused, the legend hides and shows a line, the threshold line
 // follows the sensor, and "Export CSV..." writes the watch's columns.
 #include "app/app_context.h"
+#include "app/trend_widget.h"
 #include "co2/co2_link.h"
 #include "co2/co2_trend.h"
 #include "co2/co2_view.h"
 #include "diag/diagnostics_view.h"
-#include "diag/trend_widget.h"
 #include "sim/co2_sensor.h"
 #include "sim/sim_port.h"
 #include "support/scripted_prompts.h"

@@ -153,8 +153,8 @@ class TestFirmwareE2e : public QObject {
         update.onToolLine = [&](const QString& l) { toolLines << l; };
         update.clickButton();
         QVERIFY(runUntil(
-            link, &update, [&] { return update.state() <= 0; }, 300000));
-        QVERIFY2(update.state() == -2,
+            link, &update, [&] { return update.finished(); }, 300000));
+        QVERIFY2(update.succeeded(),
                  qPrintable(update.stepText() + " | " + prompts.messages.join(" | ") + " | " +
                             prompts.asked.join(" | ") + " | " + toolLines.join(" / ")));
         QCOMPARE(update.stepText(), QString("Update Complete"));
@@ -209,8 +209,8 @@ class TestFirmwareE2e : public QObject {
         update.backupFolder = dir.filePath("backups");
         update.clickButton();
         QVERIFY(runUntil(
-            link, &update, [&] { return update.state() == 0 || update.state() == -2; }, 300000));
-        QCOMPARE(update.state(), 0);
+            link, &update, [&] { return update.finished(); }, 300000));
+        QCOMPARE(update.state(), FirmwareUpdate::State::Idle);
         QVERIFY(update.backup());
         QVERIFY2(prompts.messages.join("").contains(update.backup()->cfg),
                  qPrintable(prompts.messages.join(" | ")));
@@ -227,8 +227,8 @@ class TestFirmwareE2e : public QObject {
         prompts.answers << true; // the offer of the backup
         update.clickButton();
         QVERIFY(runUntil(
-            link, &update, [&] { return update.state() == 0 || update.state() == -2; }, 300000));
-        QVERIFY2(update.state() == -2,
+            link, &update, [&] { return update.finished(); }, 300000));
+        QVERIFY2(update.succeeded(),
                  qPrintable(update.stepText() + " | " + prompts.messages.join(" | ")));
         QCOMPARE(prompts.asked.size(), 1);
         link.startBatch({BuildRead(0x25), BuildItemRead('U', 4)});

@@ -1,6 +1,7 @@
 // The backup a firmware update writes before the boot loader, and the checks
 // it makes first: the image against the chip's flash, the tool's version.
 #include "flash/firmware_backup.h"
+#include "unit/chips.h"
 
 #include "sim/boot_monitor.h"
 
@@ -47,7 +48,7 @@ class TestFirmwareBackup : public QObject {
     void flashSizeFromTheChipId() {
         QFETCH(int, chipId);
         QFETCH(int, bytes);
-        QCOMPARE(flash::flashBytesOfChip(chipId), bytes);
+        QCOMPARE(unit::flashBytesOfChip(chipId), bytes);
     }
 
     void imageChecks_data() {

@@ -27,7 +27,7 @@ void personalise(sim::SimUnit& unit) {
 
 // What a successful or failed run leaves behind, for comparing two runs.
 struct Outcome {
-    int state = 0;
+    FirmwareUpdate::State state = FirmwareUpdate::State::Idle;
     QString stepText;
     QStringList messages;
     QStringList asked;
@@ -59,11 +59,12 @@ Outcome updateOnce(bool fast, bool noLogo, const QString& tamper, bool newFirmwa
     update.clickButton();
     bool tampered = false;
     rig.run(update, [&] {
-        if (tamper == "dropWrite" && update.state() == 701 && !tampered) {
+        if (tamper == "dropWrite" && update.state() == FirmwareUpdate::State::WritingRegisters &&
+            !tampered) {
             rig.port->dropNextReply();
             tampered = true;
         }
-        return update.state() == 0 || update.state() == -2;
+        return update.finished();
     });
     Outcome o;
     o.state = update.state();
@@ -214,21 +215,22 @@ class TestFirmwareUpdate : public QObject {
                 activities << update.activity();
             // Kept up through the reset, so that the unit answers the read-back
             // with another value.
-            if (tamper == "reg1" && update.state() == 10) {
+            if (tamper == "reg1" && update.state() == FirmwareUpdate::State::WaitingForReset) {
                 unit.setReg(1, reg1 ^ 0x10);
                 tampered = true;
             }
-            if (tamper == "dropWrite" && update.state() == 701 && !tampered) {
+            if (tamper == "dropWrite" &&
+                update.state() == FirmwareUpdate::State::WritingRegisters && !tampered) {
                 rig.port->dropNextReply();
                 tampered = true;
             }
-            return update.state() == 0 || update.state() == -2;
+            return update.finished();
         }));
 
         const QString seen = update.stepText() + " | " + rig.prompts.messages.join(" | ");
         QVERIFY2(seen.contains(expectText), qPrintable(seen));
         QCOMPARE(rig.prompts.asked.size(), questions);
-        QCOMPARE(update.state(), succeeds ? -2 : 0);
+        QCOMPARE(update.succeeded(), succeeds);
         QCOMPARE(update.buttonCaption(), QString(succeeds ? "Exit" : "Start"));
         QVERIFY(update.buttonEnabled());
         // Every way out leaves the link usable.
@@ -297,7 +299,8 @@ class TestFirmwareUpdate : public QObject {
         const Outcome tick = updateOnce(false, noLogo, tamper, newFirmwareAnswers);
         const Outcome fast = updateOnce(true, noLogo, tamper, newFirmwareAnswers);
         QCOMPARE(fast.state, tick.state);
-        QCOMPARE(tick.state, newFirmwareAnswers ? -2 : 0);
+        QCOMPARE(tick.state, newFirmwareAnswers ? FirmwareUpdate::State::Complete
+                                                : FirmwareUpdate::State::Idle);
         QCOMPARE(fast.stepText, tick.stepText);
         QCOMPARE(fast.messages, tick.messages);
         QCOMPARE(fast.asked, tick.asked);
@@ -356,24 +359,25 @@ class TestFirmwareUpdate : public QObject {
             const double now = rig.port->nowMs();
             // The acknowledgement of ":SP#" (a status reply) held back
             // until the unit is starting up after ":SR#".
-            if (fault == "lateAck" && update.state() == 8 && !rig.link.busy() && !armed) {
+            if (fault == "lateAck" && update.state() == FirmwareUpdate::State::Burning &&
+                !rig.link.busy() && !armed) {
                 rig.port->delayNextReply(7000);
                 armed = true;
             }
-            if (update.state() == 10 && resetSentMs < 0) {
+            if (update.state() == FirmwareUpdate::State::WaitingForReset && resetSentMs < 0) {
                 resetSentMs = now;
                 if (fault == "silent")
                     rig.port->setSilent(true);
             }
-            if (update.state() == 11 && readBackSentMs < 0) {
+            if (update.state() == FirmwareUpdate::State::CheckingRegister01 && readBackSentMs < 0) {
                 readBackSentMs = now;
                 unitStartingAtReadBack = unit.isStartingUp(now);
             }
-            return update.state() == 0 || update.state() == -2;
+            return update.finished();
         }));
-        QVERIFY(update.fastRun() || update.state() == 0);
+        QVERIFY(update.fastRun() || update.state() == FirmwareUpdate::State::Idle);
         const QString seen = update.stepText() + " | " + rig.prompts.messages.join(" | ");
-        QVERIFY2(update.state() == (succeeds ? -2 : 0), qPrintable(seen));
+        QVERIFY2(update.succeeded() == succeeds && update.finished(), qPrintable(seen));
         if (succeeds) {
             QCOMPARE(update.stepText(), QString("Update Complete"));
             QCOMPARE(unit.reg(0x25), 0x1025);
@@ -398,7 +402,7 @@ class TestFirmwareUpdate : public QObject {
         QVERIFY(rig.run(update, [&] { return update.toolRunning(); }));
         QVERIFY(!rig.link.serial.isOpen()); // the tool has the port
         update.stopTool();
-        QVERIFY(rig.run(update, [&] { return update.state() == 0; }));
+        QVERIFY(rig.run(update, [&] { return update.state() == FirmwareUpdate::State::Idle; }));
         QVERIFY(rig.prompts.messages.join("").contains("stopped"));
         QVERIFY(rig.prompts.messages.join("").contains("power cycle"));
         QCOMPARE(rig.port->settings(), QString("9600,n,8,1"));
@@ -412,7 +416,8 @@ class TestFirmwareUpdate : public QObject {
         FirmwareUpdate update(rig.ctx, rig.runner);
         update.backupFolder = rig.dir.filePath("backups");
         update.clickButton();
-        QVERIFY(rig.run(update, [&] { return update.state() == 4; }));
+        QVERIFY(rig.run(
+            update, [&] { return update.state() == FirmwareUpdate::State::ProbingBootMonitor; }));
         QVERIFY(update.runInProgress());
         update.abandon();
         QCOMPARE(rig.port->settings(), QString("9600,n,8,1"));
@@ -442,7 +447,7 @@ class TestFirmwareUpdate : public QObject {
         update.clickButton();
         QVERIFY(rig.run(update, [&] { return update.toolRunning(); }));
         update.stopTool();
-        QVERIFY(rig.run(update, [&] { return update.state() == 0; }));
+        QVERIFY(rig.run(update, [&] { return update.state() == FirmwareUpdate::State::Idle; }));
         QVERIFY(update.backup());
         const QString told = rig.prompts.messages.join(" | ");
         QVERIFY2(told.contains(update.backup()->cfg) && told.contains(update.backup()->lgo),
@@ -496,7 +501,7 @@ class TestFirmwareUpdate : public QObject {
         FirmwareUpdate update(rig.ctx, rig.runner);
         update.backupFolder = rig.dir.filePath("backups");
         update.clickButton();
-        QVERIFY(rig.run(update, [&] { return update.state() == 0; }));
+        QVERIFY(rig.run(update, [&] { return update.state() == FirmwareUpdate::State::Idle; }));
         QVERIFY(update.backup());
         const flash::Backup first = *update.backup();
         unit.powerCycle(rig.port->nowMs());
@@ -517,8 +522,8 @@ class TestFirmwareUpdate : public QObject {
         }
         rig.prompts.answers << true; // take the backup
         update.clickButton();
-        QVERIFY(rig.run(update, [&] { return update.state() == 0 || update.state() == -2; }));
-        QVERIFY2(update.state() == -2,
+        QVERIFY(rig.run(update, [&] { return update.finished(); }));
+        QVERIFY2(update.succeeded(),
                  qPrintable(update.stepText() + " | " + rig.prompts.messages.join(" | ")));
         QCOMPARE(rig.prompts.asked.size(), 1);
         QVERIFY(rig.prompts.asked.first().contains(first.cfg));
@@ -566,13 +571,14 @@ class TestFirmwareUpdate : public QObject {
         update.clickButton();
         int probeTicks = 0;
         QVERIFY(rig.run(update, [&] {
-            if (update.state() == 4 && monitorOf(unit).waitingForPowerCycle() &&
+            if (update.state() == FirmwareUpdate::State::ProbingBootMonitor &&
+                monitorOf(unit).waitingForPowerCycle() &&
                 update.stepText() == "Power cycle the device." && ++probeTicks == 100)
                 unit.powerCycle(rig.port->nowMs()); // the engineer does as asked
-            return update.state() == 0 || update.state() == -2;
+            return update.finished();
         }));
         QCOMPARE(probeTicks, 100); // it waited, asking, until the power cycle
-        QVERIFY2(update.state() == -2,
+        QVERIFY2(update.succeeded(),
                  qPrintable(update.stepText() + " | " + rig.prompts.messages.join(" | ")));
         QCOMPARE(unit.profile().firmwareVersion, 307);
     }

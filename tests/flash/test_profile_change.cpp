@@ -51,7 +51,7 @@ class TestProfileChange : public QObject {
         QVERIFY(rig.run(change, [&] {
             if (activities.value(activities.size() - 1) != change.activity())
                 activities << change.activity();
-            return change.state() == 0 || change.state() == -2;
+            return change.finished();
         }));
         QVERIFY2(activities.contains("Reading settings"), qPrintable(activities.join('|')));
         if (!path.isEmpty()) {
@@ -63,7 +63,7 @@ class TestProfileChange : public QObject {
             QVERIFY(f.open(QIODevice::ReadOnly));
             QCOMPARE(f.readAll(), file);
         }
-        QCOMPARE(change.state(), succeeds ? -2 : 0);
+        QCOMPARE(change.succeeded(), succeeds);
         QCOMPARE(rig.prompts.filters, QStringList{"Device Profile{*.pro)|*.pro"});
         // Choosing no file cancels: no failure message, the window says so.
         const bool cancelled = file.isEmpty();
@@ -96,11 +96,12 @@ class TestProfileChange : public QObject {
         rig.prompts.files << rig.writeFile("p.pro", "[profile_0]\ncfg=0AC00300\n");
         ProfileChange change(rig.ctx);
         change.clickButton();
-        QVERIFY(rig.run(change, [&] { return change.state() == 4; }));
+        QVERIFY(rig.run(change,
+                        [&] { return change.state() == ProfileChange::State::WaitingForUnit; }));
         rig.port->setSilent(true); // the unit never answers again
         // It asks for the status for a while, then stops and says so.
         QVERIFY(rig.run(
-            change, [&] { return change.state() == 0; }, 600000));
+            change, [&] { return change.state() == ProfileChange::State::Idle; }, 600000));
         const QStringList status = rig.link.log.lines().filter("[Tx] :S#");
         QVERIFY2(status.size() >= 10, qPrintable(QString::number(status.size())));
         QCOMPARE(rig.prompts.messages.size(), 1);

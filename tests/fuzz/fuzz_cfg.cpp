@@ -3,8 +3,8 @@
 // the tool saves of any unit (any register values, any identity texts, either
 // save mode) loads back into the same unit with every register it holds.
 
-#include "config/cfg_file.h"
 #include "fuzz/fuzz_support.h"
+#include "unit/cfg_file.h"
 
 #include <QDateTime>
 

@@ -2,11 +2,11 @@
 // only logo frames of the unit's grammar, at most one per logo block;
 // and the file the tool writes of any logo reads back as the same frames.
 
-#include "config/cfg_file.h"
-#include "config/logo_transfer.h"
 #include "fuzz/fuzz_support.h"
 #include "link/codec.h"
 #include "link/device_state.h"
+#include "unit/cfg_file.h"
+#include "unit/logo_transfer.h"
 
 using gp::fuzz::FuzzInput;
 

@@ -3,10 +3,10 @@
 // what is stored and counted, and where the batch ends must be the same as
 // when the tick paces the batch; only the reply time-out is left to the
 // ticks.
-#include "config/bulk_transfer.h"
 #include "link/codec.h"
 #include "support/fake_link_rig.h"
 #include "support/sim_rig.h"
+#include "unit/bulk_transfer.h"
 
 #include <QtTest>
 

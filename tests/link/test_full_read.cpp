@@ -1,8 +1,8 @@
 // A full register-bank read (":R00#" .. ":RFF#", ":U05#") against the
 // simulated unit, on a clean line and on a faulty one.
-#include "config/bulk_transfer.h"
 #include "link/codec.h"
 #include "support/sim_rig.h"
+#include "unit/bulk_transfer.h"
 
 #include <QtTest>
 

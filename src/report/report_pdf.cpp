@@ -1,4 +1,4 @@
-#include "diag/report_pdf.h"
+#include "report/report_pdf.h"
 
 #include "platform/atomic_file.h"
 

@@ -1,4 +1,4 @@
-#include "diag/trend_buffer.h"
+#include "app/trend_buffer.h"
 
 #include "platform/atomic_file.h"
 #include <QDateTime>

@@ -1,7 +1,7 @@
 // The logo bank: reading it, writing it back, and logo definition files.
-#include "config/logo_transfer.h"
 #include "link/codec.h"
 #include "support/sim_rig.h"
+#include "unit/logo_transfer.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

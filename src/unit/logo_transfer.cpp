@@ -1,24 +1,24 @@
-#include "config/logo_transfer.h"
+#include "unit/logo_transfer.h"
 
-#include "config/cfg_file.h"
 #include "link/codec.h"
 #include "link/link.h"
 #include "platform/atomic_file.h"
+#include "unit/cfg_file.h"
 
 #include <QFile>
 #include <QRegularExpression>
 
 namespace gp {
 
-void ReadLogo(Link& link) {
+int ReadLogo(Link& link) {
     QStringList frames;
     for (int b = 0; b < kLogoWords; ++b)
         frames << BuildLRead(b);
-    link.startBatch(frames, kLogoWords + 1);
+    return link.startBatch(frames, kLogoWords + 1);
 }
 
-void WriteLogo(Link& link) {
-    link.startBatch(logoFileLines(link.state), kLogoWords + 1);
+int WriteLogo(Link& link) {
+    return link.startBatch(logoFileLines(link.state), kLogoWords + 1);
 }
 
 LogoFile logoFramesFromLines(const QStringList& lines) {

@@ -1,4 +1,4 @@
-#include "config/bulk_transfer.h"
+#include "unit/bulk_transfer.h"
 
 #include "link/codec.h"
 #include "link/link.h"
@@ -46,8 +46,8 @@ QStringList readAllFrames() {
     return frames;
 }
 
-void ReadAllRegisters(Link& link) {
-    link.startBatch(readAllFrames());
+int ReadAllRegisters(Link& link) {
+    return link.startBatch(readAllFrames());
 }
 
 WriteStart WriteAllRegisters(Link& link) {

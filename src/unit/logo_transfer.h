@@ -13,10 +13,10 @@ struct DeviceState;
 
 constexpr int kLogoWords = 128;
 
-// Reads blocks 00..7F into LRegCache.
-void ReadLogo(Link& link);
-// Writes blocks 00..7F from LRegCache.
-void WriteLogo(Link& link);
+// Reads blocks 00..7F into LRegCache. Answers the batch id.
+int ReadLogo(Link& link);
+// Writes blocks 00..7F from LRegCache. Answers the batch id.
+int WriteLogo(Link& link);
 
 struct LogoFile {
     QStringList frames; // what "load logo" sends, in order

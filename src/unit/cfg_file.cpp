@@ -1,10 +1,10 @@
-#include "config/cfg_file.h"
+#include "unit/cfg_file.h"
 
 #include "app/printable_text.h"
-#include "config/bulk_transfer.h"
-#include "diag/identity.h"
 #include "link/codec.h"
 #include "platform/atomic_file.h"
+#include "unit/bulk_transfer.h"
+#include "unit/registers.h"
 
 #include <QFile>
 #include <QLocale>

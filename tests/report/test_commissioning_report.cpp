@@ -6,15 +6,15 @@
 #include "calib/calibration.h"
 #include "co2/co2_link.h"
 #include "co2/co2_settings.h"
-#include "config/bulk_transfer.h"
-#include "config/cfg_file.h"
 #include "config/comms_settings.h"
-#include "diag/commissioning_report.h"
 #include "diag/identity.h"
-#include "diag/report_pdf.h"
 #include "link/codec.h"
+#include "report/commissioning_report.h"
+#include "report/report_pdf.h"
 #include "sim/co2_sensor.h"
 #include "support/sim_rig.h"
+#include "unit/bulk_transfer.h"
+#include "unit/cfg_file.h"
 
 #include <QCryptographicHash>
 #include <QFile>

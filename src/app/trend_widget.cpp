@@ -1,4 +1,4 @@
-#include "diag/trend_widget.h"
+#include "app/trend_widget.h"
 
 #include "platform/prompts.h"
 

@@ -22,8 +22,9 @@ QString RegisterClass(int layout, int reg);
 // The layout code: bits 24..31 of the cached register 00.
 int LayoutCode(const DeviceState& state);
 
-// Reads registers 00..FF, then identity item U05, into the caches.
-void ReadAllRegisters(Link& link);
+// Reads registers 00..FF, then identity item U05, into the caches. Answers
+// the batch id.
+int ReadAllRegisters(Link& link);
 // Writes the known registers of 01..FF from the cache; register 00 is never
 // written, nor is a register never read. Refused when none is known.
 WriteStart WriteAllRegisters(Link& link);

@@ -6,7 +6,7 @@
 // redraws a second, and none while nothing changed or while paused), so
 // whoever appends never waits for a drawing.
 
-#include "diag/trend_buffer.h"
+#include "app/trend_buffer.h"
 
 #include <QTimer>
 #include <QWidget>

@@ -2,10 +2,10 @@
 // with the columns of the command-line watch, the diagnostics polls turned
 // into samples (a lost reply leaves a gap, never an old value), and an hour
 // of polling in virtual time that keeps the memory bounded.
+#include "app/trend_buffer.h"
 #include "co2/co2_trend.h"
 #include "diag/diagnostics.h"
 #include "diag/diagnostics_trend.h"
-#include "diag/trend_buffer.h"
 #include "support/sim_rig.h"
 
 #include <QDateTime>

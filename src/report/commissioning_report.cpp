@@ -1,15 +1,16 @@
-#include "diag/commissioning_report.h"
+#include "report/commissioning_report.h"
+#include "unit/chips.h"
 
 #include "calib/calibration.h"
 #include "co2/co2_link.h"
 #include "co2/co2_settings.h"
-#include "config/bulk_transfer.h"
-#include "config/cfg_file.h"
 #include "config/comms_settings.h"
 #include "diag/diagnostics.h"
 #include "diag/identity.h"
 #include "link/codec.h"
 #include "platform/atomic_file.h"
+#include "unit/bulk_transfer.h"
+#include "unit/cfg_file.h"
 
 #include <QCryptographicHash>
 #include <QLocale>
@@ -110,7 +111,7 @@ void CommissioningReportRead::leaveCo2() {
 void CommissioningReportRead::cancel() {
     if (finished())
         return;
-    if (batchId_ != 0 && link_.poll.stats().id == batchId_ && link_.busy())
+    if (batchId_ != 0 && !link_.poll.outcome(batchId_).displaced && link_.busy())
         link_.poll.abandon();
     fail(QStringLiteral("The report was cancelled."));
 }
@@ -167,7 +168,7 @@ void CommissioningReportRead::tick() {
     case Registers:
     case Calibration: {
         if (!ended_) {
-            if (link_.poll.stats().id != batchId_)
+            if (link_.poll.outcome(batchId_).displaced)
                 fail(QStringLiteral("Another read took over the line; nothing was reported."));
             else if (ticksInStep_ > kBatchTimeoutTicks)
                 fail(QStringLiteral("The unit stopped answering."));
@@ -253,7 +254,7 @@ CommissioningReport buildCommissioningReport(DeviceState& state, const LangDll& 
 
     const IdentityLines id = ShowIdentity(state, lang, c);
     const uint32_t chip = static_cast<uint32_t>(state.IdentU05);
-    const QString chipName = chipNameOf(chip & ~0x1Fu).value_or(QStringLiteral("unknown"));
+    const QString chipName = unit::chipNameOf(chip).value_or(QStringLiteral("unknown"));
     r.sections.append({QStringLiteral("Identity"),
                        {{QStringLiteral("Unique id"), afterCaption(id.uniqueId)},
                         {QStringLiteral("Serial number"),
