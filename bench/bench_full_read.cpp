@@ -39,7 +39,7 @@ int run(bool fast) {
 
     const double start = port->nowMs();
     double endMs = -1;
-    link.poll.onBatchEnded = [&](const BatchStats&) { endMs = port->nowMs(); };
+    link.poll.subscribe([&](const BatchStats&, bool) { endMs = port->nowMs(); });
     // 256 reads, ":U05#" and the end entry: the batch's 258 entries.
     link.startBatch(frames, 258);
     int ticks = 0;

@@ -20,6 +20,10 @@ struct OperatingMode {
     bool calibration = false;
     bool advanced = false;
 };
+// The modes the settings file switches on: section [default], CALIBRATION=
+// or ADVANCED= followed by the access word of the unit's service
+// documentation (letter case counts).
+OperatingMode operatingModeFrom(Persist& persist);
 
 struct AppContext {
     Link& link;

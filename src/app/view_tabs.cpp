@@ -2,7 +2,25 @@
 
 namespace gp {
 
-ViewTabs::ViewTabs(Link& link) : link_(link) {}
+ViewTabs::ViewTabs(Link& link) : link_(link) {
+    subscription_ = link_.poll.subscribe(
+        [this](const BatchStats&, bool completed) {
+            if (completed)
+                runCompletion();
+        },
+        true);
+}
+
+ViewTabs::~ViewTabs() {
+    link_.poll.unsubscribe(subscription_);
+}
+
+void ViewTabs::runCompletion() {
+    if (paused_ > 0 || activeTab_ < 0 || activeTab_ > 5)
+        return;
+    if (const auto& step = completion[static_cast<size_t>(activeTab_)])
+        step();
+}
 
 void ViewTabs::SelectTab(int index) {
     if (index < 1 || index > 5)
@@ -15,7 +33,7 @@ void ViewTabs::SelectTab(int index) {
         co2Leave();
     if (onSelected)
         onSelected(index);
-    link_.poll.ActiveTab = index;
+    activeTab_ = index;
     if (const auto& read = readOnSelect[static_cast<size_t>(index)])
         read();
 }

@@ -3,6 +3,8 @@
 // Selecting a view abandons the running batch, ends the CO2 pass-through when
 // leaving the CO2 view, shows the view's panel and starts the view's read.
 // Selecting the view already on screen repeats all of it, read included.
+// When a batch completes (its last frame answered), the completion step of
+// the view on screen runs, unless a guided window has paused them.
 
 #include "link/link.h"
 
@@ -23,9 +25,25 @@ enum Tab : int {
 class ViewTabs {
   public:
     explicit ViewTabs(Link& link);
+    ~ViewTabs();
+    ViewTabs(const ViewTabs&) = delete;
+    ViewTabs& operator=(const ViewTabs&) = delete;
 
     void SelectTab(int index);
-    int ActiveTab() const { return link_.poll.ActiveTab; }
+    // The view on screen, 1..5 (0 before the first selection).
+    int ActiveTab() const { return activeTab_; }
+    // Sets the view on screen without selecting it (no read, no panel).
+    void setActiveTab(int index) { activeTab_ = index; }
+
+    // What each view does when a batch completes.
+    std::array<std::function<void()>, 6> completion;
+    // Runs the completion step of the view on screen, unless paused.
+    void runCompletion();
+    // While the firmware update, profile change or low-level flash window is
+    // open no completion step runs: the window's own batches are not the
+    // view's. Pauses nest.
+    void pauseCompletion() { ++paused_; }
+    void resumeCompletion() { paused_ = paused_ > 0 ? paused_ - 1 : 0; }
 
     // The read each view starts when selected (filled by the views' owners).
     std::array<std::function<void()>, 6> readOnSelect;
@@ -42,6 +60,9 @@ class ViewTabs {
 
   private:
     Link& link_;
+    int activeTab_ = 0;
+    int paused_ = 0;
+    int subscription_ = 0;
     std::array<bool, 6> visible_{false, false, false, true, false, false};
 };
 

@@ -153,12 +153,12 @@ CalibrationView::CalibrationView(AppContext& ctx, QWidget* parent) : QWidget(par
         CommandCalibrate_0->setEnabled(false);
         CalibrationRead(ctx_.link);
     };
-    ctx_.link.poll.completion[TabCalibration] = [this] { ShowCalibration(); };
+    ctx_.tabs.completion[TabCalibration] = [this] { ShowCalibration(); };
 }
 
 CalibrationView::~CalibrationView() {
     ctx_.tabs.readOnSelect[TabCalibration] = nullptr;
-    ctx_.link.poll.completion[TabCalibration] = nullptr;
+    ctx_.tabs.completion[TabCalibration] = nullptr;
 }
 
 void CalibrationView::ShowCalibration() {

@@ -2,6 +2,7 @@
 
 #include "app/lang_dll.h"
 #include "link/codec.h"
+#include "unit/bulk_transfer.h"
 #include "unit/registers.h"
 
 #include <QLocale>
@@ -142,6 +143,15 @@ void sendReset(Link& link) {
 
 int burnSettings(Link& link) {
     return link.startBatch({BuildSystem(QStringLiteral("P"))}, 1, 0, false);
+}
+
+WriteStart writeDeviceSettingsWithComms(Link& link, const CommsControls& controls) {
+    return WriteDeviceSettings(link, {0x01, 0x04, kCommsRegister, kDeviceIdRegister},
+                               [controls](DeviceState& state) {
+                                   state.refreshRegRecord();
+                                   StoreCommsControls(state, controls);
+                                   state.storeRegRecord();
+                               });
 }
 
 } // namespace gp

@@ -82,6 +82,11 @@ bool deviceIdApplies(const DeviceState& state);
 // or when refused.
 int writeComms(Link& link, const CommsControls& controls);
 QStringList commsWriteFrames(const DeviceState& state);
+// The main "Write": the comms controls into the register record, the record
+// into the register cache, then the device settings write (every known
+// register of class "N" and ":SU#"). Registers the controls are stored over
+// are read first when unknown.
+WriteStart writeDeviceSettingsWithComms(Link& link, const CommsControls& controls);
 
 // The single-frame device commands, sent outside the command queue.
 void sendServicePin(Link& link); // ":SB#"

@@ -26,8 +26,7 @@ Form3::Form3(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx), mac
             accept();
         refresh();
     });
-    previousSuppressed_ = ctx.link.poll.completionSuppressed;
-    ctx.link.poll.completionSuppressed = [] { return true; };
+    ctx.tabs.pauseCompletion();
     auto* timer = new QTimer(this);
     timer->setObjectName(QStringLiteral("Timer1"));
     connect(timer, &QTimer::timeout, this, [this] {
@@ -39,7 +38,7 @@ Form3::Form3(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx), mac
 }
 
 Form3::~Form3() {
-    ctx_.link.poll.completionSuppressed = previousSuppressed_;
+    ctx_.tabs.resumeCompletion();
 }
 
 void Form3::refresh() {

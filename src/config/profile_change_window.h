@@ -26,7 +26,6 @@ class Form3 : public QDialog {
     ProfileChange machine_;
     QLabel* label1_;
     QPushButton* command2_;
-    std::function<bool()> previousSuppressed_;
 };
 
 } // namespace gp

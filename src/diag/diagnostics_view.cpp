@@ -253,7 +253,7 @@ DiagnosticsView::DiagnosticsView(AppContext& ctx, QWidget* parent) : QWidget(par
     }
 
     ctx_.tabs.readOnSelect[TabDiagnostics] = [this] { DiagnosticsRead(); };
-    ctx_.link.poll.completion[TabDiagnostics] = [this] { batchCompleted(); };
+    ctx_.tabs.completion[TabDiagnostics] = [this] { batchCompleted(); };
     ctx_.link.state.onDebugValuesChanged = [this] { showDebugValues(); };
     // The ticked polls paused for a transfer go on when it is over.
     ctx_.link.onTransferEnded = [this] {
@@ -265,7 +265,7 @@ DiagnosticsView::DiagnosticsView(AppContext& ctx, QWidget* parent) : QWidget(par
 
 DiagnosticsView::~DiagnosticsView() {
     ctx_.tabs.readOnSelect[TabDiagnostics] = nullptr;
-    ctx_.link.poll.completion[TabDiagnostics] = nullptr;
+    ctx_.tabs.completion[TabDiagnostics] = nullptr;
     ctx_.link.state.onDebugValuesChanged = nullptr;
     ctx_.link.onTransferEnded = nullptr;
 }

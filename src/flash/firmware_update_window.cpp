@@ -51,8 +51,7 @@ Form2::Form2(AppContext& ctx, bool noLogo, QWidget* parent)
         activateWindow();
     };
     // No view refreshes while this window runs its batches.
-    previousSuppressed_ = ctx.link.poll.completionSuppressed;
-    ctx.link.poll.completionSuppressed = [] { return true; };
+    ctx.tabs.pauseCompletion();
     timer_ = new QTimer(this);
     connect(timer_, &QTimer::timeout, this, &Form2::onTick);
     timer_->start(machine_.intervalMs());
@@ -60,7 +59,7 @@ Form2::Form2(AppContext& ctx, bool noLogo, QWidget* parent)
 }
 
 Form2::~Form2() {
-    ctx_.link.poll.completionSuppressed = previousSuppressed_;
+    ctx_.tabs.resumeCompletion();
 }
 
 void Form2::onTick() {

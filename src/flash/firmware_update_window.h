@@ -39,7 +39,6 @@ class Form2 : public QDialog {
     QPushButton* command2_;
     QPushButton* stop_;
     QTimer* timer_;
-    std::function<bool()> previousSuppressed_;
 };
 
 } // namespace gp

@@ -124,8 +124,7 @@ Form4::Form4(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx), cor
 
     // No view refreshes (and no live polls chained on them) while the unit
     // may sit in its boot loader.
-    previousSuppressed_ = ctx.link.poll.completionSuppressed;
-    ctx.link.poll.completionSuppressed = [] { return true; };
+    ctx.tabs.pauseCompletion();
     auto* timer = new QTimer(this);
     timer->setObjectName(QStringLiteral("Timer1"));
     connect(timer, &QTimer::timeout, this, [this] {
@@ -137,7 +136,7 @@ Form4::Form4(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx), cor
 }
 
 Form4::~Form4() {
-    ctx_.link.poll.completionSuppressed = previousSuppressed_;
+    ctx_.tabs.resumeCompletion();
 }
 
 flash::WriteOptions Form4::options() const {

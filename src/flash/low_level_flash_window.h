@@ -52,7 +52,6 @@ class Form4 : public QDialog {
     QPushButton* command4_;
     QPushButton* stop_;
     QLabel* toolLine_;
-    std::function<bool()> previousSuppressed_;
 };
 
 } // namespace gp

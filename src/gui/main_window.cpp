@@ -51,10 +51,6 @@ namespace {
 // Diagnostics (the spare head 0 is never shown).
 constexpr int kHeadOrder[] = {TabDevice, TabCO2, TabComms, TabCalibration, TabDiagnostics};
 
-// Access words of the two extra modes, compared exactly (letter case counts).
-constexpr char kCalibrationWord[] = "qmtrvexalond";
-constexpr char kAdvancedWord[] = "plodnivster";
-
 // How long closing waits for the last lines to leave for the unit: two
 // short lines take a few milliseconds at 9600 baud.
 constexpr int kCloseFlushMs = 500;
@@ -400,13 +396,7 @@ void Form1::buildUi() {
         if (comms_->isVisibleTo(this) && !comms_->checkAddress())
             return;
         link_.SetProgress(0, 0);
-        const CommsControls controls = comms_->controls();
-        const WriteStart w = WriteDeviceSettings(
-            link_, {0x01, 0x04, kCommsRegister, kDeviceIdRegister}, [controls](DeviceState& state) {
-                state.refreshRegRecord();
-                StoreCommsControls(state, controls);
-                state.storeRegRecord();
-            });
+        const WriteStart w = writeDeviceSettingsWithComms(link_, comms_->controls());
         if (w.refused())
             ctx_->prompts.message(QString(), w.refusal, MessageKind::Warning);
     });
@@ -572,16 +562,12 @@ void Form1::startUp() {
         changeProfile_->setVisible(true);
     };
 
-    ctx_->mode.calibration =
-        persist_->ReadIniValue(QStringLiteral("CALIBRATION")).value_or(QString()) ==
-        QLatin1String(kCalibrationWord);
+    ctx_->mode = operatingModeFrom(*persist_);
     if (ctx_->mode.calibration)
         offerAllTools();
     tabs_->setHeadVisible(TabCalibration, ctx_->mode.calibration);
     setWindowWidthTwips(kNormalWidthTwips);
 
-    ctx_->mode.advanced = persist_->ReadIniValue(QStringLiteral("ADVANCED")).value_or(QString()) ==
-                          QLatin1String(kAdvancedWord);
     CheckLog->setVisible(ctx_->mode.advanced);
     {
         // The fast link: the next frame leaves once the reply is in and the
@@ -718,26 +704,26 @@ void Form1::GetAppId() {
 }
 
 void Form1::installCompletionSteps() {
-    PollCycle& poll = link_.poll;
+    ViewTabs& tabs = *tabs_;
     // Registers read behind the identity proper that the unit left
     // unanswered: their boxes stay empty.
     auto unread = [this] { return identityOutcome(link_.poll).unreadAppended; };
     // Before the first selection: the comms settings and the Comms head.
-    poll.completion[TabNone] = [this, unread] {
+    tabs.completion[TabNone] = [this, unread] {
         comms_->readControls(unread());
         tabs_->setHeadVisible(TabComms, true);
     };
-    poll.completion[TabCO2] = [this, unread] {
+    tabs.completion[TabCO2] = [this, unread] {
         comms_->readControls(unread());
         tabs_->setHeadVisible(TabComms, true);
         showTab(TabCO2);
     };
-    poll.completion[TabComms] = [this, unread] {
+    tabs.completion[TabComms] = [this, unread] {
         comms_->readControls(unread());
         tabs_->setHeadVisible(TabComms, true);
         showTab(TabComms);
     };
-    poll.completion[TabDevice] = [this, unread] {
+    tabs.completion[TabDevice] = [this, unread] {
         if (hasFeature(link_.state, feature::Co2))
             tabs_->setHeadVisible(TabCO2, true);
         GetAppId();
@@ -752,29 +738,19 @@ void Form1::installCompletionSteps() {
     // The poll cycle completes a batch only on the reply to its last frame.
     // For the identity batch its own frames decide: a read appended behind
     // them that the unit leaves unanswered costs only its own field.
-    poll.onBatchEnded = [this](const BatchStats&) {
-        PollCycle& p = link_.poll;
-        if (!identityCompletesDespiteLoss(p) ||
-            (p.completionSuppressed && p.completionSuppressed()))
-            return;
-        if (p.ActiveTab >= 0 && p.ActiveTab <= 5)
-            if (const auto& step = p.completion[static_cast<size_t>(p.ActiveTab)])
-                step();
-    };
+    link_.poll.subscribe([this](const BatchStats&, bool) {
+        if (identityCompletesDespiteLoss(link_.poll))
+            tabs_->runCompletion();
+    });
 }
 
 void Form1::watchForSilence() {
-    // Chained behind whatever else wants to hear of a batch's end (the
-    // identity completion above), never in its place.
-    auto before = std::move(link_.poll.onBatchEnded);
-    link_.poll.onBatchEnded = [this, before](const BatchStats& s) {
-        if (before)
-            before(s);
+    link_.poll.subscribe([this](const BatchStats& s, bool) {
         if (s.answered == 0 && s.lost > 0)
             setSilent(true);
         else if (s.answered > 0)
             setSilent(false);
-    };
+    });
 }
 
 void Form1::setSilent(bool silent) {

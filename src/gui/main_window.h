@@ -70,6 +70,7 @@ class Form1 : public QMainWindow {
 
     AppContext& context() { return *ctx_; }
     Link& link() { return link_; }
+    ViewTabs& tabs() { return *tabs_; }
 
     // The window's parts, for the views and windows that extend it.
     QMenu* fileMenu() const { return file_; }

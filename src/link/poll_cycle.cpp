@@ -62,8 +62,24 @@ void PollCycle::send(const QString& frame) {
 void PollCycle::finishBatch(int endPos) {
     CmdQueuePos = endPos;
     stats_.finished = true;
-    if (onBatchEnded)
-        onBatchEnded(stats_);
+    // A listener may start the next batch or unsubscribe: the others hear of
+    // this batch as it ended.
+    const BatchStats ended = stats_;
+    const std::vector<Subscription> listeners = listeners_;
+    for (const bool late : {false, true})
+        for (const Subscription& s : listeners)
+            if (s.afterOthers == late && s.listener)
+                s.listener(ended, endPos == -1);
+}
+
+int PollCycle::subscribe(BatchListener listener, bool afterOthers) {
+    const int token = nextToken_++;
+    listeners_.push_back({token, afterOthers, std::move(listener)});
+    return token;
+}
+
+void PollCycle::unsubscribe(int token) {
+    std::erase_if(listeners_, [token](const Subscription& s) { return s.token == token; });
 }
 
 QString PollCycle::entry(int pos) const {
@@ -88,11 +104,6 @@ void PollCycle::batchAnswered(const QString& reply) {
     awaited_ = 0;
     progress_.SetProgress(1.0, 0);
     finishBatch(-1);
-    const bool suppressed = completionSuppressed && completionSuppressed();
-    if (!suppressed && ActiveTab >= 0 && ActiveTab <= 5) {
-        if (const auto& step = completion[static_cast<size_t>(ActiveTab)])
-            step();
-    }
 }
 
 void PollCycle::advanceNow() {

@@ -4,8 +4,7 @@
 // running batch, or counts down the reply time-out and moves on past a lost
 // reply. The batch moves on only on the reply that answers its frame in
 // flight; a reply that answers no awaited frame is stale: counted, never
-// stored. When a batch is done, the completion step of the view on screen
-// runs.
+// stored. Whoever wants to hear of a batch's end subscribes.
 
 #include "link/device_state.h"
 #include "link/progress.h"
@@ -98,15 +97,15 @@ class PollCycle {
     int CmdQueueLen = 0;
     bool Timer1Flag = false;
 
-    // The view on screen, 1..5 (0 before the first selection), and what each
-    // view does when a batch completes.
-    int ActiveTab = 0;
-    std::array<std::function<void()>, 6> completion;
-    // True while the firmware update or profile change window is visible: no
-    // completion step runs then.
-    std::function<bool()> completionSuppressed;
-    // Called after every batch end (completed or lost last reply).
-    std::function<void(const BatchStats&)> onBatchEnded;
+    // Hears of every batch end: its counts, and whether it ended on the
+    // reply to its last frame (completed) or without it.
+    using BatchListener = std::function<void(const BatchStats&, bool completed)>;
+    // Listeners run in the order they subscribed; those that subscribed with
+    // afterOthers run behind the rest (what a view does on completion may
+    // start the next batch, so whoever counts the batch hears of it first).
+    // Answers a token for unsubscribe().
+    int subscribe(BatchListener listener, bool afterOthers = false);
+    void unsubscribe(int token);
 
     const BatchStats& stats() const { return stats_; }
     // What became of the batch with this id.
@@ -138,6 +137,13 @@ class PollCycle {
     BatchStats stats_;
     int nextId_ = 1;
     int firstEntry_ = 0;
+    struct Subscription {
+        int token;
+        bool afterOthers;
+        BatchListener listener;
+    };
+    std::vector<Subscription> listeners_;
+    int nextToken_ = 1;
     int ticks_ = 0;
     // The number the link gave the batch's frame in flight (0: none sent).
     quint64 awaited_ = 0;

@@ -73,20 +73,15 @@ QString hex32(int32_t v) {
 
 CommissioningReportRead::CommissioningReportRead(Link& link, Co2Link* co2, Co2Settings* co2Settings)
     : link_(link), co2_(co2), co2Settings_(co2Settings) {
-    previousHook_ = link_.poll.onBatchEnded;
     // The batch's own counts, taken as it ends: the completion step of the
     // view on screen may start the next batch straight away.
-    link_.poll.onBatchEnded = [this](const BatchStats& s) {
-        if (previousHook_)
-            previousHook_(s);
-        batchEnded(s);
-    };
+    subscription_ = link_.poll.subscribe([this](const BatchStats& s, bool) { batchEnded(s); });
     status_ = QStringLiteral("Waiting for the line.");
 }
 
 CommissioningReportRead::~CommissioningReportRead() {
     leaveCo2();
-    link_.poll.onBatchEnded = previousHook_;
+    link_.poll.unsubscribe(subscription_);
 }
 
 void CommissioningReportRead::batchEnded(const BatchStats& stats) {

@@ -58,7 +58,7 @@ class CommissioningReportRead {
     Link& link_;
     Co2Link* co2_;
     Co2Settings* co2Settings_;
-    std::function<void(const BatchStats&)> previousHook_;
+    int subscription_ = 0;
     Step step_ = WaitIdle;
     int batchId_ = 0;
     std::optional<BatchStats> ended_;

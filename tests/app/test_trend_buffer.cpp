@@ -3,6 +3,7 @@
 // into samples (a lost reply leaves a gap, never an old value), and an hour
 // of polling in virtual time that keeps the memory bounded.
 #include "app/trend_buffer.h"
+#include "app/view_tabs.h"
 #include "co2/co2_trend.h"
 #include "diag/diagnostics.h"
 #include "diag/diagnostics_trend.h"
@@ -226,12 +227,13 @@ class TestTrendBuffer : public QObject {
         test::SimRig rig;
         DiagnosticsTrend trend;
         A2DRange range;
-        rig.link.poll.completion[5] = [&] {
+        ViewTabs tabs(rig.link);
+        tabs.completion[5] = [&] {
             trend.batchCompleted(rig.link);
             const PollResult r = runPolls(rig.link, 0, false, range, QLocale::c());
             trend.pollStarted(r.batchId, 0, false);
         };
-        rig.link.poll.ActiveTab = 5;
+        tabs.setActiveTab(5);
         const PollResult first = runPolls(rig.link, 0, false, range, QLocale::c());
         trend.pollStarted(first.batchId, 0, false);
         constexpr int kHourTicks = 60 * 60 * 1000 / 20;

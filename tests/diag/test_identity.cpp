@@ -1,5 +1,6 @@
 // The identity read batch and the five identity lines.
 #include "app/lang_dll.h"
+#include "app/view_tabs.h"
 #include "diag/identity.h"
 #include "sim/sim_port.h"
 
@@ -34,8 +35,9 @@ class TestIdentity : public QObject {
         link.serial.setPort(std::move(port));
         QVERIFY(link.serial.choosePort(QStringLiteral("sim")));
         int completions = 0;
-        link.poll.ActiveTab = 3;
-        link.poll.completion[3] = [&] { ++completions; };
+        ViewTabs tabs(link);
+        tabs.setActiveTab(3);
+        tabs.completion[3] = [&] { ++completions; };
         QVERIFY(IdentityRead(link) != 0);
         QCOMPARE(raw->unit().frameHistory().size(), 0); // nothing on the wire before time moves
         for (int i = 0; i < 400 && link.busy(); ++i) {

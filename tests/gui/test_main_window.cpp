@@ -160,7 +160,7 @@ class TestForm1 : public QObject {
                  QByteArray("[default]\r\nPORT=ttyUSB0\r\nLANG_DLL=\r\n"));
         QCOMPARE(form.LanguageDll(), QStringLiteral("Glimmerpane_en"));
         QCOMPARE(form.context().appid, -1);
-        QCOMPARE(form.link().poll.ActiveTab, 3);
+        QCOMPARE(form.tabs().ActiveTab(), 3);
         // Built-in texts when no catalogue is there.
         QCOMPARE(form.findChild<QLabel*>("Label2")->text(), QStringLiteral("Com Port:"));
         QCOMPARE(form.fileMenu()->title(), QStringLiteral("File"));
@@ -580,11 +580,11 @@ class TestForm1 : public QObject {
         form.show();
         QVERIFY(QTest::qWaitForWindowActive(&form));
         QTest::keyClick(&form, Qt::Key_3, Qt::ControlModifier);
-        QCOMPARE(form.link().poll.ActiveTab, 5); // Device, Calibration, Diagnostics
+        QCOMPARE(form.tabs().ActiveTab(), 5); // Device, Calibration, Diagnostics
         QTest::keyClick(&form, Qt::Key_2, Qt::ControlModifier);
-        QCOMPARE(form.link().poll.ActiveTab, 4);
+        QCOMPARE(form.tabs().ActiveTab(), 4);
         QTest::keyClick(&form, Qt::Key_5, Qt::ControlModifier); // no fifth head
-        QCOMPARE(form.link().poll.ActiveTab, 4);
+        QCOMPARE(form.tabs().ActiveTab(), 4);
         auto* port = static_cast<test::FakePort*>(form.link().serial.port());
         port->written.clear();
         QTest::keyClick(&form, Qt::Key_F5);

@@ -3,6 +3,7 @@
 // what is stored and counted, and where the batch ends must be the same as
 // when the tick paces the batch; only the reply time-out is left to the
 // ticks.
+#include "app/view_tabs.h"
 #include "link/codec.h"
 #include "support/fake_link_rig.h"
 #include "support/sim_rig.h"
@@ -39,8 +40,9 @@ Outcome runFullRead(bool fast, const QString& fault) {
             r, static_cast<int32_t>(static_cast<uint32_t>(r) * 0x01010101u ^ 0x5A000000u));
     rig.link.state.RegCache.fill(-7);
     int completions = 0;
-    rig.link.poll.ActiveTab = 1;
-    rig.link.poll.completion[1] = [&] { ++completions; };
+    ViewTabs tabs(rig.link);
+    tabs.setActiveTab(1);
+    tabs.completion[1] = [&] { ++completions; };
     // The fault hits the reply to one chosen frame, whatever the pacing:
     // frame 0x41 is ":R40#", frame 257 is ":U05#".
     sim::WireFault f;

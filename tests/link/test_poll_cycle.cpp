@@ -1,5 +1,6 @@
 // The poll cycle in ticks: one frame in flight, a lost reply costs eight
 // ticks, a lost last reply ends the batch at -2 without a completion step.
+#include "app/view_tabs.h"
 #include "link/link.h"
 #include "support/fake_link_rig.h"
 
@@ -12,9 +13,10 @@ namespace {
 struct Rig : gp::test::FakeLinkRig {
     int completions = 0;
     QStringList labels;
+    gp::ViewTabs tabs{link};
     Rig() {
-        link.poll.ActiveTab = 3;
-        link.poll.completion[3] = [this] { ++completions; };
+        tabs.setActiveTab(3);
+        tabs.completion[3] = [this] { ++completions; };
         link.progress.setOnChange([this](const ProgressState& s) { labels << s.label; });
     }
     void reply(const QByteArray& r) { port->feed(r); }
@@ -68,7 +70,7 @@ class TestPollCycle : public QObject {
     void lostLastReplyEndsAtMinusTwo() {
         Rig r;
         bool ended = false;
-        r.link.poll.onBatchEnded = [&](const BatchStats& s) { ended = s.finished; };
+        r.link.poll.subscribe([&](const BatchStats& s, bool) { ended = s.finished; });
         r.link.startBatch({":R00#", ":U05#"});
         r.reply("!R0001000000#");
         r.link.tick();
@@ -109,14 +111,13 @@ class TestPollCycle : public QObject {
 
     void noCompletionWhileAModalWindowIsVisible() {
         Rig r;
-        bool modal = true;
-        r.link.poll.completionSuppressed = [&] { return modal; };
+        r.tabs.pauseCompletion(); // the modal window opens
         r.link.startBatch({":R00#"});
         r.reply("!R0001000000#");
         r.link.tick();
         QCOMPARE(r.link.poll.CmdQueuePos, -1);
         QCOMPARE(r.completions, 0);
-        modal = false;
+        r.tabs.resumeCompletion();
         r.link.startBatch({":R00#"});
         r.reply("!R0001000000#");
         r.link.tick();
@@ -171,7 +172,7 @@ class TestPollCycle : public QObject {
     void nestedTickReturnsAtOnce() {
         Rig r;
         int nested = 0;
-        r.link.poll.completion[3] = [&] {
+        r.tabs.completion[3] = [&] {
             r.link.tick(); // a tick running inside a tick must do nothing
             ++nested;
         };
