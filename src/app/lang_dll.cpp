@@ -257,16 +257,9 @@ QString LangDll::formatCatalogue(const StringTableEntries& entries) {
     return out;
 }
 
-bool LangDll::writeCatalogue(const QString& path, const StringTableEntries& entries,
-                             QString* error) {
+Status LangDll::writeCatalogue(const QString& path, const StringTableEntries& entries) {
     const QByteArray bytes = formatCatalogue(entries).toUtf8();
-    const QString failure = writeFileAtomically(path, bytes);
-    if (!failure.isEmpty()) {
-        if (error)
-            *error = failure;
-        return false;
-    }
-    return true;
+    return writeFileAtomically(path, bytes);
 }
 
 } // namespace gp

@@ -10,6 +10,8 @@
 // counts; an empty text counts as not defined. Texts are cut to 255
 // characters, the size of the string buffer translators have always had.
 
+#include "platform/result.h"
+
 #include <QHash>
 #include <QList>
 #include <QLocale>
@@ -82,11 +84,9 @@ class LangDll {
     // A line break inside a text would end its line early, so it is written
     // as a blank.
     static QString formatCatalogue(const StringTableEntries& entries);
-    // Replaces path atomically with formatCatalogue(entries) in UTF-8.
-    // On failure returns false, leaves any old file as it was and, when
-    // error is given, says why there.
-    static bool writeCatalogue(const QString& path, const StringTableEntries& entries,
-                               QString* error = nullptr);
+    // Replaces path atomically with formatCatalogue(entries) in UTF-8. On
+    // failure any old file stays as it was.
+    static Status writeCatalogue(const QString& path, const StringTableEntries& entries);
 
   private:
     QLocale m_locale;

@@ -215,9 +215,8 @@ bool Persist::WriteIniValueEx(const QString& PutVariable, const QString& PutValu
 
     // Written beside the old file and renamed over it once it is whole on
     // disk: a crash or a full disk leaves the old file, never a part of one.
-    const QString failure = writeFileAtomically(filepath, text);
-    if (!failure.isEmpty()) {
-        m_lastError = failure;
+    if (const Status written = writeFileAtomically(filepath, text); !written) {
+        m_lastError = written.error();
         return false;
     }
     return true;

@@ -94,7 +94,7 @@ QStringList trendCsvLines(const TrendBuffer& buffer, const QList<TrendColumn>& c
     return lines;
 }
 
-QString writeTrendCsv(const QString& path, const QStringList& lines) {
+Status writeTrendCsv(const QString& path, const QStringList& lines) {
     QByteArray data;
     for (const QString& line : lines)
         data += line.toUtf8() + "\r\n";

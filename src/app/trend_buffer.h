@@ -7,6 +7,8 @@
 // hour. Appending never waits on whoever draws the rows; a plot reads them
 // when it redraws and learns from the revision whether anything changed.
 
+#include "platform/result.h"
+
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -75,8 +77,8 @@ QStringList trendCsvLines(const TrendBuffer& buffer, const QList<TrendColumn>& c
                           std::optional<int64_t> toMs = std::nullopt,
                           const QDateTime* wallOrigin = nullptr);
 
-// Writes lines (CR LF) to path, replacing it atomically. Answers an empty
-// text, or why the file could not be written.
-QString writeTrendCsv(const QString& path, const QStringList& lines);
+// Writes lines (CR LF) to path, replacing it atomically; fails with why the
+// file could not be written.
+Status writeTrendCsv(const QString& path, const QStringList& lines);
 
 } // namespace gp

@@ -320,9 +320,8 @@ void TrendWidget::exportShownSpan(
     const QString path = prompts.saveFile(title, QStringLiteral("CSV files{*.csv)|*.csv"));
     if (path.isEmpty())
         return;
-    const QString error = writeTrendCsv(path, csvLines(span->first, span->second));
-    if (!error.isEmpty())
-        prompts.message(title, error, MessageKind::Warning);
+    if (const Status written = writeTrendCsv(path, csvLines(span->first, span->second)); !written)
+        prompts.message(title, written.error(), MessageKind::Warning);
 }
 
 } // namespace gp

@@ -1,4 +1,5 @@
 #include "calib/calibration.h"
+#include "app/typed_number.h"
 
 #include "link/codec.h"
 
@@ -105,16 +106,10 @@ CalibrationDisplay ShowCalibration(DeviceState& state, const QLocale& locale) {
 }
 
 std::optional<float> trimValue(const QString& text, const QLocale& locale) {
-    const QString t = text.trimmed();
-    if (t.isEmpty())
+    const auto v = typedNumber(text, TypedNumberForm::LocaleThenC, locale);
+    if (!v || std::fabs(*v) > std::numeric_limits<float>::max())
         return std::nullopt;
-    bool ok = false;
-    double v = locale.toDouble(t, &ok);
-    if (!ok)
-        v = QLocale::c().toDouble(t, &ok);
-    if (!ok || !std::isfinite(v) || std::fabs(v) > std::numeric_limits<float>::max())
-        return std::nullopt;
-    return static_cast<float>(v);
+    return static_cast<float>(*v);
 }
 
 QStringList sensorCharacteristicsFrames(DeviceState& state, const SensorCharacteristics& input,

@@ -108,7 +108,7 @@ CalibrationView::CalibrationView(AppContext& ctx, QWidget* parent) : QWidget(par
                     filterEdited[i] || (filterShown[i] && st.known(filterSlots()[i].reg));
             const WriteStart w = WriteSensorCharacteristics(ctx_.link, in, QLocale());
             if (w.refused())
-                ctx_.prompts.message(QString(), w.refusal, MessageKind::Warning);
+                ctx_.prompts.message(QString(), w.refusal(), MessageKind::Warning);
         });
     }
     left->addStretch(1);

@@ -71,7 +71,7 @@ bool isGlobal(const QString& name) {
 
 } // namespace
 
-std::optional<QString> parseGlobalOptions(const QStringList& argv, CliOptions& out) {
+Status parseGlobalOptions(const QStringList& argv, CliOptions& out) {
     // "--name=VALUE" is "--name VALUE", for every option.
     static const QRegularExpression joined(QStringLiteral("^(--[a-z0-9][a-z0-9-]*)=(.*)$"));
     QStringList args;
@@ -95,14 +95,14 @@ std::optional<QString> parseGlobalOptions(const QStringList& argv, CliOptions& o
             // Before the command every option is a global one; after it the
             // command's own options are left to the command.
             if (!inCommand)
-                return QStringLiteral("unknown option %1").arg(opt);
+                return fail(QStringLiteral("unknown option %1").arg(opt));
             words << opt;
             continue;
         }
         QString v;
         if (takesValue(opt)) {
             if (i + 1 >= args.size())
-                return QStringLiteral("%1 needs a value").arg(opt);
+                return fail(QStringLiteral("%1 needs a value").arg(opt));
             v = args.at(++i);
         }
         if (opt == QStringLiteral("--port"))
@@ -133,7 +133,7 @@ std::optional<QString> parseGlobalOptions(const QStringList& argv, CliOptions& o
     out.words = words;
     if (!out.ports.isEmpty())
         out.port = out.ports.first();
-    return std::nullopt;
+    return Status();
 }
 
 namespace {
@@ -232,11 +232,10 @@ CliSession::CliSession(CliOptions options) : options_(std::move(options)) {
             err(s);
     };
     if (!options_.logFile.isEmpty()) {
-        QString error;
-        if (link_.log.openFile(options_.logFile, false, &error))
+        if (const Status opened = link_.log.openFile(options_.logFile, false); opened)
             link_.log.setLogComs(true);
         else
-            err(error);
+            err(opened.error());
     }
 }
 
@@ -276,14 +275,13 @@ bool CliSession::connect() {
         return true;
     }
     if (options_.simulate) {
-        QString error;
-        auto sim = startSimulator(options_.simArgs, &error);
+        auto sim = startSimulator(options_.simArgs);
         if (!sim) {
-            err(QStringLiteral("Cannot start the simulated unit: %1").arg(error));
+            err(QStringLiteral("Cannot start the simulated unit: %1").arg(sim.error()));
             return false;
         }
-        port = simulatorPort(*sim);
-        simulator_ = std::move(sim);
+        port = simulatorPort(**sim);
+        simulator_ = std::move(*sim);
     }
     portName_ = port;
     if (port.isEmpty()) {
@@ -588,12 +586,12 @@ int usageError(const QList<Command>& commands, const CliOptions& options, const 
 } // namespace
 
 int runCli(const QStringList& argv,
-           std::function<QString(const QString&, const QString&)> writePdf) {
+           std::function<Status(const QString&, const QString&)> writePdf) {
     const QList<Command> commands = allCommands();
     CliOptions options;
     options.writePdf = std::move(writePdf);
-    if (const auto problem = parseGlobalOptions(argv, options))
-        return usageError(commands, options, *problem);
+    if (const Status parsed = parseGlobalOptions(argv, options); !parsed)
+        return usageError(commands, options, parsed.error());
     if (options.version) {
         std::printf("glimmerpane-cli %s\n", GP_VERSION_TEXT);
         return ExitOk;

@@ -51,7 +51,7 @@ struct CliOptions {
     // Lays out an HTML document as a PDF file (path, html; answers an error
     // text or nothing). Given by the program, which links the GUI module for
     // it; empty when PDF output is not available.
-    std::function<QString(const QString&, const QString&)> writePdf;
+    std::function<Status(const QString&, const QString&)> writePdf;
     // Set when this run is one unit of several run at once: its output goes
     // there, tagged with its port, and Ctrl+C is watched by the runner.
     UnitChannel* unit = nullptr;
@@ -83,8 +83,8 @@ std::unique_ptr<QObject> watchSignals(std::function<void()> onInterrupt);
 
 // Parses the global options, before or after the command, as "--name VALUE"
 // or "--name=VALUE" (the latter form is split for the command's own options
-// too); answers an error text for bad usage.
-std::optional<QString> parseGlobalOptions(const QStringList& argv, CliOptions& out);
+// too); fails with the reason on bad usage.
+Status parseGlobalOptions(const QStringList& argv, CliOptions& out);
 
 class CliSession {
   public:
@@ -207,6 +207,6 @@ QList<Command> allCommands();
 // The whole program: parse, connect, run the command. Answers the exit status.
 // writePdf: see CliOptions::writePdf.
 int runCli(const QStringList& argv,
-           std::function<QString(const QString&, const QString&)> writePdf = {});
+           std::function<Status(const QString&, const QString&)> writePdf = {});
 
 } // namespace gp::cli

@@ -78,31 +78,30 @@ int configSave(CliSession& s, QStringList args) {
     const QString known =
         expandUnitPlaceholders(*path, {port.isEmpty() ? QStringLiteral("port") : port,
                                        QStringLiteral("uid"), QStringLiteral("sn")})
+            .toOptional()
             .value_or(*path);
     if (!needsIdentity(QFileInfo(*path).path())) {
-        if (const QString problem = checkWritableTarget(known); !problem.isEmpty()) {
-            s.err(problem);
-            s.set(QStringLiteral("error"), problem);
+        if (const Status writable = checkWritableTarget(known); !writable) {
+            s.err(writable.error());
+            s.set(QStringLiteral("error"), writable.error());
             return s.finish(ExitUsage);
         }
     }
     if (!connectAndIdentify(s))
         return s.finish(ExitFailed);
     // The file's name, now that the unit has said who it is.
-    QString why;
     const DeviceState& unit = s.link().state;
-    const auto target = expandUnitPlaceholders(
-        *path,
-        {s.portName(), flash::uniqueIdOf(unit), unit.known(3) ? serialNumberOf(unit) : QString()},
-        &why);
+    const auto target =
+        expandUnitPlaceholders(*path, {s.portName(), flash::uniqueIdOf(unit),
+                                       unit.known(3) ? serialNumberOf(unit) : QString()});
     if (!target) {
-        s.err(why + QStringLiteral(" Nothing was saved."));
+        s.err(target.error() + QStringLiteral(" Nothing was saved."));
         return s.finish(ExitFailed);
     }
     if (*target != *path) {
-        if (const QString problem = checkWritableTarget(*target); !problem.isEmpty()) {
-            s.err(problem);
-            s.set(QStringLiteral("error"), problem);
+        if (const Status writable = checkWritableTarget(*target); !writable) {
+            s.err(writable.error());
+            s.set(QStringLiteral("error"), writable.error());
             return s.finish(ExitUsage);
         }
     }
@@ -303,7 +302,7 @@ int productSet(CliSession& s, QStringList args) {
         },
         regs, [&](const QString& why) { refusal = why; });
     if (w.refused())
-        refusal = w.refusal;
+        refusal = w.refusal();
     if (refusal.isEmpty())
         s.waitBatch(kBatchTimeoutMs);
     if (refusal.isEmpty() && writeId == 0)
@@ -336,9 +335,9 @@ int logoRead(CliSession& s, QStringList args) {
     const auto path = onePath(s, args, QStringLiteral("logo read FILE"));
     if (!path)
         return s.finish(ExitUsage);
-    if (const QString problem = checkWritableTarget(*path); !problem.isEmpty()) {
-        s.err(problem);
-        s.set(QStringLiteral("error"), problem);
+    if (const Status writable = checkWritableTarget(*path); !writable) {
+        s.err(writable.error());
+        s.set(QStringLiteral("error"), writable.error());
         return s.finish(ExitUsage);
     }
     if (!connectAndIdentify(s))
@@ -353,9 +352,8 @@ int logoRead(CliSession& s, QStringList args) {
         s.set(QStringLiteral("unread"), regArray(blocks));
         return s.finish(ExitFailed);
     }
-    const QString error = writeLogoFile(*path, s.link().state);
-    if (!error.isEmpty()) {
-        s.err(error);
+    if (const Status written = writeLogoFile(*path, s.link().state); !written) {
+        s.err(written.error());
         return s.finish(ExitFailed);
     }
     s.out(QStringLiteral("Saved the logo (128 blocks) to ") + *path);

@@ -61,10 +61,10 @@ int report(CliSession& s, const QStringList& args) {
     const CommissioningReport r = buildCommissioningReport(
         s.link().state, s.ctx().lang, header, read.co2Read() ? &co2Settings.fields() : nullptr);
     const QString html = commissioningReportHtml(r);
-    const QString error =
+    const Status written =
         pdf ? s.options().writePdf(path, html) : writeReportFile(path, html.toUtf8());
-    if (!error.isEmpty()) {
-        s.err(error);
+    if (!written) {
+        s.err(written.error());
         return s.finish(ExitFailed);
     }
     s.out(QStringLiteral("Report written to %1").arg(path));

@@ -121,8 +121,9 @@ QString portIdentity(const QString& port) {
 QString portNameClash(const QString& what, const QString& templ, const QStringList& ports) {
     QHash<QString, QString> seen;
     for (const QString& p : ports) {
-        const QString name = QFileInfo(expandUnitPlaceholders(templ, {p, {}, {}}).value_or(templ))
-                                 .absoluteFilePath();
+        const QString name =
+            QFileInfo(expandUnitPlaceholders(templ, {p, {}, {}}).toOptional().value_or(templ))
+                .absoluteFilePath();
         if (seen.contains(name))
             return QStringLiteral("%1 %2 gives the ports %3 and %4 one file, %5")
                 .arg(what, templ, seen.value(name), p, name);
@@ -207,7 +208,9 @@ int runManyUnits(const Command& command, const QStringList& args, const CliOptio
         o.ports = QStringList{unit->port};
         o.unit = unit.get();
         if (!o.logFile.isEmpty())
-            o.logFile = expandUnitPlaceholders(o.logFile, {unit->port, {}, {}}).value_or(o.logFile);
+            o.logFile = expandUnitPlaceholders(o.logFile, {unit->port, {}, {}})
+                            .toOptional()
+                            .value_or(o.logFile);
         RigUnit* u = unit.get();
         // The session is made, run and destroyed in the unit's thread: its
         // port, timers and link belong there.

@@ -36,8 +36,7 @@ QString portFileName(const QString& port) {
     return fileSafe(base);
 }
 
-std::optional<QString> expandUnitPlaceholders(const QString& text, const UnitNames& names,
-                                              QString* error) {
+Result<QString> expandUnitPlaceholders(const QString& text, const UnitNames& names) {
     struct Part {
         const QString& placeholder;
         QString value;
@@ -52,12 +51,9 @@ std::optional<QString> expandUnitPlaceholders(const QString& text, const UnitNam
     for (const Part& p : parts) {
         if (!out.contains(p.placeholder))
             continue;
-        if (p.value.isEmpty()) {
-            if (error)
-                *error = QStringLiteral("Cannot name the file %1: %2.")
-                             .arg(text, QLatin1String(p.missing));
-            return std::nullopt;
-        }
+        if (p.value.isEmpty())
+            return fail(
+                QStringLiteral("Cannot name the file %1: %2.").arg(text, QLatin1String(p.missing)));
         out.replace(p.placeholder, p.value);
     }
     return out;

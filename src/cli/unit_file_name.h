@@ -3,6 +3,8 @@
 // that the same command run on several units at once gives each unit a file
 // of its own (and one unit on one port gets a file named after it).
 
+#include "platform/result.h"
+
 #include <QString>
 #include <optional>
 
@@ -28,8 +30,7 @@ QString fileSafe(const QString& text);
 QString portFileName(const QString& port);
 
 // The text with each placeholder replaced by its file-safe value. A
-// placeholder whose value is not known gives nothing, and `error` says which.
-std::optional<QString> expandUnitPlaceholders(const QString& text, const UnitNames& names,
-                                              QString* error = nullptr);
+// placeholder whose value is not known fails, saying which.
+Result<QString> expandUnitPlaceholders(const QString& text, const UnitNames& names);
 
 } // namespace gp::cli

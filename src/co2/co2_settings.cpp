@@ -1,5 +1,7 @@
 #include "co2/co2_settings.h"
 
+#include "app/typed_number.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -50,14 +52,7 @@ int Co2MethodIndexOfCode(int code) {
 
 std::optional<double> Co2Number(const QString& text) {
     // Control characters would end the sensor line early and start another.
-    for (QChar c : text)
-        if (c.unicode() < 0x20 && c != QLatin1Char(' '))
-            return std::nullopt;
-    bool ok = false;
-    const double v = QLocale::c().toDouble(text.trimmed(), &ok);
-    if (!ok || !std::isfinite(v))
-        return std::nullopt;
-    return v;
+    return typedNumber(text, TypedNumberForm::COnly, QLocale::c(), true);
 }
 
 Co2Fields::Co2Fields() {

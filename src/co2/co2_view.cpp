@@ -49,85 +49,9 @@ Co2View::Co2View(AppContext& ctx, QWidget* parent)
     auto* grid = new QGridLayout(frame);
     outer->addWidget(frame);
 
-    auto button = [this](int index, const QString& caption) {
-        auto* b = new QPushButton(caption, this);
-        b->setObjectName(QStringLiteral("CO2Button_%1").arg(index));
-        connect(b, &QPushButton::clicked, this, [this, index] { click(index); });
-        return b;
-    };
-    auto field = [this](int n, bool readOnly = false) {
-        auto* e = new QLineEdit(QStringLiteral("---"), this);
-        e->setObjectName(QStringLiteral("CO2Text%1").arg(n));
-        e->setReadOnly(readOnly);
-        e->setMaximumWidth(readOnly ? 80 : 100);
-        texts_[static_cast<size_t>(n)] = e;
-        return e;
-    };
-    struct Row {
-        const char* caption;
-        int field;
-        const char* unit;
-        int rawField; // 0: none
-        int button;
-    };
-    static constexpr Row kRows[] = {
-        {"Filter", FieldFilter, "", 0, ButtonFilter},
-        {"Ambient Concentration", FieldAmbient, "ppm", 0, ButtonAmbient},
-        {"Initial AutoCalibration Interval", FieldInitialDays, "Days", FieldInitialRaw,
-         ButtonInitialInterval},
-        {"AutoCalibration Interval", FieldIntervalDays, "Days", FieldIntervalRaw, ButtonInterval},
-        {"AutoCalibration Concentration", FieldCalConcentration, "ppm", 0, ButtonCalConcentration},
-        {"AutoCalibration Method", 0, "", 0, ButtonMethod},
-        {"AutoCalibration Proportion", FieldProportion, "", 0, ButtonProportion},
-        {"AutoCalibration Threshold", FieldThreshold, "ppm", 0, ButtonThreshold},
-    };
-    int r = 0;
-    for (const Row& row : kRows) {
-        auto* caption = new QLabel(QString::fromLatin1(row.caption), this);
-        caption->setObjectName(QStringLiteral("CO2Caption_%1").arg(row.button));
-        grid->addWidget(caption, r, 0);
-        QList<QWidget*> widgets{caption};
-        if (row.field) {
-            QLineEdit* e = field(row.field);
-            grid->addWidget(e, r, 1);
-            widgets << e;
-        } else {
-            CO2Combo1 = new QComboBox(this);
-            CO2Combo1->setObjectName(QStringLiteral("CO2Combo1"));
-            CO2Combo1->addItems(settings_->fields().methodItems);
-            CO2Combo1->setCurrentIndex(-1);
-            grid->addWidget(CO2Combo1, r, 1);
-            widgets << CO2Combo1;
-        }
-        if (*row.unit) {
-            auto* unit = new QLabel(QString::fromLatin1(row.unit), this);
-            unit->setObjectName(QStringLiteral("CO2Unit_%1").arg(row.button));
-            grid->addWidget(unit, r, 2);
-            widgets << unit;
-        }
-        if (row.rawField)
-            grid->addWidget(field(row.rawField, true), r, 3);
-        QPushButton* write = button(row.button, QStringLiteral("Write"));
-        grid->addWidget(write, r, 4);
-        widgets << write;
-        if (row.button == ButtonProportion || row.button == ButtonThreshold)
-            advancedRow_ << widgets;
-        if (row.button == ButtonMethod)
-            methodRow_ << widgets;
-        ++r;
-    }
-    grid->setColumnStretch(5, 1);
+    buildSettingsGrid(grid);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(button(ButtonReadAll, QStringLiteral("Read All")));
-    buttons->addWidget(button(ButtonCalibrate, QStringLiteral("Calibrate to ambient level now")));
-    modeButtons_
-        << static_cast<QPushButton*>(button(ButtonCommandMode, QStringLiteral("Command Mode")))
-        << static_cast<QPushButton*>(button(ButtonStreamMode, QStringLiteral("Stream Mode")));
-    for (QPushButton* b : modeButtons_)
-        buttons->addWidget(b);
-    buttons->addStretch(1);
-    outer->addLayout(buttons);
+    buildButtonRow(outer);
 
     refusedLabel_ = new QLabel(this);
     refusedLabel_->setObjectName(QStringLiteral("CO2Refused"));
@@ -190,6 +114,93 @@ void Co2View::exportTrend() {
                 -static_cast<qint64>(ctx_.link.poll.tickCount()) * PollCycle::kTickMs);
             return trendCsvLines(trend_->buffer(), Co2Trend::csvColumns(), from, to, &wallOrigin);
         });
+}
+
+QPushButton* Co2View::button(int index, const QString& caption) {
+    auto* b = new QPushButton(caption, this);
+    b->setObjectName(QStringLiteral("CO2Button_%1").arg(index));
+    connect(b, &QPushButton::clicked, this, [this, index] { click(index); });
+    return b;
+}
+
+// One row a setting: caption, field, unit, the raw value where the sensor
+// keeps one, and the row's Write.
+void Co2View::buildSettingsGrid(QGridLayout* grid) {
+    auto field = [this](int n, bool readOnly = false) {
+        auto* e = new QLineEdit(QStringLiteral("---"), this);
+        e->setObjectName(QStringLiteral("CO2Text%1").arg(n));
+        e->setReadOnly(readOnly);
+        e->setMaximumWidth(readOnly ? 80 : 100);
+        texts_[static_cast<size_t>(n)] = e;
+        return e;
+    };
+    struct Row {
+        const char* caption;
+        int field;
+        const char* unit;
+        int rawField; // 0: none
+        int button;
+    };
+    static constexpr Row kRows[] = {
+        {"Filter", FieldFilter, "", 0, ButtonFilter},
+        {"Ambient Concentration", FieldAmbient, "ppm", 0, ButtonAmbient},
+        {"Initial AutoCalibration Interval", FieldInitialDays, "Days", FieldInitialRaw,
+         ButtonInitialInterval},
+        {"AutoCalibration Interval", FieldIntervalDays, "Days", FieldIntervalRaw, ButtonInterval},
+        {"AutoCalibration Concentration", FieldCalConcentration, "ppm", 0, ButtonCalConcentration},
+        {"AutoCalibration Method", 0, "", 0, ButtonMethod},
+        {"AutoCalibration Proportion", FieldProportion, "", 0, ButtonProportion},
+        {"AutoCalibration Threshold", FieldThreshold, "ppm", 0, ButtonThreshold},
+    };
+    int r = 0;
+    for (const Row& row : kRows) {
+        auto* caption = new QLabel(QString::fromLatin1(row.caption), this);
+        caption->setObjectName(QStringLiteral("CO2Caption_%1").arg(row.button));
+        grid->addWidget(caption, r, 0);
+        QList<QWidget*> widgets{caption};
+        if (row.field) {
+            QLineEdit* e = field(row.field);
+            grid->addWidget(e, r, 1);
+            widgets << e;
+        } else {
+            CO2Combo1 = new QComboBox(this);
+            CO2Combo1->setObjectName(QStringLiteral("CO2Combo1"));
+            CO2Combo1->addItems(settings_->fields().methodItems);
+            CO2Combo1->setCurrentIndex(-1);
+            grid->addWidget(CO2Combo1, r, 1);
+            widgets << CO2Combo1;
+        }
+        if (*row.unit) {
+            auto* unit = new QLabel(QString::fromLatin1(row.unit), this);
+            unit->setObjectName(QStringLiteral("CO2Unit_%1").arg(row.button));
+            grid->addWidget(unit, r, 2);
+            widgets << unit;
+        }
+        if (row.rawField)
+            grid->addWidget(field(row.rawField, true), r, 3);
+        QPushButton* write = this->button(row.button, QStringLiteral("Write"));
+        grid->addWidget(write, r, 4);
+        widgets << write;
+        if (row.button == ButtonProportion || row.button == ButtonThreshold)
+            advancedRow_ << widgets;
+        if (row.button == ButtonMethod)
+            methodRow_ << widgets;
+        ++r;
+    }
+    grid->setColumnStretch(5, 1);
+}
+
+// Read All, calibrate, and the sensor's two modes.
+void Co2View::buildButtonRow(QVBoxLayout* outer) {
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(button(ButtonReadAll, QStringLiteral("Read All")));
+    buttons->addWidget(button(ButtonCalibrate, QStringLiteral("Calibrate to ambient level now")));
+    modeButtons_ << button(ButtonCommandMode, QStringLiteral("Command Mode"))
+                 << button(ButtonStreamMode, QStringLiteral("Stream Mode"));
+    for (QPushButton* b : modeButtons_)
+        buttons->addWidget(b);
+    buttons->addStretch(1);
+    outer->addLayout(buttons);
 }
 
 Co2View::~Co2View() {

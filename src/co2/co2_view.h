@@ -11,7 +11,9 @@
 #include <memory>
 
 class QComboBox;
+class QGridLayout;
 class QLabel;
+class QVBoxLayout;
 class QLineEdit;
 class QPushButton;
 
@@ -39,6 +41,9 @@ class Co2View : public QWidget {
     QTimer CO2WriteTimer;
 
   private:
+    QPushButton* button(int index, const QString& caption);
+    void buildSettingsGrid(QGridLayout* grid);
+    void buildButtonRow(QVBoxLayout* outer);
     void gather();
     void refresh();
     void click(int button);

@@ -1,6 +1,7 @@
 #include "config/comms_settings.h"
 
 #include "app/lang_dll.h"
+#include "app/typed_number.h"
 #include "link/codec.h"
 #include "unit/bulk_transfer.h"
 #include "unit/registers.h"
@@ -16,16 +17,7 @@ namespace {
 // A number the engineer typed, in the C or the user's locale, rounded to the
 // nearest integer (halves to even, as the unit tool has always rounded).
 std::optional<double> roundedNumber(const QString& text) {
-    const QString t = text.trimmed();
-    if (t.isEmpty())
-        return std::nullopt;
-    bool ok = false;
-    double v = QLocale::c().toDouble(t, &ok);
-    if (!ok)
-        v = QLocale().toDouble(t, &ok);
-    if (!ok || !std::isfinite(v))
-        return std::nullopt;
-    return std::nearbyint(v);
+    return typedRoundedNumber(text, TypedNumberForm::CThenLocale);
 }
 
 QString lang(const LangDll& l, int id, const char* english) {

@@ -62,7 +62,7 @@ CfgCheck ConfigLoad::start(const QString& path) {
         refused_ = true;
         if (check_.ok()) {
             check_.status = CfgCheck::NoAnswer;
-            check_.message = w.refusal;
+            check_.message = w.refusal();
         }
     }
     return check_;

@@ -47,7 +47,7 @@ ConfigToolsView::ConfigToolsView(AppContext& ctx, QWidget* parent) : QWidget(par
     connect(writeAll, &QPushButton::clicked, this, [this] {
         const WriteStart w = WriteAllRegisters(ctx_.link);
         if (w.refused())
-            ctx_.prompts.message(QString(), w.refusal, MessageKind::Warning);
+            ctx_.prompts.message(QString(), w.refusal(), MessageKind::Warning);
     });
     connect(readLogo, &QPushButton::clicked, this, [this] { ReadLogo(ctx_.link); });
     connect(loadLogoButton, &QPushButton::clicked, this, &ConfigToolsView::loadLogo);

@@ -1,5 +1,7 @@
 #include "config/product_config.h"
 
+#include "app/typed_number.h"
+
 #include "link/codec.h"
 #include "link/link.h"
 
@@ -64,11 +66,10 @@ QStringList applicationCaptions() {
 }
 
 int vendorIdFromText(const QString& text) {
-    bool ok = false;
-    const double value = text.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(value))
+    const auto number = typedRoundedNumber(text, TypedNumberForm::COnly);
+    if (!number)
         return 0;
-    const double rounded = std::nearbyint(value);
+    const double rounded = *number;
     if (rounded > 0 && rounded < 32657)
         return static_cast<int>(rounded);
     return 0;

@@ -175,16 +175,17 @@ void SaveConfig::writeFile() {
         // A name typed without a suffix is still a configuration file.
         if (addMissingSuffix && QFileInfo(path).suffix().isEmpty())
             path += QStringLiteral(".cfg");
-        const QString error = writeCfgFile(path, lines);
-        if (error.isEmpty()) {
+        const Status written = writeCfgFile(path, lines);
+        if (written) {
             savedPath_ = path;
             failure_.clear();
             return;
         }
-        failure_ = error;
+        failure_ = written.error();
         prompts_.message(kTitle,
-                         error + QStringLiteral(".\nThe registers read are kept: choose another "
-                                                "file, or cancel to drop them."),
+                         written.error() +
+                             QStringLiteral(".\nThe registers read are kept: choose another "
+                                            "file, or cancel to drop them."),
                          MessageKind::Warning);
     }
 }

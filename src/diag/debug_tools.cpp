@@ -1,4 +1,5 @@
 #include "diag/debug_tools.h"
+#include "app/typed_number.h"
 
 #include "app/lang_dll.h"
 #include "link/codec.h"
@@ -19,17 +20,10 @@ QString debugFlagsFrame(const std::array<bool, 32>& ticked) {
 }
 
 std::optional<int32_t> spiRateValue(const QString& text, const QLocale& locale) {
-    const QString t = text.trimmed();
-    if (t.isEmpty())
+    const auto rounded = typedRoundedNumber(text, TypedNumberForm::CThenLocale, locale);
+    if (!rounded)
         return std::nullopt;
-    bool ok = false;
-    double v = QLocale::c().toDouble(t, &ok);
-    if (!ok)
-        v = locale.toDouble(t, &ok);
-    if (!ok || !std::isfinite(v))
-        return std::nullopt;
-    // Halves go to the even neighbour, as the unit tool always rounded.
-    const double n = std::nearbyint(v); // default rounding mode: to nearest, ties to even
+    const double n = *rounded;
     if (n < std::numeric_limits<int32_t>::min() || n > std::numeric_limits<int32_t>::max())
         return std::nullopt;
     return static_cast<int32_t>(n);
@@ -70,7 +64,7 @@ std::optional<QString> debugCommandFrame(int index) {
     }
 }
 
-bool ExportStringTable(const QString& path, QString* error) {
+Status ExportStringTable(const QString& path) {
     StringTableEntries entries;
     for (const auto& entry : LangDll::builtInStrings()) {
         if (entry.first >= 0 && entry.first <= 20000 && !entry.second.isEmpty())
@@ -78,7 +72,7 @@ bool ExportStringTable(const QString& path, QString* error) {
     }
     std::sort(entries.begin(), entries.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
-    return LangDll::writeCatalogue(path, entries, error);
+    return LangDll::writeCatalogue(path, entries);
 }
 
 } // namespace gp

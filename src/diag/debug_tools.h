@@ -5,6 +5,7 @@
 // an answer: the unit's debug items are write-and-forget.
 
 #include "link/link.h"
+#include "platform/result.h"
 
 #include <QLocale>
 #include <QString>
@@ -38,6 +39,6 @@ std::optional<QString> debugCommandFrame(int index);
 // "id TAB text" per line, CR LF. The file is replaced as a whole. On failure
 // answers false and says why in error.
 inline constexpr char kStringTableFile[] = "StringTable.txt";
-bool ExportStringTable(const QString& path, QString* error = nullptr);
+Status ExportStringTable(const QString& path);
 
 } // namespace gp

@@ -62,195 +62,22 @@ DiagnosticsView::DiagnosticsView(AppContext& ctx, QWidget* parent) : QWidget(par
 
     // Left column: reset cause, chip, A2D, sensors.
     auto* left = new QVBoxLayout;
-    {
-        auto* g = new QGridLayout;
-        g->addWidget(new QLabel(QStringLiteral("Last Reset Cause:"), this), 0, 0);
-        LabelResetCause = new QLabel(this);
-        LabelResetCause->setObjectName(QStringLiteral("LabelResetCause"));
-        LabelResetCause->setMinimumWidth(180);
-        g->addWidget(LabelResetCause, 0, 1, 1, 2);
-        g->addWidget(new QLabel(QStringLiteral("Processor ChipID"), this), 1, 0);
-        Text1_33 = box(QStringLiteral("Text1_33"));
-        Text1_34 = box(QStringLiteral("Text1_34"));
-        g->addWidget(Text1_33, 1, 1);
-        g->addWidget(Text1_34, 1, 2);
-        left->addLayout(g);
-    }
-    {
-        auto* frame = new QGroupBox(QStringLiteral("A2D"), this);
-        frame->setObjectName(QStringLiteral("FrameA2D"));
-        auto* g = new QGridLayout(frame);
-        Combo1 = new QComboBox(frame);
-        Combo1->setObjectName(QStringLiteral("Combo1"));
-        const QStringList names = a2dChannelNames();
-        for (int i = 0; i < names.size(); ++i)
-            Combo1->addItem(names[i], i);
-        g->addWidget(Combo1, 0, 0, 1, 2);
-        CheckPollA2D = new QCheckBox(QStringLiteral("Poll"), frame);
-        CheckPollA2D->setObjectName(QStringLiteral("CheckPollA2D"));
-        g->addWidget(CheckPollA2D, 0, 2);
-        auto* reset = button(QStringLiteral("Reset"), QStringLiteral("Command7"), frame);
-        g->addWidget(reset, 0, 3);
-        for (int i = 0; i < 6; ++i) {
-            a2dBoxes[static_cast<size_t>(i)] = box(QStringLiteral("Text1_%1").arg(kA2DBoxIds[i]));
-            const int row = 1 + i / 2;
-            const int col = (i % 2) * 2;
-            g->addWidget(new QLabel(QString::fromLatin1(kA2DCaptions[i]), frame), row, col);
-            g->addWidget(a2dBoxes[static_cast<size_t>(i)], row, col + 1);
-        }
-        left->addWidget(frame);
-        connect(Combo1, &QComboBox::currentIndexChanged, this, [this] { range_.reset(); });
-        connect(reset, &QPushButton::clicked, this, [this] { range_.reset(); });
-        connect(CheckPollA2D, &QCheckBox::clicked, this, [this] {
-            range_.reset();
-            runPolls(true, false);
-        });
-    }
-    {
-        auto* frame = new QGroupBox(QStringLiteral("Sensors"), this);
-        frame->setObjectName(QStringLiteral("FrameSensors"));
-        auto* g = new QGridLayout(frame);
-        const auto& rows = sensorRows();
-        for (int i = 0; i < 9; ++i) {
-            const QString caption =
-                i < 8 ? QString::fromLatin1(rows[static_cast<size_t>(i)].caption) : "???";
-            auto* label = new QLabel(caption, frame);
-            label->setObjectName(QStringLiteral("Label16_%1").arg(i));
-            sensorBoxes[static_cast<size_t>(i)] =
-                box(QStringLiteral("Text1_%1").arg(kSensorBoxIds[i]));
-            g->addWidget(label, i, 0);
-            g->addWidget(sensorBoxes[static_cast<size_t>(i)], i, 1);
-        }
-        CheckPollTemps = new QCheckBox(QStringLiteral("Poll"), frame);
-        CheckPollTemps->setObjectName(QStringLiteral("CheckPollTemps"));
-        g->addWidget(CheckPollTemps, 0, 2);
-        left->addWidget(frame);
-        connect(CheckPollTemps, &QCheckBox::clicked, this, [this](bool on) {
-            if (on)
-                runPolls(false, true);
-        });
-    }
+    buildResetAndChip(left);
+    buildA2D(left);
+    buildSensors(left);
     left->addStretch(1);
     grid->addLayout(left, 0, 0);
 
     // Right column: the debug tools.
     auto* right = new QVBoxLayout;
-    {
-        auto* frame = new QGroupBox(QStringLiteral("TFT"), this);
-        frame->setObjectName(QStringLiteral("FrameTFT"));
-        auto* g = new QGridLayout(frame);
-        g->addWidget(new QLabel(QStringLiteral("SPI Rate"), frame), 0, 0);
-        TextSpi = new QLineEdit(frame);
-        TextSpi->setObjectName(QStringLiteral("TextSpi"));
-        TextSpi->setMaximumWidth(80);
-        g->addWidget(TextSpi, 0, 1);
-        auto* read = button(QStringLiteral("Read"), QStringLiteral("Command5"), frame);
-        auto* write = button(QStringLiteral("Write"), QStringLiteral("Command2"), frame);
-        g->addWidget(read, 0, 2);
-        g->addWidget(write, 0, 3);
-        g->addWidget(new QLabel(QStringLiteral("Calib."), frame), 1, 0);
-        const char* const captions[4] = {"ADC Min_X", "ADC Max_X", "ADC Min_Y", "ADC Max_Y"};
-        for (int i = 0; i < 4; ++i) {
-            Text2[static_cast<size_t>(i)] = box(QStringLiteral("Text2_%1").arg(i));
-            g->addWidget(new QLabel(QString::fromLatin1(captions[i]), frame), 2 + i / 2,
-                         (i % 2) * 2);
-            g->addWidget(Text2[static_cast<size_t>(i)], 2 + i / 2, (i % 2) * 2 + 1);
-        }
-        right->addWidget(frame);
-        connect(read, &QPushButton::clicked, this, [this] { ctx_.tabs.SelectTab(TabDiagnostics); });
-        connect(write, &QPushButton::clicked, this, [this] {
-            if (const auto frame = spiRateFrame(TextSpi->text()))
-                ctx_.link.SendMsg(*frame);
-        });
-    }
-    {
-        auto* frame = new QGroupBox(QStringLiteral("DEBUG Data"), this);
-        frame->setObjectName(QStringLiteral("FrameDebugData"));
-        auto* g = new QGridLayout(frame);
-        ListDebug = new QListWidget(frame);
-        ListDebug->setObjectName(QStringLiteral("ListDebug"));
-        ListDebug->setMinimumHeight(120);
-        // Wide enough for "[10]=XXXXXXXX" beside its scroll bar at any scale:
-        // squeezed, the values are cut off.
-        ListDebug->setMinimumWidth(
-            ListDebug->fontMetrics().horizontalAdvance(QStringLiteral("[10]=00000000")) +
-            ListDebug->verticalScrollBar()->sizeHint().width() + 2 * ListDebug->frameWidth() + 12);
-        g->addWidget(ListDebug, 0, 0, 4, 1);
-        auto* read = button(QStringLiteral("Read"), QStringLiteral("Command1"), frame);
-        g->addWidget(read, 0, 1);
-        connect(read, &QPushButton::clicked, this, [this] { DebugRead(ctx_.link); });
-        for (int i = 0; i < 7; ++i) {
-            auto* b = button(QStringLiteral("Debug%1").arg(i + 1),
-                             QStringLiteral("Command6_%1").arg(i), frame);
-            g->addWidget(b, 1 + i / 3, 1 + i % 3);
-            connect(b, &QPushButton::clicked, this, [this, i] {
-                if (i == 1)
-                    ReadAllRegisters(ctx_.link);
-                else if (i == 2) {
-                    const WriteStart w = WriteAllRegisters(ctx_.link);
-                    if (w.refused())
-                        ctx_.prompts.message(QString(), w.refusal, MessageKind::Warning);
-                } else if (const auto f = debugCommandFrame(i))
-                    ctx_.link.SendMsg(*f);
-            });
-        }
-        right->addWidget(frame);
-    }
-    {
-        auto* frame = new QGroupBox(QStringLiteral("DEBUG Flags"), this);
-        frame->setObjectName(QStringLiteral("FrameDebugFlags"));
-        auto* g = new QGridLayout(frame);
-        for (int i = 0; i < 32; ++i) {
-            auto* c = new QCheckBox(QString::fromLatin1(kDebugFlagCaptions[i]), frame);
-            c->setObjectName(QStringLiteral("CheckIOE_%1").arg(i));
-            CheckIOE[static_cast<size_t>(i)] = c;
-            g->addWidget(c, i % 8, i / 8);
-        }
-        auto* write = button(QStringLiteral("Write"), QStringLiteral("Command8"), frame);
-        g->addWidget(write, 8, 3);
-        connect(write, &QPushButton::clicked, this, [this] {
-            std::array<bool, 32> ticked{};
-            for (size_t i = 0; i < ticked.size(); ++i)
-                ticked[i] = CheckIOE[i]->isChecked();
-            ctx_.link.SendMsg(debugFlagsFrame(ticked));
-        });
-        right->addWidget(frame);
-    }
-    {
-        auto* exportButton =
-            button(QStringLiteral("Export String Table"), QStringLiteral("Command3"), this);
-        right->addWidget(exportButton, 0, Qt::AlignLeft);
-        connect(exportButton, &QPushButton::clicked, this, [this] {
-            QString error;
-            if (!ExportStringTable(QString::fromLatin1(kStringTableFile), &error))
-                ctx_.prompts.message(QString(), error, MessageKind::Warning);
-        });
-    }
+    buildTft(right);
+    buildDebugData(right);
+    buildDebugFlags(right);
+    buildExportButton(right);
     right->addStretch(1);
     grid->addLayout(right, 0, 1);
 
-    // The plot of the live polls, under both columns; the boxes above keep
-    // showing the numbers.
-    {
-        QList<TrendSeriesSpec> series;
-        const QStringList names = trend_.seriesNames();
-        series.append(
-            {DiagnosticsTrend::kA2DVolts, names[DiagnosticsTrend::kA2DVolts], true, true});
-        // The temperatures show at first; humidity, the resistances and the
-        // raw inputs are on other scales and wait in the legend.
-        const QStringList temperatures{"NTC10", "ChipcapT", "X5"};
-        for (int i = DiagnosticsTrend::kFirstSensor; i < DiagnosticsTrend::kSignals; ++i)
-            series.append({i, names[i], false, temperatures.contains(names[i])});
-        auto* frame = new QGroupBox(QStringLiteral("Trend"), this);
-        frame->setObjectName(QStringLiteral("FrameTrend"));
-        auto* v = new QVBoxLayout(frame);
-        trendPlot_ = new TrendWidget(trend_.buffer(), series, QStringLiteral("sensor inputs"),
-                                     QStringLiteral("A2D (V)"), frame);
-        trendPlot_->onExport = [this] { exportTrend(); };
-        v->addWidget(trendPlot_);
-        grid->addWidget(frame, 1, 0, 1, 2);
-        grid->setRowStretch(1, 1);
-    }
+    buildTrend(grid);
 
     ctx_.tabs.readOnSelect[TabDiagnostics] = [this] { DiagnosticsRead(); };
     ctx_.tabs.completion[TabDiagnostics] = [this] { batchCompleted(); };
@@ -261,6 +88,192 @@ DiagnosticsView::DiagnosticsView(AppContext& ctx, QWidget* parent) : QWidget(par
             runPolls(CheckPollA2D->isChecked(), CheckPollTemps->isChecked());
     };
     showDebugValues();
+}
+
+void DiagnosticsView::buildResetAndChip(QVBoxLayout* left) {
+    auto* g = new QGridLayout;
+    g->addWidget(new QLabel(QStringLiteral("Last Reset Cause:"), this), 0, 0);
+    LabelResetCause = new QLabel(this);
+    LabelResetCause->setObjectName(QStringLiteral("LabelResetCause"));
+    LabelResetCause->setMinimumWidth(180);
+    g->addWidget(LabelResetCause, 0, 1, 1, 2);
+    g->addWidget(new QLabel(QStringLiteral("Processor ChipID"), this), 1, 0);
+    Text1_33 = box(QStringLiteral("Text1_33"));
+    Text1_34 = box(QStringLiteral("Text1_34"));
+    g->addWidget(Text1_33, 1, 1);
+    g->addWidget(Text1_34, 1, 2);
+    left->addLayout(g);
+}
+
+void DiagnosticsView::buildA2D(QVBoxLayout* left) {
+    auto* frame = new QGroupBox(QStringLiteral("A2D"), this);
+    frame->setObjectName(QStringLiteral("FrameA2D"));
+    auto* g = new QGridLayout(frame);
+    Combo1 = new QComboBox(frame);
+    Combo1->setObjectName(QStringLiteral("Combo1"));
+    const QStringList names = a2dChannelNames();
+    for (int i = 0; i < names.size(); ++i)
+        Combo1->addItem(names[i], i);
+    g->addWidget(Combo1, 0, 0, 1, 2);
+    CheckPollA2D = new QCheckBox(QStringLiteral("Poll"), frame);
+    CheckPollA2D->setObjectName(QStringLiteral("CheckPollA2D"));
+    g->addWidget(CheckPollA2D, 0, 2);
+    auto* reset = button(QStringLiteral("Reset"), QStringLiteral("Command7"), frame);
+    g->addWidget(reset, 0, 3);
+    for (int i = 0; i < 6; ++i) {
+        a2dBoxes[static_cast<size_t>(i)] = box(QStringLiteral("Text1_%1").arg(kA2DBoxIds[i]));
+        const int row = 1 + i / 2;
+        const int col = (i % 2) * 2;
+        g->addWidget(new QLabel(QString::fromLatin1(kA2DCaptions[i]), frame), row, col);
+        g->addWidget(a2dBoxes[static_cast<size_t>(i)], row, col + 1);
+    }
+    left->addWidget(frame);
+    connect(Combo1, &QComboBox::currentIndexChanged, this, [this] { range_.reset(); });
+    connect(reset, &QPushButton::clicked, this, [this] { range_.reset(); });
+    connect(CheckPollA2D, &QCheckBox::clicked, this, [this] {
+        range_.reset();
+        runPolls(true, false);
+    });
+}
+
+void DiagnosticsView::buildSensors(QVBoxLayout* left) {
+    auto* frame = new QGroupBox(QStringLiteral("Sensors"), this);
+    frame->setObjectName(QStringLiteral("FrameSensors"));
+    auto* g = new QGridLayout(frame);
+    const auto& rows = sensorRows();
+    for (int i = 0; i < 9; ++i) {
+        const QString caption =
+            i < 8 ? QString::fromLatin1(rows[static_cast<size_t>(i)].caption) : "???";
+        auto* label = new QLabel(caption, frame);
+        label->setObjectName(QStringLiteral("Label16_%1").arg(i));
+        sensorBoxes[static_cast<size_t>(i)] = box(QStringLiteral("Text1_%1").arg(kSensorBoxIds[i]));
+        g->addWidget(label, i, 0);
+        g->addWidget(sensorBoxes[static_cast<size_t>(i)], i, 1);
+    }
+    CheckPollTemps = new QCheckBox(QStringLiteral("Poll"), frame);
+    CheckPollTemps->setObjectName(QStringLiteral("CheckPollTemps"));
+    g->addWidget(CheckPollTemps, 0, 2);
+    left->addWidget(frame);
+    connect(CheckPollTemps, &QCheckBox::clicked, this, [this](bool on) {
+        if (on)
+            runPolls(false, true);
+    });
+}
+
+void DiagnosticsView::buildTft(QVBoxLayout* right) {
+    auto* frame = new QGroupBox(QStringLiteral("TFT"), this);
+    frame->setObjectName(QStringLiteral("FrameTFT"));
+    auto* g = new QGridLayout(frame);
+    g->addWidget(new QLabel(QStringLiteral("SPI Rate"), frame), 0, 0);
+    TextSpi = new QLineEdit(frame);
+    TextSpi->setObjectName(QStringLiteral("TextSpi"));
+    TextSpi->setMaximumWidth(80);
+    g->addWidget(TextSpi, 0, 1);
+    auto* read = button(QStringLiteral("Read"), QStringLiteral("Command5"), frame);
+    auto* write = button(QStringLiteral("Write"), QStringLiteral("Command2"), frame);
+    g->addWidget(read, 0, 2);
+    g->addWidget(write, 0, 3);
+    g->addWidget(new QLabel(QStringLiteral("Calib."), frame), 1, 0);
+    const char* const captions[4] = {"ADC Min_X", "ADC Max_X", "ADC Min_Y", "ADC Max_Y"};
+    for (int i = 0; i < 4; ++i) {
+        Text2[static_cast<size_t>(i)] = box(QStringLiteral("Text2_%1").arg(i));
+        g->addWidget(new QLabel(QString::fromLatin1(captions[i]), frame), 2 + i / 2, (i % 2) * 2);
+        g->addWidget(Text2[static_cast<size_t>(i)], 2 + i / 2, (i % 2) * 2 + 1);
+    }
+    right->addWidget(frame);
+    connect(read, &QPushButton::clicked, this, [this] { ctx_.tabs.SelectTab(TabDiagnostics); });
+    connect(write, &QPushButton::clicked, this, [this] {
+        if (const auto frame = spiRateFrame(TextSpi->text()))
+            ctx_.link.SendMsg(*frame);
+    });
+}
+
+void DiagnosticsView::buildDebugData(QVBoxLayout* right) {
+    auto* frame = new QGroupBox(QStringLiteral("DEBUG Data"), this);
+    frame->setObjectName(QStringLiteral("FrameDebugData"));
+    auto* g = new QGridLayout(frame);
+    ListDebug = new QListWidget(frame);
+    ListDebug->setObjectName(QStringLiteral("ListDebug"));
+    ListDebug->setMinimumHeight(120);
+    // Wide enough for "[10]=XXXXXXXX" beside its scroll bar at any scale:
+    // squeezed, the values are cut off.
+    ListDebug->setMinimumWidth(
+        ListDebug->fontMetrics().horizontalAdvance(QStringLiteral("[10]=00000000")) +
+        ListDebug->verticalScrollBar()->sizeHint().width() + 2 * ListDebug->frameWidth() + 12);
+    g->addWidget(ListDebug, 0, 0, 4, 1);
+    auto* read = button(QStringLiteral("Read"), QStringLiteral("Command1"), frame);
+    g->addWidget(read, 0, 1);
+    connect(read, &QPushButton::clicked, this, [this] { DebugRead(ctx_.link); });
+    for (int i = 0; i < 7; ++i) {
+        auto* b = button(QStringLiteral("Debug%1").arg(i + 1), QStringLiteral("Command6_%1").arg(i),
+                         frame);
+        g->addWidget(b, 1 + i / 3, 1 + i % 3);
+        connect(b, &QPushButton::clicked, this, [this, i] {
+            if (i == 1)
+                ReadAllRegisters(ctx_.link);
+            else if (i == 2) {
+                const WriteStart w = WriteAllRegisters(ctx_.link);
+                if (w.refused())
+                    ctx_.prompts.message(QString(), w.refusal(), MessageKind::Warning);
+            } else if (const auto f = debugCommandFrame(i))
+                ctx_.link.SendMsg(*f);
+        });
+    }
+    right->addWidget(frame);
+}
+
+void DiagnosticsView::buildDebugFlags(QVBoxLayout* right) {
+    auto* frame = new QGroupBox(QStringLiteral("DEBUG Flags"), this);
+    frame->setObjectName(QStringLiteral("FrameDebugFlags"));
+    auto* g = new QGridLayout(frame);
+    for (int i = 0; i < 32; ++i) {
+        auto* c = new QCheckBox(QString::fromLatin1(kDebugFlagCaptions[i]), frame);
+        c->setObjectName(QStringLiteral("CheckIOE_%1").arg(i));
+        CheckIOE[static_cast<size_t>(i)] = c;
+        g->addWidget(c, i % 8, i / 8);
+    }
+    auto* write = button(QStringLiteral("Write"), QStringLiteral("Command8"), frame);
+    g->addWidget(write, 8, 3);
+    connect(write, &QPushButton::clicked, this, [this] {
+        std::array<bool, 32> ticked{};
+        for (size_t i = 0; i < ticked.size(); ++i)
+            ticked[i] = CheckIOE[i]->isChecked();
+        ctx_.link.SendMsg(debugFlagsFrame(ticked));
+    });
+    right->addWidget(frame);
+}
+
+void DiagnosticsView::buildExportButton(QVBoxLayout* right) {
+    auto* exportButton =
+        button(QStringLiteral("Export String Table"), QStringLiteral("Command3"), this);
+    right->addWidget(exportButton, 0, Qt::AlignLeft);
+    connect(exportButton, &QPushButton::clicked, this, [this] {
+        if (const Status written = ExportStringTable(QString::fromLatin1(kStringTableFile));
+            !written)
+            ctx_.prompts.message(QString(), written.error(), MessageKind::Warning);
+    });
+}
+
+// The plot of the live polls, under both columns; the boxes above keep
+// showing the numbers.
+void DiagnosticsView::buildTrend(QGridLayout* grid) {
+    QList<TrendSeriesSpec> series;
+    const QStringList names = trend_.seriesNames();
+    series.append({DiagnosticsTrend::kA2DVolts, names[DiagnosticsTrend::kA2DVolts], true, true});
+    // The temperatures show at first; humidity, the resistances and the
+    // raw inputs are on other scales and wait in the legend.
+    const QStringList temperatures{"NTC10", "ChipcapT", "X5"};
+    for (int i = DiagnosticsTrend::kFirstSensor; i < DiagnosticsTrend::kSignals; ++i)
+        series.append({i, names[i], false, temperatures.contains(names[i])});
+    auto* frame = new QGroupBox(QStringLiteral("Trend"), this);
+    frame->setObjectName(QStringLiteral("FrameTrend"));
+    auto* v = new QVBoxLayout(frame);
+    trendPlot_ = new TrendWidget(trend_.buffer(), series, QStringLiteral("sensor inputs"),
+                                 QStringLiteral("A2D (V)"), frame);
+    trendPlot_->onExport = [this] { exportTrend(); };
+    v->addWidget(trendPlot_);
+    grid->addWidget(frame, 1, 0, 1, 2);
+    grid->setRowStretch(1, 1);
 }
 
 DiagnosticsView::~DiagnosticsView() {

@@ -13,6 +13,8 @@
 #include <functional>
 
 class QCheckBox;
+class QGridLayout;
+class QVBoxLayout;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -44,6 +46,14 @@ class DiagnosticsView : public QWidget {
     TrendWidget* trendPlot() const { return trendPlot_; }
 
   private:
+    void buildResetAndChip(QVBoxLayout* left);
+    void buildA2D(QVBoxLayout* left);
+    void buildSensors(QVBoxLayout* left);
+    void buildTft(QVBoxLayout* right);
+    void buildDebugData(QVBoxLayout* right);
+    void buildDebugFlags(QVBoxLayout* right);
+    void buildExportButton(QVBoxLayout* right);
+    void buildTrend(QGridLayout* grid);
     void ShowDiagnostics();
     void runPolls(bool a2d, bool temps);
     void showDebugValues();

@@ -49,11 +49,9 @@ QString uniqueIdOf(const DeviceState& state) {
     return any ? parts.join(u'-') : QString();
 }
 
-std::optional<Backup> writeBackup(const DeviceState& state, const QString& folder,
-                                  const QDateTime& when, QString* error) {
+Result<Backup> writeBackup(const DeviceState& state, const QString& folder, const QDateTime& when) {
     if (!QDir().mkpath(folder)) {
-        *error = QStringLiteral("Cannot create the backup folder %1.").arg(folder);
-        return std::nullopt;
+        return fail(QStringLiteral("Cannot create the backup folder %1.").arg(folder));
     }
     const QString base = QDir(folder).filePath(namePrefix(uniqueIdOf(state)) +
                                                when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
@@ -65,28 +63,25 @@ std::optional<Backup> writeBackup(const DeviceState& state, const QString& folde
         if (claim.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             break;
         if (!claim.exists() || n > 999) {
-            *error = QStringLiteral("Cannot create the backup %1: %2")
-                         .arg(claim.fileName(), claim.errorString());
-            return std::nullopt;
+            return fail(QStringLiteral("Cannot create the backup %1: %2")
+                            .arg(claim.fileName(), claim.errorString()));
         }
         stem = base + QStringLiteral("-%1").arg(n);
     }
     Backup b{stem + QStringLiteral(".cfg"), stem + QStringLiteral(".lgo")};
     // Every register as class "N", so that a restore writes them all back.
-    QString e = writeCfgFile(b.cfg, cfgLines(state, true) + cfgCommentLines(state, when));
-    if (e.isEmpty())
-        e = writeLogoFile(b.lgo, state);
-    if (!e.isEmpty()) {
+    Status written = writeCfgFile(b.cfg, cfgLines(state, true) + cfgCommentLines(state, when));
+    if (written)
+        written = writeLogoFile(b.lgo, state);
+    if (!written) {
         QFile::remove(b.cfg); // the claim, or a backup without its logo
-        *error = e;
-        return std::nullopt;
+        return fail(written.error());
     }
     // Checked on disk: a backup that does not read back is no backup.
     const BackupContent check = readBackup(b.cfg, b.lgo);
     if (!check.ok() || check.registers != state.RegCache ||
         !std::equal(check.logo->begin(), check.logo->end(), state.LRegCache.begin())) {
-        *error = QStringLiteral("The backup %1 does not read back as written.").arg(b.cfg);
-        return std::nullopt;
+        return fail(QStringLiteral("The backup %1 does not read back as written.").arg(b.cfg));
     }
     return b;
 }
@@ -191,22 +186,24 @@ QString wayBackText(const std::optional<Backup>& backup) {
              backup->cfg, logoOption);
 }
 
-QString checkFirmwareImage(const QString& path, int32_t chipId) {
+Status checkFirmwareImage(const QString& path, int32_t chipId) {
     const QFileInfo info(path);
     QFile f(path);
     if (!info.isFile() || !f.open(QIODevice::ReadOnly))
-        return QStringLiteral("The firmware image %1 cannot be read%2.")
-            .arg(path, info.exists() ? QStringLiteral(": ") + f.errorString() : QString());
+        return fail(
+            QStringLiteral("The firmware image %1 cannot be read%2.")
+                .arg(path, info.exists() ? QStringLiteral(": ") + f.errorString() : QString()));
     if (info.size() == 0)
-        return QStringLiteral("The firmware image %1 is empty.").arg(path);
+        return fail(QStringLiteral("The firmware image %1 is empty.").arg(path));
     const int flash = unit::flashBytesOfChip(chipId);
     if (info.size() > flash)
-        return QStringLiteral("The firmware image %1 holds %2 bytes, more than the %3 bytes of "
-                              "this unit's flash.")
-            .arg(path)
-            .arg(info.size())
-            .arg(flash);
-    return QString();
+        return fail(
+            QStringLiteral("The firmware image %1 holds %2 bytes, more than the %3 bytes of "
+                           "this unit's flash.")
+                .arg(path)
+                .arg(info.size())
+                .arg(flash));
+    return Status();
 }
 
 QString toolVersionFrom(const QStringList& helpLines) {

@@ -6,6 +6,7 @@
 // did not end well.
 
 #include "link/device_state.h"
+#include "platform/result.h"
 
 #include <QDateTime>
 #include <QString>
@@ -28,9 +29,8 @@ QString uniqueIdOf(const DeviceState& state);
 
 // Writes RegCache and LRegCache 0..127 of the state, each file atomically.
 // The names hold the unique id and the time: "unit-<id>-<yyyyMMdd-HHmmss>".
-// Answers the files, or nothing and why in *error.
-std::optional<Backup> writeBackup(const DeviceState& state, const QString& folder,
-                                  const QDateTime& when, QString* error);
+// Answers the files, or fails with why.
+Result<Backup> writeBackup(const DeviceState& state, const QString& folder, const QDateTime& when);
 // The newest backup of the unit with this unique id in the folder.
 std::optional<Backup> newestBackup(const QString& folder, const QString& uniqueId);
 
@@ -50,8 +50,8 @@ BackupContent readBackup(const QString& cfgPath, const QString& lgoPath);
 QString wayBackText(const std::optional<Backup>& backup);
 
 // Pre-flight checks before the unit is sent into its boot loader.
-// Empty when the image can be flashed into that chip, else why not.
-QString checkFirmwareImage(const QString& path, int32_t chipId);
+// Fails, saying why, unless the image can be flashed into that chip.
+Status checkFirmwareImage(const QString& path, int32_t chipId);
 // The version line of the flashing tool's help text, empty when none.
 QString toolVersionFrom(const QStringList& helpLines);
 

@@ -412,9 +412,8 @@ void FirmwareUpdate::tickChecks() {
         return;
     }
     firmwarePath_ = path;
-    const QString bad = flash::checkFirmwareImage(path, ctx_.link.state.IdentU05);
-    if (!bad.isEmpty()) {
-        failUntouched(bad);
+    if (const Status image = flash::checkFirmwareImage(path, ctx_.link.state.IdentU05); !image) {
+        failUntouched(image.error());
         return;
     }
     go(State::StartingToolCheck);
@@ -452,12 +451,12 @@ void FirmwareUpdate::saveBackupAndEnterBootLoader() {
     Link& link = ctx_.link;
     DeviceState saved = link.state;
     saved.RegCache = savedRegs_;
-    QString error;
-    backup_ = flash::writeBackup(saved, backupFolder, now(), &error);
-    if (!backup_) {
-        failUntouched(QStringLiteral("The settings could not be saved: ") + error);
+    const Result<flash::Backup> written = flash::writeBackup(saved, backupFolder, now());
+    if (!written) {
+        failUntouched(QStringLiteral("The settings could not be saved: ") + written.error());
         return;
     }
+    backup_ = *written;
     stepText_ =
         QStringLiteral("Settings and logo saved to %1 and %2").arg(backup_->cfg, backup_->lgo);
     link.AddLog(stepText_);

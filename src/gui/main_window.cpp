@@ -147,6 +147,19 @@ void Form1::buildUi() {
     auto* central = new QWidget(this);
     auto* outer = new QVBoxLayout(central);
 
+    buildPortRow(central, outer);
+    buildViews(central, outer);
+    buildLogAndProgress(central, outer);
+    buildStatusBar();
+    buildMenus();
+    connectMainButtons();
+    connectLinkOutputs();
+    connectPortAndLogControls();
+    setCentralWidget(central);
+}
+
+// The port row and the main buttons.
+void Form1::buildPortRow(QWidget* central, QVBoxLayout* outer) {
     // Port row and the main buttons.
     auto* top = new QHBoxLayout;
     Label2 = new QLabel(QStringLiteral("Com Port:"), central);
@@ -177,7 +190,10 @@ void Form1::buildUi() {
     top->addWidget(CommandDefauts);
     top->addWidget(CommandReset);
     outer->addLayout(top);
+}
 
+// The view tabs, their panels and the views on them.
+void Form1::buildViews(QWidget* central, QVBoxLayout* outer) {
     // View tabs and their panels.
     NavTab1 = new QTabBar(central);
     NavTab1->setObjectName(QStringLiteral("NavTab1"));
@@ -255,6 +271,10 @@ void Form1::buildUi() {
         l->setColumnStretch(2, 1);
         l->setRowStretch(4, 1);
     }
+}
+
+// The traffic log below the views and the progress bar.
+void Form1::buildLogAndProgress(QWidget* central, QVBoxLayout* outer) {
     // The view panel above, the log below; the engineer moves the line.
     split_ = new QSplitter(Qt::Vertical, central);
     split_->setObjectName(QStringLiteral("ViewLogSplitter"));
@@ -287,8 +307,10 @@ void Form1::buildUi() {
     bottom->addWidget(Picture3, 1);
     bottom->addWidget(LabelProg);
     outer->addLayout(bottom);
-    setCentralWidget(central);
+}
 
+// The status bar: the port state and the frame counters.
+void Form1::buildStatusBar() {
     // The port's state may be long (a path and the reason it failed): it
     // wraps rather than being cut off, and the counters keep their own field.
     statusPort_ = new QLabel(this);
@@ -299,7 +321,10 @@ void Form1::buildUi() {
     statusCounters_->setObjectName(QStringLiteral("StatusCounters"));
     statusBar()->addWidget(statusPort_, 1);
     statusBar()->addPermanentWidget(statusCounters_);
+}
 
+// The menus and the keys.
+void Form1::buildMenus() {
     // Menus.
     file_ = menuBar()->addMenu(QStringLiteral("File"));
     file_->setObjectName(QStringLiteral("file"));
@@ -370,7 +395,10 @@ void Form1::buildUi() {
         });
     }
     setWindowIcon(windowIconPicture());
+}
 
+// What the main buttons do.
+void Form1::connectMainButtons() {
     // The main buttons stand above every view, the CO2 view included: a unit
     // frame sent while the line is through to the sensor ends the
     // pass-through first (the serial link sees to that).
@@ -398,7 +426,7 @@ void Form1::buildUi() {
         link_.SetProgress(0, 0);
         const WriteStart w = writeDeviceSettingsWithComms(link_, comms_->controls());
         if (w.refused())
-            ctx_->prompts.message(QString(), w.refusal, MessageKind::Warning);
+            ctx_->prompts.message(QString(), w.refusal(), MessageKind::Warning);
     });
     // "Connect": read the identity again, whatever view is on screen.
     connect(Command4_1, &QPushButton::clicked, this, [this] {
@@ -416,6 +444,10 @@ void Form1::buildUi() {
     link_.writes.onRefused = [this](const QString& why) {
         ctx_->prompts.message(QString(), why, MessageKind::Warning);
     };
+}
+
+// The link's log, progress and port state on screen, and the view tabs.
+void Form1::connectLinkOutputs() {
     // The link's outputs on screen.
     link_.log.setOnLine([this](const QString& line) { appendLog(line); });
     link_.progress.setOnChange([this](const ProgressState& s) {
@@ -436,7 +468,10 @@ void Form1::buildUi() {
         if (pos >= 0)
             tabs_->SelectTab(NavTab1->tabData(pos).toInt());
     });
+}
 
+// The port box, the log-to-file boxes and the timers.
+void Form1::connectPortAndLogControls() {
     connect(Combo2, &QComboBox::activated, this, [this](int i) {
         if (!ignorePortChoice_)
             choosePort(Combo2->itemData(i).toString());
@@ -456,9 +491,8 @@ void Form1::buildUi() {
         const QString path = ctx_->prompts.saveFile(QString(), QStringLiteral("txt{*.txt)|*.txt"));
         if (path.isEmpty())
             return;
-        QString error;
-        if (!link_.log.openFile(path, true, &error))
-            ctx_->prompts.message(QString(), error, MessageKind::Warning);
+        if (const Status opened = link_.log.openFile(path, true); !opened)
+            ctx_->prompts.message(QString(), opened.error(), MessageKind::Warning);
     });
     connect(CheckLogComs, &QCheckBox::clicked, this, [this](bool on) {
         if (!on) {
@@ -468,11 +502,10 @@ void Form1::buildUi() {
         const QString path = ctx_->prompts.saveFile(QString(), QStringLiteral("txt{*.txt)|*.txt"));
         if (path.isEmpty())
             return;
-        QString error;
-        if (link_.log.openFile(path, false, &error))
+        if (const Status opened = link_.log.openFile(path, false); opened)
             link_.log.setLogComs(true);
         else
-            ctx_->prompts.message(QString(), error, MessageKind::Warning);
+            ctx_->prompts.message(QString(), opened.error(), MessageKind::Warning);
     });
 
     Timer1.setObjectName(QStringLiteral("Timer1"));
@@ -572,12 +605,11 @@ void Form1::startUp() {
     {
         // The fast link: the next frame leaves once the reply is in and the
         // unit's turnaround has passed, not at the next tick.
-        QString problem;
         const FastLinkSetting fast = fastLinkSetting(
             persist_->ReadIniValue(QStringLiteral("FASTLINK")).value_or(QString()),
-            persist_->ReadIniValue(QStringLiteral("FASTLINKGAP")).value_or(QString()), &problem);
-        if (!problem.isEmpty())
-            link_.AddLog(problem);
+            persist_->ReadIniValue(QStringLiteral("FASTLINKGAP")).value_or(QString()));
+        if (!fast.note.isEmpty())
+            link_.AddLog(fast.note);
         link_.setFast(fast.on, fast.gapMs);
         link_.scheduleAdvance = [this](int gapMs) {
             QTimer::singleShot(gapMs, Qt::PreciseTimer, this, [this] { link_.advanceNow(); });

@@ -18,6 +18,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QStackedWidget;
 class QTabBar;
+class QVBoxLayout;
 class QGroupBox;
 class QMenu;
 class QAction;
@@ -102,6 +103,14 @@ class Form1 : public QMainWindow {
 
   private:
     void buildUi();
+    void buildPortRow(QWidget* central, QVBoxLayout* outer);
+    void buildViews(QWidget* central, QVBoxLayout* outer);
+    void buildLogAndProgress(QWidget* central, QVBoxLayout* outer);
+    void buildStatusBar();
+    void buildMenus();
+    void connectMainButtons();
+    void connectLinkOutputs();
+    void connectPortAndLogControls();
     void applyLanguage();
     void startUp();
     void showTab(int index);

@@ -83,12 +83,12 @@ void ReportWindow::finishRead() {
     const CommissioningReport r = buildCommissioningReport(
         ctx_.link.state, ctx_.lang, header, read_->co2Read() ? &co2Settings_->fields() : nullptr);
     const QString html = commissioningReportHtml(r);
-    const QString error = path_.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)
-                              ? writeReportPdf(path_, html)
-                              : writeReportFile(path_, html.toUtf8());
-    if (!error.isEmpty()) {
-        failure_ = error;
-        ctx_.prompts.message(kTitle, error, MessageKind::Warning);
+    const Status written = path_.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)
+                               ? writeReportPdf(path_, html)
+                               : writeReportFile(path_, html.toUtf8());
+    if (!written) {
+        failure_ = written.error();
+        ctx_.prompts.message(kTitle, failure_, MessageKind::Warning);
         reject();
         return;
     }

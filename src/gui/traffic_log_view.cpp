@@ -170,20 +170,14 @@ void TrafficLogView::render() {
     edit_->verticalScrollBar()->setValue(edit_->verticalScrollBar()->maximum());
 }
 
-bool TrafficLogView::saveTo(const QString& path, QString* error) const {
+Status TrafficLogView::saveTo(const QString& path) const {
     QByteArray out = "# time, ms since the port was opened, line\n";
     for (const Entry& e : entries_) {
         out += e.at.toString(QString::fromLatin1(kWallFormat)).toUtf8() + '\t';
         out += (e.sinceOpen < 0 ? QByteArray("-") : QByteArray::number(e.sinceOpen)) + '\t';
         out += e.line.toUtf8() + '\n';
     }
-    const QString failed = writeFileAtomically(path, out);
-    if (!failed.isEmpty()) {
-        if (error)
-            *error = failed;
-        return false;
-    }
-    return true;
+    return writeFileAtomically(path, out);
 }
 
 void TrafficLogView::saveAs() {
@@ -193,9 +187,8 @@ void TrafficLogView::saveAs() {
         return;
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".txt");
-    QString error;
-    if (!saveTo(path, &error)) {
-        prompts_.message(QStringLiteral("Save log as"), error, MessageKind::Warning);
+    if (const Status saved = saveTo(path); !saved) {
+        prompts_.message(QStringLiteral("Save log as"), saved.error(), MessageKind::Warning);
         return;
     }
     if (onSaved)

@@ -3,6 +3,8 @@
 // (shown as milliseconds since the port was opened, as the wall clock, or not
 // at all), and the engineer's tools to keep it: Save as..., Copy, Clear.
 
+#include "platform/result.h"
+
 #include <QDateTime>
 #include <QWidget>
 #include <functional>
@@ -32,8 +34,8 @@ class TrafficLogView : public QWidget {
 
     // Writes every line kept, each with its wall clock time and the
     // milliseconds since the port was opened; the file is replaced as a
-    // whole or not at all. Answers false with the reason in error.
-    bool saveTo(const QString& path, QString* error = nullptr) const;
+    // whole or not at all.
+    Status saveTo(const QString& path) const;
     // Asks for a file and saves there; says where, or why not.
     void saveAs();
     // The selection as shown, or every line when nothing is selected.

@@ -8,7 +8,7 @@ Link::Link() : serial(log), poll(serial, state, progress), writes(poll, state, l
     serial.onReplyComplete = [this] { replyComplete(); };
 }
 
-FastLinkSetting fastLinkSetting(const QString& fastLink, const QString& gapMs, QString* problem) {
+FastLinkSetting fastLinkSetting(const QString& fastLink, const QString& gapMs) {
     FastLinkSetting s;
     QStringList problems;
     const QString on = fastLink.trimmed().toLower();
@@ -30,8 +30,7 @@ FastLinkSetting fastLinkSetting(const QString& fastLink, const QString& gapMs, Q
                             .arg(gapMs)
                             .arg(s.gapMs);
     }
-    if (problem)
-        *problem = problems.join(' ');
+    s.note = problems.join(' ');
     return s;
 }
 

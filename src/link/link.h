@@ -16,13 +16,13 @@ namespace gp {
 // The fast link as the settings file gives it: "FASTLINK" on ("1", "true",
 // "yes", "on") or off, and "FASTLINKGAP" the unit's turnaround in ms
 // (0..100). A value that makes no sense leaves the default and says why in
-// *problem.
+// `note`: the setting is never refused, since the link works either way.
 struct FastLinkSetting {
     bool on = false;
     int gapMs = 2;
+    QString note;
 };
-FastLinkSetting fastLinkSetting(const QString& fastLink, const QString& gapMs,
-                                QString* problem = nullptr);
+FastLinkSetting fastLinkSetting(const QString& fastLink, const QString& gapMs);
 
 class Link {
   public:

@@ -16,19 +16,16 @@ void TrafficLog::AddLog(const QString& line) {
         onLine_(line);
 }
 
-bool TrafficLog::openFile(const QString& path, bool withHeader, QString* error) {
+Status TrafficLog::openFile(const QString& path, bool withHeader) {
     closeFile();
     auto f = std::make_unique<QFile>(path);
-    if (!f->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        if (error)
-            *error = QStringLiteral("Cannot create log file %1: %2").arg(path, f->errorString());
-        return false;
-    }
+    if (!f->open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return fail(QStringLiteral("Cannot create log file %1: %2").arg(path, f->errorString()));
     if (withHeader)
         f->write(QByteArray(kLogFileHeader) + "\r\n");
     f->flush();
     file_ = std::move(f);
-    return true;
+    return Status();
 }
 
 void TrafficLog::closeFile() {

@@ -3,6 +3,8 @@
 // "[Rx] " + reply. Lines go to the screen (a bounded tail) and, while
 // "LogComs" is ticked, to the open log file with CR LF line ends.
 
+#include "platform/result.h"
+
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -21,9 +23,9 @@ class TrafficLog {
     void AddLog(const QString& line);
 
     // Opens (creates or truncates) the one log file; a header is written when
-    // asked. Any file already open is closed first. Answers false and leaves
-    // the reason in error when the file cannot be created.
-    bool openFile(const QString& path, bool withHeader, QString* error = nullptr);
+    // asked. Any file already open is closed first. Fails with the reason
+    // when the file cannot be created.
+    Status openFile(const QString& path, bool withHeader);
     void closeFile();
     bool fileOpen() const { return file_ != nullptr; }
     QString filePath() const;

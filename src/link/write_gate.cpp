@@ -38,8 +38,8 @@ WriteStart WriteGate::request(const QList<int>& needed, WriteComposer compose,
     WriteStart start;
     start.readBatchId = poll_.startBatch(reads);
     if (start.readBatchId == 0) {
-        start.refusal = QStringLiteral("Registers %1 could not be read; nothing was written.")
-                            .arg(registerNames(toRead));
+        start.status = fail(QStringLiteral("Registers %1 could not be read; nothing was written.")
+                                .arg(registerNames(toRead)));
         return start;
     }
     QList<int> all = needed;
@@ -53,13 +53,14 @@ WriteStart WriteGate::request(const QList<int>& needed, WriteComposer compose,
 WriteStart WriteGate::compose(const WriteComposer& compose) {
     WriteStart start;
     const WriteBatch batch = compose(state_);
-    if (!batch.refusal.isEmpty()) {
-        start.refusal = batch.refusal;
+    if (!batch.status) {
+        start.status = batch.status;
         return start;
     }
     start.batchId = poll_.startBatch(batch.frames, batch.divisor, batch.firstEntry);
     if (start.batchId == 0)
-        start.refusal = QStringLiteral("The write does not fit the queue; nothing was written.");
+        start.status =
+            fail(QStringLiteral("The write does not fit the queue; nothing was written."));
     else if (batch.started)
         batch.started(start.batchId);
     return start;
@@ -102,7 +103,7 @@ void WriteGate::tick() {
     }
     const WriteStart start = compose(p.compose);
     if (start.refused())
-        refuse(start.refusal, p.refused);
+        refuse(start.refusal(), p.refused);
 }
 
 } // namespace gp

@@ -6,6 +6,7 @@
 // cannot deliver them, the write is refused with the registers named.
 
 #include "link/device_state.h"
+#include "platform/result.h"
 
 #include <QList>
 #include <QString>
@@ -24,12 +25,12 @@ struct WriteBatch {
     QStringList frames;
     int divisor = 0;
     int firstEntry = 0;
-    QString refusal; // not empty: nothing is sent
+    Status status; // failed: nothing is sent
     // Told the id of the write batch once it has started.
     std::function<void(int)> started;
     static WriteBatch refused(const QString& why) {
         WriteBatch b;
-        b.refusal = why;
+        b.status = fail(why);
         return b;
     }
 };
@@ -39,8 +40,9 @@ using WriteComposer = std::function<WriteBatch(DeviceState&)>;
 struct WriteStart {
     int batchId = 0;     // the write batch, when it started at once
     int readBatchId = 0; // the read batch it waits for, when it reads first
-    QString refusal;     // not empty: refused at once
-    bool refused() const { return !refusal.isEmpty(); }
+    Status status;       // failed: refused at once, nothing was sent
+    bool refused() const { return !status; }
+    const QString& refusal() const { return status.error(); }
 };
 
 // "00, 1A, 20": register numbers as the unit names them.

@@ -92,9 +92,7 @@ bool writeAll(int fd, const QByteArray& bytes, const AtomicWriteFaults* faults) 
     return true;
 }
 
-} // namespace
-
-QString checkWritableTarget(const QString& path) {
+QString writableTargetProblem(const QString& path) {
     const QString target = resolvedTarget(path);
     if (const int problem = targetProblem(target))
         return targetFailure(path, target, problem);
@@ -111,8 +109,8 @@ QString checkWritableTarget(const QString& path) {
     return QString();
 }
 
-QString writeFileAtomically(const QString& path, const QByteArray& bytes,
-                            const AtomicWriteFaults* faults) {
+QString writeAtomically(const QString& path, const QByteArray& bytes,
+                        const AtomicWriteFaults* faults) {
     const QString target = resolvedTarget(path);
     if (const int problem = targetProblem(target))
         return targetFailure(path, target, problem);
@@ -174,6 +172,21 @@ QString writeFileAtomically(const QString& path, const QByteArray& bytes,
         ::close(dirFd);
     }
     return QString();
+}
+
+Status failedIf(const QString& problem) {
+    return problem.isEmpty() ? Status() : Status(fail(problem));
+}
+
+} // namespace
+
+Status checkWritableTarget(const QString& path) {
+    return failedIf(writableTargetProblem(path));
+}
+
+Status writeFileAtomically(const QString& path, const QByteArray& bytes,
+                           const AtomicWriteFaults* faults) {
+    return failedIf(writeAtomically(path, bytes, faults));
 }
 
 } // namespace gp

@@ -5,6 +5,8 @@
 // device therefore leaves the old file exactly as it was, and the caller is
 // told; no reader ever sees half a file.
 
+#include "platform/result.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -21,15 +23,15 @@ struct AtomicWriteFaults {
 // Replaces path with bytes. A symbolic link is followed, so the file it
 // points at is replaced and the link stays. The new file keeps the old one's
 // permission bits; a new file gets the usual ones (0666 less the umask).
-// Answers an empty text, or why nothing was replaced
-// ("Cannot write PATH: No space left on device").
-QString writeFileAtomically(const QString& path, const QByteArray& bytes,
-                            const AtomicWriteFaults* faults = nullptr);
+// Fails with why nothing was replaced ("Cannot write PATH: No space left on
+// device").
+Status writeFileAtomically(const QString& path, const QByteArray& bytes,
+                           const AtomicWriteFaults* faults = nullptr);
 
 // Whether a file can be written at path at all (its folder exists and takes
 // new files, and the name is not a folder), checked before any work whose
-// result would be written there. Answers an empty text or why not, in the
-// same words as writeFileAtomically.
-QString checkWritableTarget(const QString& path);
+// result would be written there. Fails with why not, in the same words as
+// writeFileAtomically.
+Status checkWritableTarget(const QString& path);
 
 } // namespace gp

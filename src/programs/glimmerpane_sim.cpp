@@ -71,124 +71,88 @@ int usageError(const QString& message) {
     return 2;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("glimmerpane-sim"));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "A simulated Quorvel room unit on a pseudo-terminal. Prints the terminal's path on "
-        "stdout and serves until interrupted (SIGINT or SIGTERM); SIGUSR1 power-cycles the unit."
-        "\n\nFault names: drop, "
-        "delay=MS, split[=K], corrupt[=K], garbage[=TEXT], vanish, silent; each may end in "
-        "@N (the reply to the N-th frame) or @every (every reply). Without it a fault applies "
-        "to the next reply."));
-    parser.addHelpOption();
-    const QCommandLineOption link(QStringLiteral("link"),
-                                  QStringLiteral("Also make a symbolic link PATH to the terminal."),
-                                  QStringLiteral("PATH"));
-    const QCommandLineOption chip(QStringLiteral("chip"),
-                                  QStringLiteral("Processor: sam3n2b (default) or sam4s2b."),
-                                  QStringLiteral("CHIP"));
-    const QCommandLineOption fault(QStringLiteral("fault"),
-                                   QStringLiteral("Arm a wire fault (repeatable)."),
-                                   QStringLiteral("NAME"));
-    const QCommandLineOption features(QStringLiteral("features"),
-                                      QStringLiteral("Feature bits 0..27 of register 01."),
-                                      QStringLiteral("BITS"));
-    const QCommandLineOption appId(QStringLiteral("app-id"),
-                                   QStringLiteral("Application id 0..15 (bits 28..31)."),
-                                   QStringLiteral("N"));
-    const QCommandLineOption layout(QStringLiteral("layout"),
-                                    QStringLiteral("Layout code 0..255 (top byte of register 00)."),
-                                    QStringLiteral("N"));
-    const QCommandLineOption vendorId(QStringLiteral("vendor-id"),
-                                      QStringLiteral("Vendor id (register 04)."),
-                                      QStringLiteral("N"));
-    const QCommandLineOption vendorName(QStringLiteral("vendor-name"),
-                                        QStringLiteral("Vendor name, at most 31 characters."),
-                                        QStringLiteral("TEXT"));
-    const QCommandLineOption productName(QStringLiteral("product-name"),
-                                         QStringLiteral("Product name, at most 11 characters."),
-                                         QStringLiteral("TEXT"));
-    const QCommandLineOption serial(QStringLiteral("serial"),
-                                    QStringLiteral("Serial number as LETTER-NUMBER (Q-48225), or 0 "
-                                                   "for none."),
-                                    QStringLiteral("SN"));
-    const QCommandLineOption date(QStringLiteral("date-code"),
-                                  QStringLiteral("Date code as D0/D1/D2 (14/03/24)."),
-                                  QStringLiteral("DATE"));
-    const QCommandLineOption comms(QStringLiteral("comms"),
-                                   QStringLiteral("Comms register 21 (0x00000001: address 1, 9600, "
-                                                  "no parity, 1 stop bit)."),
-                                   QStringLiteral("VALUE"));
-    const QCommandLineOption firmware(QStringLiteral("firmware"),
-                                      QStringLiteral("Firmware version x 100 (221)."),
-                                      QStringLiteral("N"));
-    const QCommandLineOption turnaround(QStringLiteral("turnaround"),
-                                        QStringLiteral("Pause before each reply (2 ms)."),
-                                        QStringLiteral("MS"));
-    const QCommandLineOption resetSilence(
+struct SimOptions {
+    QCommandLineOption link{QStringLiteral("link"),
+                            QStringLiteral("Also make a symbolic link PATH to the terminal."),
+                            QStringLiteral("PATH")};
+    QCommandLineOption chip{QStringLiteral("chip"),
+                            QStringLiteral("Processor: sam3n2b (default) or sam4s2b."),
+                            QStringLiteral("CHIP")};
+    QCommandLineOption fault{QStringLiteral("fault"),
+                             QStringLiteral("Arm a wire fault (repeatable)."),
+                             QStringLiteral("NAME")};
+    QCommandLineOption features{QStringLiteral("features"),
+                                QStringLiteral("Feature bits 0..27 of register 01."),
+                                QStringLiteral("BITS")};
+    QCommandLineOption appId{QStringLiteral("app-id"),
+                             QStringLiteral("Application id 0..15 (bits 28..31)."),
+                             QStringLiteral("N")};
+    QCommandLineOption layout{QStringLiteral("layout"),
+                              QStringLiteral("Layout code 0..255 (top byte of register 00)."),
+                              QStringLiteral("N")};
+    QCommandLineOption vendorId{QStringLiteral("vendor-id"),
+                                QStringLiteral("Vendor id (register 04)."), QStringLiteral("N")};
+    QCommandLineOption vendorName{QStringLiteral("vendor-name"),
+                                  QStringLiteral("Vendor name, at most 31 characters."),
+                                  QStringLiteral("TEXT")};
+    QCommandLineOption productName{QStringLiteral("product-name"),
+                                   QStringLiteral("Product name, at most 11 characters."),
+                                   QStringLiteral("TEXT")};
+    QCommandLineOption serial{QStringLiteral("serial"),
+                              QStringLiteral("Serial number as LETTER-NUMBER (Q-48225), or 0 "
+                                             "for none."),
+                              QStringLiteral("SN")};
+    QCommandLineOption date{QStringLiteral("date-code"),
+                            QStringLiteral("Date code as D0/D1/D2 (14/03/24)."),
+                            QStringLiteral("DATE")};
+    QCommandLineOption comms{QStringLiteral("comms"),
+                             QStringLiteral("Comms register 21 (0x00000001: address 1, 9600, "
+                                            "no parity, 1 stop bit)."),
+                             QStringLiteral("VALUE")};
+    QCommandLineOption firmware{QStringLiteral("firmware"),
+                                QStringLiteral("Firmware version x 100 (221)."),
+                                QStringLiteral("N")};
+    QCommandLineOption turnaround{QStringLiteral("turnaround"),
+                                  QStringLiteral("Pause before each reply (2 ms)."),
+                                  QStringLiteral("MS")};
+    QCommandLineOption resetSilence{
         QStringLiteral("reset-silence"),
         QStringLiteral("How long the unit ignores the line after a reset (1500 ms)."),
-        QStringLiteral("MS"));
-    const QCommandLineOption noAck(QStringLiteral("no-action-replies"),
-                                   QStringLiteral("Leave system actions such as :SP# unanswered."));
-    const QCommandLineOption writeImage(
+        QStringLiteral("MS")};
+    QCommandLineOption noAck{QStringLiteral("no-action-replies"),
+                             QStringLiteral("Leave system actions such as :SP# unanswered.")};
+    QCommandLineOption writeImage{
         QStringLiteral("write-image"),
         QStringLiteral("Write a sample firmware image to FILE and exit (see --image-version)."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption imageVersion(
+        QStringLiteral("FILE")};
+    QCommandLineOption imageVersion{
         QStringLiteral("image-version"),
         QStringLiteral("Firmware version x 100 that the sample image carries (300)."),
-        QStringLiteral("N"));
-    const QCommandLineOption bootFault(
+        QStringLiteral("N")};
+    QCommandLineOption bootFault{
         QStringLiteral("boot-fault"),
         QStringLiteral("Arm a boot monitor failure (repeatable): silent-version, region-locked, "
                        "lock-error, command-error, refuse-blocks, unknown-chip, corrupt-flash."),
-        QStringLiteral("NAME"));
-    const QCommandLineOption autoPowerCycle(
+        QStringLiteral("NAME")};
+    QCommandLineOption autoPowerCycle{
         QStringLiteral("auto-power-cycle"),
         QStringLiteral("After flashing with boot-from-flash set, the first byte after MS of quiet "
                        "finds the unit power-cycled (for tests; default: only SIGUSR1 "
                        "power-cycles)."),
-        QStringLiteral("MS"));
-    const QCommandLineOption bootWaits(
+        QStringLiteral("MS")};
+    QCommandLineOption bootWaits{
         QStringLiteral("boot-waits-for-power-cycle"),
-        QStringLiteral("The boot monitor answers only after a power cycle (as on SAM3N2B units)."));
-    const QCommandLineOption fastMonitor(
+        QStringLiteral("The boot monitor answers only after a power cycle (as on SAM3N2B units).")};
+    QCommandLineOption fastMonitor{
         QStringLiteral("fast-boot-monitor"),
         QStringLiteral("The boot monitor answers at once instead of at 115200 baud (for tests of "
-                       "the flashing tool's runs)."));
-    parser.addOptions({link,      chip,       fault,        features,    appId,
-                       layout,    vendorId,   vendorName,   productName, serial,
-                       date,      comms,      firmware,     turnaround,  resetSilence,
-                       noAck,     writeImage, imageVersion, bootFault,   autoPowerCycle,
-                       bootWaits, fastMonitor});
-    parser.process(app);
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(
-            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+                       "the flashing tool's runs).")};
+};
 
-    if (parser.isSet(writeImage)) {
-        bool ok = true;
-        const int version =
-            parser.isSet(imageVersion) ? parser.value(imageVersion).toInt(&ok) : 300;
-        if (!ok || version < 0 || version > 99999)
-            return usageError(QStringLiteral("--image-version takes 0..99999"));
-        const QString error = gp::writeFileAtomically(parser.value(writeImage),
-                                                      gp::sim::sampleFirmwareImage(version));
-        if (!error.isEmpty()) {
-            QTextStream(stderr) << "glimmerpane-sim: " << error << "\n";
-            return 1;
-        }
-        return 0;
-    }
-
-    gp::sim::BootMonitorFaults bootFaults;
-    for (const QString& f : parser.values(bootFault)) {
+// The boot monitor failures asked for; an empty text, or the usage error.
+QString readBootFaults(const QCommandLineParser& parser, const SimOptions& o,
+                       gp::sim::BootMonitorFaults& bootFaults) {
+    for (const QString& f : parser.values(o.bootFault)) {
         if (f == QLatin1String("silent-version"))
             bootFaults.silentVersion = true;
         else if (f == QLatin1String("region-locked"))
@@ -204,10 +168,14 @@ int main(int argc, char** argv) {
         else if (f == QLatin1String("corrupt-flash"))
             bootFaults.corruptAfterWrite = true;
         else
-            return usageError(QStringLiteral("unknown boot monitor failure '%1'").arg(f));
+            return QStringLiteral("unknown boot monitor failure '%1'").arg(f);
     }
 
-    SimProfile profile;
+    return QString();
+}
+
+// The unit's profile from the options; an empty text, or the usage error.
+QString readProfile(const QCommandLineParser& parser, const SimOptions& o, SimProfile& profile) {
     qint64 n = 0;
     const auto intOption = [&](const QCommandLineOption& o, qint64 lo, qint64 hi,
                                auto&& store) -> bool {
@@ -218,67 +186,131 @@ int main(int argc, char** argv) {
         store(n);
         return true;
     };
-    if (parser.isSet(chip)) {
-        const QString c = parser.value(chip).toLower();
+    if (parser.isSet(o.chip)) {
+        const QString c = parser.value(o.chip).toLower();
         if (c == QLatin1String("sam3n2b"))
             profile.chip = SimChip::SAM3N2B;
         else if (c == QLatin1String("sam4s2b"))
             profile.chip = SimChip::SAM4S2B;
         else
-            return usageError(QStringLiteral("--chip is sam3n2b or sam4s2b"));
+            return QStringLiteral("--chip is sam3n2b or sam4s2b");
     }
-    if (!intOption(features, 0, 0x0FFFFFFF, [&](qint64 v) { profile.featureFlags = uint32_t(v); }))
-        return usageError(QStringLiteral("--features takes bits 0..27 (0..0x0FFFFFFF)"));
-    if (!intOption(appId, 0, 15, [&](qint64 v) { profile.appId = int(v); }))
-        return usageError(QStringLiteral("--app-id takes 0..15"));
-    if (!intOption(layout, 0, 255, [&](qint64 v) { profile.layoutCode = int(v); }))
-        return usageError(QStringLiteral("--layout takes 0..255"));
-    if (!intOption(vendorId, 0, 0xFFFF, [&](qint64 v) { profile.vendorId = int(v); }))
-        return usageError(QStringLiteral("--vendor-id takes 0..65535"));
-    if (!intOption(comms, 0, 0xFFFFFFFFLL, [&](qint64 v) { profile.comms = int32_t(uint32_t(v)); }))
-        return usageError(QStringLiteral("--comms takes a 32-bit value"));
-    if (!intOption(firmware, 0, 32767, [&](qint64 v) { profile.firmwareVersion = int(v); }))
-        return usageError(QStringLiteral("--firmware takes 0..32767"));
-    if (parser.isSet(vendorName))
-        profile.vendorName = parser.value(vendorName).toLatin1();
-    if (parser.isSet(productName))
-        profile.productName = parser.value(productName).toLatin1();
-    if (parser.isSet(serial) && !parseSerial(parser.value(serial), profile.serialNumber))
-        return usageError(QStringLiteral("--serial is LETTER-NUMBER, e.g. Q-48225, or 0"));
-    if (parser.isSet(date) && !parseDate(parser.value(date), profile.dateCode))
-        return usageError(QStringLiteral("--date-code is D0/D1/D2, e.g. 14/03/24"));
-    if (parser.isSet(resetSilence)) {
+    if (!intOption(o.features, 0, 0x0FFFFFFF,
+                   [&](qint64 v) { profile.featureFlags = uint32_t(v); }))
+        return QStringLiteral("--features takes bits 0..27 (0..0x0FFFFFFF)");
+    if (!intOption(o.appId, 0, 15, [&](qint64 v) { profile.appId = int(v); }))
+        return QStringLiteral("--app-id takes 0..15");
+    if (!intOption(o.layout, 0, 255, [&](qint64 v) { profile.layoutCode = int(v); }))
+        return QStringLiteral("--layout takes 0..255");
+    if (!intOption(o.vendorId, 0, 0xFFFF, [&](qint64 v) { profile.vendorId = int(v); }))
+        return QStringLiteral("--vendor-id takes 0..65535");
+    if (!intOption(o.comms, 0, 0xFFFFFFFFLL,
+                   [&](qint64 v) { profile.comms = int32_t(uint32_t(v)); }))
+        return QStringLiteral("--comms takes a 32-bit value");
+    if (!intOption(o.firmware, 0, 32767, [&](qint64 v) { profile.firmwareVersion = int(v); }))
+        return QStringLiteral("--firmware takes 0..32767");
+    if (parser.isSet(o.vendorName))
+        profile.vendorName = parser.value(o.vendorName).toLatin1();
+    if (parser.isSet(o.productName))
+        profile.productName = parser.value(o.productName).toLatin1();
+    if (parser.isSet(o.serial) && !parseSerial(parser.value(o.serial), profile.serialNumber))
+        return QStringLiteral("--serial is LETTER-NUMBER, e.g. Q-48225, or 0");
+    if (parser.isSet(o.date) && !parseDate(parser.value(o.date), profile.dateCode))
+        return QStringLiteral("--date-code is D0/D1/D2, e.g. 14/03/24");
+    if (parser.isSet(o.resetSilence)) {
         bool ok = false;
-        profile.resetSilenceMs = parser.value(resetSilence).toDouble(&ok);
+        profile.resetSilenceMs = parser.value(o.resetSilence).toDouble(&ok);
         if (!ok || profile.resetSilenceMs < 0)
-            return usageError(QStringLiteral("--reset-silence takes milliseconds"));
+            return QStringLiteral("--reset-silence takes milliseconds");
     }
-    profile.acknowledgeActions = !parser.isSet(noAck);
+    profile.acknowledgeActions = !parser.isSet(o.noAck);
 
-    PtySimServer server(profile);
-    if (parser.isSet(turnaround)) {
+    return QString();
+}
+
+// The server's line, boot monitor and wire faults from the options; an
+// empty text, or the usage error.
+QString setUpServer(const QCommandLineParser& parser, const SimOptions& o,
+                    const SimProfile& profile, const gp::sim::BootMonitorFaults& bootFaults,
+                    PtySimServer& server) {
+    if (parser.isSet(o.turnaround)) {
         bool ok = false;
-        const double ms = parser.value(turnaround).toDouble(&ok);
+        const double ms = parser.value(o.turnaround).toDouble(&ok);
         if (!ok || ms < 0)
-            return usageError(QStringLiteral("--turnaround takes milliseconds"));
+            return QStringLiteral("--turnaround takes milliseconds");
         server.setTurnaroundMs(ms);
     }
     auto monitor = std::make_unique<gp::sim::SambaMonitor>(server.unit(), profile.chip, bootFaults);
-    if (parser.isSet(autoPowerCycle)) {
+    if (parser.isSet(o.autoPowerCycle)) {
         bool ok = false;
-        const double ms = parser.value(autoPowerCycle).toDouble(&ok);
+        const double ms = parser.value(o.autoPowerCycle).toDouble(&ok);
         if (!ok || ms <= 0)
-            return usageError(QStringLiteral("--auto-power-cycle takes milliseconds above 0"));
+            return QStringLiteral("--auto-power-cycle takes milliseconds above 0");
         monitor->setAutoPowerCycle(ms);
     }
-    monitor->setWaitForPowerCycle(parser.isSet(bootWaits));
-    server.setBootMonitorUnpaced(parser.isSet(fastMonitor));
+    monitor->setWaitForPowerCycle(parser.isSet(o.bootWaits));
+    server.setBootMonitorUnpaced(parser.isSet(o.fastMonitor));
     server.unit().setBootMonitor(std::move(monitor));
-    for (const QString& f : parser.values(fault)) {
+    for (const QString& f : parser.values(o.fault)) {
         QString why;
         if (!server.arm(f, &why))
-            return usageError(why);
+            return why;
     }
+
+    return QString();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("glimmerpane-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "A simulated Quorvel room unit on a pseudo-terminal. Prints the terminal's path on "
+        "stdout and serves until interrupted (SIGINT or SIGTERM); SIGUSR1 power-cycles the unit."
+        "\n\nFault names: drop, "
+        "delay=MS, split[=K], corrupt[=K], garbage[=TEXT], vanish, silent; each may end in "
+        "@N (the reply to the N-th frame) or @every (every reply). Without it a fault applies "
+        "to the next reply."));
+    parser.addHelpOption();
+    const SimOptions o;
+    parser.addOptions({o.link,      o.chip,       o.fault,        o.features,    o.appId,
+                       o.layout,    o.vendorId,   o.vendorName,   o.productName, o.serial,
+                       o.date,      o.comms,      o.firmware,     o.turnaround,  o.resetSilence,
+                       o.noAck,     o.writeImage, o.imageVersion, o.bootFault,   o.autoPowerCycle,
+                       o.bootWaits, o.fastMonitor});
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+
+    if (parser.isSet(o.writeImage)) {
+        bool ok = true;
+        const int version =
+            parser.isSet(o.imageVersion) ? parser.value(o.imageVersion).toInt(&ok) : 300;
+        if (!ok || version < 0 || version > 99999)
+            return usageError(QStringLiteral("--image-version takes 0..99999"));
+        const gp::Status written = gp::writeFileAtomically(parser.value(o.writeImage),
+                                                           gp::sim::sampleFirmwareImage(version));
+        if (!written) {
+            QTextStream(stderr) << "glimmerpane-sim: " << written.error() << "\n";
+            return 1;
+        }
+        return 0;
+    }
+
+    gp::sim::BootMonitorFaults bootFaults;
+    QString problem = readBootFaults(parser, o, bootFaults);
+    SimProfile profile;
+    if (problem.isEmpty())
+        problem = readProfile(parser, o, profile);
+    PtySimServer server(profile);
+    if (problem.isEmpty())
+        problem = setUpServer(parser, o, profile, bootFaults, server);
+    if (!problem.isEmpty())
+        return usageError(problem);
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return usageError(QStringLiteral("cannot set up signal handling"));
@@ -299,7 +331,7 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGUSR1, &sa, nullptr);
 
-    if (!server.start(parser.value(link))) {
+    if (!server.start(parser.value(o.link))) {
         QTextStream(stderr) << "glimmerpane-sim: " << server.errorString() << "\n";
         return 1;
     }

@@ -371,7 +371,7 @@ QString commissioningReportHtml(const CommissioningReport& report) {
     return h;
 }
 
-QString writeReportFile(const QString& path, const QByteArray& data) {
+Status writeReportFile(const QString& path, const QByteArray& data) {
     return writeFileAtomically(path, data);
 }
 

@@ -7,6 +7,7 @@
 // from old or missing values.
 
 #include "link/link.h"
+#include "platform/result.h"
 
 #include <QDateTime>
 #include <QList>
@@ -111,7 +112,7 @@ QString cfgSha256(const DeviceState& state);
 
 // A self-contained HTML document (UTF-8, no external resources).
 QString commissioningReportHtml(const CommissioningReport& report);
-// Writes a text file atomically. Answers an empty text or why not.
-QString writeReportFile(const QString& path, const QByteArray& data);
+// Writes a text file atomically; fails with why not.
+Status writeReportFile(const QString& path, const QByteArray& data);
 
 } // namespace gp

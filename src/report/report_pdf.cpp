@@ -12,10 +12,11 @@
 
 namespace gp {
 
-QString writeReportPdf(const QString& path, const QString& html) {
+Status writeReportPdf(const QString& path, const QString& html) {
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return QStringLiteral("Cannot write %1: a PDF needs the graphical part of the program.")
-            .arg(path);
+        return fail(
+            QStringLiteral("Cannot write %1: a PDF needs the graphical part of the program.")
+                .arg(path));
     // Laid out in memory, then written like every file of ours: whole or
     // not at all.
     QBuffer file;

@@ -5,12 +5,14 @@
 // the core, in a small library of its own that the desktop tool and the
 // command-line front end both link.
 
+#include "platform/result.h"
+
 #include <QString>
 
 namespace gp {
 
-// Writes html as a PDF to path, replacing the file atomically. Answers an
-// empty text, or why the file could not be written.
-QString writeReportPdf(const QString& path, const QString& html);
+// Writes html as a PDF to path, replacing the file atomically; fails with
+// why the file could not be written.
+Status writeReportPdf(const QString& path, const QString& html);
 
 } // namespace gp

@@ -80,7 +80,7 @@ QStringList cfgCommentLines(const DeviceState& state, const QDateTime& when) {
     };
 }
 
-QString writeCfgFile(const QString& path, const QStringList& lines) {
+Status writeCfgFile(const QString& path, const QStringList& lines) {
     QByteArray data;
     for (const QString& line : lines)
         data += line.toLatin1() + "\r\n";

@@ -5,6 +5,7 @@
 // Loading checks the whole file before anything reaches the cache.
 
 #include "link/device_state.h"
+#include "platform/result.h"
 
 #include <QDateTime>
 #include <QList>
@@ -23,9 +24,9 @@ QStringList cfgLines(const DeviceState& state, bool saveAllNonvol);
 // The trailing comment lines: unique id, product type, firmware version, the
 // time of the save and the tool's version.
 QStringList cfgCommentLines(const DeviceState& state, const QDateTime& when);
-// Writes the lines with CR LF, replacing the file atomically. Answers an
-// empty text, or why the file could not be written.
-QString writeCfgFile(const QString& path, const QStringList& lines);
+// Writes the lines with CR LF, replacing the file atomically; fails with
+// why the file could not be written.
+Status writeCfgFile(const QString& path, const QStringList& lines);
 
 // What a checked file would put into the cache.
 struct CfgContent {

@@ -77,7 +77,7 @@ QStringList logoFileLines(const DeviceState& state) {
     return lines;
 }
 
-QString writeLogoFile(const QString& path, const DeviceState& state) {
+Status writeLogoFile(const QString& path, const DeviceState& state) {
     QByteArray data;
     for (const QString& line : logoFileLines(state))
         data += line.toLatin1() + "\r\n";

@@ -3,6 +3,8 @@
 // with ":Lnn" + value. A logo definition file (".lgo") holds one write frame
 // per line, sent in order as one batch.
 
+#include "platform/result.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -35,7 +37,7 @@ bool sendLogoFrames(Link& link, const QStringList& frames);
 
 // The cached logo as a definition file: 128 write frames.
 QStringList logoFileLines(const DeviceState& state);
-// Writes them with CR LF, atomically. Answers an empty text or the error.
-QString writeLogoFile(const QString& path, const DeviceState& state);
+// Writes them with CR LF, atomically; fails with the error.
+Status writeLogoFile(const QString& path, const DeviceState& state);
 
 } // namespace gp

@@ -400,8 +400,8 @@ void TestLangDll::exportedTableLoadsBackAsTheSameTexts() {
     QTemporaryDir dir;
     const QString path = dir.filePath("StringTable.txt");
     writeBytes(path, "old contents\r\n");
-    QString error;
-    QVERIFY2(LangDll::writeCatalogue(path, LangDll::builtInStrings(), &error), qPrintable(error));
+    const gp::Status written = LangDll::writeCatalogue(path, LangDll::builtInStrings());
+    QVERIFY2(written, qPrintable(written.error()));
     const QByteArray bytes = readBytes(path);
     QVERIFY(bytes.startsWith("101\tQuorvel Touchscreen Configuration Tool\r\n102\tFile\r\n"));
     QVERIFY(bytes.contains("\r\n7001\tStart\r\n"));
@@ -418,10 +418,10 @@ void TestLangDll::exportedTableLoadsBackAsTheSameTexts() {
 
 void TestLangDll::writeCatalogueReportsFailure() {
     QTemporaryDir dir;
-    QString error;
-    QVERIFY(!LangDll::writeCatalogue(dir.filePath("missing/StringTable.txt"),
-                                     LangDll::builtInStrings(), &error));
-    QVERIFY(!error.isEmpty());
+    gp::Status written =
+        LangDll::writeCatalogue(dir.filePath("missing/StringTable.txt"), LangDll::builtInStrings());
+    QVERIFY(!written);
+    QVERIFY(!written.error().isEmpty());
     QVERIFY(!LangDll::writeCatalogue(dir.path(), LangDll::builtInStrings())); // a folder
 
     // A disk that fills during the export keeps the old table whole.
@@ -430,9 +430,10 @@ void TestLangDll::writeCatalogueReportsFailure() {
     {
         gp::test::SmallDisk disk(256);
         QVERIFY(disk.active());
-        QVERIFY(!LangDll::writeCatalogue(path, LangDll::builtInStrings(), &error));
+        written = LangDll::writeCatalogue(path, LangDll::builtInStrings());
+        QVERIFY(!written);
     }
-    QVERIFY2(error.startsWith("Cannot write"), qPrintable(error));
+    QVERIFY2(written.error().startsWith("Cannot write"), qPrintable(written.error()));
     QCOMPARE(readBytes(path), QByteArray("old contents\r\n"));
 }
 

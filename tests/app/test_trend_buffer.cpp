@@ -132,11 +132,11 @@ class TestTrendBuffer : public QObject {
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write("an older and much longer export that must not leave a tail behind\r\n");
         old.close();
-        QCOMPARE(writeTrendCsv(path, {"t_ms,x", "0,1"}), QString());
+        QCOMPARE(writeTrendCsv(path, {"t_ms,x", "0,1"}).error(), QString());
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("t_ms,x\r\n0,1\r\n"));
-        QVERIFY(!writeTrendCsv(dir.filePath("no/such/folder/t.csv"), {"x"}).isEmpty());
+        QVERIFY(!writeTrendCsv(dir.filePath("no/such/folder/t.csv"), {"x"}).error().isEmpty());
     }
 
     void thresholdOnlyWhenTheSensorGaveOne_data() {

@@ -116,9 +116,9 @@ class TestDebugTools : public QObject {
     }
 
     void stringTableUnwritableFolderReportsError() {
-        QString error;
-        QVERIFY(!ExportStringTable("/nonexistent-folder/StringTable.txt", &error));
-        QVERIFY(!error.isEmpty());
+        const Status written = ExportStringTable("/nonexistent-folder/StringTable.txt");
+        QVERIFY(!written);
+        QVERIFY(!written.error().isEmpty());
     }
 };
 

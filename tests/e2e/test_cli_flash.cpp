@@ -232,10 +232,9 @@ class TestCliFlash : public QObject {
         for (int w = 0; w < 128; ++w)
             frames << gp::BuildLRead(w);
         QVERIFY(run(frames));
-        QString error;
         const auto backup =
-            gp::flash::writeBackup(link.state, dir.path(), QDateTime::currentDateTime(), &error);
-        QVERIFY2(backup, qPrintable(error));
+            gp::flash::writeBackup(link.state, dir.path(), QDateTime::currentDateTime());
+        QVERIFY2(backup, qPrintable(backup.error()));
         const int32_t reg25 = link.state.RegCache[0x25];
         const int32_t logo5 = link.state.LRegCache[5];
         QVERIFY(run({gp::BuildItemWrite('W', 0x25, reg25 ^ 0x0F0F), gp::BuildItemWrite('L', 5, 7),

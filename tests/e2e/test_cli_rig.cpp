@@ -144,8 +144,8 @@ class TestCliRig : public QObject {
         QFETCH(QString, uid);
         QFETCH(QString, sn);
         QFETCH(QString, expected);
-        QString why;
-        const auto got = gp::cli::expandUnitPlaceholders(text, {port, uid, sn}, &why);
+        const auto got = gp::cli::expandUnitPlaceholders(text, {port, uid, sn});
+        const QString why = got.error();
         if (expected == "-") {
             QVERIFY(!got);
             QVERIFY2(why.contains(text), qPrintable(why));

@@ -84,7 +84,7 @@ class TestFirmwareBackup : public QObject {
             path = dir.filePath("nothing.bin");
         else
             path = dir.path();
-        const QString why = flash::checkFirmwareImage(path, 0x29490760);
+        const QString why = flash::checkFirmwareImage(path, 0x29490760).error();
         if (expect.isEmpty())
             QVERIFY2(why.isEmpty(), qPrintable(why));
         else
@@ -104,15 +104,14 @@ class TestFirmwareBackup : public QObject {
     // and of another folder are not offered.
     void newestBackupOfTheUnit() {
         QTemporaryDir dir;
-        QString e;
         const DeviceState a = unitState("0A1B2C3D");
         const DeviceState b = unitState("99999999");
         const QDateTime t0(QDate(2026, 12, 1), QTime(9, 0));
-        const auto first = flash::writeBackup(a, dir.path(), t0, &e);
-        const auto second = flash::writeBackup(a, dir.path(), t0, &e); // the same second
-        const auto newest = flash::writeBackup(a, dir.path(), t0.addDays(2), &e);
-        QVERIFY(flash::writeBackup(b, dir.path(), t0.addDays(5), &e));
-        QVERIFY2(second && newest, qPrintable(e));
+        const auto first = flash::writeBackup(a, dir.path(), t0);
+        const auto second = flash::writeBackup(a, dir.path(), t0); // the same second
+        const auto newest = flash::writeBackup(a, dir.path(), t0.addDays(2));
+        QVERIFY(flash::writeBackup(b, dir.path(), t0.addDays(5)));
+        QVERIFY2(second && newest, qPrintable(second.error() + newest.error()));
         QVERIFY(first && second->cfg != first->cfg); // never replaces an earlier backup
         QVERIFY(second->cfg.endsWith("-20261201-090000-2.cfg"));
         QCOMPARE(flash::newestBackup(dir.path(), flash::uniqueIdOf(a))->cfg, newest->cfg);
@@ -138,10 +137,8 @@ class TestFirmwareBackup : public QObject {
         std::array<std::optional<flash::Backup>, kUnits> made;
         std::vector<std::thread> threads;
         for (int i = 0; i < kUnits; ++i)
-            threads.emplace_back([&, i] {
-                QString e;
-                made[size_t(i)] = flash::writeBackup(a, dir.path(), t0, &e);
-            });
+            threads.emplace_back(
+                [&, i] { made[size_t(i)] = flash::writeBackup(a, dir.path(), t0).toOptional(); });
         for (auto& t : threads)
             t.join();
         QSet<QString> names;
@@ -167,10 +164,9 @@ class TestFirmwareBackup : public QObject {
         QFETCH(QString, damage);
         QFETCH(QString, expect);
         QTemporaryDir dir;
-        QString e;
         const auto b = flash::writeBackup(unitState("01020304"), dir.path(),
-                                          QDateTime(QDate(2026, 1, 1), QTime(0, 0)), &e);
-        QVERIFY2(b, qPrintable(e));
+                                          QDateTime(QDate(2026, 1, 1), QTime(0, 0)));
+        QVERIFY2(b, qPrintable(b.error()));
         const QString file = damage == "logo" ? b->lgo : b->cfg;
         QFile f(file);
         QVERIFY(f.open(QIODevice::ReadOnly));

@@ -537,10 +537,9 @@ class TestFirmwareUpdate : public QObject {
     void restoreRefusesABackupOfAnotherUnit() {
         test::FlashRig rig;
         rig.link.state.IdentStrings = {"00000001", "00000002", "00000003", "00000004", ""};
-        QString error;
         const auto b = flash::writeBackup(rig.link.state, rig.dir.filePath("b"),
-                                          QDateTime(QDate(2026, 3, 1), QTime(10, 0)), &error);
-        QVERIFY2(b, qPrintable(error));
+                                          QDateTime(QDate(2026, 3, 1), QTime(10, 0)));
+        QVERIFY2(b, qPrintable(b.error()));
         QVERIFY(b->cfg.contains("unit-00000001-00000002-00000003-00000004-20260301-100000"));
         const int32_t reg25 = rig.unit->reg(0x25);
         BackupRestore restore(rig.link);

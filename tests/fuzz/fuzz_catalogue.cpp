@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ids.insert(id);
         entries.append({id, text});
     }
-    QString error;
-    FUZZ_CHECK(gp::LangDll::writeCatalogue(path, entries, &error), error);
+    const gp::Status written = gp::LangDll::writeCatalogue(path, entries);
+    FUZZ_CHECK(written.ok(), written.error());
     FUZZ_CHECK(lang.LoadLangDll(path), "the exported catalogue does not load");
     for (const auto& [id, text] : entries) {
         QString expected = text;

@@ -164,8 +164,8 @@ class TestFastLink : public QObject {
         QFETCH(bool, on);
         QFETCH(int, gapMs);
         QFETCH(bool, problem);
-        QString why;
-        const FastLinkSetting s = fastLinkSetting(fastLink, gap, &why);
+        const FastLinkSetting s = fastLinkSetting(fastLink, gap);
+        const QString why = s.note;
         QCOMPARE(s.on, on);
         QCOMPARE(s.gapMs, gapMs);
         QCOMPARE(!why.isEmpty(), problem);

@@ -99,7 +99,7 @@ class TestLogoTransfer : public QObject {
         DeviceState s;
         for (int b = 0; b < 128; ++b)
             s.LRegCache[b] = -b;
-        QVERIFY(writeLogoFile(path, s).isEmpty());
+        QVERIFY(writeLogoFile(path, s).ok());
         const LogoFile f = readLogoFile(path);
         QVERIFY(f.ok());
         QCOMPARE(f.frames, logoFileLines(s));
