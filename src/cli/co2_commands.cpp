@@ -24,7 +24,8 @@ constexpr int32_t kCo2Feature = 1 << 3;
 // One pass-through for the length of a command.
 class Co2Run {
   public:
-    explicit Co2Run(CliSession& s) : s_(s), link_(s.link()), settings_(link_) {
+    explicit Co2Run(CliSession& s)
+        : s_(s), co2_(s.link()), link_(co2_.link), settings_(co2_.settings) {
         timer_.setInterval(Co2Link::kTickMs);
         QObject::connect(&timer_, &QTimer::timeout, [this] { link_.tick(); });
     }
@@ -89,8 +90,9 @@ class Co2Run {
 
   private:
     CliSession& s_;
-    Co2Link link_;
-    Co2Settings settings_;
+    Co2Channel co2_;
+    Co2Link& link_;
+    Co2Settings& settings_;
     QTimer timer_;
     bool entered_ = false;
 };

@@ -30,9 +30,9 @@ int report(CliSession& s, const QStringList& args) {
     if (!s.connect())
         return s.finish(ExitFailed);
 
-    Co2Link co2(s.link());
-    Co2Settings co2Settings(co2);
-    CommissioningReportRead read(s.link(), &co2, &co2Settings);
+    Co2Channel channel(s.link());
+    Co2Link& co2 = channel.link;
+    CommissioningReportRead read(s.link(), &channel.link, &channel.settings);
     QTimer timer;
     timer.setInterval(CommissioningReportRead::kTickMs);
     QObject::connect(&timer, &QTimer::timeout, [&] {
@@ -58,8 +58,9 @@ int report(CliSession& s, const QStringList& args) {
     header.when = QDateTime::currentDateTime();
     header.toolVersion = QStringLiteral(GP_VERSION_TEXT);
     header.port = s.link().serial.port() ? s.link().serial.port()->name() : QString();
-    const CommissioningReport r = buildCommissioningReport(
-        s.link().state, s.ctx().lang, header, read.co2Read() ? &co2Settings.fields() : nullptr);
+    const CommissioningReport r =
+        buildCommissioningReport(s.link().state, s.ctx().lang, header,
+                                 read.co2Read() ? &channel.settings.fields() : nullptr);
     const QString html = commissioningReportHtml(r);
     const Status written =
         pdf ? s.options().writePdf(path, html) : writeReportFile(path, html.toUtf8());

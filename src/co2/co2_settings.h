@@ -132,4 +132,16 @@ class Co2Settings {
     QHash<int, int> readHigh_;
 };
 
+// The unit's line through to its CO2 sensor and what was read over it, owned
+// beside the unit's link by whoever owns that link (the main window, one
+// command-line run); the CO2 view and the report borrow it.
+struct Co2Channel {
+    explicit Co2Channel(Link& unitLink) : link(unitLink), settings(link) {}
+    Co2Channel(const Co2Channel&) = delete;
+    Co2Channel& operator=(const Co2Channel&) = delete;
+
+    Co2Link link;
+    Co2Settings settings;
+};
+
 } // namespace gp

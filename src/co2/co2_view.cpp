@@ -18,9 +18,9 @@
 
 namespace gp {
 
-Co2View::Co2View(AppContext& ctx, QWidget* parent)
-    : QWidget(parent), ctx_(ctx), link_(std::make_unique<Co2Link>(ctx.link)),
-      settings_(std::make_unique<Co2Settings>(*link_)), trend_(std::make_unique<Co2Trend>(*link_)) {
+Co2View::Co2View(AppContext& ctx, Co2Channel& co2, QWidget* parent)
+    : QWidget(parent), ctx_(ctx), link_(&co2.link), settings_(&co2.settings),
+      trend_(std::make_unique<Co2Trend>(co2.link)) {
     setObjectName(QStringLiteral("Co2Panel"));
     auto* outer = new QVBoxLayout(this);
 

@@ -21,13 +21,14 @@ namespace gp {
 
 class Co2Link;
 class Co2Settings;
+struct Co2Channel;
 class Co2Trend;
 class TrendWidget;
 
 class Co2View : public QWidget {
     Q_OBJECT
   public:
-    Co2View(AppContext& ctx, QWidget* parent = nullptr);
+    Co2View(AppContext& ctx, Co2Channel& co2, QWidget* parent = nullptr);
     ~Co2View() override;
 
     Co2Link& co2Link() { return *link_; }
@@ -50,8 +51,8 @@ class Co2View : public QWidget {
     void exportTrend();
 
     AppContext& ctx_;
-    std::unique_ptr<Co2Link> link_;
-    std::unique_ptr<Co2Settings> settings_;
+    Co2Link* link_;
+    Co2Settings* settings_;
     // After the settings: it listens to the level behind them and must go
     // first.
     std::unique_ptr<Co2Trend> trend_;

@@ -91,7 +91,7 @@ QString ProfileChange::activity() const {
 
 void ProfileChange::tick() {
     Link& link = ctx_.link;
-    const int pos = link.poll.CmdQueuePos;
+    const PollCycle& poll = link.poll;
     switch (state_) {
     case State::Idle:
         break;
@@ -101,9 +101,9 @@ void ProfileChange::tick() {
         state_ = State::Reading;
         break;
     case State::Reading:
-        if (pos == -1)
+        if (poll.lastBatchAnswered())
             state_ = State::ChoosingProfile;
-        else if (pos < 0)
+        else if (poll.queueAtRest())
             fail();
         break;
     case State::ChoosingProfile:
@@ -133,7 +133,7 @@ void ProfileChange::tick() {
     case State::WaitingForUnit:
         // The wait for the unit after its reset: a batch that ends on a
         // time-out is followed by a status request until one is answered.
-        if (pos == -1) {
+        if (poll.lastBatchAnswered()) {
             link.startBatch({BuildRead(1)});
             state_ = State::CheckingRegister01;
         } else if (++waitTicks_ > kResetWaitTicks) {
@@ -143,17 +143,17 @@ void ProfileChange::tick() {
                      .arg(kResetWaitTicks * intervalMs() / 1000));
         } else {
             stepText_ = text(7006, "Forcing Device Reset");
-            if (pos < 0)
+            if (poll.queueAtRest())
                 link.startBatch({BuildStatus()}, 0, 0, false);
         }
         break;
     case State::CheckingRegister01:
-        if (pos == -1 && link.state.RegCache[1] == profileCfg_) {
+        if (poll.lastBatchAnswered() && link.state.RegCache[1] == profileCfg_) {
             stepText_ = text(7007, "Update Complete");
             enabled_ = true;
             link.SetProgress(100, 0);
             state_ = State::Complete;
-        } else if (pos < 0) {
+        } else if (poll.queueAtRest()) {
             fail();
         }
         break;

@@ -16,6 +16,38 @@ QString hexList(const QList<int>& items) {
 }
 } // namespace
 
+namespace {
+
+struct StepOf {
+    BackupRestore::State state;
+    int step;
+    const char* activity;
+};
+constexpr StepOf kSteps[] = {
+    {BackupRestore::Identify, 1, "Reading the unit"},
+    {BackupRestore::Registers, 2, "Writing settings"},
+    {BackupRestore::Logo, 3, "Writing the logo"},
+    {BackupRestore::Burn, 4, "Storing settings"},
+    {BackupRestore::Done, 4, "Done"},
+    {BackupRestore::Failed, 0, "Stopped"},
+};
+
+} // namespace
+
+int BackupRestore::stepNumber() const {
+    for (const StepOf& s : kSteps)
+        if (s.state == state_)
+            return s.step;
+    return 0;
+}
+
+QString BackupRestore::activity() const {
+    for (const StepOf& s : kSteps)
+        if (s.state == state_)
+            return QString::fromLatin1(s.activity);
+    return QString();
+}
+
 QString RestoreReport::text() const {
     QString t =
         QStringLiteral("The unit confirmed %1 of %2 register writes.").arg(confirmed).arg(writes);

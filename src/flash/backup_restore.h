@@ -6,7 +6,8 @@
 // its settings are gone.
 //
 // The unit is read first (unique id, registers 00 and 01): a backup of
-// another unit is refused. A state machine advanced by tick().
+// another unit is refused. A state machine with named states advanced by
+// tick().
 
 #include "flash/firmware_backup.h"
 
@@ -43,14 +44,20 @@ class BackupRestore {
     void tick();
     int intervalMs() const { return 200; }
 
+    enum State { Idle, Identify, Registers, Logo, Burn, Done, Failed };
+    State state() const { return state_; }
     bool finished() const { return state_ == Done || state_ == Failed; }
     bool succeeded() const { return state_ == Done && report_.complete(); }
+    // The run as numbered steps (1..kStepCount, 0 outside a run) and what
+    // it does there, in words.
+    static constexpr int kStepCount = 4;
+    int stepNumber() const;
+    QString activity() const;
     // What the run does now, or why it failed.
     const QString& stepText() const { return stepText_; }
     const RestoreReport& report() const { return report_; }
 
   private:
-    enum State { Idle, Identify, Registers, Logo, Burn, Done, Failed };
     void fail(const QString& why);
 
     Link& link_;

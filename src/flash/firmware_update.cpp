@@ -8,7 +8,7 @@
 #include "unit/bulk_transfer.h"
 #include "unit/logo_transfer.h"
 
-#include <QRegularExpression>
+#include <cmath>
 
 namespace gp {
 
@@ -28,11 +28,9 @@ FirmwareUpdate::FirmwareUpdate(AppContext& ctx, ProcessRunner& runner)
     stepText_ = text(7008, "Press \"start\" to begin.");
     caption_ = text(7001, "Start");
     tool_.onLine = [this](const QString& line) {
-        // The tool draws its progress as "[====   ] 45% (120/256 pages)".
-        static const QRegularExpression percent(QStringLiteral("\\]\\s*(\\d{1,3})%"));
-        const QRegularExpressionMatch m = percent.match(line);
-        if (m.hasMatch())
-            flashPercent_ = qBound(0, m.captured(1).toInt(), 100);
+        // The tool's own percentage is the whole pages written, rounded down.
+        if (const auto done = flash::progressOf(line))
+            flashPercent_ = qBound(0, static_cast<int>(std::floor(*done * 100.0 + 1e-9)), 100);
         if (onToolLine)
             onToolLine(line);
     };
@@ -269,9 +267,9 @@ void FirmwareUpdate::readFailed() {
 void FirmwareUpdate::tick() {
     if (tickCount_ < 32767)
         ++tickCount_;
-    const int pos = ctx_.link.poll.CmdQueuePos;
-    const bool answered = pos == -1;
-    const bool timedOut = pos < -1;
+    const PollCycle& poll = ctx_.link.poll;
+    const bool answered = poll.lastBatchAnswered();
+    const bool timedOut = poll.lastBatchLostItsLastReply();
     const bool ended = answered || timedOut;
 
     switch (state_) {
@@ -486,12 +484,12 @@ void FirmwareUpdate::tickBootLoader() {
                                   QStringLiteral("Device not detected, continue to wait?"), false,
                                   false)) {
             tickCount_ = 0;
-            if (link.poll.CmdQueuePos < 0)
+            if (link.poll.queueAtRest())
                 sendBootProbe();
         } else {
             failInBootLoader(QStringLiteral("The boot loader did not answer."), true);
         }
-    } else if (link.poll.CmdQueuePos < 0) {
+    } else if (link.poll.queueAtRest()) {
         sendBootProbe();
     }
 }
@@ -561,7 +559,7 @@ void FirmwareUpdate::tickWaitingForFirmware(bool answered) {
                                   QStringLiteral("Device not detected - continue to wait?"), false,
                                   false)) {
             tickCount_ = 0;
-            if (link.poll.CmdQueuePos < 0)
+            if (link.poll.queueAtRest())
                 oneFrame(BuildStatus());
         } else if (ctx_.prompts.askYesNo(QString(), QStringLiteral("Try to re-flash device??"),
                                          false, false)) {
@@ -570,7 +568,7 @@ void FirmwareUpdate::tickWaitingForFirmware(bool answered) {
         } else {
             failInBootLoader(QStringLiteral("The new firmware did not answer."), false);
         }
-    } else if (link.poll.CmdQueuePos < 0) {
+    } else if (link.poll.queueAtRest()) {
         oneFrame(BuildStatus());
     }
 }
@@ -640,7 +638,7 @@ void FirmwareUpdate::tickCheck(bool answered) {
     Link& link = ctx_.link;
     switch (state_) {
     case State::Resetting:
-        if (link.poll.CmdQueuePos >= 0)
+        if (!link.poll.queueAtRest())
             break;
         tickCount_ = 0;
         link.SetProgress(0, 0);
@@ -669,7 +667,7 @@ void FirmwareUpdate::tickCheck(bool answered) {
             failInBootLoader(QStringLiteral("The unit did not answer the read-back of register "
                                             "01."),
                              false);
-        } else if (link.poll.CmdQueuePos < 0) {
+        } else if (link.poll.queueAtRest()) {
             oneFrame(BuildRead(1));
         }
         break;

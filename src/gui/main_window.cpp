@@ -1,6 +1,7 @@
 #include "gui/main_window.h"
 
 #include "calib/calibration_view.h"
+#include "co2/co2_settings.h"
 #include "co2/co2_view.h"
 #include "config/comms_settings.h"
 #include "config/comms_view.h"
@@ -118,6 +119,7 @@ Form1::Form1(const Form1Options& options, QWidget* parent)
     tabs_ = std::make_unique<ViewTabs>(link_);
     ctx_ = std::make_unique<AppContext>(
         AppContext{link_, *persist_, *lang_, *prompts_, *tabs_, OperatingMode{}, -1});
+    co2Channel_ = std::make_unique<Co2Channel>(link_);
 
     if (options.portFactory)
         link_.serial.setPort(options.portFactory());
@@ -219,7 +221,7 @@ void Form1::buildViews(QWidget* central, QVBoxLayout* outer) {
     // CO2 view.
     {
         auto* l = new QVBoxLayout(panels_[TabCO2]);
-        co2_ = new Co2View(*ctx_, panels_[TabCO2]);
+        co2_ = new Co2View(*ctx_, *co2Channel_, panels_[TabCO2]);
         l->addWidget(co2_);
         l->addStretch(1);
     }
@@ -346,7 +348,7 @@ void Form1::buildMenus() {
         auto* report = file_->addAction(QStringLiteral("Commissioning Report..."));
         report->setObjectName(QStringLiteral("commissioningReport"));
         connect(report, &QAction::triggered, this, [this] {
-            ReportWindow w(*ctx_, &co2_->co2Link(), &co2_->settings(), this);
+            ReportWindow w(*ctx_, &co2Channel_->link, &co2Channel_->settings, this);
             w.run();
         });
     }

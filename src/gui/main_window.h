@@ -26,6 +26,8 @@ class QSplitter;
 
 namespace gp {
 
+struct Co2Channel;
+
 class ProgressWidget;
 class TrafficLogView;
 struct LinkCounters;
@@ -133,6 +135,8 @@ class Form1 : public QMainWindow {
     std::unique_ptr<Prompts> prompts_;
     std::unique_ptr<ViewTabs> tabs_;
     std::unique_ptr<AppContext> ctx_;
+    // The line through to the unit's CO2 sensor, beside the unit's link.
+    std::unique_ptr<Co2Channel> co2Channel_;
     Form1Options options_;
 
     QTimer Timer1;

@@ -91,6 +91,13 @@ class PollCycle {
     // frame is still awaited (then it goes on where it stood).
     void abandon();
     bool running() const { return CmdQueuePos >= 0 && CmdQueueLen != 0; }
+    // Where the queue stands, for the guided runs that pace themselves on
+    // it: no batch in flight (the last one ended or was given up), the last
+    // one ended on the reply to its last frame (or was given up), or it ended
+    // without that reply.
+    bool queueAtRest() const { return CmdQueuePos < 0; }
+    bool lastBatchAnswered() const { return CmdQueuePos == -1; }
+    bool lastBatchLostItsLastReply() const { return CmdQueuePos < -1; }
 
     std::array<QString, kQueueSize> CmdQueue;
     int CmdQueuePos = 0;

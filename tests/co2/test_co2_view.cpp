@@ -29,7 +29,8 @@ struct ViewRig {
     AppContext ctx{link, persist, lang, prompts, tabs, {}, -1};
     sim::SimPort* port;
     sim::Co2Sensor* sensor;
-    Co2View view{ctx};
+    Co2Channel co2{link};
+    Co2View view{ctx, co2};
     explicit ViewRig(bool advanced = true) {
         auto p = std::make_unique<sim::SimPort>();
         port = p.get();

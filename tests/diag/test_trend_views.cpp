@@ -6,6 +6,7 @@
 #include "app/app_context.h"
 #include "app/trend_widget.h"
 #include "co2/co2_link.h"
+#include "co2/co2_settings.h"
 #include "co2/co2_trend.h"
 #include "co2/co2_view.h"
 #include "diag/diagnostics_view.h"
@@ -191,7 +192,8 @@ class TestTrendViews : public QObject {
         test::ScriptedPrompts prompts;
         ViewTabs tabs{link};
         AppContext ctx{link, persist, lang, prompts, tabs, {}, -1};
-        Co2View view{ctx};
+        Co2Channel co2{link};
+        Co2View view{ctx, co2};
         auto p = std::make_unique<sim::SimPort>();
         sim::SimPort* port = p.get();
         sim::Co2SensorOptions o;
