@@ -153,7 +153,8 @@ bool readable(CliSession& s, const QString& path) {
 }
 
 int configLoad(CliSession& s, QStringList args) {
-    const auto path = onePath(s, args, QStringLiteral("config load FILE"));
+    const bool verify = CliSession::takeFlag(args, QStringLiteral("--verify"));
+    const auto path = onePath(s, args, QStringLiteral("config load FILE [--verify]"));
     if (!path)
         return s.finish(ExitUsage);
     if (!readable(s, *path))
@@ -161,7 +162,7 @@ int configLoad(CliSession& s, QStringList args) {
     if (!connectAndIdentify(s))
         return s.finish(ExitFailed);
     ConfigLoad load(s.link());
-    if (!load.start(*path).ok())
+    if (!load.start(*path, verify).ok())
         return refused(s, load.check());
     s.runUntil([&] { return load.finished(); }, kBatchTimeoutMs);
     if (!load.check().ok())
@@ -171,9 +172,13 @@ int configLoad(CliSession& s, QStringList args) {
     s.set(QStringLiteral("writes"), rep.writes);
     s.set(QStringLiteral("confirmed"), rep.confirmed);
     s.set(QStringLiteral("unconfirmed"), regArray(rep.unconfirmed));
+    s.set(QStringLiteral("resent"), rep.resent);
     s.set(QStringLiteral("settingsStored"), rep.settingsStored);
-    const bool ok = rep.unconfirmed.isEmpty() && rep.settingsStored && !rep.interrupted;
-    return s.finish(ok ? ExitOk : ExitFailed);
+    if (rep.verified) {
+        s.set(QStringLiteral("differing"), regArray(rep.differing));
+        s.set(QStringLiteral("notReadBack"), regArray(rep.notReadBack));
+    }
+    return s.finish(rep.ok() ? ExitOk : ExitFailed);
 }
 
 int configDiff(CliSession& s, QStringList args) {
@@ -400,8 +405,14 @@ QList<Command> configCommands() {
              "as it must when several ports are given.\n"
              "  --all-nonvol    save every non-volatile register, not only the settings")},
         {QStringLiteral("config load"),
-         QStringLiteral("config load FILE           check a .cfg file, write its settings"),
-         configLoad},
+         QStringLiteral("config load FILE [--verify]  check a .cfg file, write its settings"),
+         configLoad,
+         QStringLiteral("Checks FILE against the unit and writes the registers it gives, then\n"
+                        ":SU#. A write whose reply is lost is sent again, at most twice; the\n"
+                        "summary says how many were. Exit status 1 when any write stays\n"
+                        "unconfirmed.\n"
+                        "  --verify        read back every register written and compare it with\n"
+                        "                  the file; a difference fails the load, naming it")},
         {QStringLiteral("config diff"),
          QStringLiteral("config diff FILE           compare the unit with what a load would write"),
          configDiff},

@@ -1,28 +1,60 @@
 #include "config/config_load.h"
 
+#include "app/persist.h"
 #include "link/codec.h"
 #include "link/link.h"
 #include "unit/bulk_transfer.h"
 
 namespace gp {
 
+namespace {
+constexpr char kVerifyKey[] = "VERIFYLOAD";
+} // namespace
+
+bool verifyAfterLoad(Persist& persist) {
+    return persist.ReadIniValue(QString::fromLatin1(kVerifyKey)).value_or(QString()) ==
+           QLatin1String("1");
+}
+
+void setVerifyAfterLoad(Persist& persist, bool on) {
+    persist.WriteIniValue(QString::fromLatin1(kVerifyKey),
+                          on ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+namespace {
+QString names(const QList<int>& regs) {
+    QStringList out;
+    for (int r : regs)
+        out << HexByte(r);
+    return out.join(QStringLiteral(", "));
+}
+} // namespace
+
 QString LoadReport::text() const {
     QString t =
         QStringLiteral("The unit confirmed %1 of %2 register writes.").arg(confirmed).arg(writes);
-    if (!unconfirmed.isEmpty()) {
-        QStringList names;
-        for (int r : unconfirmed)
-            names << HexByte(r);
-        t += QStringLiteral(" Not confirmed: %1.").arg(names.join(QStringLiteral(", ")));
-    }
+    if (resent > 0)
+        t += QStringLiteral(" %1 write(s) were sent again after their reply was lost.").arg(resent);
+    if (!unconfirmed.isEmpty())
+        t += QStringLiteral(" Not confirmed: %1.").arg(names(unconfirmed));
     if (interrupted)
         t += QStringLiteral(" The write was interrupted by another command.");
     else if (!settingsStored)
         t += QStringLiteral(" The unit did not confirm storing the settings (:SU#).");
+    if (verified) {
+        if (differing.isEmpty() && notReadBack.isEmpty())
+            t += QStringLiteral(" Read back: every register written holds its value.");
+        if (!differing.isEmpty())
+            t += QStringLiteral(" Read back differs from the file for: %1.").arg(names(differing));
+        if (!notReadBack.isEmpty())
+            t += QStringLiteral(" Not read back (no reply): %1.").arg(names(notReadBack));
+    }
     return t;
 }
 
 ConfigLoad::~ConfigLoad() {
+    if (subscription_ != 0)
+        link_.poll.unsubscribe(subscription_);
     // A load still waiting for its read must not run after this is gone.
     if (!refused_ && batchId_ == 0 && link_.writes.pending())
         link_.writes.cancel();
@@ -31,12 +63,20 @@ ConfigLoad::~ConfigLoad() {
         link_.releaseTransfer();
 }
 
-CfgCheck ConfigLoad::start(const QString& path) {
+CfgCheck ConfigLoad::start(const QString& path, bool verify) {
     check_ = parseCfgFile(path);
     refused_ = false;
+    verify_ = verify;
     batchId_ = 0;
+    phase_ = Phase::Writing;
     regs_.clear();
     sent_.clear();
+    confirmed_.clear();
+    retries_ = 0;
+    report_ = {};
+    if (subscription_ == 0)
+        subscription_ =
+            link_.poll.subscribe([this](const BatchStats& s, bool) { batchEnded(s.id); });
     if (!check_.ok()) {
         refused_ = true;
         return check_;
@@ -81,41 +121,120 @@ WriteBatch ConfigLoad::compose(DeviceState& state) {
         sent_ << state.RegCache[static_cast<size_t>(r)];
         b.frames << BuildWrite(state, r);
     }
-    b.frames << BuildSystem(QStringLiteral("U"));
-    // The divisor counts the end entry too.
-    b.divisor = static_cast<int>(b.frames.size()) + 1;
+    batchRegs_ = regs_;
+    if (regs_.isEmpty()) {
+        // Nothing to write: the settings are stored all the same.
+        b.frames << BuildSystem(QStringLiteral("U"));
+        phase_ = Phase::Storing;
+    }
+    // The divisor counts ":SU#" and the end entry too.
+    b.divisor = static_cast<int>(b.frames.size()) + 2;
     b.started = [this](int id) { batchId_ = id; };
     return b;
 }
 
+QList<int> ConfigLoad::writesLost(const BatchOutcome& o) {
+    QList<int> lost;
+    for (int r : batchRegs_) {
+        const QString frame = BuildItemWrite(QLatin1Char('W'), r, sentValue(r));
+        // The unit's "W" reply puts the value it took into the cache; a lost
+        // reply or a different value is no confirmation. Only a lost reply
+        // is worth sending again: a unit that took another value would take
+        // it again.
+        if (o.lostFrames.contains(frame))
+            lost << r;
+        else if (link_.state.RegCache[static_cast<size_t>(r)] == sentValue(r) &&
+                 !confirmed_.contains(r))
+            confirmed_ << r;
+    }
+    return lost;
+}
+
+void ConfigLoad::startWrites(const QList<int>& regs) {
+    QStringList frames;
+    for (int r : regs)
+        frames << BuildItemWrite(QLatin1Char('W'), r, sentValue(r));
+    batchRegs_ = regs;
+    report_.resent += static_cast<int>(regs.size());
+    link_.log.AddLog(QStringLiteral("Sending %1 write(s) again after a lost reply: %2")
+                         .arg(regs.size())
+                         .arg(names(regs)));
+    batchId_ = link_.startBatch(frames, 0, 0, false);
+}
+
+void ConfigLoad::startStore() {
+    phase_ = Phase::Storing;
+    batchRegs_.clear();
+    batchId_ = link_.startBatch({BuildSystem(QStringLiteral("U"))}, 0, 0, false);
+}
+
+void ConfigLoad::batchEnded(int id) {
+    if (id == 0 || id != batchId_ || refused_ || phase_ == Phase::Done)
+        return;
+    const BatchOutcome o = link_.poll.outcome(id);
+    switch (phase_) {
+    case Phase::Writing: {
+        const QList<int> lost = writesLost(o);
+        if (!lost.isEmpty() && retries_ < kWriteRetries) {
+            ++retries_;
+            startWrites(lost);
+        } else {
+            startStore();
+        }
+        return;
+    }
+    case Phase::Storing:
+        report_.settingsStored = o.lostEntries.empty();
+        if (verify_ && !regs_.isEmpty()) {
+            QStringList reads;
+            for (int r : regs_)
+                reads << BuildRead(r);
+            phase_ = Phase::Verifying;
+            report_.verified = true;
+            batchId_ = link_.startBatch(reads, 0, 0, false);
+            return;
+        }
+        phase_ = Phase::Done;
+        return;
+    case Phase::Verifying:
+        verifyEnded(o);
+        phase_ = Phase::Done;
+        return;
+    case Phase::Done:
+        return;
+    }
+}
+
+void ConfigLoad::verifyEnded(const BatchOutcome& o) {
+    for (int r : regs_) {
+        if (o.lostFrames.contains(BuildRead(r)))
+            report_.notReadBack << r;
+        else if (link_.state.RegCache[static_cast<size_t>(r)] != sentValue(r))
+            report_.differing << r;
+    }
+}
+
 bool ConfigLoad::finished() const {
-    if (refused_)
+    if (refused_ || phase_ == Phase::Done)
         return true;
     if (batchId_ == 0)
         return !link_.writes.pending();
-    const BatchOutcome o = link_.poll.outcome(batchId_);
-    return o.displaced || o.finished || !link_.busy();
+    // Displaced by another batch, or given up on.
+    return link_.poll.outcome(batchId_).displaced || !link_.busy();
 }
 
 LoadReport ConfigLoad::report() const {
-    LoadReport rep;
+    LoadReport rep = report_;
     rep.writes = static_cast<int>(regs_.size());
-    const BatchOutcome o = link_.poll.outcome(batchId_);
-    rep.interrupted = o.displaced || !o.finished;
-    QStringList lost = o.lostFrames;
-    for (int i = 0; i < regs_.size(); ++i) {
-        const int r = regs_[i];
-        const QString frame = BuildItemWrite(QLatin1Char('W'), r, sent_[i]);
-        // The unit's "W" reply puts the value it took into the cache; a lost
-        // reply or a different value is no confirmation.
-        const bool echoed = !rep.interrupted && !lost.contains(frame) &&
-                            link_.state.RegCache[static_cast<size_t>(r)] == sent_[i];
-        if (echoed)
+    rep.interrupted = batchId_ == 0 || phase_ != Phase::Done;
+    for (int r : regs_) {
+        if (!rep.interrupted && confirmed_.contains(r))
             ++rep.confirmed;
         else
             rep.unconfirmed << r;
     }
-    rep.settingsStored = !rep.interrupted && !lost.contains(BuildSystem(QStringLiteral("U")));
+    if (rep.interrupted)
+        rep.settingsStored = false;
     return rep;
 }
 

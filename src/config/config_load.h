@@ -1,7 +1,14 @@
 #pragma once
 // Loading a ".cfg" file into the unit: check the whole file, take it into the
 // cache, send the device settings, then tell which writes the unit confirmed.
+//
+// A register write sets a value, so sending it twice does no harm: a write
+// whose reply was lost (or came too late, after its time-out) is sent again,
+// at most kWriteRetries times, before the load gives up on it. ":SU#" goes out
+// once, after the writes; it is never sent again on its own. With verify, every
+// register written is read back afterwards and compared with what was meant.
 
+#include "link/poll_cycle.h"
 #include "link/write_gate.h"
 #include "unit/cfg_file.h"
 
@@ -11,18 +18,35 @@
 namespace gp {
 
 class Link;
+class Persist;
+
+// "Verify after load" as the settings file keeps it (VERIFYLOAD=1).
+bool verifyAfterLoad(Persist& persist);
+void setVerifyAfterLoad(Persist& persist, bool on);
 
 struct LoadReport {
     int writes = 0;              // register writes sent
     int confirmed = 0;           // answered with a "W" echo of the value sent
     QList<int> unconfirmed;      // registers without a matching echo
+    int resent = 0;              // writes sent again after a lost reply
     bool settingsStored = false; // ":SU#" answered
     bool interrupted = false;    // another batch took the link
+    bool verified = false;       // read back (asked for, and it ran)
+    QList<int> differing;        // read back with another value than written
+    QList<int> notReadBack;      // whose read-back got no reply
+    // Every write confirmed, the settings stored, and (when verified) every
+    // register read back as written.
+    bool ok() const {
+        return unconfirmed.isEmpty() && settingsStored && !interrupted && differing.isEmpty() &&
+               notReadBack.isEmpty();
+    }
     QString text() const;
 };
 
 class ConfigLoad {
   public:
+    static constexpr int kWriteRetries = 2;
+
     explicit ConfigLoad(Link& link) : link_(link) {}
     // Lets the live polls resume (they pause while the load runs).
     ~ConfigLoad();
@@ -33,9 +57,10 @@ class ConfigLoad {
     // sends nothing. When it passes, registers 00 and 01 are read from the
     // unit (two frames) and the product is checked against them; only then is
     // the file taken into the cache and the registers it gives written.
-    CfgCheck start(const QString& path);
-    // True once the write has ended (or was displaced), or the load was
-    // refused after the read.
+    CfgCheck start(const QString& path, bool verify = false);
+    // True once the load is over: done (writes, the writes sent again, ":SU#"
+    // and the read-back, each started as the batch before it ends),
+    // displaced by another batch, or refused after the read.
     bool finished() const;
     // The state of the check: Ok until the product check refused the file or
     // the unit did not answer the read of 00 and 01.
@@ -43,15 +68,32 @@ class ConfigLoad {
     LoadReport report() const;
 
   private:
+    enum class Phase { Writing, Storing, Verifying, Done };
     WriteBatch compose(DeviceState& state);
+    // A batch ended: the next one starts at once, so that nothing else takes
+    // the line in between.
+    void batchEnded(int id);
+    // The write batch just ended: the registers whose reply was lost.
+    QList<int> writesLost(const BatchOutcome& o);
+    void startWrites(const QList<int>& regs);
+    void startStore();
+    void verifyEnded(const BatchOutcome& o);
+    int32_t sentValue(int reg) const { return sent_.value(regs_.indexOf(reg)); }
 
     Link& link_;
     CfgCheck check_;
     bool refused_ = false;
+    bool verify_ = false;
     int batchId_ = 0;
     bool holding_ = false;
+    Phase phase_ = Phase::Writing;
     QList<int> regs_;
     QList<int32_t> sent_;
+    QList<int> batchRegs_; // the registers the write batch in flight sends
+    QList<int> confirmed_;
+    int retries_ = 0;
+    int subscription_ = 0;
+    LoadReport report_;
 };
 
 } // namespace gp

@@ -115,7 +115,7 @@ void ConfigToolsView::openConfigFile() {
         return;
     }
     auto load = std::make_unique<ConfigLoad>(ctx_.link);
-    if (!load->start(path).ok()) {
+    if (!load->start(path, verifyAfterLoad(ctx_.persist)).ok()) {
         refusedLoad(load->check());
         return;
     }
@@ -143,8 +143,7 @@ void ConfigToolsView::watchLoad() {
     const LoadReport rep = load_->report();
     load_.reset();
     ctx_.prompts.message(QStringLiteral("Load configuration"), rep.text(),
-                         rep.unconfirmed.isEmpty() && rep.settingsStored ? MessageKind::Plain
-                                                                         : MessageKind::Warning);
+                         rep.ok() ? MessageKind::Plain : MessageKind::Warning);
 }
 
 void ConfigToolsView::saveConfigFile() {

@@ -5,6 +5,7 @@
 #include "co2/co2_view.h"
 #include "config/comms_settings.h"
 #include "config/comms_view.h"
+#include "config/config_load.h"
 #include "config/config_tools_view.h"
 #include "config/profile_change_window.h"
 #include "diag/diagnostics_view.h"
@@ -335,6 +336,13 @@ void Form1::buildMenus() {
     file_->addSeparator();
     save_ = file_->addAction(QStringLiteral("&Save"));
     save_->setObjectName(QStringLiteral("save"));
+    // Every register a load writes is read back and compared when ticked.
+    QAction* verify = file_->addAction(QStringLiteral("Verify after load"));
+    verify->setObjectName(QStringLiteral("verifyAfterLoad"));
+    verify->setCheckable(true);
+    verify->setChecked(verifyAfterLoad(*persist_));
+    connect(verify, &QAction::toggled, this,
+            [this](bool on) { setVerifyAfterLoad(*persist_, on); });
     file_->addSeparator();
     // Brings back the settings and logo a firmware update saved before it
     // sent the unit into its boot loader.

@@ -2,6 +2,7 @@
 // frame writes what its controls show, the File menu load refuses another
 // product's file, and the save window reads, asks and writes.
 #include "app/app_context.h"
+#include "config/config_load.h"
 #include "config/config_tools_view.h"
 #include "config/product_config_view.h"
 #include "config/save_config.h"
@@ -249,16 +250,22 @@ class TestConfigToolsView : public QObject {
     }
 
     // A load says the product and how many registers it writes and asks
-    // first; No (the default answer) writes nothing.
+    // first; No (the default answer) writes nothing. With "Verify after
+    // load" ticked (kept in the settings) every register written is read
+    // back after ":SU#".
     void loadAsksBeforeTheFirstWrite_data() {
         QTest::addColumn<bool>("yes");
-        QTest::newRow("no") << false;
-        QTest::newRow("yes") << true;
+        QTest::addColumn<bool>("verify");
+        QTest::newRow("no") << false << false;
+        QTest::newRow("yes") << true << false;
+        QTest::newRow("yes, verify after load") << true << true;
     }
 
     void loadAsksBeforeTheFirstWrite() {
         QFETCH(bool, yes);
+        QFETCH(bool, verify);
         ViewRig r;
+        setVerifyAfterLoad(r.persist, verify);
         IdentityRead(r.sim.link);
         r.sim.runBatch();
         const QString path = r.dir.filePath("a.cfg");
@@ -284,6 +291,11 @@ class TestConfigToolsView : public QObject {
             QVERIFY(r.sim.unit().framesReceived() > before);
         else
             QCOMPARE(r.sim.unit().framesReceived(), before);
+        const QStringList sent = r.sim.unit().frameHistory();
+        const qsizetype stored = sent.lastIndexOf(":SU#");
+        QCOMPARE(stored >= 0, yes);
+        QCOMPARE(stored >= 0 && sent.indexOf(":R40#", stored) > stored, verify);
+        QCOMPARE(verifyAfterLoad(r.persist), verify);
     }
 
     void saveWindowCanBeClosedWhileTheUnitIsSilent() {

@@ -558,7 +558,68 @@ class TestConfigTransfer : public QObject {
         QCOMPARE(frames[11], QString(":W0E34333000#")); // "430"
     }
 
-    void loadReportNamesUnconfirmedWrites() {
+    // A register write sets a value: one whose reply is lost (or late) is
+    // sent again, at most twice; ":SU#" never is. The frames counted from the
+    // load's start: the reads of 00 and 01, then the 220 writes (the third is
+    // 25 hex), then the writes sent again, then ":SU#".
+    void lostWriteRepliesAreSentAgainAtMostTwice_data() {
+        QTest::addColumn<QList<int>>("dropped"); // replies dropped, by frame number
+        QTest::addColumn<int>("confirmed");
+        QTest::addColumn<int>("resent");
+        QTest::addColumn<bool>("stored");
+        QTest::addColumn<int>("framesSent");
+        QTest::newRow("one lost reply: sent again, confirmed")
+            << QList<int>{5} << 220 << 1 << true << 2 + 220 + 1 + 1;
+        QTest::newRow("lost again once: confirmed at the third try")
+            << QList<int>{5, 223} << 220 << 2 << true << 2 + 220 + 2 + 1;
+        QTest::newRow("never answered: named after two more tries")
+            << QList<int>{5, 223, 224} << 219 << 2 << true << 2 + 220 + 2 + 1;
+        QTest::newRow(":SU# lost: not sent again")
+            << QList<int>{223} << 220 << 0 << false << 2 + 220 + 1;
+    }
+    void lostWriteRepliesAreSentAgainAtMostTwice() {
+        QFETCH(QList<int>, dropped);
+        QFETCH(int, confirmed);
+        QFETCH(int, resent);
+        QFETCH(bool, stored);
+        QFETCH(int, framesSent);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("a.cfg");
+        SimRig rig;
+        identity(rig);
+        ScriptedPrompts p;
+        saveFrom(rig, path, false, p);
+        const auto before = rig.unit().framesReceived();
+        ConfigLoad load(rig.link);
+        QVERIFY(load.start(path).ok());
+        for (int n : dropped)
+            rig.port->dropReplyToFrame(n);
+        QVERIFY(rig.runUntil([&] { return load.finished(); }));
+        const LoadReport rep = load.report();
+        QCOMPARE(rep.confirmed, confirmed);
+        QCOMPARE(rep.resent, resent);
+        QCOMPARE(rep.settingsStored, stored);
+        QCOMPARE(rep.unconfirmed.isEmpty(), confirmed == 220);
+        if (confirmed < 220) {
+            QCOMPARE(rep.unconfirmed, QList<int>{0x25});
+            QVERIFY(rep.text().contains("25"));
+        }
+        if (resent > 0)
+            QVERIFY2(rep.text().contains("sent again"), qPrintable(rep.text()));
+        QCOMPARE(rig.unit().framesReceived() - before, quint64(framesSent));
+        QCOMPARE(rep.ok(), confirmed == 220 && stored);
+    }
+
+    // With verify, every register written is read back: a unit that keeps
+    // another value than it echoed fails the load, naming the register.
+    void verifyReadsBackEveryRegisterWritten_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("the unit holds what it echoed") << "";
+        QTest::newRow("register 40 changed behind the echo") << "changed";
+        QTest::newRow("the read-back of 40 goes unanswered") << "lost";
+    }
+    void verifyReadsBackEveryRegisterWritten() {
+        QFETCH(QString, fault);
         QTemporaryDir dir;
         const QString path = dir.filePath("a.cfg");
         SimRig rig;
@@ -566,13 +627,26 @@ class TestConfigTransfer : public QObject {
         ScriptedPrompts p;
         saveFrom(rig, path, false, p);
         ConfigLoad load(rig.link);
-        QVERIFY(load.start(path).ok());
-        rig.port->dropReplyToFrame(5); // after the reads of 00 and 01, the third write: 25 hex
-        rig.runBatch();
+        QVERIFY(load.start(path, true).ok());
+        // Stop when the read-back starts, spoil it, go on.
+        bool spoilt = false;
+        QVERIFY(rig.runUntil([&] {
+            if (!spoilt && rig.unit().frameHistory().contains(":SU#")) {
+                spoilt = true;
+                if (fault == "changed")
+                    rig.unit().setReg(0x40, rig.unit().reg(0x40) ^ 0x100);
+                else if (fault == "lost") // the 29th read: 22, 24..38, 3A..40
+                    rig.port->dropReplyToFrame(29);
+            }
+            return load.finished();
+        }));
         const LoadReport rep = load.report();
-        QCOMPARE(rep.confirmed, 219);
-        QCOMPARE(rep.unconfirmed, QList<int>{0x25});
-        QVERIFY(rep.text().contains("25"));
+        QVERIFY(rep.verified);
+        QCOMPARE(rep.differing, fault == "changed" ? QList<int>{0x40} : QList<int>{});
+        QCOMPARE(rep.notReadBack.isEmpty(), fault != "lost");
+        QCOMPARE(rep.ok(), fault.isEmpty());
+        QVERIFY2(rep.text().contains(fault.isEmpty() ? "holds its value" : "40"),
+                 qPrintable(rep.text()));
     }
 };
 

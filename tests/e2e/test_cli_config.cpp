@@ -72,9 +72,11 @@ class TestCliConfig : public QObject {
         QCOMPARE(r.status, 1);
         QVERIFY2(r.out.contains("28: file 0A000000"), qPrintable(r.out));
 
-        r = cli({"--port", b.path(), "config", "load", file});
+        r = cli({"--port", b.path(), "config", "load", file, "--verify"});
         QVERIFY2(r.status == 0, qPrintable(r.err + r.out));
         QVERIFY(r.out.contains("confirmed 220 of 220"));
+        QVERIFY2(r.out.contains("Read back: every register written holds its value."),
+                 qPrintable(r.out));
 
         r = cli({"--port", b.path(), "config", "diff", file});
         QVERIFY2(r.status == 0, qPrintable(r.out));
