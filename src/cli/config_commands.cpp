@@ -152,6 +152,14 @@ bool readable(CliSession& s, const QString& path) {
     return false;
 }
 
+// Line numbers and the like, as JSON numbers.
+QJsonArray numberArray(const QList<int>& numbers) {
+    QJsonArray out;
+    for (int n : numbers)
+        out.append(n);
+    return out;
+}
+
 int configLoad(CliSession& s, QStringList args) {
     const bool verify = CliSession::takeFlag(args, QStringLiteral("--verify"));
     const auto path = onePath(s, args, QStringLiteral("config load FILE [--verify]"));
@@ -173,6 +181,9 @@ int configLoad(CliSession& s, QStringList args) {
     s.set(QStringLiteral("confirmed"), rep.confirmed);
     s.set(QStringLiteral("unconfirmed"), regArray(rep.unconfirmed));
     s.set(QStringLiteral("resent"), rep.resent);
+    s.set(QStringLiteral("registersInFile"), load.check().registersGiven);
+    s.set(QStringLiteral("skippedLines"), numberArray(load.check().skippedLines));
+    s.set(QStringLiteral("duplicateLines"), numberArray(load.check().duplicateLines));
     s.set(QStringLiteral("settingsStored"), rep.settingsStored);
     if (rep.verified) {
         s.set(QStringLiteral("differing"), regArray(rep.differing));

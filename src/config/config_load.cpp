@@ -31,8 +31,8 @@ QString names(const QList<int>& regs) {
 } // namespace
 
 QString LoadReport::text() const {
-    QString t =
-        QStringLiteral("The unit confirmed %1 of %2 register writes.").arg(confirmed).arg(writes);
+    QString t = fileNotes.isEmpty() ? QString() : fileNotes + QLatin1Char(' ');
+    t += QStringLiteral("The unit confirmed %1 of %2 register writes.").arg(confirmed).arg(writes);
     if (resent > 0)
         t += QStringLiteral(" %1 write(s) were sent again after their reply was lost.").arg(resent);
     if (!unconfirmed.isEmpty())
@@ -226,6 +226,7 @@ bool ConfigLoad::finished() const {
 LoadReport ConfigLoad::report() const {
     LoadReport rep = report_;
     rep.writes = static_cast<int>(regs_.size());
+    rep.fileNotes = check_.notes();
     rep.interrupted = batchId_ == 0 || phase_ != Phase::Done;
     for (int r : regs_) {
         if (!rep.interrupted && confirmed_.contains(r))

@@ -34,6 +34,7 @@ struct LoadReport {
     bool verified = false;       // read back (asked for, and it ran)
     QList<int> differing;        // read back with another value than written
     QList<int> notReadBack;      // whose read-back got no reply
+    QString fileNotes;           // registers the file gives, lines skipped or given twice
     // Every write confirmed, the settings stored, and (when verified) every
     // register read back as written.
     bool ok() const {

@@ -133,9 +133,9 @@ bool ReplyAnswers(const QString& frame, const QString& reply) {
     // for and an eight-character field: 13 characters in all.
     if (reply.size() != 13 || reply[1] != letter || QStringView(reply).mid(2, 2) != frame.mid(2, 2))
         return false;
-    // Identity items 00..03 carry text, not a number.
-    if (letter == 'U' && ParseHexByte(frame.mid(2, 2)) <= 3)
-        return true;
+    // Every field is eight hex digits, the unique id's four parts (U00..U03)
+    // included: a part with another character is a damaged reply, read
+    // again, never the unit's id.
     return isUpperHex(QStringView(reply).mid(4, 8));
 }
 

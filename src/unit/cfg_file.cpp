@@ -22,15 +22,22 @@ bool isHexValue(const QString& text) {
     return re.match(text).hasMatch();
 }
 
-// Register field of a line: a decimal number, rounded to the nearest
-// integer; -1 for anything else.
+// Register field of a line: a plain decimal number 0..255, as the tool
+// writes it; -1 for anything else. "8e1", "40.4", "+50" or "0081" would read
+// as some register, but not surely the one meant.
 int registerField(const QString& text) {
-    bool ok = false;
-    const double v = text.toDouble(&ok);
-    if (!ok || !std::isfinite(v))
+    static const QRegularExpression re(QStringLiteral("^(0|[1-9][0-9]{0,2})$"));
+    if (!re.match(text).hasMatch())
         return -1;
-    const double r = std::nearbyint(v);
-    return r >= 0 && r <= 255 ? static_cast<int>(r) : -1;
+    const int r = text.toInt();
+    return r <= 255 ? r : -1;
+}
+
+QString lineList(const QList<int>& lines) {
+    QStringList out;
+    for (int n : lines)
+        out << QString::number(n);
+    return out.join(QStringLiteral(", "));
 }
 
 } // namespace
@@ -87,8 +94,25 @@ Status writeCfgFile(const QString& path, const QStringList& lines) {
     return writeFileAtomically(path, data);
 }
 
+QString CfgCheck::notes() const {
+    QStringList out;
+    out << QStringLiteral("The file gives %1 register(s).").arg(registersGiven);
+    if (!skippedLines.isEmpty())
+        out << QStringLiteral("Lines skipped (not a register line): %1.")
+                   .arg(lineList(skippedLines));
+    if (!duplicateLines.isEmpty())
+        out << QStringLiteral("Lines giving a register a second time (the last one counts): %1.")
+                   .arg(lineList(duplicateLines));
+    return out.join(QLatin1Char(' '));
+}
+
 CfgCheck parseCfgLines(const QStringList& lines, bool lastLineCut) {
     CfgCheck check;
+    std::array<bool, 256> given{};
+    auto skip = [&](int n) {
+        ++check.ignoredLines;
+        check.skippedLines << n + 1;
+    };
     for (int n = 0; n < lines.size(); ++n) {
         const QString& line = lines[n];
         if (line.startsWith(QLatin1Char('#')))
@@ -96,14 +120,14 @@ CfgCheck parseCfgLines(const QStringList& lines, bool lastLineCut) {
         const bool cut = lastLineCut && n == lines.size() - 1;
         const QStringList f = line.split(QLatin1Char(' '));
         if (f.size() != 3) {
-            ++check.ignoredLines;
+            skip(n);
             continue;
         }
         const QString& cls = f[0];
         const bool known =
             cls == QLatin1String("N") || cls == QLatin1String("R") || cls == QLatin1String("S");
         if (!known) {
-            ++check.ignoredLines;
+            skip(n);
             continue;
         }
         // A value that is not eight hex digits would reach the unit as some
@@ -111,7 +135,7 @@ CfgCheck parseCfgLines(const QStringList& lines, bool lastLineCut) {
         // last line of a file cut short is only a part of a line: skipped.
         if (!isHexValue(f[2])) {
             if (cut) {
-                ++check.ignoredLines;
+                skip(n);
                 continue;
             }
             check.status = CfgCheck::Malformed;
@@ -127,16 +151,32 @@ CfgCheck parseCfgLines(const QStringList& lines, bool lastLineCut) {
             check.content.statusFlags = value;
             continue;
         }
+        // A register number of another form would send the value to some
+        // other register: the file is refused, as for a bad value.
         const int reg = registerField(f[1]);
         if (reg < 0) {
-            ++check.ignoredLines;
-            continue;
+            if (cut) {
+                skip(n);
+                continue;
+            }
+            check.status = CfgCheck::Malformed;
+            check.message = QStringLiteral("Line %1 (\"%2\"): the register number is not a "
+                                           "decimal 0..255. Nothing was loaded.")
+                                .arg(n + 1)
+                                .arg(line);
+            check.content = {};
+            return check;
         }
+        if (given[static_cast<size_t>(reg)])
+            check.duplicateLines << n + 1;
+        given[static_cast<size_t>(reg)] = true;
         if (reg <= 1)
             check.content.product[static_cast<size_t>(reg)] = value;
         if (cls == QLatin1String("N"))
             check.content.registers[static_cast<size_t>(reg)] = value;
     }
+    for (const auto& v : check.content.registers)
+        check.registersGiven += v.has_value() ? 1 : 0;
     if (!check.content.product[0] || !check.content.product[1]) {
         check.status = CfgCheck::NoProduct;
         check.message = QStringLiteral("The file has no lines for registers 0 and 1, so its "

@@ -41,7 +41,14 @@ struct CfgCheck {
     Status status = Ok;
     QString message; // for the engineer; empty when Ok
     CfgContent content;
-    int ignoredLines = 0; // lines of no known form, skipped as the format says
+    int ignoredLines = 0;      // lines of no known form, skipped as the format says
+    QList<int> skippedLines;   // their numbers (1 = the first line)
+    QList<int> duplicateLines; // lines giving a register an earlier line gave
+    int registersGiven = 0;    // registers of class "N" the file gives
+    // What a load says of the file beyond its writes: how many registers it
+    // gives, the lines skipped and the registers given twice; empty when the
+    // file is as the tool writes it.
+    QString notes() const;
     bool ok() const { return status == Ok; }
 };
 

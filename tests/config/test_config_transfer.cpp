@@ -326,29 +326,64 @@ class TestConfigTransfer : public QObject {
         QCOMPARE(rig.unit().framesReceived() - before, quint64(productChecked ? 2 : 0));
     }
 
+    // Lines of no known form are skipped, and the load names them by line;
+    // a register given twice is named too (the last line counts).
     void linesOfNoKnownFormAreSkipped_data() {
         QTest::addColumn<QString>("line");
-        QTest::newRow("two spaces") << "N  200 11111111";
-        QTest::newRow("register above 255") << "N 256 11111111";
-        QTest::newRow("negative register") << "N -1 11111111";
-        QTest::newRow("register not a number") << "N x 11111111";
-        QTest::newRow("unknown class") << "Q 200 11111111";
-        QTest::newRow("read-only class") << "R 200 11111111";
-        QTest::newRow("comment") << "#N 200 11111111";
+        QTest::addColumn<bool>("skipped"); // named as skipped (line 4)
+        QTest::newRow("two spaces") << "N  200 11111111" << true;
+        QTest::newRow("two fields") << "N 200" << true;
+        QTest::newRow("a tab") << "N\t200 11111111" << true;
+        QTest::newRow("unknown class") << "Q 200 11111111" << true;
+        QTest::newRow("read-only class") << "R 200 11111111" << false;
+        QTest::newRow("comment") << "#N 200 11111111" << false;
     }
     void linesOfNoKnownFormAreSkipped() {
         QFETCH(QString, line);
+        QFETCH(bool, skipped);
         DeviceState s;
         s.setRegister(0, 0x01000000, ValueSource::Unit);
         s.setRegister(1, 0, ValueSource::Unit);
         s.RegCache[200] = 42;
         const CfgCheck c = checkCfgLines({"#CFG_Format=1", "R 0 00000001", "R 1 00000000", line,
-                                          "N 201 2A000000", "S 0 0F000000"},
+                                          "N 201 2B000000", "N 201 2A000000", "S 0 0F000000"},
                                          s);
         QVERIFY(c.ok());
         QVERIFY(!c.content.registers[200].has_value());
         QCOMPARE(*c.content.registers[201], 42);
         QCOMPARE(*c.content.statusFlags, 15);
+        QCOMPARE(c.skippedLines, skipped ? QList<int>{4} : QList<int>{});
+        QCOMPARE(c.duplicateLines, QList<int>{6});
+        QCOMPARE(c.registersGiven, 1);
+        QVERIFY2(c.notes().contains("gives 1 register"), qPrintable(c.notes()));
+        QCOMPARE(c.notes().contains("skipped"), skipped);
+    }
+
+    // A register number is a plain decimal 0..255, as the tool writes it:
+    // any other form would send the value to some register, so the file is
+    // refused with its line, as for a bad value.
+    void registerNumberOfAnotherFormRefusesTheFile_data() {
+        QTest::addColumn<QString>("number");
+        QTest::newRow("register above 255") << "256";
+        QTest::newRow("negative register") << "-1";
+        QTest::newRow("register not a number") << "x";
+        QTest::newRow("exponent") << "8e1";
+        QTest::newRow("fraction") << "40.4";
+        QTest::newRow("plus sign") << "+50";
+        QTest::newRow("leading zeros") << "0081";
+        QTest::newRow("hex") << "0x50";
+    }
+    void registerNumberOfAnotherFormRefusesTheFile() {
+        QFETCH(QString, number);
+        DeviceState s;
+        s.setRegister(0, 0x01000000, ValueSource::Unit);
+        s.setRegister(1, 0, ValueSource::Unit);
+        const CfgCheck c = checkCfgLines({"#CFG_Format=1", "R 0 00000001", "R 1 00000000",
+                                          "N " + number + " 0A000000", "N 201 2A000000"},
+                                         s);
+        QCOMPARE(int(c.status), int(CfgCheck::Malformed));
+        QVERIFY2(c.message.startsWith("Line 4 "), qPrintable(c.message));
+        QVERIFY(!c.content.registers[201].has_value());
     }
 
     void saveWithLostRepliesNamesTheRegisters_data() {

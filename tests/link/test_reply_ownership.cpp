@@ -53,7 +53,7 @@ class TestReplyOwnership : public QObject {
         QTest::newRow("register write echo")
             << ":W2205000000#" << QByteArray("!W2205000000#") << true;
         QTest::newRow("L item write") << ":L0501000000#" << QByteArray("!L0501000000#") << true;
-        QTest::newRow("identity text") << ":U01#" << QByteArray("!U01QRU1-xyz#") << true;
+        QTest::newRow("unique id part") << ":U01#" << QByteArray("!U010A1B2C3D#") << true;
         QTest::newRow("diagnostic item") << ":D0A#" << QByteArray("!D0A02000000#") << true;
         QTest::newRow("analogue channel") << ":A0C#" << QByteArray("!A0C10000000#") << true;
         QTest::newRow("status") << ":S#" << QByteArray("!S00030000#") << true;
@@ -69,7 +69,12 @@ class TestReplyOwnership : public QObject {
             << ":W2205000000#" << QByteArray("!R2205000000#") << false;
         QTest::newRow("item reply for the status") << ":S#" << QByteArray("!S2205000000#") << false;
         QTest::newRow("identity item of another number")
-            << ":U01#" << QByteArray("!U02QRU1-xyz#") << false;
+            << ":U01#" << QByteArray("!U020A1B2C3D#") << false;
+        // The unique id is four 32-bit words in hex: a part that is not eight
+        // hex digits is a damaged reply, never the unit's id.
+        QTest::newRow("unique id part with a damaged digit")
+            << ":U01#" << QByteArray("!U010AgB2C3D#") << false;
+        QTest::newRow("unique id part as text") << ":U00#" << QByteArray("!U00QRU1-xyz#") << false;
     }
     void batchMovesOnOnlyOnTheAnswerToItsFrame() {
         QFETCH(QString, frame);
