@@ -98,7 +98,8 @@ CalibrationDisplay ShowCalibration(DeviceState& state, const QLocale& locale) {
         d.trims[static_cast<size_t>(i)] = singleToText(rec.asFloat(kFirstTrimRegister + i), locale);
     for (size_t i = 0; i < filterSlots().size(); ++i) {
         const FilterSlot s = filterSlots()[i];
-        d.filterIndex[i] = FilterSecondsToIndex(rec.byte(s.reg, s.byte));
+        d.filterBytes[i] = rec.byte(s.reg, s.byte);
+        d.filterIndex[i] = FilterSecondsToIndex(static_cast<int16_t>(d.filterBytes[i]));
     }
     if (state.DiagItem10 >= -1 && state.DiagItem10 <= 2)
         d.screenRate = state.DiagItem10;

@@ -56,6 +56,9 @@ struct CalibrationDisplay {
     bool calibrateEnabled = false;
     std::array<QString, 5> trims;     // TextSensorTrim(0..4)
     std::array<int, 7> filterIndex{}; // Combofilter(0..6)
+    // The filter bytes as the unit holds them: a byte no list entry stands
+    // for (15) shows as "None" but is still the unit's value.
+    std::array<int, 7> filterBytes{};
     // ComboScreenRate: 0..2 selects, -1 clears, nothing leaves the list.
     std::optional<int> screenRate;
 };

@@ -70,7 +70,8 @@ int diag(CliSession& s, const QStringList& args) {
         return s.finish(ExitFailed);
     if (!readAll(s, diagnosticsFrames(), QStringLiteral("diagnostics read")))
         return s.finish(ExitFailed);
-    if (!readAll(s, debugReadFrames(), QStringLiteral("debug value read")))
+    // Every debug item that holds a value, so that each row printed was read.
+    if (!readAll(s, debugValueFrames(), QStringLiteral("debug value read")))
         return s.finish(ExitFailed);
     DeviceState& st = s.link().state;
     const DiagnosticsDisplay d = ShowDiagnostics(st);
@@ -83,7 +84,7 @@ int diag(CliSession& s, const QStringList& args) {
             flags << QString::number(i);
     }
     const QStringList features = featureNames(st.RegCache[0x01]);
-    const QStringList debugValues = ListDebugValues(st);
+    const QStringList debugValues = ListReadDebugValues(st);
     s.out(QStringLiteral("Last Reset Cause: ") + cause);
     s.out(QStringLiteral("Processor ChipID: %1 %2").arg(d.chipIdHex, chip));
     s.out(QStringLiteral("Debug flags: %1 (bits %2)")
@@ -260,12 +261,15 @@ int printCalibration(CliSession& s) {
         s.out(QStringLiteral("trim %1\t%2").arg(QString::fromLatin1(kTrimNames[i]), d.trims[i]));
         trims.insert(QString::fromLatin1(kTrimNames[i]), d.trims[i]);
     }
+    // JSON carries the byte the unit holds, beside what it means: a byte no
+    // list entry stands for is not the 0 of "None".
     QJsonObject filters;
+    QJsonObject filterMeanings;
     for (size_t i = 0; i < d.filterIndex.size(); ++i) {
-        const int seconds = FilterIndexToSeconds(static_cast<int16_t>(d.filterIndex[i]));
-        s.out(QStringLiteral("filter %1\t%2")
-                  .arg(QString::fromLatin1(kFilterNames[i]), filterItems().at(d.filterIndex[i])));
-        filters.insert(QString::fromLatin1(kFilterNames[i]), seconds);
+        const QString meaning = filterItems().at(d.filterIndex[i]);
+        s.out(QStringLiteral("filter %1\t%2").arg(QString::fromLatin1(kFilterNames[i]), meaning));
+        filters.insert(QString::fromLatin1(kFilterNames[i]), d.filterBytes[i]);
+        filterMeanings.insert(QString::fromLatin1(kFilterNames[i]), meaning);
     }
     const int rate = s.link().state.DiagItem10;
     const QString rateText = rate >= 0 && rate <= 2 ? screenRateItems().at(rate)
@@ -276,6 +280,7 @@ int printCalibration(CliSession& s) {
     s.set(QStringLiteral("coefficients"), coefficients);
     s.set(QStringLiteral("trims"), trims);
     s.set(QStringLiteral("filters"), filters);
+    s.set(QStringLiteral("filterMeanings"), filterMeanings);
     s.set(QStringLiteral("screenRate"), rate);
     s.set(QStringLiteral("outputsFitted"), d.calibrateEnabled);
     return s.finish(ExitOk);

@@ -197,6 +197,25 @@ PollResult PollTemps(Link& link, const QLocale& locale) {
     return runPolls(link, std::nullopt, true, unused, locale);
 }
 
+QList<int> debugValueItems() {
+    return {0x05, 0x06, 0x07, 0x08, 0x09, 0x0B, 0x0C, 0x0D, 0x0E};
+}
+
+QStringList debugValueFrames() {
+    QStringList frames;
+    for (int item : debugValueItems())
+        frames << BuildItemRead('D', item);
+    return frames;
+}
+
+QStringList ListReadDebugValues(const DeviceState& state) {
+    QStringList rows;
+    for (int item : debugValueItems())
+        rows << QStringLiteral("[%1]=%2").arg(item - 5).arg(
+            HexLong(state.DiagValues[static_cast<size_t>(item - 5)]));
+    return rows;
+}
+
 QStringList ListDebugValues(const DeviceState& state) {
     QStringList rows;
     for (size_t i = 0; i < state.DiagValues.size(); ++i)

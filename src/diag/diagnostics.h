@@ -104,5 +104,11 @@ PollResult PollTemps(Link& link, const QLocale& locale);
 
 // Rows "[i]=" + value in wire order, for DiagValues 0..10.
 QStringList ListDebugValues(const DeviceState& state);
+// The debug items the unit keeps values in (05..09, 0B..0E), their reads,
+// and the rows of those values alone, "[i]=XXXXXXXX" with i the item less 5:
+// what a command prints, read in this run, never an entry nothing filled.
+QList<int> debugValueItems();
+QStringList debugValueFrames();
+QStringList ListReadDebugValues(const DeviceState& state);
 
 } // namespace gp

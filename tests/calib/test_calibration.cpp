@@ -112,6 +112,8 @@ class TestCalibration : public QObject {
         QCOMPARE(d.trims[0], QString("0.25"));
         // Temperature 10s, humidity 20s, CO2 30s, lux unlisted, then 240, 60, 120.
         QCOMPARE(d.filterIndex, (std::array<int, 7>{1, 2, 3, 0, 6, 4, 5}));
+        // The unlisted lux byte is shown as "None" but kept as read.
+        QCOMPARE(d.filterBytes, (std::array<int, 7>{10, 20, 30, 15, 240, 60, 120}));
         QCOMPARE(d.screenRate.value_or(-9), 2);
     }
 
