@@ -4,10 +4,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,7 +33,9 @@ QString resolvedTarget(const QString& path) {
 }
 
 // Creates an empty, new temporary file in folder; answers its descriptor or
-// -1 with errno set.
+// -1 with errno set. The file is locked while it is being written, so that
+// the next writer of the same target can tell a live one from one left by a
+// writer that was killed.
 int createTemporary(const QString& folder, const QString& name, QString& tempPath) {
     for (int attempt = 0; attempt < 16; ++attempt) {
         tempPath = QDir(folder).filePath(
@@ -39,11 +44,34 @@ int createTemporary(const QString& folder, const QString& name, QString& tempPat
                 .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
         const int fd = ::open(QFile::encodeName(tempPath).constData(),
                               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            (void)::flock(fd, LOCK_EX | LOCK_NB);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
     errno = EEXIST;
     return -1;
+}
+
+// Temporary files of this target that a killed writer left behind (by a
+// file-size limit, a kill just before the rename): no writer holds their
+// lock any more. A live writer's file keeps its lock and is left alone.
+void removeStaleTemporaries(const QString& folder, const QString& name) {
+    static const QRegularExpression ours(QStringLiteral("^\\.(.*)\\.[0-9a-f]{8}\\.tmp$"));
+    const QStringList candidates =
+        QDir(folder).entryList({QStringLiteral(".*.tmp")}, QDir::Files | QDir::Hidden);
+    for (const QString& file : candidates) {
+        const QRegularExpressionMatch m = ours.match(file);
+        if (!m.hasMatch() || m.captured(1) != name)
+            continue;
+        const QByteArray path = QFile::encodeName(QDir(folder).filePath(file));
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(path.constData());
+        ::close(fd);
+    }
 }
 
 // Why the target itself cannot be written (0: it can): a folder in its
@@ -117,6 +145,7 @@ QString writeAtomically(const QString& path, const QByteArray& bytes,
     const QFileInfo targetInfo(target);
     const QString folder = targetInfo.absolutePath();
 
+    removeStaleTemporaries(folder, targetInfo.fileName());
     QString tempPath;
     const int fd = createTemporary(folder, targetInfo.fileName(), tempPath);
     if (fd < 0)
@@ -187,6 +216,10 @@ Status checkWritableTarget(const QString& path) {
 Status writeFileAtomically(const QString& path, const QByteArray& bytes,
                            const AtomicWriteFaults* faults) {
     return failedIf(writeAtomically(path, bytes, faults));
+}
+
+void ignoreFileSizeLimitSignal() {
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 } // namespace gp

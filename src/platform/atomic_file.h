@@ -28,6 +28,11 @@ struct AtomicWriteFaults {
 Status writeFileAtomically(const QString& path, const QByteArray& bytes,
                            const AtomicWriteFaults* faults = nullptr);
 
+// A write past the process's file-size limit (ulimit -f) kills it with
+// SIGXFSZ, leaving no message; ignored, the write fails with "File too
+// large" and says so like any other. Each program calls this at its start.
+void ignoreFileSizeLimitSignal();
+
 // Whether a file can be written at path at all (its folder exists and takes
 // new files, and the name is not a folder), checked before any work whose
 // result would be written there. Fails with why not, in the same words as

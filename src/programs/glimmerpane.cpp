@@ -3,6 +3,7 @@
 
 #include "app/persist.h"
 #include "gui/main_window.h"
+#include "platform/atomic_file.h"
 #include "sim/boot_monitor.h"
 #include "sim/pty_server.h"
 
@@ -11,6 +12,7 @@
 #include <QDir>
 
 int main(int argc, char** argv) {
+    gp::ignoreFileSizeLimitSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("glimmerpane"));
     QApplication::setApplicationVersion(QStringLiteral(GP_VERSION_TEXT));

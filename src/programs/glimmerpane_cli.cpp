@@ -2,6 +2,7 @@
 // state machines as the desktop tool, driven from the command line.
 
 #include "cli/cli_session.h"
+#include "platform/atomic_file.h"
 #include "report/report_pdf.h"
 
 #include <QCoreApplication>
@@ -30,6 +31,7 @@ bool wantsPdf(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    gp::ignoreFileSizeLimitSignal();
     std::unique_ptr<QCoreApplication> app;
     if (wantsPdf(argc, argv)) {
         // Nothing is ever shown: no display is needed, nor used.

@@ -263,6 +263,7 @@ QString setUpServer(const QCommandLineParser& parser, const SimOptions& o,
 } // namespace
 
 int main(int argc, char** argv) {
+    gp::ignoreFileSizeLimitSignal();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("glimmerpane-sim"));
 

@@ -83,6 +83,21 @@ class TestCliConfig : public QObject {
         QVERIFY(r.out.contains("No difference."));
     }
 
+    // A file-size limit (ulimit -f) on the shell that runs the tool: the
+    // kernel's signal would kill it with no word and leave its temporary
+    // file; the save fails with the reason instead, and leaves no litter.
+    void fileSizeLimitFailsTheSaveWithItsReason() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("unit.cfg");
+        QProcess p;
+        p.start("bash", {"-c", "ulimit -f 1 && exec \"$0\" \"$@\"", gp::test::cliPath(),
+                         "--simulate", "--sim-virtual", "config", "save", file});
+        const Run r = gp::test::finish(p);
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains("File too large"), qPrintable(r.err));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
+    }
+
     // --yes answers every "read again?" with yes: against a unit that never
     // answers register 28 the save still ends, saves nothing and says why.
     void saveWithYesGivesUpOnARegisterNeverAnswered() {

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/file.h>
 #include <unistd.h>
 
 using gp::AtomicWriteFaults;
@@ -46,6 +47,7 @@ class TestAtomicFile : public QObject {
     void replacementKeepsModeAndFollowsLink();
     void targetCheckedBeforeWork_data();
     void targetCheckedBeforeWork();
+    void staleTemporariesOfTheTargetAreRemoved();
 };
 
 void TestAtomicFile::newFileHoldsExactlyTheBytes() {
@@ -156,6 +158,25 @@ void TestAtomicFile::targetCheckedBeforeWork() {
     QCOMPARE(filesIn(dir.path()), QStringList{"old.cfg"});
     QCOMPARE(readBytes(dir.filePath("old.cfg")), kOld);
     QCOMPARE(writeFileAtomically(dir.filePath(target), "x").ok(), reason.isEmpty());
+}
+
+// A writer killed before its rename (by a file-size limit, a kill -9) leaves
+// its temporary file; the next write of the same target removes it. A live
+// writer's file (still locked) and another target's stay.
+void TestAtomicFile::staleTemporariesOfTheTargetAreRemoved() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("unit.cfg");
+    writeBytes(dir.filePath(".unit.cfg.deadbeef.tmp"), "half a fi");
+    writeBytes(dir.filePath(".other.cfg.12345678.tmp"), "another target's");
+    const QString live = dir.filePath(".unit.cfg.0badcafe.tmp");
+    writeBytes(live, "being written");
+    QFile held(live);
+    QVERIFY(held.open(QIODevice::ReadOnly));
+    QCOMPARE(::flock(held.handle(), LOCK_EX | LOCK_NB), 0);
+    QCOMPARE(writeFileAtomically(path, kOld).error(), QString());
+    QCOMPARE(readBytes(path), kOld);
+    QCOMPARE(filesIn(dir.path()),
+             (QStringList{".other.cfg.12345678.tmp", ".unit.cfg.0badcafe.tmp", "unit.cfg"}));
 }
 
 QTEST_GUILESS_MAIN(TestAtomicFile)
