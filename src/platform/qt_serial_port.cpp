@@ -27,9 +27,17 @@ QtSerialPort::~QtSerialPort() {
     port_.close();
 }
 
+QString portDevicePath(const QString& name) {
+    if (!name.contains(QLatin1Char('/')))
+        return name;
+    const QFileInfo info(name);
+    const QString resolved = info.canonicalFilePath();
+    return resolved.isEmpty() ? info.absoluteFilePath() : resolved;
+}
+
 void QtSerialPort::setName(const QString& name) {
     name_ = name;
-    port_.setPortName(name);
+    port_.setPortName(portDevicePath(name));
 }
 
 bool QtSerialPort::setSettings(const QString& settings) {
@@ -75,9 +83,21 @@ bool QtSerialPort::open() {
         lastErrorText_ = QStringLiteral("no port chosen");
         return false;
     }
+    // The device as it is now (a link may point elsewhere since the name was
+    // chosen): one device is locked under one name, whatever it is called.
+    const QString device = portDevicePath(name_);
+    port_.setPortName(device);
+    const QString path =
+        device.contains(QLatin1Char('/')) ? device : QSerialPortInfo(name_).systemLocation();
+    // A lock whose program still runs is that program's port. Qt would take
+    // a lock of another program's form as stale and remove it; it is never
+    // asked to.
+    if (const QString holder = portLockHolder(path); !holder.isEmpty()) {
+        lastError_ = PortError::Busy;
+        lastErrorText_ = holder;
+        return false;
+    }
     if (!port_.open(QIODevice::ReadWrite)) {
-        const QString path =
-            name_.startsWith(QLatin1Char('/')) ? name_ : QSerialPortInfo(name_).systemLocation();
         lastErrorText_ = port_.errorString();
         lastError_ = classifyOpenError(port_.error(), path, &lastErrorText_);
         port_.clearError();

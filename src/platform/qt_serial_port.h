@@ -50,6 +50,11 @@ class QtSerialPort : public QObject, public SerialPort {
     std::function<void(PortError, const QString&)> onError_;
 };
 
+// The device a port name stands for: a name holding "/" is a path (relative
+// to the current folder when it does not start with "/"), with its links
+// resolved; any other name is a system port's ("ttyUSB0").
+QString portDevicePath(const QString& name);
+
 // Maps QSerialPort's error to ours.
 PortError toPortError(QSerialPort::SerialPortError error);
 

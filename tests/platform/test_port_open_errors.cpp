@@ -3,12 +3,33 @@
 #include "platform/qt_serial_port.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 using namespace gp;
+
+namespace {
+// A pseudo-terminal of its own: the device path of its slave side.
+struct Pty {
+    int master = -1;
+    QString path;
+    Pty() {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0)
+            path = QString::fromLocal8Bit(::ptsname(master));
+    }
+    ~Pty() {
+        if (master >= 0)
+            ::close(master);
+    }
+};
+} // namespace
 
 class TestPortOpenErrors : public QObject {
     Q_OBJECT
@@ -82,6 +103,68 @@ class TestPortOpenErrors : public QObject {
         QFETCH(QString, device);
         QFETCH(QString, lock);
         QCOMPARE(portLockFileName(device), lock);
+    }
+
+    // Another program's live lock (in the form every serial program writes,
+    // the PID alone) is never taken away: the port is busy, the lock stays.
+    void aLiveLockOfAnotherProgramIsNeverTaken() {
+        Pty pty;
+        QVERIFY(!pty.path.isEmpty());
+        QProcess holder;
+        holder.start("sleep", {"30"});
+        QVERIFY(holder.waitForStarted());
+        const QString lockPath = "/var/lock/" + portLockFileName(pty.path);
+        const QByteArray lock = QByteArray::number(holder.processId()).rightJustified(10) + "\n";
+        QFile f(lockPath);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            holder.kill();
+            holder.waitForFinished();
+            QSKIP("the lock folder takes no lock file of ours");
+        }
+        f.write(lock);
+        f.close();
+        QtSerialPort port;
+        port.setName(pty.path);
+        const bool opened = port.open();
+        const PortError error = port.lastError();
+        const QString why = port.lastErrorText();
+        QFile back(lockPath);
+        const bool lockKept = back.open(QIODevice::ReadOnly) && back.readAll() == lock;
+        port.close();
+        QFile::remove(lockPath);
+        holder.kill();
+        holder.waitForFinished();
+        QVERIFY(!opened);
+        QCOMPARE(int(error), int(PortError::Busy));
+        QVERIFY2(why.contains("sleep (PID"), qPrintable(why));
+        QVERIFY(lockKept);
+    }
+
+    // One device under two names (a link and its device path, a relative
+    // path) is one port: the second name finds it busy.
+    void oneDeviceUnderTwoNamesIsOnePort() {
+        Pty pty;
+        QVERIFY(!pty.path.isEmpty());
+        QTemporaryDir dir;
+        QVERIFY(QDir().mkpath(dir.filePath("ft/u1")));
+        QVERIFY(QFile::link(pty.path, dir.filePath("ft/u1/tty")));
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        const QString relative = portDevicePath("ft/u1/tty");
+        QVERIFY(QDir::setCurrent(before));
+        QCOMPARE(relative, pty.path);
+        QCOMPARE(portDevicePath("ttyUSB0"), QString("ttyUSB0"));
+
+        QtSerialPort viaLink;
+        viaLink.setName(dir.filePath("ft/u1/tty"));
+        QVERIFY2(viaLink.open(), qPrintable(viaLink.lastErrorText()));
+        QtSerialPort viaDevice;
+        viaDevice.setName(pty.path);
+        QVERIFY(!viaDevice.open());
+        QCOMPARE(int(viaDevice.lastError()), int(PortError::Busy));
+        QCOMPARE(viaLink.name(), dir.filePath("ft/u1/tty")); // shown as chosen
+        viaLink.close();
+        QVERIFY2(viaDevice.open(), qPrintable(viaDevice.lastErrorText()));
     }
 
     void permissionKeepsTheDialoutHint() {
