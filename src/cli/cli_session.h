@@ -81,6 +81,13 @@ class UnitChannel {
 // onInterrupt in the event loop of the thread that made it. One at a time.
 std::unique_ptr<QObject> watchSignals(std::function<void()> onInterrupt);
 
+// The identity read, as the desktop tool does it on connecting; a reply lost
+// is read again on its own. False, with a message and "unread" naming every
+// frame still unanswered, when one of them reads something other than the
+// `unneeded` registers (a value the command does not use costs it nothing).
+class CliSession;
+bool readIdentity(CliSession& s, const QList<int>& unneeded = {});
+
 // Parses the global options, before or after the command, as "--name VALUE"
 // or "--name=VALUE" (the latter form is split for the command's own options
 // too); fails with the reason on bad usage.

@@ -29,16 +29,10 @@ CliPrompts& prompts(CliSession& s) {
 
 // Connects and reads the identity, as the desktop tool holds it from the
 // moment the unit was connected: registers 00 and 01 name the product.
+// Before a transfer, what the desktop tool holds by then: the identity, with
+// every frame answered (the file's comment lines and name come from it).
 bool connectAndIdentify(CliSession& s) {
-    if (!s.connect())
-        return false;
-    IdentityRead(s.link());
-    s.waitBatch(30000);
-    if (s.link().poll.stats().answered == 0) {
-        s.err(QStringLiteral("The unit did not answer the identity read."));
-        return false;
-    }
-    return true;
+    return s.connect() && readIdentity(s);
 }
 
 // Exactly one positional argument, no unknown options.
@@ -188,6 +182,11 @@ int configLoad(CliSession& s, QStringList args) {
     if (rep.verified) {
         s.set(QStringLiteral("differing"), regArray(rep.differing));
         s.set(QStringLiteral("notReadBack"), regArray(rep.notReadBack));
+    }
+    if (!rep.ok()) {
+        // Every frame whose answer the load lacks, and why it failed.
+        s.set(QStringLiteral("lost"), QJsonArray::fromStringList(rep.lostFrames));
+        s.set(QStringLiteral("error"), rep.text());
     }
     return s.finish(rep.ok() ? ExitOk : ExitFailed);
 }

@@ -9,14 +9,12 @@
 
 namespace gp::cli {
 
-namespace {
-
 // The identity read, as the desktop tool does it on connecting; a reply lost
 // is read again on its own. False (with a message naming the frames) only
 // when a frame is still unread at the end that does not read one of the
 // `unneeded` registers: a lost value the command does not print costs it
 // nothing.
-bool readIdentity(CliSession& s, const QList<int>& unneeded = {}) {
+bool readIdentity(CliSession& s, const QList<int>& unneeded) {
     const QStringList frames = identityFrames();
     const int id = IdentityRead(s.link());
     s.waitBatch(10000);
@@ -25,11 +23,14 @@ bool readIdentity(CliSession& s, const QList<int>& unneeded = {}) {
     if (!o.displaced && o.unsentFrom >= 0)
         s.link().poll.abandon();
     const QStringList lost = o.missingFrames(frames);
-    QStringList unread = lost.isEmpty() ? QStringList() : s.readFrames(lost);
+    const QStringList unread = lost.isEmpty() ? QStringList() : s.readFrames(lost);
+    QStringList needed = unread;
     for (int reg : unneeded)
-        unread.removeAll(BuildRead(reg));
-    if (unread.isEmpty())
+        needed.removeAll(BuildRead(reg));
+    if (needed.isEmpty())
         return true;
+    // Every frame still unanswered is named, the ones the command could do
+    // without included: they tell the engineer what the line did.
     s.err(QStringLiteral("The unit did not answer the identity read for %1 frame(s): %2. "
                          "Nothing is shown.")
               .arg(unread.size())
@@ -37,6 +38,8 @@ bool readIdentity(CliSession& s, const QList<int>& unneeded = {}) {
     s.set(QStringLiteral("unread"), QJsonArray::fromStringList(unread));
     return false;
 }
+
+namespace {
 
 // The baud code of a rate in bits per second; -1 for a rate the unit has not.
 int baudCodeOfRate(int rate) {

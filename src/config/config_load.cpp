@@ -236,6 +236,12 @@ LoadReport ConfigLoad::report() const {
     }
     if (rep.interrupted)
         rep.settingsStored = false;
+    for (int r : rep.unconfirmed)
+        rep.lostFrames << BuildItemWrite(QLatin1Char('W'), r, sentValue(r));
+    if (!rep.settingsStored)
+        rep.lostFrames << BuildSystem(QStringLiteral("U"));
+    for (int r : rep.notReadBack)
+        rep.lostFrames << BuildRead(r);
     return rep;
 }
 

@@ -35,6 +35,9 @@ struct LoadReport {
     QList<int> differing;        // read back with another value than written
     QList<int> notReadBack;      // whose read-back got no reply
     QString fileNotes;           // registers the file gives, lines skipped or given twice
+    // The frames whose answer the load lacks: writes unconfirmed, ":SU#",
+    // read-backs unanswered.
+    QStringList lostFrames;
     // Every write confirmed, the settings stored, and (when verified) every
     // register read back as written.
     bool ok() const {

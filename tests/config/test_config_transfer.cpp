@@ -643,6 +643,9 @@ class TestConfigTransfer : public QObject {
             QVERIFY2(rep.text().contains("sent again"), qPrintable(rep.text()));
         QCOMPARE(rig.unit().framesReceived() - before, quint64(framesSent));
         QCOMPARE(rep.ok(), confirmed == 220 && stored);
+        // A failure names every frame whose answer it lacks.
+        QCOMPARE(rep.lostFrames.contains(":SU#"), !stored);
+        QCOMPARE(rep.lostFrames.filter(":W25").size(), confirmed == 220 ? 0 : 1);
     }
 
     // With verify, every register written is read back: a unit that keeps

@@ -3,6 +3,9 @@
 #include "support/cli_run.h"
 #include "support/sim_process.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -81,6 +84,34 @@ class TestCliConfig : public QObject {
         r = cli({"--port", b.path(), "config", "diff", file});
         QVERIFY2(r.status == 0, qPrintable(r.out));
         QVERIFY(r.out.contains("No difference."));
+    }
+
+    // A unit that answers nothing fails a transfer in its identity read, and
+    // the failure names every frame it sent and got no answer to, in text
+    // and in JSON.
+    void silentUnitNamesEveryIdentityFrame_data() {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("config save") << "save";
+        QTest::newRow("config load") << "load";
+    }
+    void silentUnitNamesEveryIdentityFrame() {
+        QFETCH(QString, command);
+        QTemporaryDir dir;
+        const QString file = dir.filePath("unit.cfg");
+        if (command == "load") {
+            const Run saved = cli({"--simulate", "--sim-virtual", "config", "save", file});
+            QCOMPARE(saved.status, 0);
+        }
+        const QStringList args{
+            "--simulate", "--sim-virtual", "--sim-option", "silent", "config", command, file};
+        const Run r = cli(args);
+        QCOMPARE(r.status, 1);
+        for (const char* frame :
+             {":R00#", ":U00#", ":U04#", ":R04#", ":R21#", ":R23#", ":R24#", ":R0F#"})
+            QVERIFY2(r.err.contains(frame), qPrintable(r.err));
+        const Run j = cli(QStringList{"--json"} + args);
+        const QJsonObject doc = QJsonDocument::fromJson(j.out.toUtf8()).object();
+        QCOMPARE(doc.value("unread").toArray().size(), 16);
     }
 
     // A file-size limit (ulimit -f) on the shell that runs the tool: the
