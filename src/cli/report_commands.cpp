@@ -8,6 +8,7 @@
 #include "report/commissioning_report.h"
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QTimer>
 
 namespace gp::cli {
@@ -58,9 +59,9 @@ int report(CliSession& s, const QStringList& args) {
     header.when = QDateTime::currentDateTime();
     header.toolVersion = QStringLiteral(GP_VERSION_TEXT);
     header.port = s.link().serial.port() ? s.link().serial.port()->name() : QString();
-    const CommissioningReport r =
-        buildCommissioningReport(s.link().state, s.ctx().lang, header,
-                                 read.co2Read() ? &channel.settings.fields() : nullptr);
+    const CommissioningReport r = buildCommissioningReport(
+        s.link().state, s.ctx().lang, header, read.co2Read() ? &channel.settings.fields() : nullptr,
+        read.gaps());
     const QString html = commissioningReportHtml(r);
     const Status written =
         pdf ? s.options().writePdf(path, html) : writeReportFile(path, html.toUtf8());
@@ -68,9 +69,20 @@ int report(CliSession& s, const QStringList& args) {
         s.err(written.error());
         return s.finish(ExitFailed);
     }
+    s.set(QStringLiteral("file"), path);
+    if (read.incomplete()) {
+        // The document is written all the same: the visit needs it most
+        // when something is wrong. It says so on its first line.
+        const QStringList parts = incompleteParts(read.gaps());
+        s.out(QStringLiteral("Report written to %1, incomplete.").arg(path));
+        s.err(QStringLiteral("Incomplete: not read: %1.").arg(parts.join(QStringLiteral(", "))));
+        s.set(QStringLiteral("incomplete"), QJsonArray::fromStringList(parts));
+        if (!r.cfgSha256.isEmpty())
+            s.set(QStringLiteral("cfgSha256"), r.cfgSha256);
+        return s.finish(ExitFailed);
+    }
     s.out(QStringLiteral("Report written to %1").arg(path));
     s.out(QStringLiteral("cfg SHA-256 %1").arg(r.cfgSha256));
-    s.set(QStringLiteral("file"), path);
     s.set(QStringLiteral("cfgSha256"), r.cfgSha256);
     return s.finish(ExitOk);
 }

@@ -72,6 +72,7 @@ CfgCheck ConfigLoad::start(const QString& path, bool verify) {
     regs_.clear();
     sent_.clear();
     confirmed_.clear();
+    readBack_.clear();
     retries_ = 0;
     report_ = {};
     if (subscription_ == 0)
@@ -191,12 +192,22 @@ void ConfigLoad::batchEnded(int id) {
                 reads << BuildRead(r);
             phase_ = Phase::Verifying;
             report_.verified = true;
+            retries_ = 0;
             batchId_ = link_.startBatch(reads, 0, 0, false);
             return;
         }
         phase_ = Phase::Done;
         return;
     case Phase::Verifying:
+        // A read-back whose reply was lost is read again, as any read is.
+        if (!o.lostFrames.isEmpty() && retries_ < kWriteRetries) {
+            ++retries_;
+            for (const QString& frame : link_.poll.batchFrames())
+                if (!o.lostFrames.contains(frame))
+                    readBack_ << frame;
+            batchId_ = link_.startBatch(o.lostFrames, 0, 0, false);
+            return;
+        }
         verifyEnded(o);
         phase_ = Phase::Done;
         return;
@@ -206,8 +217,11 @@ void ConfigLoad::batchEnded(int id) {
 }
 
 void ConfigLoad::verifyEnded(const BatchOutcome& o) {
+    for (const QString& frame : link_.poll.batchFrames())
+        if (!o.lostFrames.contains(frame))
+            readBack_ << frame;
     for (int r : regs_) {
-        if (o.lostFrames.contains(BuildRead(r)))
+        if (!readBack_.contains(BuildRead(r)))
             report_.notReadBack << r;
         else if (link_.state.RegCache[static_cast<size_t>(r)] != sentValue(r))
             report_.differing << r;

@@ -13,6 +13,7 @@
 #include "unit/cfg_file.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 
 namespace gp {
@@ -96,6 +97,7 @@ class ConfigLoad {
     QList<int> batchRegs_; // the registers the write batch in flight sends
     QList<int> confirmed_;
     int retries_ = 0;
+    QSet<QString> readBack_; // read-back frames answered
     int subscription_ = 0;
     LoadReport report_;
 };

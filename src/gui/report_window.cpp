@@ -81,7 +81,8 @@ void ReportWindow::finishRead() {
     header.toolVersion = QStringLiteral(GP_VERSION_TEXT);
     header.port = ctx_.link.serial.port() ? ctx_.link.serial.port()->name() : QString();
     const CommissioningReport r = buildCommissioningReport(
-        ctx_.link.state, ctx_.lang, header, read_->co2Read() ? &co2Settings_->fields() : nullptr);
+        ctx_.link.state, ctx_.lang, header, read_->co2Read() ? &co2Settings_->fields() : nullptr,
+        read_->gaps());
     const QString html = commissioningReportHtml(r);
     const Status written = path_.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)
                                ? writeReportPdf(path_, html)
@@ -93,8 +94,18 @@ void ReportWindow::finishRead() {
         return;
     }
     written_ = path_;
-    ctx_.prompts.message(kTitle, QStringLiteral("Report written to %1").arg(path_),
-                         MessageKind::Plain);
+    if (read_->incomplete()) {
+        // Written all the same, and it says so on its first line.
+        ctx_.prompts.message(
+            kTitle,
+            QStringLiteral("Report written to %1, but it is incomplete: the unit did not answer "
+                           "for %2.")
+                .arg(path_, incompleteParts(read_->gaps()).join(QStringLiteral(", "))),
+            MessageKind::Warning);
+    } else {
+        ctx_.prompts.message(kTitle, QStringLiteral("Report written to %1").arg(path_),
+                             MessageKind::Plain);
+    }
     accept();
 }
 

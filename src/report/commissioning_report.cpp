@@ -114,6 +114,7 @@ void CommissioningReportRead::cancel() {
 void CommissioningReportRead::start(Step step) {
     step_ = step;
     ticksInStep_ = 0;
+    retries_ = 0;
     ended_.reset();
     switch (step) {
     case Identity:
@@ -169,13 +170,25 @@ void CommissioningReportRead::tick() {
                 fail(QStringLiteral("The unit stopped answering."));
             return;
         }
+        // A frame answered now was read, whatever an earlier batch lost.
+        for (const QString& frame : link_.poll.batchFrames())
+            if (!ended_->lostFrames.contains(frame))
+                gaps_.frames.removeAll(frame);
         if (ended_->lost > 0) {
-            fail(QStringLiteral("The unit did not answer %1 of %2 frames (%3); no report was "
-                                "made.")
-                     .arg(ended_->lost)
-                     .arg(ended_->frames)
-                     .arg(ended_->lostFrames.join(QStringLiteral(", "))));
-            return;
+            // Read again what was lost, as every command does; what the unit
+            // still does not answer is named on the report, not made up.
+            const QStringList lost = ended_->lostFrames;
+            ended_.reset();
+            if (retries_ < kRetries) {
+                ++retries_;
+                ticksInStep_ = 0;
+                batchId_ = link_.startBatch(lost);
+                if (batchId_ != 0)
+                    return;
+            }
+            for (const QString& frame : lost)
+                if (!gaps_.frames.contains(frame))
+                    gaps_.frames << frame;
         }
         if (step_ == Identity) {
             start(Registers);
@@ -209,11 +222,7 @@ void CommissioningReportRead::tick() {
                     if (!co2FieldRead(f, item.field))
                         lost << QString::fromLatin1(item.name);
             leaveCo2();
-            if (!lost.isEmpty()) {
-                fail(QStringLiteral("The CO2 sensor did not answer for: %1; no report was made.")
-                         .arg(lost.join(QStringLiteral(", "))));
-                return;
-            }
+            gaps_.co2Items << lost;
             co2Read_ = true;
             step_ = Done;
             status_ = QStringLiteral("Read.");
@@ -237,11 +246,54 @@ QString cfgSha256(const DeviceState& state) {
         QCryptographicHash::hash(cfgTextForDigest(state), QCryptographicHash::Sha256).toHex());
 }
 
+namespace {
+
+QStringList readsOf(int first, int last) {
+    QStringList frames;
+    for (int r = first; r <= last; ++r)
+        frames << BuildRead(r);
+    return frames;
+}
+
+// Each value of the report and the frames it comes from: a value one of
+// whose frames the unit did not answer is not read, whatever the cache
+// holds.
+struct Sources {
+    const ReportGaps& gaps;
+    bool lost(const QStringList& frames) const {
+        for (const QString& f : frames)
+            if (gaps.frames.contains(f))
+                return true;
+        return false;
+    }
+    QString shown(const QStringList& frames, const QString& value) const {
+        return lost(frames) ? QStringLiteral("not read") : value;
+    }
+};
+
+const QStringList kUniqueIdFrames{QStringLiteral(":U00#"), QStringLiteral(":U01#"),
+                                  QStringLiteral(":U02#"), QStringLiteral(":U03#")};
+
+} // namespace
+
 CommissioningReport buildCommissioningReport(DeviceState& state, const LangDll& lang,
-                                             const ReportHeader& header, const Co2Fields* co2) {
+                                             const ReportHeader& header, const Co2Fields* co2,
+                                             const ReportGaps& gaps) {
     const QLocale c = QLocale::c();
+    const Sources src{gaps};
     state.refreshRegRecord();
     CommissioningReport r;
+    r.incomplete = !gaps.empty();
+    if (r.incomplete) {
+        // The first thing the reader sees: what this document lacks.
+        ReportSection missing{QStringLiteral("Incomplete"), {}};
+        for (const QString& frame : gaps.frames)
+            missing.rows.append({frame, QStringLiteral("the unit did not answer")});
+        for (const QString& item : gaps.co2Items)
+            missing.rows.append(
+                {QStringLiteral("CO2 ") + item, QStringLiteral("the sensor did not answer")});
+        r.sections.append(missing);
+    }
     r.sections.append({QStringLiteral("Report"),
                        {{QStringLiteral("Date and time"), header.when.toString(Qt::ISODate)},
                         {QStringLiteral("Tool version"), header.toolVersion},
@@ -250,65 +302,89 @@ CommissioningReport buildCommissioningReport(DeviceState& state, const LangDll& 
     const IdentityLines id = ShowIdentity(state, lang, c);
     const uint32_t chip = static_cast<uint32_t>(state.IdentU05);
     const QString chipName = unit::chipNameOf(chip).value_or(QStringLiteral("unknown"));
-    r.sections.append({QStringLiteral("Identity"),
-                       {{QStringLiteral("Unique id"), afterCaption(id.uniqueId)},
-                        {QStringLiteral("Serial number"),
-                         id.serialVisible ? afterCaption(id.serialNumber) : QStringLiteral("none")},
-                        {QStringLiteral("Date code"),
-                         id.serialVisible ? afterCaption(id.dateCode) : QStringLiteral("none")},
-                        {QStringLiteral("Product type"), afterCaption(id.productType)},
-                        {QStringLiteral("Firmware version"), afterCaption(id.firmwareVersion)},
-                        {QStringLiteral("Chip"),
-                         QStringLiteral("%1 (%2)").arg(chipName, hex32(state.IdentU05))}}});
+    const QStringList serial = readsOf(0x03, 0x03);
+    const QStringList productName = readsOf(0x0D, 0x0F);
+    r.sections.append(
+        {QStringLiteral("Identity"),
+         {{QStringLiteral("Unique id"), src.shown(kUniqueIdFrames, afterCaption(id.uniqueId))},
+          {QStringLiteral("Serial number"),
+           src.shown(serial,
+                     id.serialVisible ? afterCaption(id.serialNumber) : QStringLiteral("none"))},
+          {QStringLiteral("Date code"),
+           src.shown(serial + readsOf(0x02, 0x02),
+                     id.serialVisible ? afterCaption(id.dateCode) : QStringLiteral("none"))},
+          {QStringLiteral("Product type"), src.shown(productName, afterCaption(id.productType))},
+          {QStringLiteral("Firmware version"),
+           src.shown({QStringLiteral(":U04#")}, afterCaption(id.firmwareVersion))},
+          {QStringLiteral("Chip"),
+           src.shown({QStringLiteral(":U05#")},
+                     QStringLiteral("%1 (%2)").arg(chipName, hex32(state.IdentU05)))}}});
 
     const QStringList features = featureNames(state.RegRecord.asInt(1));
+    const QStringList reg01 = readsOf(0x01, 0x01);
     r.sections.append(
         {QStringLiteral("Product configuration"),
-         {{QStringLiteral("Application id"), QString::number(appIdOf(state))},
+         {{QStringLiteral("Application id"), src.shown(reg01, QString::number(appIdOf(state)))},
           {QStringLiteral("Features"),
-           features.isEmpty() ? QStringLiteral("none") : features.join(QStringLiteral(", "))},
+           src.shown(reg01, features.isEmpty() ? QStringLiteral("none")
+                                               : features.join(QStringLiteral(", ")))},
           {QStringLiteral("Vendor id"),
-           QString::number(static_cast<int16_t>(state.RegRecord.asInt(4) & 0xFFFF))},
-          {QStringLiteral("Vendor"), nameFromRegisters(state, 0x05, 8)},
-          {QStringLiteral("Product"), nameFromRegisters(state, 0x0D, 3)}}});
+           src.shown(readsOf(0x04, 0x04),
+                     QString::number(static_cast<int16_t>(state.RegRecord.asInt(4) & 0xFFFF)))},
+          {QStringLiteral("Vendor"),
+           src.shown(readsOf(0x05, 0x0C), nameFromRegisters(state, 0x05, 8))},
+          {QStringLiteral("Product"), src.shown(productName, nameFromRegisters(state, 0x0D, 3))}}});
 
     const CommsSettings comms = decodeComms(state.RegRecord.asInt(kCommsRegister));
     auto caption = [](const QStringList& list, int i) {
         return i >= 0 && i < list.size() ? list.at(i) : QStringLiteral("unknown (%1)").arg(i);
     };
     const int32_t instance = state.RegRecord.asInt(kDeviceIdRegister);
+    const QStringList commsReg = readsOf(kCommsRegister, kCommsRegister);
     r.sections.append(
         {QStringLiteral("Comms"),
-         {{QStringLiteral("Bus address"), QString::number(comms.address)},
-          {QStringLiteral("Baud rate"), caption(baudCaptions(), comms.baud)},
-          {QStringLiteral("Parity"), caption(parityCaptions(lang), comms.parity)},
-          {QStringLiteral("Stop bits"), caption(stopBitCaptions(lang), comms.stop)},
+         {{QStringLiteral("Bus address"), src.shown(commsReg, QString::number(comms.address))},
+          {QStringLiteral("Baud rate"), src.shown(commsReg, caption(baudCaptions(), comms.baud))},
+          {QStringLiteral("Parity"),
+           src.shown(commsReg, caption(parityCaptions(lang), comms.parity))},
+          {QStringLiteral("Stop bits"),
+           src.shown(commsReg, caption(stopBitCaptions(lang), comms.stop))},
           {QStringLiteral("Device instance"),
-           instance == 0 ? QStringLiteral("0 (automatic)") : QString::number(instance)}}});
+           src.shown(readsOf(kDeviceIdRegister, kDeviceIdRegister),
+                     instance == 0 ? QStringLiteral("0 (automatic)")
+                                   : QString::number(instance))}}});
 
     const CalibrationDisplay cal = ShowCalibration(state, c);
     ReportSection calib{QStringLiteral("Calibration"), {}};
-    for (const QString& row : cal.coefficientRows)
+    for (int i = 0; i < cal.coefficientRows.size(); ++i) {
+        const QString& row = cal.coefficientRows.at(i);
         calib.rows.append(
-            {row.section(QLatin1Char('\t'), 0, 0), row.section(QLatin1Char('\t'), 1)});
+            {row.section(QLatin1Char('\t'), 0, 0),
+             src.shown(readsOf(0x10 + i, 0x10 + i), row.section(QLatin1Char('\t'), 1))});
+    }
     for (size_t i = 0; i < cal.trims.size(); ++i)
-        calib.rows.append(
-            {QStringLiteral("Trim ") + QString::fromLatin1(kTrimNames[i]), cal.trims[i]});
+        calib.rows.append({QStringLiteral("Trim ") + QString::fromLatin1(kTrimNames[i]),
+                           src.shown(readsOf(0x1A + int(i), 0x1A + int(i)), cal.trims[i])});
     for (size_t i = 0; i < cal.filterIndex.size(); ++i)
-        calib.rows.append({QStringLiteral("Filter ") + QString::fromLatin1(kFilterNames[i]),
-                           caption(filterItems(), cal.filterIndex[i])});
+        calib.rows.append(
+            {QStringLiteral("Filter ") + QString::fromLatin1(kFilterNames[i]),
+             src.shown(readsOf(0x1F, 0x20), caption(filterItems(), cal.filterIndex[i]))});
     calib.rows.append(
-        {QStringLiteral("Screen rate"), caption(screenRateItems(), state.DiagItem10)});
-    calib.rows.append({QStringLiteral("Analogue outputs fitted"),
-                       cal.calibrateEnabled ? QStringLiteral("yes") : QStringLiteral("no")});
+        {QStringLiteral("Screen rate"),
+         src.shown({BuildItemRead('D', 0x0A)}, caption(screenRateItems(), state.DiagItem10))});
+    calib.rows.append(
+        {QStringLiteral("Analogue outputs fitted"),
+         src.shown(reg01, cal.calibrateEnabled ? QStringLiteral("yes") : QStringLiteral("no"))});
     r.sections.append(calib);
 
     if (co2) {
         ReportSection s{QStringLiteral("CO2 sensor"), {}};
         auto add = [&](const Co2Item& item) {
-            s.rows.append(
-                {QString::fromLatin1(item.name),
-                 co2->text.at(static_cast<size_t>(item.field)) + QString::fromLatin1(item.unit)});
+            const QString name = QString::fromLatin1(item.name);
+            s.rows.append({name, gaps.co2Items.contains(name)
+                                     ? QStringLiteral("not read")
+                                     : co2->text.at(static_cast<size_t>(item.field)) +
+                                           QString::fromLatin1(item.unit)});
         };
         for (const Co2Item& item : kCo2Items)
             add(item);
@@ -321,15 +397,29 @@ CommissioningReport buildCommissioningReport(DeviceState& state, const LangDll& 
     }
 
     const int layout = LayoutCode(state);
-    for (int reg = 0; reg < 256; ++reg)
+    bool everyRegister = !src.lost({BuildStatus()});
+    for (int reg = 0; reg < 256; ++reg) {
+        const bool read = !src.lost({BuildRead(reg)});
+        everyRegister = everyRegister && read;
         r.registers.append(
-            {reg, RegisterClass(layout, reg), state.RegCache[static_cast<size_t>(reg)]});
-    r.cfgSha256 = cfgSha256(state);
+            {reg, RegisterClass(layout, reg), state.RegCache[static_cast<size_t>(reg)], read});
+    }
+    // The digest proves what the unit held: only of a whole read.
+    if (everyRegister)
+        r.cfgSha256 = cfgSha256(state);
     return r;
 }
 
+QStringList incompleteParts(const ReportGaps& gaps) {
+    QStringList parts = gaps.frames;
+    for (const QString& item : gaps.co2Items)
+        parts << QStringLiteral("CO2 ") + item;
+    return parts;
+}
+
 QString commissioningReportHtml(const CommissioningReport& report) {
-    QString title = QStringLiteral("Commissioning report");
+    QString title = QStringLiteral("%1Commissioning report")
+                        .arg(report.incomplete ? QStringLiteral("Incomplete: ") : QString());
     for (const ReportSection& s : report.sections)
         for (const ReportRow& row : s.rows)
             if (row.name == QLatin1String("Unique id"))
@@ -357,7 +447,9 @@ QString commissioningReportHtml(const CommissioningReport& report) {
     h += QStringLiteral(
              "<h2>Configuration digest</h2>\n<table>\n<tr><th>SHA-256 of the .cfg text "
              "(register and status lines, CR LF)</th><td class=\"val\" id=\"cfg-sha256\">") +
-         report.cfgSha256 + QStringLiteral("</td></tr>\n</table>\n");
+         (report.cfgSha256.isEmpty() ? QStringLiteral("not given: not every register was read")
+                                     : report.cfgSha256) +
+         QStringLiteral("</td></tr>\n</table>\n");
     h += QStringLiteral(
         "<h2>Registers</h2>\n<table id=\"registers\">\n"
         "<tr><th>Register</th><th>Class</th><th>Value (hex, most significant first)</th>"
@@ -365,8 +457,9 @@ QString commissioningReportHtml(const CommissioningReport& report) {
     for (const ReportRegister& reg : report.registers)
         h += QStringLiteral("<tr><td class=\"num\">%1</td><td>%2</td><td class=\"num\">%3</td>"
                             "<td class=\"num\">%4</td></tr>\n")
-                 .arg(HexByte(reg.number), reg.cls.toHtmlEscaped(), hex32(reg.value))
-                 .arg(reg.value);
+                 .arg(HexByte(reg.number), reg.cls.toHtmlEscaped(),
+                      reg.read ? hex32(reg.value) : QStringLiteral("not read"),
+                      reg.read ? QString::number(reg.value) : QStringLiteral("not read"));
     h += QStringLiteral("</table>\n</body>\n</html>\n");
     return h;
 }
