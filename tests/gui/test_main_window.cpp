@@ -495,13 +495,15 @@ class TestForm1 : public QObject {
         auto* port = form.findChild<QLabel*>("StatusPort");
         port->setText("Cannot open /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0:"
                       " in use by another program (glimmerpane-cli, pid 4242)");
-        QTest::qWait(50);
         QVERIFY(port->wordWrap());
-        QVERIFY(port->width() > 0);
-        QVERIFY2(
+        // The layout settles in posted events, late on a busy machine: give
+        // it seconds, not a fixed few milliseconds.
+        QTRY_VERIFY_WITH_TIMEOUT(port->width() > 0, 5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(
             port->height() >= port->heightForWidth(port->width()),
             qPrintable(
-                QString("%1 < %2").arg(port->height()).arg(port->heightForWidth(port->width()))));
+                QString("%1 < %2").arg(port->height()).arg(port->heightForWidth(port->width()))),
+            5000);
         QVERIFY(form.findChild<QLabel*>("StatusCounters")->text().startsWith("frames: "));
     }
 
@@ -512,16 +514,16 @@ class TestForm1 : public QObject {
         Form1 form(rig.options);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QTest::qWait(50);
         QWidget* co2 = form.panel(1); // the CO2 panel
         // The stack of panels is as tall as the CO2 panel will be.
         auto* area = form.findChild<QStackedWidget*>("Picture1");
         const QRect avail = form.screen()->availableGeometry();
         if (form.frameGeometry().height() >= avail.height() - 2)
             QSKIP("screen too small to tell");
-        QVERIFY2(
+        QTRY_VERIFY2_WITH_TIMEOUT(
             (area->height() - 2) >= co2->sizeHint().height(),
-            qPrintable(QString("%1 < %2").arg((area->height() - 2)).arg(co2->sizeHint().height())));
+            qPrintable(QString("%1 < %2").arg((area->height() - 2)).arg(co2->sizeHint().height())),
+            5000);
     }
 
     void fitOnScreen_data() {
