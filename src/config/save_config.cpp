@@ -48,6 +48,8 @@ void SaveConfig::tick() {
         status_ = QStringLiteral("Reading Data.");
         batchId_ = ReadAllRegisters(link_);
         ++reads_;
+        rereading_.clear();
+        retries_ = 0;
         SaveState = Reading;
         break;
     case Reading:
@@ -77,6 +79,31 @@ void SaveConfig::cancel() {
 
 void SaveConfig::readEnded() {
     const BatchOutcome o = link_.poll.outcome(batchId_);
+    if (!rereading_.isEmpty()) {
+        // A read again of single registers: what it still lacks.
+        unread_.clear();
+        for (int e : o.missingEntries(static_cast<int>(rereading_.size())))
+            unread_ << rereading_.at(e);
+    } else {
+        unreadOfTheWholeBank(o);
+    }
+    // Only from a unit that answers: a silent one is asked about at once
+    // rather than after a minute of single reads.
+    if (!unread_.isEmpty() && retries_ < kRegisterRetries && o.answered > 0) {
+        ++retries_;
+        rereading_ = unread_;
+        QStringList frames;
+        for (int r : rereading_)
+            frames << BuildRead(r);
+        status_ = QStringLiteral("Reading again: %1").arg(registerNames(rereading_));
+        batchId_ = link_.startBatch(frames);
+        SaveState = Reading;
+        return;
+    }
+    askOrWrite();
+}
+
+void SaveConfig::unreadOfTheWholeBank(const BatchOutcome& o) {
     unread_.clear();
     bool u05Lost = false;
     if (o.unsentFrom >= 0) {
@@ -92,6 +119,11 @@ void SaveConfig::readEnded() {
                 unread_ << e;
         }
     }
+    u05Lost_ = u05Lost;
+}
+
+void SaveConfig::askOrWrite() {
+    const bool u05Lost = u05Lost_;
     if (!unread_.isEmpty()) {
         QStringList names;
         for (int r : unread_)

@@ -18,6 +18,8 @@ struct DeviceState;
 // with characters a file name should not hold replaced by "-".
 QString suggestedConfigName(const DeviceState& state, const QDate& date);
 
+struct BatchOutcome;
+
 class SaveConfig {
   public:
     enum State : int { Done = 0, StartRead = 1, Reading = 2, WaitIdle = 999 };
@@ -25,6 +27,11 @@ class SaveConfig {
     // never answers: asking again forever (or answering yes from a script)
     // would never end.
     static constexpr int kMaxReads = 3;
+    // After a read of the whole bank, a register whose reply was lost is
+    // read again on its own this often before the engineer is asked (when
+    // the unit answered the rest): a read changes nothing, and one late
+    // reply must not cost the save.
+    static constexpr int kRegisterRetries = 2;
 
     SaveConfig(Link& link, Prompts& prompts, bool saveAllNonvol);
     ~SaveConfig();
@@ -55,6 +62,8 @@ class SaveConfig {
 
   private:
     void readEnded();
+    void unreadOfTheWholeBank(const BatchOutcome& o);
+    void askOrWrite();
     void writeFile();
     void release();
 
@@ -63,6 +72,11 @@ class SaveConfig {
     bool saveAllNonvol_;
     int batchId_ = 0;
     int reads_ = 0;
+    // The registers the batch in flight reads again, in its order; empty
+    // while it is the read of the whole bank.
+    QList<int> rereading_;
+    int retries_ = 0;
+    bool u05Lost_ = false;
     bool holding_ = false;
     QString status_;
     QString savedPath_;

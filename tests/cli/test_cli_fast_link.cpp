@@ -27,11 +27,16 @@ class TestCliFastLink : public QObject {
         QTest::addColumn<QStringList>("faults");
         QTest::addColumn<int>("status");
         QTest::newRow("clean") << QStringList{} << 0;
-        // Without --yes the register whose reply was lost is not read again:
-        // nothing is saved, in either mode.
-        QTest::newRow("lost reply") << QStringList{"--sim-option", "drop@40"} << 1;
-        QTest::newRow("lost reply, read again")
-            << QStringList{"--yes", "--sim-option", "drop@40"} << 0;
+        // A register whose reply was lost is read again on its own (frames
+        // 274 and 275, behind the whole bank); one that never answers is not
+        // read again as a whole without --yes: nothing is saved, in either
+        // mode.
+        QTest::newRow("lost reply, read again on its own")
+            << QStringList{"--sim-option", "drop@40"} << 0;
+        const QStringList never{"--sim-option", "drop@40",      "--sim-option",
+                                "drop@274",     "--sim-option", "drop@275"};
+        QTest::newRow("reply never given") << never << 1;
+        QTest::newRow("reply never given, all read again") << QStringList{"--yes"} + never << 0;
         QTest::newRow("garbage before a reply")
             << QStringList{"--sim-option", "garbage=x#!z@12"} << 0;
         QTest::newRow("split reply") << QStringList{"--sim-option", "split=4@30"} << 0;

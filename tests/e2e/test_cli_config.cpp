@@ -135,11 +135,13 @@ class TestCliConfig : public QObject {
         QTemporaryDir dir;
         const QString file = dir.filePath("unit.cfg");
         // 16 identity frames (its own 10 and the appended reads), then
-        // reads of 257 frames (registers, U05). The unit runs in virtual
-        // time: four full reads take no real time.
+        // rounds of a read of 257 frames (registers, U05) and register 28
+        // read again on its own twice. The unit runs in virtual time: four
+        // rounds take no real time.
         QStringList args{"--simulate", "--sim-virtual", "--yes"};
         for (int read = 0; read < 4; ++read)
-            args << "--sim-option" << QStringLiteral("drop@%1").arg(16 + read * 257 + 0x28 + 1);
+            for (int n : {0x28 + 1, 258, 259})
+                args << "--sim-option" << QStringLiteral("drop@%1").arg(16 + read * 259 + n);
         const Run r = cli(args + QStringList{"config", "save", file}, 300000);
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains("Not saved") && r.err.contains("28"), qPrintable(r.err));
