@@ -215,7 +215,11 @@ class TestReplyOwnership : public QObject {
         QTest::addColumn<QList<int>>("unread");
         QTest::newRow("bang hash before every reply") << "garbage=!#@every" << QList<int>{};
         // The 35th frame of the read is ":R22#"; its reply arrives as "!S22...".
-        QTest::newRow("damaged letter on register 22") << "corrupt=1@35" << QList<int>{0x22};
+        // Read again on its own (frames 258 and 259), it is taken; damaged
+        // every time, the save names it.
+        QTest::newRow("damaged letter on register 22 once") << "corrupt=1@35" << QList<int>{};
+        QTest::newRow("damaged letter on register 22 every time")
+            << "corrupt=1@35,258,259" << QList<int>{0x22};
         QTest::newRow("bang hash in place of one reply") << "garbage=!#@35" << QList<int>{};
     }
     void saveNeverTakesNoiseForTheUnitsValues() {
@@ -234,12 +238,14 @@ class TestReplyOwnership : public QObject {
         SaveConfig save(rig.link, p, true);
         save.tick(); // idle link: the read starts next
         if (fault.startsWith("corrupt")) {
-            sim::WireFault f;
-            f.kind = sim::FaultKind::CorruptReply;
-            f.frame = 35;
-            f.position = 1;
-            f.replacement = 'S';
-            rig.port->arm(f);
+            for (const QString& n : fault.section('@', 1).split(',')) {
+                sim::WireFault f;
+                f.kind = sim::FaultKind::CorruptReply;
+                f.frame = n.toInt();
+                f.position = 1;
+                f.replacement = 'S';
+                rig.port->arm(f);
+            }
         } else {
             sim::WireFault f;
             f.kind = sim::FaultKind::GarbageBeforeReply;
