@@ -93,12 +93,14 @@ DiagnosticsDisplay ShowDiagnostics(DeviceState& state) {
     d.chipName = unit::chipNameOf(static_cast<uint32_t>(state.IdentU05));
 
     d.spiRate = QString::number(state.DiagItem10);
-    const auto x = static_cast<uint32_t>(state.RegCache[0x18]);
-    const auto y = static_cast<uint32_t>(state.RegCache[0x19]);
-    d.touchAdc = {QString::number(static_cast<int16_t>(x & 0xFFFF)),
-                  QString::number(static_cast<int16_t>(x >> 16)),
-                  QString::number(static_cast<int16_t>(y & 0xFFFF)),
-                  QString::number(static_cast<int16_t>(y >> 16))};
+    // A register never read shows empty, never as 0.
+    auto half = [&](int reg, int shift) {
+        if (!state.known(reg))
+            return QString();
+        const auto v = static_cast<uint32_t>(state.RegCache[static_cast<size_t>(reg)]);
+        return QString::number(static_cast<int16_t>((v >> shift) & 0xFFFF));
+    };
+    d.touchAdc = {half(0x18, 0), half(0x18, 16), half(0x19, 0), half(0x19, 16)};
     return d;
 }
 

@@ -111,9 +111,11 @@ class TestDiagnostics : public QObject {
         s.HWTestFlags = int32_t(0x80000001);
         s.RegCache[0x01] = int32_t(0x3800000A); // app 3, bits 1 and 3, bit 27
         s.RegCache[0x04] = int32_t(0x0001FFFE); // low half -2
-        s.RegCache[0x18] = int32_t((3911u << 16) | 182u);
-        s.RegCache[0x19] = int32_t((0xFFFFu << 16) | 0x8000u);
+        s.setRegister(0x18, int32_t((3911u << 16) | 182u), ValueSource::Unit);
         s.DiagItem10 = -1;
+        // The touch ADC of a register never read shows empty, never 0.
+        QCOMPARE(ShowDiagnostics(s).touchAdc, (std::array<QString, 4>{"182", "3911", "", ""}));
+        s.setRegister(0x19, int32_t((0xFFFFu << 16) | 0x8000u), ValueSource::Unit);
         const auto d = ShowDiagnostics(s);
         QVERIFY(d.debugFlags[0] && d.debugFlags[31] && !d.debugFlags[1]);
         QVERIFY(d.featureFlags[1] && d.featureFlags[3] && d.featureFlags[27] && !d.featureFlags[0]);
