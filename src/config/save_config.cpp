@@ -87,9 +87,11 @@ void SaveConfig::readEnded() {
     } else {
         unreadOfTheWholeBank(o);
     }
-    // Only from a unit that answers: a silent one is asked about at once
-    // rather than after a minute of single reads.
-    if (!unread_.isEmpty() && retries_ < kRegisterRetries && o.answered > 0) {
+    // Only from a unit that answers, on a port still there: a silent unit
+    // or a vanished adapter is asked about at once rather than after a
+    // minute of single reads.
+    if (!unread_.isEmpty() && retries_ < kRegisterRetries && o.answered > 0 &&
+        link_.serial.isOpen()) {
         ++retries_;
         rereading_ = unread_;
         QStringList frames;
