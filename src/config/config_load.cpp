@@ -21,22 +21,13 @@ void setVerifyAfterLoad(Persist& persist, bool on) {
                           on ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-namespace {
-QString names(const QList<int>& regs) {
-    QStringList out;
-    for (int r : regs)
-        out << HexByte(r);
-    return out.join(QStringLiteral(", "));
-}
-} // namespace
-
 QString LoadReport::text() const {
     QString t = fileNotes.isEmpty() ? QString() : fileNotes + QLatin1Char(' ');
     t += QStringLiteral("The unit confirmed %1 of %2 register writes.").arg(confirmed).arg(writes);
     if (resent > 0)
         t += QStringLiteral(" %1 write(s) were sent again after their reply was lost.").arg(resent);
     if (!unconfirmed.isEmpty())
-        t += QStringLiteral(" Not confirmed: %1.").arg(names(unconfirmed));
+        t += QStringLiteral(" Not confirmed: %1.").arg(registerNames(unconfirmed));
     if (interrupted)
         t += QStringLiteral(" The write was interrupted by another command.");
     else if (!settingsStored)
@@ -45,9 +36,10 @@ QString LoadReport::text() const {
         if (differing.isEmpty() && notReadBack.isEmpty())
             t += QStringLiteral(" Read back: every register written holds its value.");
         if (!differing.isEmpty())
-            t += QStringLiteral(" Read back differs from the file for: %1.").arg(names(differing));
+            t += QStringLiteral(" Read back differs from the file for: %1.")
+                     .arg(registerNames(differing));
         if (!notReadBack.isEmpty())
-            t += QStringLiteral(" Not read back (no reply): %1.").arg(names(notReadBack));
+            t += QStringLiteral(" Not read back (no reply): %1.").arg(registerNames(notReadBack));
     }
     return t;
 }
@@ -159,7 +151,7 @@ void ConfigLoad::startWrites(const QList<int>& regs) {
     report_.resent += static_cast<int>(regs.size());
     link_.log.AddLog(QStringLiteral("Sending %1 write(s) again after a lost reply: %2")
                          .arg(regs.size())
-                         .arg(names(regs)));
+                         .arg(registerNames(regs)));
     batchId_ = link_.startBatch(frames, 0, 0, false);
 }
 

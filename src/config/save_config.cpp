@@ -127,10 +127,7 @@ void SaveConfig::unreadOfTheWholeBank(const BatchOutcome& o) {
 void SaveConfig::askOrWrite() {
     const bool u05Lost = u05Lost_;
     if (!unread_.isEmpty()) {
-        QStringList names;
-        for (int r : unread_)
-            names << HexByte(r);
-        const QString list = names.join(QStringLiteral(", "));
+        const QString list = registerNames(unread_);
         status_ = QStringLiteral("Registers not read: %1").arg(list);
         if (reads_ >= kMaxReads) {
             failure_ = QStringLiteral("Not saved: the unit did not answer for register(s) %1 in %2 "

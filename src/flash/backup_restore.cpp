@@ -8,15 +8,6 @@
 namespace gp {
 
 namespace {
-QString hexList(const QList<int>& items) {
-    QStringList names;
-    for (int r : items)
-        names << HexByte(r);
-    return names.join(QStringLiteral(", "));
-}
-} // namespace
-
-namespace {
 
 struct StepOf {
     BackupRestore::State state;
@@ -52,13 +43,13 @@ QString RestoreReport::text() const {
     QString t =
         QStringLiteral("The unit confirmed %1 of %2 register writes.").arg(confirmed).arg(writes);
     if (!unconfirmed.isEmpty())
-        t += QStringLiteral(" Not confirmed: %1.").arg(hexList(unconfirmed));
+        t += QStringLiteral(" Not confirmed: %1.").arg(registerNames(unconfirmed));
     if (logoWrites > 0) {
         t += QStringLiteral(" The unit confirmed %1 of %2 logo words.")
                  .arg(logoConfirmed)
                  .arg(logoWrites);
         if (!logoUnconfirmed.isEmpty())
-            t += QStringLiteral(" Not confirmed: %1.").arg(hexList(logoUnconfirmed));
+            t += QStringLiteral(" Not confirmed: %1.").arg(registerNames(logoUnconfirmed));
     }
     if (!settingsStored)
         t += QStringLiteral(" The unit did not confirm storing the settings (:SP#).");

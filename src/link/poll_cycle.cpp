@@ -217,7 +217,6 @@ BatchOutcome PollCycle::outcome(int batchId) const {
     }
     o.finished = stats_.finished;
     o.lastReplyLost = stats_.finished && CmdQueuePos == -2;
-    o.running = running();
     o.answered = stats_.answered;
     o.lostEntries = stats_.lostEntries;
     o.lostFrames = stats_.lostFrames;

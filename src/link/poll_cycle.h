@@ -42,7 +42,6 @@ struct BatchOutcome {
     bool displaced = false;
     bool finished = false;      // reached its end entry
     bool lastReplyLost = false; // ... and the reply to its last frame was lost
-    bool running = false;       // still the batch in flight
     int answered = 0;
     std::vector<int> lostEntries; // entries whose reply was lost
     QStringList lostFrames;       // and their frames
