@@ -61,6 +61,12 @@ void SaveConfig::tick() {
             break;
         readEnded();
         break;
+    case ReadingStatus:
+        if (const BatchOutcome o = link_.poll.outcome(batchId_);
+            !o.displaced && !o.finished && link_.busy())
+            break;
+        statusEnded();
+        break;
     default:
         break;
     }
@@ -69,7 +75,8 @@ void SaveConfig::tick() {
 }
 
 void SaveConfig::cancel() {
-    if (SaveState == Reading && !link_.poll.outcome(batchId_).displaced && link_.busy())
+    if ((SaveState == Reading || SaveState == ReadingStatus) &&
+        !link_.poll.outcome(batchId_).displaced && link_.busy())
         link_.poll.abandon();
     if (SaveState != Done && failure_.isEmpty() && savedPath_.isEmpty())
         failure_ = QStringLiteral("The save was cancelled.");
@@ -160,7 +167,32 @@ void SaveConfig::askOrWrite() {
                          QStringLiteral("Every register was read; only identity item 05 got no "
                                         "answer, which the file does not hold."),
                          MessageKind::Plain);
-    writeFile();
+    readStatusThenWrite();
+}
+
+// The file's status line holds the unit's status word as read now, so that
+// a saved file's register and status lines hash as the commissioning report
+// of the same unit does.
+void SaveConfig::readStatusThenWrite() {
+    ++statusReads_;
+    status_ = QStringLiteral("Reading the status.");
+    batchId_ = link_.startBatch({BuildStatus()});
+    SaveState = ReadingStatus;
+}
+
+void SaveConfig::statusEnded() {
+    const BatchOutcome o = link_.poll.outcome(batchId_);
+    if (o.complete()) {
+        writeFile();
+        return;
+    }
+    if (statusReads_ <= kRegisterRetries && link_.serial.isOpen()) {
+        readStatusThenWrite();
+        return;
+    }
+    failure_ = QStringLiteral("Not saved: the unit did not answer the status read (:S#).");
+    prompts_.message(kTitle, failure_, MessageKind::Warning);
+    SaveState = Done;
 }
 
 QString suggestedConfigName(const DeviceState& s, const QDate& date) {

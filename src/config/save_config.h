@@ -22,7 +22,7 @@ struct BatchOutcome;
 
 class SaveConfig {
   public:
-    enum State : int { Done = 0, StartRead = 1, Reading = 2, WaitIdle = 999 };
+    enum State : int { Done = 0, StartRead = 1, Reading = 2, ReadingStatus = 3, WaitIdle = 999 };
     // Reads of the whole bank before a save gives up on registers the unit
     // never answers: asking again forever (or answering yes from a script)
     // would never end.
@@ -64,6 +64,8 @@ class SaveConfig {
     void readEnded();
     void unreadOfTheWholeBank(const BatchOutcome& o);
     void askOrWrite();
+    void readStatusThenWrite();
+    void statusEnded();
     void writeFile();
     void release();
 
@@ -77,6 +79,7 @@ class SaveConfig {
     QList<int> rereading_;
     int retries_ = 0;
     bool u05Lost_ = false;
+    int statusReads_ = 0;
     bool holding_ = false;
     QString status_;
     QString savedPath_;

@@ -119,6 +119,10 @@ struct SimOptions {
         QStringLiteral("reset-silence"),
         QStringLiteral("How long the unit ignores the line after a reset (1500 ms)."),
         QStringLiteral("MS")};
+    QCommandLineOption resetCause{
+        QStringLiteral("reset-cause"),
+        QStringLiteral("Reset cause code in the status word at start (0..255, 0)."),
+        QStringLiteral("N")};
     QCommandLineOption noAck{QStringLiteral("no-action-replies"),
                              QStringLiteral("Leave system actions such as :SP# unanswered.")};
     QCommandLineOption writeImage{
@@ -217,6 +221,8 @@ QString readProfile(const QCommandLineParser& parser, const SimOptions& o, SimPr
         return QStringLiteral("--serial is LETTER-NUMBER, e.g. Q-48225, or 0");
     if (parser.isSet(o.date) && !parseDate(parser.value(o.date), profile.dateCode))
         return QStringLiteral("--date-code is D0/D1/D2, e.g. 14/03/24");
+    if (!intOption(o.resetCause, 0, 255, [&](qint64 v) { profile.initialResetCause = int(v); }))
+        return QStringLiteral("--reset-cause takes 0..255");
     if (parser.isSet(o.resetSilence)) {
         bool ok = false;
         profile.resetSilenceMs = parser.value(o.resetSilence).toDouble(&ok);
@@ -277,11 +283,11 @@ int main(int argc, char** argv) {
         "to the next reply."));
     parser.addHelpOption();
     const SimOptions o;
-    parser.addOptions({o.link,      o.chip,       o.fault,        o.features,    o.appId,
-                       o.layout,    o.vendorId,   o.vendorName,   o.productName, o.serial,
-                       o.date,      o.comms,      o.firmware,     o.turnaround,  o.resetSilence,
-                       o.noAck,     o.writeImage, o.imageVersion, o.bootFault,   o.autoPowerCycle,
-                       o.bootWaits, o.fastMonitor});
+    parser.addOptions({o.link,           o.chip,      o.fault,      o.features,     o.appId,
+                       o.layout,         o.vendorId,  o.vendorName, o.productName,  o.serial,
+                       o.date,           o.comms,     o.firmware,   o.turnaround,   o.resetSilence,
+                       o.resetCause,     o.noAck,     o.writeImage, o.imageVersion, o.bootFault,
+                       o.autoPowerCycle, o.bootWaits, o.fastMonitor});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return usageError(

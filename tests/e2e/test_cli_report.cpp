@@ -3,6 +3,7 @@
 // `config save` of the same unit writes, and a lost reply failing the report
 // with nothing written.
 #include "support/cli_run.h"
+#include "support/sim_process.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -29,9 +30,13 @@ class TestCliReport : public QObject {
     }
 
     void htmlReportCarriesTheDigestOfTheSavedConfig() {
+        // A unit whose status word is not 0 (reset cause 4): the saved
+        // file's status line must carry it as the report hashes it.
+        gp::test::SimProcess sim({"--reset-cause", "4"});
+        QVERIFY(!sim.path().isEmpty());
         QTemporaryDir dir;
         const QString html = dir.filePath("unit.html");
-        const Run r = cli({"--simulate", "report", html});
+        const Run r = cli({"--port", sim.path(), "report", html});
         QCOMPARE(r.status, 0);
         const QByteArray doc = contents(html);
         QVERIFY(doc.startsWith("<!DOCTYPE html>"));
@@ -44,7 +49,8 @@ class TestCliReport : public QObject {
         // The same unit saved: its register lines (the comment lines after
         // them carry the time of the save) hash to the report's digest.
         const QString cfg = dir.filePath("unit.cfg");
-        QCOMPARE(cli({"--simulate", "config", "save", cfg}).status, 0);
+        QCOMPARE(cli({"--port", sim.path(), "config", "save", cfg}).status, 0);
+        QVERIFY(contents(cfg).contains("S 0 00040000\r\n"));
         QByteArray lines;
         for (const QByteArray& line : contents(cfg).split('\n')) {
             if (line.isEmpty() || (line.startsWith('#') && !line.startsWith("#CFG_Format")))
