@@ -137,13 +137,25 @@ int burnSettings(Link& link) {
     return link.startBatch({BuildSystem(QStringLiteral("P"))}, 1, 0, false);
 }
 
-WriteStart writeDeviceSettingsWithComms(Link& link, const CommsControls& controls) {
-    return WriteDeviceSettings(link, {0x01, 0x04, kCommsRegister, kDeviceIdRegister},
-                               [controls](DeviceState& state) {
-                                   state.refreshRegRecord();
-                                   StoreCommsControls(state, controls);
-                                   state.storeRegRecord();
-                               });
+namespace {
+const QList<int> kStoredOver{0x01, 0x04, kCommsRegister, kDeviceIdRegister};
+} // namespace
+
+QList<int> unreadBeforeWriteWithComms(const DeviceState& state) {
+    QList<int> unread;
+    for (int r : unreadDeviceSettingsRegisters(state))
+        if (r != 0 && !kStoredOver.contains(r))
+            unread << r;
+    return unread;
+}
+
+WriteStart writeDeviceSettingsWithComms(Link& link, const CommsControls& controls,
+                                        const QList<int>& readFirst) {
+    return WriteDeviceSettings(link, kStoredOver + readFirst, [controls](DeviceState& state) {
+        state.refreshRegRecord();
+        StoreCommsControls(state, controls);
+        state.storeRegRecord();
+    });
 }
 
 } // namespace gp

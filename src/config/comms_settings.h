@@ -85,8 +85,12 @@ QStringList commsWriteFrames(const DeviceState& state);
 // The main "Write": the comms controls into the register record, the record
 // into the register cache, then the device settings write (every known
 // register of class "N" and ":SU#"). Registers the controls are stored over
-// are read first when unknown.
-WriteStart writeDeviceSettingsWithComms(Link& link, const CommsControls& controls);
+// are read first when unknown, and so are those of `readFirst`.
+WriteStart writeDeviceSettingsWithComms(Link& link, const CommsControls& controls,
+                                        const QList<int>& readFirst = {});
+// The device-settings registers that write would leave out now because they
+// were never read (those the controls are stored over are read in any case).
+QList<int> unreadBeforeWriteWithComms(const DeviceState& state);
 
 // The single-frame device commands, sent outside the command queue.
 void sendServicePin(Link& link); // ":SB#"

@@ -45,7 +45,7 @@ ConfigToolsView::ConfigToolsView(AppContext& ctx, QWidget* parent) : QWidget(par
 
     connect(readAll, &QPushButton::clicked, this, [this] { ReadAllRegisters(ctx_.link); });
     connect(writeAll, &QPushButton::clicked, this, [this] {
-        const WriteStart w = WriteAllRegisters(ctx_.link);
+        const WriteStart w = WriteAllRegistersAsking(ctx_.link, ctx_.prompts);
         if (w.refused())
             ctx_.prompts.message(QString(), w.refusal(), MessageKind::Warning);
     });

@@ -212,7 +212,7 @@ void DiagnosticsView::buildDebugData(QVBoxLayout* right) {
             if (i == 1)
                 ReadAllRegisters(ctx_.link);
             else if (i == 2) {
-                const WriteStart w = WriteAllRegisters(ctx_.link);
+                const WriteStart w = WriteAllRegistersAsking(ctx_.link, ctx_.prompts);
                 if (w.refused())
                     ctx_.prompts.message(QString(), w.refusal(), MessageKind::Warning);
             } else if (const auto f = debugCommandFrame(i))

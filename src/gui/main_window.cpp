@@ -433,8 +433,13 @@ void Form1::connectMainButtons() {
     connect(Command4_0, &QPushButton::clicked, this, [this] {
         if (comms_->isVisibleTo(this) && !comms_->checkAddress())
             return;
+        // Registers never read from this unit would be left out: say so,
+        // and offer to read them first.
+        const QList<int> readFirst =
+            askToReadFirst(ctx_->prompts, unreadBeforeWriteWithComms(link_.state),
+                           static_cast<int>(knownDeviceSettingsRegisters(link_.state).size()));
         link_.SetProgress(0, 0);
-        const WriteStart w = writeDeviceSettingsWithComms(link_, comms_->controls());
+        const WriteStart w = writeDeviceSettingsWithComms(link_, comms_->controls(), readFirst);
         if (w.refused())
             ctx_->prompts.message(QString(), w.refusal(), MessageKind::Warning);
     });

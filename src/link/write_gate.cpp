@@ -13,6 +13,22 @@ QString registerNames(const QList<int>& regs) {
     return names.join(QStringLiteral(", "));
 }
 
+QString registerRanges(const QList<int>& regs) {
+    QStringList runs;
+    for (qsizetype i = 0; i < regs.size();) {
+        qsizetype j = i;
+        while (j + 1 < regs.size() && regs[j + 1] == regs[j] + 1)
+            ++j;
+        runs << (j == i ? HexByte(regs[i])
+                        : HexByte(regs[i]) + QStringLiteral("..") + HexByte(regs[j]));
+        i = j + 1;
+    }
+    return QStringLiteral("%1 (%2 register%3)")
+        .arg(runs.join(QStringLiteral(", ")))
+        .arg(regs.size())
+        .arg(regs.size() == 1 ? QString() : QStringLiteral("s"));
+}
+
 WriteGate::WriteGate(PollCycle& poll, DeviceState& state, TrafficLog& log)
     : poll_(poll), state_(state), log_(log) {}
 

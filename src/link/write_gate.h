@@ -47,6 +47,9 @@ struct WriteStart {
 
 // "00, 1A, 20": register numbers as the unit names them.
 QString registerNames(const QList<int>& regs);
+// "00..1F, 24, 30..FF (62 registers)": runs of consecutive registers joined,
+// for lists too long to read one by one.
+QString registerRanges(const QList<int>& regs);
 
 class WriteGate {
   public:

@@ -2,6 +2,7 @@
 
 #include "link/codec.h"
 #include "link/link.h"
+#include "platform/prompts.h"
 
 namespace gp {
 
@@ -50,8 +51,8 @@ int ReadAllRegisters(Link& link) {
     return link.startBatch(readAllFrames());
 }
 
-WriteStart WriteAllRegisters(Link& link) {
-    return link.writes.request({}, [](DeviceState& state) {
+WriteStart WriteAllRegisters(Link& link, const QList<int>& readFirst) {
+    return link.writes.request(readFirst, [](DeviceState& state) {
         QStringList frames;
         for (int r = 1; r < 256; ++r) {
             if (state.known(r))
@@ -78,6 +79,44 @@ QList<int> deviceSettingsRegisters(const DeviceState& state) {
             regs << r;
     }
     return regs;
+}
+
+QList<int> unreadOfAllRegisters(const DeviceState& state) {
+    QList<int> regs;
+    for (int r = 1; r < 256; ++r)
+        if (!state.known(r))
+            regs << r;
+    return regs;
+}
+
+QList<int> unreadDeviceSettingsRegisters(const DeviceState& state) {
+    if (!state.known(0))
+        return {0};
+    QList<int> regs;
+    for (int r : deviceSettingsRegisters(state))
+        if (!state.known(r))
+            regs << r;
+    return regs;
+}
+
+QList<int> askToReadFirst(Prompts& prompts, const QList<int>& unread, int toWrite) {
+    if (unread.isEmpty())
+        return {};
+    const bool readFirst = prompts.askYesNo(
+        QStringLiteral("Write"),
+        QStringLiteral("%1 register(s) read from this unit would be written. Never read, and "
+                       "so left out: %2.\n\nRead them from the unit first, then write them "
+                       "all?\n(No writes only the registers read.)")
+            .arg(toWrite)
+            .arg(registerRanges(unread)),
+        false, false);
+    return readFirst ? unread : QList<int>{};
+}
+
+WriteStart WriteAllRegistersAsking(Link& link, Prompts& prompts) {
+    const QList<int> unread = unreadOfAllRegisters(link.state);
+    return WriteAllRegisters(
+        link, askToReadFirst(prompts, unread, 255 - static_cast<int>(unread.size())));
 }
 
 QList<int> knownDeviceSettingsRegisters(const DeviceState& state) {

@@ -11,6 +11,7 @@
 namespace gp {
 
 class Link;
+class Prompts;
 struct DeviceState;
 
 // Class of register `reg` (0..255) under layout code `layout` (the top byte
@@ -26,8 +27,22 @@ int LayoutCode(const DeviceState& state);
 // the batch id.
 int ReadAllRegisters(Link& link);
 // Writes the known registers of 01..FF from the cache; register 00 is never
-// written, nor is a register never read. Refused when none is known.
-WriteStart WriteAllRegisters(Link& link);
+// written, nor is a register never read. Refused when none is known. The
+// registers of `readFirst` are read before, when they are not known.
+WriteStart WriteAllRegisters(Link& link, const QList<int>& readFirst = {});
+// The registers of 01..FF a write of all registers would leave out now: those
+// never read from this unit.
+QList<int> unreadOfAllRegisters(const DeviceState& state);
+// The device-settings registers a device-settings write would leave out now;
+// register 00 alone when the layout is not known yet.
+QList<int> unreadDeviceSettingsRegisters(const DeviceState& state);
+// Before a write of what was read, when `unread` is not empty: says how many
+// registers the write sends and which it would leave out because they were
+// never read, and asks (default Yes) whether to read those first. Answers
+// the registers to read before writing: `unread`, or none.
+QList<int> askToReadFirst(Prompts& prompts, const QList<int>& unread, int toWrite);
+// The desktop's "write all registers": asks as above, then writes.
+WriteStart WriteAllRegistersAsking(Link& link, Prompts& prompts);
 // Writes the known registers of class "N" for the unit's layout from the
 // cache, then ":SU#". Register 00 (the layout) and `alsoNeeded` are read
 // first when they are not known; `prepare` then puts the engineer's entries

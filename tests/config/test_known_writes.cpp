@@ -6,6 +6,7 @@
 #include "diag/diagnostics.h"
 #include "diag/identity.h"
 #include "link/codec.h"
+#include "support/scripted_prompts.h"
 #include "support/sim_rig.h"
 #include "unit/bulk_transfer.h"
 #include "unit/cfg_file.h"
@@ -174,6 +175,60 @@ class TestKnownWrites : public QObject {
         QCOMPARE(rig.unit().frameHistory().first(), QString(":R01#"));
         QCOMPARE(rig.unit().reg(kCommsCompanionRegister), 0x00001234);
         QCOMPARE(rig.unit().reg(kCommsRegister) & 0xFF, 5);
+    }
+
+    // A write of what was read, with registers never read: the engineer is
+    // told how many go out and which are left out, and may read them first.
+    void writeOfWhatWasReadAsksAboutTheUnread_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("readFirst");
+        QTest::addColumn<QString>("named"); // in the question
+        QTest::newRow("main Write after start-up, written as read")
+            << "write" << false << "22, 25..38, 3A..FF (219 registers)";
+        QTest::newRow("main Write after start-up, read first")
+            << "write" << true << "1 register(s) read";
+        QTest::newRow("write all after the diagnostics read, read first")
+            << "all" << true << "10..24, 26..2D, 2F..FF (238 registers)";
+        QTest::newRow("write all after the diagnostics read, as read")
+            << "all" << false << "17 register(s) read";
+    }
+    void writeOfWhatWasReadAsksAboutTheUnread() {
+        QFETCH(QString, button);
+        QFETCH(bool, readFirst);
+        QFETCH(QString, named);
+        SimRig rig;
+        customise(rig.unit());
+        if (button == "write") {
+            IdentityRead(rig.link);
+        } else {
+            A2DRange range;
+            DiagnosticsRead(rig.link, range);
+        }
+        rig.runBatch();
+        test::ScriptedPrompts p;
+        p.answers << readFirst;
+        const auto before = unitRegisters(rig.unit());
+        const auto from = rig.unit().frameHistory().size();
+        const QList<int> unread = button == "write" ? unreadBeforeWriteWithComms(rig.link.state)
+                                                    : unreadOfAllRegisters(rig.link.state);
+        const WriteStart w =
+            button == "write"
+                ? writeDeviceSettingsWithComms(
+                      rig.link, ReadCommsControls(rig.link.state, LangDll()),
+                      askToReadFirst(p, unread,
+                                     int(knownDeviceSettingsRegisters(rig.link.state).size())))
+                : WriteAllRegistersAsking(rig.link, p);
+        QVERIFY(!w.refused());
+        QCOMPARE(p.asked.size(), 1);
+        QVERIFY2(p.asked.first().contains(named), qPrintable(p.asked.first()));
+        while (rig.runBatch() != -1 || rig.link.writes.pending()) {
+        }
+        const QStringList sent = rig.unit().frameHistory().mid(from);
+        const std::set<int> regs = writtenRegisters(sent);
+        // Read first, the registers left out go too, with the values read.
+        for (int r : unread)
+            QCOMPARE(regs.count(r), size_t(readFirst ? 1 : 0));
+        QVERIFY(unitRegisters(rig.unit()) == before);
     }
 
     void writeAllWithNothingReadIsRefused() {
