@@ -326,10 +326,35 @@ void FirmwareUpdate::tick() {
     }
 }
 
+void FirmwareUpdate::startRead(int batchId) {
+    readBatch_ = batchId;
+    readFrames_ = ctx_.link.poll.batchFrames();
+    readRetries_ = 0;
+}
+
+// Whether the read in flight got every reply. The backup must hold what the
+// unit holds: a read that lost replies on the way (a unit that restarted, a
+// noisy line) reads the lost frames again, at most kReadRetries times; then
+// the run fails before anything was sent. Identity item 05, which the file
+// does not hold, may stay unanswered.
+bool FirmwareUpdate::readGotEverything() {
+    QStringList missing = ctx_.link.poll.outcome(readBatch_).missingFrames(readFrames_);
+    missing.removeIf([](const QString& f) { return f == BuildItemRead(u'U', 5); });
+    if (missing.isEmpty())
+        return true;
+    if (readRetries_ < kReadRetries) {
+        ++readRetries_;
+        readFrames_ = missing;
+        readBatch_ = ctx_.link.startBatch(missing);
+        return false;
+    }
+    failUntouched(QStringLiteral("The unit did not answer for: %1.").arg(missing.join(u' ')));
+    return false;
+}
+
 // Reads the unique id (it names the backup), every register and the logo.
 void FirmwareUpdate::tickReading(bool answered, bool timedOut) {
     Link& link = ctx_.link;
-    const QString failed = text(10000, "Firmware Update Failed");
     switch (state_) {
     case State::Start: {
         fast_ = link.fast();
@@ -347,34 +372,31 @@ void FirmwareUpdate::tickReading(bool answered, bool timedOut) {
         QStringList frames;
         for (int i = 0; i < 4; ++i)
             frames << BuildItemRead(u'U', i);
-        link.startBatch(frames);
+        startRead(link.startBatch(frames));
         go(State::ReadingUniqueId);
         break;
     }
     case State::ReadingUniqueId:
-        if (answered) {
-            link.state.IdentU05 = 0;
-            ReadAllRegisters(link);
-            go(State::ReadingRegisters);
-        } else if (timedOut) {
+        // A unit that answers nothing may sit in its boot loader.
+        if (timedOut && link.poll.outcome(readBatch_).answered == 0 && readRetries_ == 0) {
             readFailed();
+        } else if ((answered || timedOut) && readGotEverything()) {
+            link.state.IdentU05 = 0;
+            startRead(ReadAllRegisters(link));
+            go(State::ReadingRegisters);
         }
         break;
     case State::ReadingRegisters:
-        if (answered) {
-            ReadLogo(link);
+        if ((answered || timedOut) && readGotEverything()) {
+            startRead(ReadLogo(link));
             go(State::ReadingLogo);
-        } else if (timedOut) {
-            fail(failed);
         }
         break;
     case State::ReadingLogo:
-        if (answered) {
+        if ((answered || timedOut) && readGotEverything()) {
             savedRegs_ = link.state.RegCache;
             savedReg1_ = link.state.RegCache[1];
             go(State::ChoosingImage);
-        } else if (timedOut) {
-            fail(failed);
         }
         break;
     default:

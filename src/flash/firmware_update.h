@@ -138,10 +138,16 @@ class FirmwareUpdate {
     // ReopeningPort puts the window above all others.
     std::function<void()> makeTopMost;
 
+    // A frame of the read before the boot loader whose reply was lost is
+    // read again this often before the run gives up, sending nothing.
+    static constexpr int kReadRetries = 2;
+
   private:
     void go(State state) { state_ = state; }
     // One function per phase of the run.
     void tickReading(bool answered, bool timedOut);
+    void startRead(int batchId);
+    bool readGotEverything();
     void tickChecks();
     void checkTool();
     void saveBackupAndEnterBootLoader();
@@ -184,6 +190,11 @@ class FirmwareUpdate {
     bool fast_ = false;
     int waitLimitTicks_ = 0;
     int waitPollBatch_ = 0; // the status batch of the wait in flight, 0: none
+    // The read of the unit before the boot loader: its batch, the frames it
+    // still lacks replies to, and how often they were read again.
+    int readBatch_ = 0;
+    QStringList readFrames_;
+    int readRetries_ = 0;
     int waitAnswersInRow_ = 0;
     QString stepText_;
     int flashPercent_ = 0; // the last percentage the flashing tool printed

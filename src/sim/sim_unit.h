@@ -72,6 +72,9 @@ class SimUnit {
     int32_t reg(int r) const { return ram_.at(static_cast<size_t>(r)); }
     void setReg(int r, int32_t value) { ram_.at(static_cast<size_t>(r)) = value; }
     int32_t nonvolatileReg(int r) const { return nonvolatile_.at(static_cast<size_t>(r)); }
+    void setNonvolatileReg(int r, int32_t value) {
+        nonvolatile_.at(static_cast<size_t>(r)) = value;
+    }
     int32_t factoryReg(int r) const { return factory_.at(static_cast<size_t>(r)); }
     int32_t logo(int word) const { return logo_.at(static_cast<size_t>(word)); }
     void setLogo(int word, int32_t value) { logo_.at(static_cast<size_t>(word)) = value; }

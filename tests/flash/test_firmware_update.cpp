@@ -12,6 +12,17 @@ using namespace gp;
 
 namespace {
 enum class Tool { Flashes, ExitsNonZero, Missing, FlashesNothing };
+enum class Fault {
+    Cancel,
+    PowerCut,
+    ToolKilled,
+    ToolExitsNonZero,
+    ToolHangs,
+    ToolMissing,
+    SilentAfterFlash,
+    PortVanishes
+};
+using UpdateState = FirmwareUpdate::State;
 
 sim::SambaMonitor& monitorOf(sim::SimUnit& unit) {
     return dynamic_cast<sim::SambaMonitor&>(unit.bootMonitor());
@@ -93,9 +104,13 @@ Outcome updateOnce(bool fast, bool noLogo, const QString& tamper, bool newFirmwa
 }
 } // namespace
 Q_DECLARE_METATYPE(Tool)
+Q_DECLARE_METATYPE(Fault)
+Q_DECLARE_METATYPE(UpdateState)
 
 class TestFirmwareUpdate : public QObject {
     Q_OBJECT
+    // The fault matrix, one line a case, printed when the test ends.
+    QStringList matrix_;
   private slots:
     // Every row runs paced by the tick and with the fast link: the same
     // questions, messages, results and unit contents in both.
@@ -390,6 +405,163 @@ class TestFirmwareUpdate : public QObject {
         // Virtual time: whether the wait ran out or the unit ended it.
         QCOMPARE(readBackSentMs - resetSentMs >= 6000 - FirmwareUpdate::kFastIntervalMs,
                  waitsTheFixedTime);
+    }
+
+    // Each fault at each step of the guided update it can meet. Whatever
+    // happens, the unit ends on its old or its new firmware, or in its boot
+    // loader with a message that names the backup; the engineer then
+    // follows that way back (power cycle, flash again, restore the backup
+    // the message names) and finds every register and the logo as before.
+    void everyFaultAtEveryStepIsRecovered_data() {
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<UpdateState>("at");
+        const UpdateState everyStep[] = {UpdateState::ReadingUniqueId,
+                                         UpdateState::ReadingRegisters,
+                                         UpdateState::ReadingLogo,
+                                         UpdateState::EnteringBootLoader,
+                                         UpdateState::ProbingBootMonitor,
+                                         UpdateState::Flashing,
+                                         UpdateState::WaitingForFirmware,
+                                         UpdateState::WritingRegisters,
+                                         UpdateState::Burning,
+                                         UpdateState::WaitingForReset,
+                                         UpdateState::CheckingRegister01};
+        for (Fault f : {Fault::Cancel, Fault::PowerCut})
+            for (UpdateState at : everyStep)
+                QTest::newRow(qPrintable(QStringLiteral("%1 at %2")
+                                             .arg(f == Fault::Cancel ? "cancel" : "power cut")
+                                             .arg(int(at))))
+                    << f << at;
+        const std::pair<const char*, Fault> toolFaults[] = {
+            {"tool killed", Fault::ToolKilled},
+            {"tool exits non-zero", Fault::ToolExitsNonZero},
+            {"tool hangs, stopped", Fault::ToolHangs},
+            {"port vanishes mid-flash", Fault::PortVanishes},
+            {"unit silent after flashing", Fault::SilentAfterFlash}};
+        for (const auto& [name, f] : toolFaults)
+            QTest::newRow(name) << f << UpdateState::Flashing;
+        QTest::newRow("tool missing") << Fault::ToolMissing << UpdateState::CheckingTool;
+    }
+    void everyFaultAtEveryStepIsRecovered() {
+        QFETCH(Fault, fault);
+        QFETCH(UpdateState, at);
+        test::FlashRig rig;
+        sim::SimUnit& unit = *rig.unit;
+        personalise(unit);
+        // Burnt, as a unit in service holds them: a power cut keeps them.
+        for (int r = 0x22; r < 0x30; ++r)
+            unit.setNonvolatileReg(r, unit.reg(r));
+        std::array<int32_t, 256> regs{};
+        std::array<int32_t, 128> logo{};
+        for (int r = 0; r < 256; ++r)
+            regs[size_t(r)] = unit.reg(r);
+        for (int w = 0; w < 128; ++w)
+            logo[size_t(w)] = unit.logo(w);
+        const QByteArray image = sim::sampleFirmwareImage(307, 4000);
+        rig.prompts.files << rig.writeFile("fw.bin", image);
+        // No further waits, no re-flash: the run ends rather than asks on.
+        for (int i = 0; i < 6; ++i)
+            rig.prompts.answers << false;
+        rig.runner.failToStart = fault == Fault::ToolMissing;
+        rig.runner.hang = fault == Fault::ToolHangs;
+        const bool toolFault = at == UpdateState::Flashing && fault != Fault::Cancel;
+        rig.runner.exitCode = toolFault && fault != Fault::SilentAfterFlash ? 1 : 0;
+        rig.runner.onStart = [&] {
+            if (at == UpdateState::Flashing)
+                monitorOf(unit).program(image, false, image.size() / 2); // erased, half written
+        };
+        rig.runner.effect = [&] {
+            if (toolFault && fault != Fault::SilentAfterFlash)
+                return;
+            monitorOf(unit).program(fault == Fault::SilentAfterFlash ? QByteArray() : image,
+                                    fault != Fault::SilentAfterFlash);
+            unit.powerCycle(rig.port->nowMs());
+        };
+        FirmwareUpdate update(rig.ctx, rig.runner);
+        update.backupFolder = rig.dir.filePath("backups");
+        update.clickButton();
+        bool injected = false;
+        QString closeQuestion; // what the window asks before it closes mid-run
+        QVERIFY(rig.run(update, [&] {
+            // At the flashing step: while the tool runs.
+            if (!injected && update.state() == at &&
+                (at != UpdateState::Flashing || update.toolRunning())) {
+                injected = true;
+                if (fault == Fault::Cancel) {
+                    if (update.unitInBootLoader())
+                        closeQuestion = flash::wayBackText(update.backup());
+                    update.abandon();
+                } else if (fault == Fault::PowerCut) {
+                    unit.powerCycle(rig.port->nowMs());
+                } else if (fault == Fault::ToolKilled) {
+                    rig.runner.kill();
+                } else if (fault == Fault::ToolHangs) {
+                    update.stopTool();
+                } else if (fault == Fault::PortVanishes) {
+                    rig.port->unplug();
+                }
+            }
+            return update.finished() && (injected || fault == Fault::ToolMissing);
+        }));
+        const QString told =
+            rig.prompts.messages.join(" | ") + " | " + update.stepText() + " | " + closeQuestion;
+        const bool leftInBootLoader = unit.mode() == sim::SimUnit::Mode::BootMonitor;
+
+        // The way back, as the engineer reads it: the adapter back in,
+        // a power cycle, the image flashed again while the unit stays in
+        // its boot loader, then the backup the message names restored.
+        rig.port->replug();
+        if (!rig.link.serial.isOpen())
+            rig.link.serial.backToUnit();
+        unit.powerCycle(rig.port->nowMs());
+        if (unit.mode() == sim::SimUnit::Mode::BootMonitor) {
+            monitorOf(unit).program(image, true);
+            unit.powerCycle(rig.port->nowMs());
+        }
+        rig.port->advance(2000);
+        const auto same = [&] {
+            for (int r = 0; r < 256; ++r)
+                if (unit.reg(r) != regs[size_t(r)] || unit.nonvolatileReg(r) != regs[size_t(r)])
+                    return false;
+            for (int w = 0; w < 128; ++w)
+                if (unit.logo(w) != logo[size_t(w)])
+                    return false;
+            return true;
+        };
+        const bool lostSettings = !same();
+        const bool namesBackup = update.backup() && told.contains(update.backup()->cfg);
+        if (lostSettings && namesBackup) {
+            BackupRestore restore(rig.link);
+            QCOMPARE(restore.start(update.backup()->cfg, update.backup()->lgo), QString());
+            QVERIFY(rig.run(restore, [&] { return restore.finished(); }));
+        }
+        const bool recovered =
+            unit.mode() == sim::SimUnit::Mode::Protocol &&
+            (unit.profile().firmwareVersion == 307 ||
+             unit.profile().firmwareVersion == sim::SimProfile().firmwareVersion);
+        const bool restored = same();
+        matrix_ << QStringLiteral("%1 | %2 | %3 | %4 | %5")
+                       .arg(QString::fromLatin1(QTest::currentDataTag()), -32)
+                       .arg(recovered ? "recovered" : "NOT RECOVERED")
+                       .arg(restored ? "settings as before" : "SETTINGS LOST", -18)
+                       .arg(lostSettings || leftInBootLoader
+                                ? (namesBackup ? "backup named" : "BACKUP NOT NAMED")
+                                : "nothing to restore")
+                       .arg(unit.profile().firmwareVersion == 307 ? "new firmware"
+                                                                  : "old firmware");
+        QVERIFY2(recovered, qPrintable(told));
+        QVERIFY2(restored, qPrintable(told));
+        if (leftInBootLoader)
+            QVERIFY2(namesBackup, qPrintable(told));
+        // Every way out leaves the link usable.
+        QCOMPARE(rig.port->settings(), QString("9600,n,8,1"));
+        QVERIFY(!rig.link.serial.BootProbe);
+    }
+    void cleanupTestCase() {
+        if (matrix_.isEmpty())
+            return;
+        qInfo().noquote() << "Fault matrix (case | unit | settings | backup | firmware):\n" +
+                                 matrix_.join('\n');
     }
 
     void stoppingAHungToolAsksForAPowerCycle() {
