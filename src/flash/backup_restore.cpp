@@ -53,6 +53,9 @@ QString RestoreReport::text() const {
     }
     if (!settingsStored)
         t += QStringLiteral(" The unit did not confirm storing the settings (:SP#).");
+    if (resent > 0)
+        t +=
+            QStringLiteral(" %1 register write(s) were sent again after a lost reply.").arg(resent);
     return t;
 }
 
@@ -69,6 +72,15 @@ QString BackupRestore::start(const QString& cfgPath, const QString& lgoPath) {
     batchId_ = link_.startBatch(frames);
     state_ = Identify;
     return QString();
+}
+
+void BackupRestore::writeRegisters(const QList<int>& regs) {
+    QStringList frames;
+    for (int r : regs)
+        frames << BuildItemWrite(u'W', r, content_.registers[size_t(r)]);
+    writing_ = regs;
+    writingFrames_ = frames;
+    batchId_ = link_.startBatch(frames, 0, 0, false);
 }
 
 void BackupRestore::fail(const QString& why) {
@@ -101,28 +113,38 @@ void BackupRestore::tick() {
         for (int r = 0; r < 256; ++r)
             st.setRegister(r, content_.registers[size_t(r)], ValueSource::File);
         stepText_ = QStringLiteral("Writing Settings....");
-        batchId_ = WriteAllRegisters(link_).batchId;
-        // What the batch holds: a register counts as confirmed only when its
-        // write went out and was answered.
-        sentFrames_.clear();
-        for (const QString& frame : link_.poll.batchFrames())
-            sentFrames_.insert(frame);
+        QList<int> all;
+        for (int r = 1; r < 256; ++r)
+            all << r;
+        retries_ = 0;
+        writeRegisters(all);
         state_ = Registers;
         return;
     }
     case Registers: {
         // Register 00 is never written; each write's "W" echo puts the value
-        // the unit took into the cache.
+        // the unit took into the cache. A register counts as confirmed only
+        // when its write went out and was answered with the backup's value.
         const bool same = !stats.displaced;
-        for (int r = 1; r < 256; ++r) {
-            ++report_.writes;
-            const QString frame = BuildItemWrite(u'W', r, content_.registers[size_t(r)]);
-            if (same && sentFrames_.contains(frame) && !stats.lostFrames.contains(frame) &&
-                st.RegCache[size_t(r)] == content_.registers[size_t(r)])
-                ++report_.confirmed;
-            else
-                report_.unconfirmed << r;
+        const QStringList missing = stats.missingFrames(writingFrames_);
+        QList<int> unconfirmed;
+        for (qsizetype i = 0; i < writing_.size(); ++i) {
+            const int r = writing_[i];
+            if (!same || missing.contains(writingFrames_[i]) ||
+                st.RegCache[size_t(r)] != content_.registers[size_t(r)])
+                unconfirmed << r;
         }
+        // Sent again, twice at most: a register written twice holds what
+        // it holds written once.
+        if (!unconfirmed.isEmpty() && same && retries_ < kWriteRetries) {
+            ++retries_;
+            report_.resent += static_cast<int>(unconfirmed.size());
+            writeRegisters(unconfirmed);
+            return;
+        }
+        report_.writes = 255;
+        report_.unconfirmed = unconfirmed;
+        report_.confirmed = 255 - static_cast<int>(unconfirmed.size());
         if (content_.logo) {
             std::copy(content_.logo->begin(), content_.logo->end(), st.LRegCache.begin());
             stepText_ = QStringLiteral("Writing Logo....");

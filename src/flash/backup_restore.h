@@ -12,7 +12,6 @@
 #include "flash/firmware_backup.h"
 
 #include <QList>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -28,6 +27,7 @@ struct RestoreReport {
     int logoConfirmed = 0;
     QList<int> logoUnconfirmed;
     bool settingsStored = false; // ":SP#" answered
+    int resent = 0;              // register writes sent again after a lost reply
     QString text() const;
     bool complete() const {
         return unconfirmed.isEmpty() && logoUnconfirmed.isEmpty() && settingsStored;
@@ -45,6 +45,8 @@ class BackupRestore {
     int intervalMs() const { return 200; }
 
     enum State { Idle, Identify, Registers, Logo, Burn, Done, Failed };
+    // A register write whose reply was lost is sent again this often.
+    static constexpr int kWriteRetries = 2;
     State state() const { return state_; }
     bool finished() const { return state_ == Done || state_ == Failed; }
     bool succeeded() const { return state_ == Done && report_.complete(); }
@@ -58,13 +60,16 @@ class BackupRestore {
     const RestoreReport& report() const { return report_; }
 
   private:
+    void writeRegisters(const QList<int>& regs);
     void fail(const QString& why);
 
     Link& link_;
     State state_ = Idle;
     flash::BackupContent content_;
     int batchId_ = 0;
-    QSet<QString> sentFrames_; // the register writes the batch holds
+    QStringList writingFrames_; // the register writes the batch holds, in order
+    QList<int> writing_;        // and their registers
+    int retries_ = 0;
     QString stepText_;
     RestoreReport report_;
 };

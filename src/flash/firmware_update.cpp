@@ -334,7 +334,7 @@ void FirmwareUpdate::startRead(int batchId) {
 
 // Whether the read in flight got every reply. The backup must hold what the
 // unit holds: a read that lost replies on the way (a unit that restarted, a
-// noisy line) reads the lost frames again, at most kReadRetries times; then
+// noisy line) reads the lost frames again, at most kRetries times; then
 // the run fails before anything was sent. Identity item 05, which the file
 // does not hold, may stay unanswered.
 bool FirmwareUpdate::readGotEverything() {
@@ -342,7 +342,7 @@ bool FirmwareUpdate::readGotEverything() {
     missing.removeIf([](const QString& f) { return f == BuildItemRead(u'U', 5); });
     if (missing.isEmpty())
         return true;
-    if (readRetries_ < kReadRetries) {
+    if (readRetries_ < kRetries) {
         ++readRetries_;
         readFrames_ = missing;
         readBatch_ = ctx_.link.startBatch(missing);
@@ -609,12 +609,25 @@ void FirmwareUpdate::tickWriteBack(bool ended) {
         for (int r = 0; r < 256; ++r)
             link.state.setRegister(r, savedRegs_[size_t(r)], ValueSource::File);
         regBatchId_ = WriteAllRegisters(link).batchId;
+        regFrames_ = link.poll.batchFrames();
+        writeRetries_ = 0;
         logoBatchId_ = 0;
         go(State::WritingRegisters);
         break;
-    case State::WritingRegisters:
+    case State::WritingRegisters: {
         if (!ended)
             break;
+        // A register write whose reply was lost (or came late) is sent again,
+        // twice at most: written twice, a register holds what it holds once.
+        const QStringList lost = link.poll.outcome(regBatchId_).missingFrames(regFrames_);
+        if (!lost.isEmpty() && writeRetries_ < kRetries) {
+            ++writeRetries_;
+            link.AddLog(
+                QStringLiteral("Sending %1 write(s) again after a lost reply.").arg(lost.size()));
+            regFrames_ = lost;
+            regBatchId_ = link.startBatch(lost, 0, 0, false);
+            break;
+        }
         noteLost(regBatchId_, QStringLiteral("register"));
         if (noLogo || !backupHasLogo_) {
             countdown_ = 0;
@@ -626,6 +639,7 @@ void FirmwareUpdate::tickWriteBack(bool ended) {
         }
         go(State::PausingAfterLogo);
         break;
+    }
     case State::PausingAfterLogo:
         if (countdown_ == 0)
             go(State::Burning);

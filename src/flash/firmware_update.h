@@ -139,8 +139,9 @@ class FirmwareUpdate {
     std::function<void()> makeTopMost;
 
     // A frame of the read before the boot loader whose reply was lost is
-    // read again this often before the run gives up, sending nothing.
-    static constexpr int kReadRetries = 2;
+    // read again this often before the run gives up, sending nothing; a
+    // register write of the write-back, sent again this often.
+    static constexpr int kRetries = 2;
 
   private:
     void go(State state) { state_ = state; }
@@ -216,6 +217,8 @@ class FirmwareUpdate {
     bool stopRequested_ = false;
 
     int regBatchId_ = 0;
+    QStringList regFrames_; // the register writes of regBatchId_
+    int writeRetries_ = 0;
     int logoBatchId_ = 0;
     QStringList unconfirmed_;
 };

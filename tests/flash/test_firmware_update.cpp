@@ -119,7 +119,7 @@ class TestFirmwareUpdate : public QObject {
         QTest::addColumn<bool>("monitorAnswers");
         QTest::addColumn<QString>("answers"); // Y/N for the questions, in order
         QTest::addColumn<bool>("noLogo");
-        QTest::addColumn<QString>("tamper"); // "", "reg1", "dropWrite"
+        QTest::addColumn<QString>("tamper"); // "", "reg1", "dropWrite", "silentWrites"
         QTest::addColumn<bool>("succeeds");
         QTest::addColumn<QString>("expectText"); // in the step text or a message
         QTest::addColumn<int>("questions");
@@ -161,8 +161,10 @@ class TestFirmwareUpdate : public QObject {
              false, "Firmware Update Failed", 2, "ok", true},
             {"register 01 read back differs", Tool::Flashes, true, "", false, "reg1", false,
              "Firmware Update Failed", 0, "ok", true},
-            {"unanswered write-back is named", Tool::Flashes, true, "", false, "dropWrite", true,
-             "not confirmed", 0, "ok", true},
+            {"a lost write-back reply: the write is sent again", Tool::Flashes, true, "", false,
+             "dropWrite", true, "Update Complete", 0, "ok", true},
+            {"write-back never confirmed is named", Tool::Flashes, true, "", false, "silentWrites",
+             true, "not confirmed", 0, "ok", true},
         };
         for (bool fast : {false, true}) {
             for (const Row& r : rows) {
@@ -239,6 +241,10 @@ class TestFirmwareUpdate : public QObject {
                 rig.port->dropNextReply();
                 tampered = true;
             }
+            // Every acknowledgement of the write-back lost: the unit takes
+            // the writes, the program never hears of it.
+            if (tamper == "silentWrites")
+                rig.port->setSilent(update.state() == FirmwareUpdate::State::WritingRegisters);
             return update.finished();
         }));
 
@@ -276,7 +282,7 @@ class TestFirmwareUpdate : public QObject {
             QCOMPARE(unit.reg(0x25), reg25);
             QCOMPARE(unit.nonvolatileReg(0x25), reg25);
             QCOMPARE(unit.logo(7), noLogo ? -1 : logo7);
-            QCOMPARE(update.unconfirmed().isEmpty(), tamper.isEmpty());
+            QCOMPARE(update.unconfirmed().isEmpty(), tamper != "silentWrites");
         }
         if (succeeds && tamper.isEmpty()) {
             QCOMPARE(update.stepText(), QString("Update Complete"));
@@ -704,6 +710,51 @@ class TestFirmwareUpdate : public QObject {
         QCOMPARE(unit.reg(0x25), reg25);
         QCOMPARE(unit.logo(3), logo3);
         QCOMPARE(unit.profile().firmwareVersion, 307);
+    }
+
+    // A restore's register write whose reply was lost is sent again, twice
+    // at most; one never confirmed is named.
+    void restoreSendsALostWriteAgain_data() {
+        QTest::addColumn<int>("drops"); // replies to the write of register 25 lost
+        QTest::addColumn<int>("resent");
+        QTest::addColumn<bool>("complete");
+        QTest::newRow("lost once: sent again") << 1 << 1 << true;
+        QTest::newRow("lost twice: sent again twice") << 2 << 2 << true;
+        QTest::newRow("never answered: named") << 3 << 2 << false;
+    }
+    void restoreSendsALostWriteAgain() {
+        QFETCH(int, drops);
+        QFETCH(int, resent);
+        QFETCH(bool, complete);
+        test::FlashRig rig;
+        personalise(*rig.unit);
+        rig.unit->powerCycle(0);
+        rig.port->advance(2000);
+        for (int i = 0; i < 4; ++i)
+            rig.link.state.IdentStrings[size_t(i)] =
+                QString::number(rig.unit->profile().uniqueId[size_t(i)], 16)
+                    .rightJustified(8, '0')
+                    .toUpper();
+        for (int r = 0; r < 256; ++r)
+            rig.link.state.setRegister(r, rig.unit->reg(r) ^ (r >= 0x22 ? 0x100 : 0),
+                                       ValueSource::Unit);
+        const auto b = flash::writeBackup(rig.link.state, rig.dir.filePath("b"),
+                                          QDateTime(QDate(2026, 3, 1), QTime(10, 0)));
+        QVERIFY2(b, qPrintable(b.error()));
+        BackupRestore restore(rig.link);
+        QCOMPARE(restore.start(b->cfg, b->lgo), QString());
+        // Frames: 6 identity reads, then 255 writes from register 01; each
+        // round of writes again holds register 25 alone.
+        rig.port->dropReplyToFrame(6 + 0x25);
+        for (int i = 1; i < drops; ++i)
+            rig.port->dropReplyToFrame(6 + 255 + i);
+        QVERIFY(rig.run(restore, [&] { return restore.finished(); }));
+        QCOMPARE(restore.report().resent, resent);
+        QCOMPARE(restore.succeeded(), complete);
+        QCOMPARE(restore.report().unconfirmed, complete ? QList<int>{} : QList<int>{0x25});
+        // Written in any case: only its acknowledgement was lost.
+        QCOMPARE(rig.unit->reg(0x25), rig.link.state.RegCache[0x25]);
+        QVERIFY2(restore.stepText().contains("sent again"), qPrintable(restore.stepText()));
     }
 
     void restoreRefusesABackupOfAnotherUnit() {
