@@ -118,7 +118,7 @@ int configSave(CliSession& s, QStringList args) {
     save.cancel(); // stops a read still running after the time-out
     s.set(QStringLiteral("unread"), regArray(save.unreadRegisters()));
     if (!save.unreadRegisters().isEmpty())
-        s.out(QStringLiteral("Registers not read: ") + regList(save.unreadRegisters()));
+        s.out(QStringLiteral("Registers not read: ") + registerRanges(save.unreadRegisters()));
     if (!save.saved()) {
         s.err(save.failure().isEmpty() ? QStringLiteral("Nothing was saved.") : save.failure());
         return s.finish(ExitFailed);

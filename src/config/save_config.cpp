@@ -55,10 +55,14 @@ void SaveConfig::tick() {
     case Reading:
         // The read ends with or without a reply to its last frame; either
         // way the window goes on. A read displaced by another batch ends
-        // too, with everything after the displacement unread.
-        if (const BatchOutcome o = link_.poll.outcome(batchId_);
-            !o.displaced && !o.finished && link_.busy())
+        // too, with everything after the displacement unread; so does one
+        // whose port went away, at once rather than frame by frame.
+        if (!link_.serial.isOpen() && link_.busy()) {
+            link_.poll.abandon();
+        } else if (const BatchOutcome o = link_.poll.outcome(batchId_);
+                   !o.displaced && !o.finished && link_.busy()) {
             break;
+        }
         readEnded();
         break;
     case ReadingStatus:
@@ -134,8 +138,16 @@ void SaveConfig::unreadOfTheWholeBank(const BatchOutcome& o) {
 void SaveConfig::askOrWrite() {
     const bool u05Lost = u05Lost_;
     if (!unread_.isEmpty()) {
-        const QString list = registerNames(unread_);
+        const QString list = registerRanges(unread_);
         status_ = QStringLiteral("Registers not read: %1").arg(list);
+        if (!link_.serial.isOpen()) {
+            // Reading again cannot help until the port is back.
+            failure_ =
+                QStringLiteral("Not saved: the port went away; registers not read: %1.").arg(list);
+            prompts_.message(kTitle, failure_, MessageKind::Warning);
+            SaveState = Done;
+            return;
+        }
         if (reads_ >= kMaxReads) {
             failure_ = QStringLiteral("Not saved: the unit did not answer for register(s) %1 in %2 "
                                       "reads of all registers.")
@@ -147,10 +159,9 @@ void SaveConfig::askOrWrite() {
         }
         const bool retry =
             prompts_.askYesNo(kTitle,
-                              QStringLiteral("The unit did not answer for %1 register(s): %2.\n"
+                              QStringLiteral("The unit did not answer for %1.\n"
                                              "A file saved now would hold old values for them.\n\n"
                                              "Read all registers again?")
-                                  .arg(unread_.size())
                                   .arg(list),
                               true, false);
         if (retry) {
