@@ -6,9 +6,12 @@
 # Debian's qt6-charts-dev misses its dependency on the Qt OpenGL development
 # files, hence libqt6opengl6-dev. appstream and desktop-file-utils check the
 # desktop entry and the AppStream file in "make test"; dpkg-dev gives
-# "make package" the library dependencies.
+# "make package" the library dependencies. The site record is kept through
+# Qt SQL's SQLite driver, or its PostgreSQL driver for a team; the tests
+# start a throwaway PostgreSQL cluster of their own.
 DEB_PACKAGES := cmake g++ make pkg-config ccache qt6-base-dev qt6-serialport-dev qt6-charts-dev \
-                libqt6opengl6-dev libgl-dev clang-format bossa-cli appstream desktop-file-utils dpkg-dev
+                libqt6opengl6-dev libgl-dev clang-format bossa-cli appstream desktop-file-utils dpkg-dev \
+                libqt6sql6-sqlite libqt6sql6-psql postgresql
 SHELL := /bin/bash
 PROGRAMS := glimmerpane glimmerpane-cli glimmerpane-sim
 PREFIX ?= /usr/local

@@ -11,6 +11,7 @@ QList<Command> diagCommands();
 QList<Command> flashCommands();
 QList<Command> doctorCommands();
 QList<Command> reportCommands();
+QList<Command> siteCommands();
 
 QList<Command> allCommands() {
     QList<Command> all;
@@ -22,6 +23,7 @@ QList<Command> allCommands() {
     all += flashCommands();
     all += doctorCommands();
     all += reportCommands();
+    all += siteCommands();
     return all;
 }
 

@@ -538,11 +538,11 @@ void usage(const QList<Command>& commands, FILE* to) {
     std::fprintf(to, "\nhelp COMMAND (or COMMAND --help) explains the command's options.\n");
     std::fprintf(to,
                  "\nSeveral ports (--port A --port B, or --ports A,B) run identity, config save,\n"
-                 "config load, config diff, diag, profile or firmware on every unit at once:\n"
-                 "each output line starts with [PORT]; --json prints {\"units\": [one object per\n"
-                 "unit, with its \"port\"], \"status\": N, \"failed\": [ports]}. config save FILE\n"
-                 "must then hold {port}, {uid} or {sn}. The exit status is not 0 when any unit\n"
-                 "failed; the failed units are named on stderr at the end.\n");
+                 "config load, config diff, diag, profile, firmware or site apply on every unit\n"
+                 "at once: each output line starts with [PORT]; --json prints {\"units\": [one\n"
+                 "object per unit, with its \"port\"], \"status\": N, \"failed\": [ports]}.\n"
+                 "config save FILE must then hold {port}, {uid} or {sn}. The exit status is not 0\n"
+                 "when any unit failed; the failed units are named on stderr at the end.\n");
 }
 
 void commandHelp(const Command& c) {

@@ -6,6 +6,7 @@
 
 #include "app/app_context.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QStringList>
 #include <functional>
@@ -87,6 +88,10 @@ std::unique_ptr<QObject> watchSignals(std::function<void()> onInterrupt);
 // `unneeded` registers (a value the command does not use costs it nothing).
 class CliSession;
 bool readIdentity(CliSession& s, const QList<int>& unneeded = {});
+// Connects and reads the identity (see readIdentity).
+bool connectAndIdentify(CliSession& s);
+// Register numbers as the unit names them ("2E"), for JSON.
+QJsonArray regArray(const QList<int>& regs);
 
 // Parses the global options, before or after the command, as "--name VALUE"
 // or "--name=VALUE" (the latter form is split for the command's own options

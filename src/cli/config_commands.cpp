@@ -19,20 +19,27 @@
 
 namespace gp::cli {
 
-namespace {
-
-constexpr int kBatchTimeoutMs = 180000;
-
-CliPrompts& prompts(CliSession& s) {
-    return static_cast<CliPrompts&>(s.ctx().prompts);
-}
-
 // Connects and reads the identity, as the desktop tool holds it from the
 // moment the unit was connected: registers 00 and 01 name the product.
 // Before a transfer, what the desktop tool holds by then: the identity, with
 // every frame answered (the file's comment lines and name come from it).
 bool connectAndIdentify(CliSession& s) {
     return s.connect() && readIdentity(s);
+}
+
+QJsonArray regArray(const QList<int>& regs) {
+    QJsonArray a;
+    for (int r : regs)
+        a.append(HexByte(r));
+    return a;
+}
+
+namespace {
+
+constexpr int kBatchTimeoutMs = 180000;
+
+CliPrompts& prompts(CliSession& s) {
+    return static_cast<CliPrompts&>(s.ctx().prompts);
 }
 
 // Exactly one positional argument, no unknown options.
@@ -42,13 +49,6 @@ std::optional<QString> onePath(CliSession& s, const QStringList& args, const QSt
         return std::nullopt;
     }
     return args.first();
-}
-
-QJsonArray regArray(const QList<int>& regs) {
-    QJsonArray a;
-    for (int r : regs)
-        a.append(HexByte(r));
-    return a;
 }
 
 QString regList(const QList<int>& regs) {

@@ -27,7 +27,7 @@ namespace {
 const QStringList kManyUnitCommands{QStringLiteral("identity"),    QStringLiteral("config save"),
                                     QStringLiteral("config load"), QStringLiteral("config diff"),
                                     QStringLiteral("diag"),        QStringLiteral("profile"),
-                                    QStringLiteral("firmware")};
+                                    QStringLiteral("firmware"),    QStringLiteral("site apply")};
 
 // What every unit of the run shares: the output streams, the files claimed,
 // the stop flag.

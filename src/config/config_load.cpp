@@ -55,8 +55,13 @@ ConfigLoad::~ConfigLoad() {
         link_.releaseTransfer();
 }
 
-CfgCheck ConfigLoad::start(const QString& path, bool verify) {
+CfgCheck ConfigLoad::start(const QString& path, bool verify,
+                           const std::function<void(CfgContent&)>& adjust,
+                           const QList<int>& alsoWrite) {
+    alsoWrite_ = alsoWrite;
     check_ = parseCfgFile(path);
+    if (check_.ok() && adjust)
+        adjust(check_.content);
     refused_ = false;
     verify_ = verify;
     batchId_ = 0;
@@ -108,7 +113,7 @@ WriteBatch ConfigLoad::compose(DeviceState& state) {
     applyCfg(state, check_.content);
     // Exactly the registers the file gives: a register the file leaves out
     // keeps whatever the unit holds.
-    regs_ = cfgWriteRegisters(state, check_.content);
+    regs_ = cfgWriteRegisters(state, check_.content, alsoWrite_);
     WriteBatch b;
     for (int r : regs_) {
         sent_ << state.RegCache[static_cast<size_t>(r)];

@@ -15,6 +15,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <functional>
 
 namespace gp {
 
@@ -62,7 +63,15 @@ class ConfigLoad {
     // sends nothing. When it passes, registers 00 and 01 are read from the
     // unit (two frames) and the product is checked against them; only then is
     // the file taken into the cache and the registers it gives written.
-    CfgCheck start(const QString& path, bool verify = false);
+    // adjust, when given, changes the file's content before anything else
+    // (a site plan puts a unit's own bus settings in place of a template's);
+    // the registers of alsoWrite that the content gives are written too,
+    // whatever their class (the comms register is no device setting).
+    CfgCheck start(const QString& path, bool verify = false,
+                   const std::function<void(CfgContent&)>& adjust = {},
+                   const QList<int>& alsoWrite = {});
+    // The registers the load writes, ascending; empty until it composed.
+    const QList<int>& writtenRegisters() const { return regs_; }
     // True once the load is over: done (writes, the writes sent again, ":SU#"
     // and the read-back, each started as the batch before it ends),
     // displaced by another batch, or refused after the read.
@@ -89,6 +98,7 @@ class ConfigLoad {
     CfgCheck check_;
     bool refused_ = false;
     bool verify_ = false;
+    QList<int> alsoWrite_;
     int batchId_ = 0;
     bool holding_ = false;
     Phase phase_ = Phase::Writing;

@@ -98,6 +98,9 @@ struct SimOptions {
     QCommandLineOption productName{QStringLiteral("product-name"),
                                    QStringLiteral("Product name, at most 11 characters."),
                                    QStringLiteral("TEXT")};
+    QCommandLineOption uid{QStringLiteral("uid"),
+                           QStringLiteral("Unique id as four 8-digit hex words joined by \"-\"."),
+                           QStringLiteral("UID")};
     QCommandLineOption serial{QStringLiteral("serial"),
                               QStringLiteral("Serial number as LETTER-NUMBER (Q-48225), or 0 "
                                              "for none."),
@@ -217,6 +220,17 @@ QString readProfile(const QCommandLineParser& parser, const SimOptions& o, SimPr
         profile.vendorName = parser.value(o.vendorName).toLatin1();
     if (parser.isSet(o.productName))
         profile.productName = parser.value(o.productName).toLatin1();
+    if (parser.isSet(o.uid)) {
+        const QStringList words = parser.value(o.uid).split(u'-');
+        bool ok = words.size() == 4;
+        for (int i = 0; ok && i < 4; ++i) {
+            profile.uniqueId[size_t(i)] = words[i].toUInt(&ok, 16);
+            ok = ok && words[i].size() == 8;
+        }
+        if (!ok)
+            return QStringLiteral("--uid is four 8-digit hex words, e.g. "
+                                  "51525531-0A1B2C3D-00420017-9F3E61C4");
+    }
     if (parser.isSet(o.serial) && !parseSerial(parser.value(o.serial), profile.serialNumber))
         return QStringLiteral("--serial is LETTER-NUMBER, e.g. Q-48225, or 0");
     if (parser.isSet(o.date) && !parseDate(parser.value(o.date), profile.dateCode))
@@ -283,11 +297,12 @@ int main(int argc, char** argv) {
         "to the next reply."));
     parser.addHelpOption();
     const SimOptions o;
-    parser.addOptions({o.link,           o.chip,      o.fault,      o.features,     o.appId,
-                       o.layout,         o.vendorId,  o.vendorName, o.productName,  o.serial,
-                       o.date,           o.comms,     o.firmware,   o.turnaround,   o.resetSilence,
-                       o.resetCause,     o.noAck,     o.writeImage, o.imageVersion, o.bootFault,
-                       o.autoPowerCycle, o.bootWaits, o.fastMonitor});
+    parser.addOptions(
+        {o.link,         o.chip,           o.fault,      o.features,    o.appId,
+         o.layout,       o.vendorId,       o.vendorName, o.productName, o.uid,
+         o.serial,       o.date,           o.comms,      o.firmware,    o.turnaround,
+         o.resetSilence, o.resetCause,     o.noAck,      o.writeImage,  o.imageVersion,
+         o.bootFault,    o.autoPowerCycle, o.bootWaits,  o.fastMonitor});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return usageError(

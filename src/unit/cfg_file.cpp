@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
 
 namespace gp {
@@ -258,7 +259,8 @@ void applyCfg(DeviceState& state, const CfgContent& content) {
     state.refreshRegRecord();
 }
 
-QList<int> cfgWriteRegisters(const DeviceState& state, const CfgContent& content) {
+QList<int> cfgWriteRegisters(const DeviceState& state, const CfgContent& content,
+                             const QList<int>& alsoWrite) {
     QList<int> regs;
     if (!state.known(0))
         return regs;
@@ -266,6 +268,10 @@ QList<int> cfgWriteRegisters(const DeviceState& state, const CfgContent& content
         if (content.registers[static_cast<size_t>(r)])
             regs << r;
     }
+    for (int r : alsoWrite)
+        if (r > 0 && r < 256 && content.registers[static_cast<size_t>(r)] && !regs.contains(r))
+            regs << r;
+    std::sort(regs.begin(), regs.end());
     return regs;
 }
 

@@ -69,8 +69,10 @@ CfgCheck readCfgFile(const QString& path, const DeviceState& state);
 // become the file's.
 void applyCfg(DeviceState& state, const CfgContent& content);
 // The registers a load of this content sends, ascending: those of class "N"
-// for the unit's layout that the file gives. Nothing without a known layout.
-QList<int> cfgWriteRegisters(const DeviceState& state, const CfgContent& content);
+// for the unit's layout that the file gives, and those of alsoWrite it gives.
+// Nothing without a known layout.
+QList<int> cfgWriteRegisters(const DeviceState& state, const CfgContent& content,
+                             const QList<int>& alsoWrite = {});
 
 // Splits a text file into lines at CR LF, CR or LF.
 QStringList splitTextLines(const QByteArray& data);

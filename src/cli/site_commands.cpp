@@ -1,0 +1,429 @@
+// glimmerpane-cli site: check a site plan, apply it to the units connected,
+// and read the site record (status, history, diff, merge, export).
+#include "cli/cli_session.h"
+#include "config/comms_settings.h"
+#include "config/config_load.h"
+#include "flash/firmware_backup.h"
+#include "link/codec.h"
+#include "site/site_apply.h"
+#include "site/site_plan.h"
+#include "site/site_record.h"
+#include "unit/bulk_transfer.h"
+#include "unit/registers.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLocale>
+#include <QUuid>
+
+namespace gp::cli {
+
+namespace {
+
+using site::PlanRow;
+using site::SitePlan;
+using site::SiteRecord;
+using site::Visit;
+
+// 120 s: a whole-bank read and a load with its read-back, at 9600 baud.
+constexpr int kStepTimeoutMs = 120000;
+
+// "0x21 (N 33)": a register as the unit names it, with its .cfg line number.
+QString registerLabel(int r) {
+    return QStringLiteral("0x%1 (N %2)").arg(HexByte(r)).arg(r);
+}
+
+// Lists a plan's problems; answers whether there were none.
+bool reportProblems(CliSession& s, const SitePlan& plan) {
+    QJsonArray problems;
+    for (const site::PlanProblem& p : plan.problems) {
+        s.err(
+            QStringLiteral("%1: %2").arg(QFileInfo(plan.path).fileName(), p.toString(plan.header)));
+        problems.append(QJsonObject{{"line", p.line},
+                                    {"column", p.column},
+                                    {"columnName", plan.header.value(p.column - 1)},
+                                    {"problem", p.text}});
+    }
+    s.set(QStringLiteral("problems"), problems);
+    return plan.problems.isEmpty();
+}
+
+std::optional<QString> planArgument(CliSession& s, const QStringList& args, const QString& usage) {
+    if (args.size() != 1 || args.first().startsWith(QLatin1String("--"))) {
+        s.err(QStringLiteral("usage: glimmerpane-cli ") + usage);
+        return std::nullopt;
+    }
+    return args.first();
+}
+
+// The record named by --site, else site.sqlite beside the plan.
+bool openRecord(CliSession& s, SiteRecord& record, const std::optional<QString>& site,
+                const QString& planPath) {
+    const QString where =
+        site ? *site : QFileInfo(planPath).absoluteDir().filePath(QStringLiteral("site.sqlite"));
+    if (const Status st = record.open(where); !st) {
+        s.err(st.error());
+        return false;
+    }
+    return true;
+}
+
+QString loginName() {
+    for (const char* var : {"USER", "LOGNAME", "USERNAME"})
+        if (const QString v = qEnvironmentVariable(var); !v.isEmpty())
+            return v;
+    return QDir::home().dirName();
+}
+
+int siteCheck(CliSession& s, QStringList args) {
+    const auto path = planArgument(s, args, QStringLiteral("site check PLAN.csv"));
+    if (!path)
+        return s.finish(ExitUsage);
+    const SitePlan plan = site::readPlan(*path);
+    if (!reportProblems(s, plan))
+        return s.finish(ExitFailed);
+    s.out(QStringLiteral("%1: %2. No problem found.")
+              .arg(QFileInfo(plan.path).fileName(), plan.summary()));
+    s.set(QStringLiteral("units"), static_cast<int>(plan.rows.size()));
+    s.set(QStringLiteral("buses"), QJsonArray::fromStringList(plan.buses()));
+    s.set(QStringLiteral("templates"), QJsonArray::fromStringList(plan.templates()));
+    return s.finish(ExitOk);
+}
+
+// Reads every register and the status into the state, reading lost replies
+// again. Answers the frames still unanswered.
+QStringList readWholeUnit(CliSession& s) {
+    QStringList frames = readAllFrames();
+    frames << BuildStatus();
+    QStringList missing = s.readFrames(frames, 2, kStepTimeoutMs);
+    missing.removeAll(BuildItemRead(u'U', 5)); // identity item 05 is no register
+    return missing;
+}
+
+void leftAfterLoad(const DeviceState& st, Visit& v, const QList<int>& written,
+                   const QList<int>& notReadBack) {
+    v.left = v.found;
+    for (int r : written)
+        v.left[size_t(r)] =
+            notReadBack.contains(r) ? std::nullopt : std::optional<int32_t>(st.RegCache[size_t(r)]);
+}
+
+// Ends the visit in the record and says how it ended.
+int endVisit(CliSession& s, SiteRecord& record, Visit& v, const QString& result,
+             const QString& reason) {
+    v.result = result;
+    v.reason = reason;
+    v.ended = QDateTime::currentDateTimeUtc();
+    v.leftSha256 = site::registersSha256(s.link().state, v.left);
+    const Status recorded = record.finish(v);
+    s.set(QStringLiteral("result"), result);
+    s.set(QStringLiteral("record"), record.where());
+    if (!reason.isEmpty())
+        s.set(QStringLiteral("error"), reason);
+    if (result == QLatin1String(site::kFailed))
+        s.err(QStringLiteral("%1 (%2): failed: %3").arg(v.sn, v.name, reason));
+    else
+        s.out(QStringLiteral("%1 (%2): %3.").arg(v.sn, v.name, result));
+    if (!recorded) {
+        s.err(recorded.error());
+        return s.finish(ExitFailed);
+    }
+    return s.finish(result == QLatin1String(site::kFailed) ? ExitFailed : ExitOk);
+}
+
+int siteApply(CliSession& s, QStringList args) {
+    const auto siteOption = CliSession::takeOption(args, QStringLiteral("--site"));
+    const auto engineer = CliSession::takeOption(args, QStringLiteral("--engineer"));
+    const auto path = planArgument(
+        s, args, QStringLiteral("site apply PLAN.csv [--site FILE|URL] [--engineer NAME]"));
+    if (!path)
+        return s.finish(ExitUsage);
+    const SitePlan plan = site::readPlan(*path);
+    if (!reportProblems(s, plan))
+        return s.finish(ExitFailed);
+    SiteRecord record;
+    if (!openRecord(s, record, siteOption, plan.path) || !connectAndIdentify(s))
+        return s.finish(ExitFailed);
+    DeviceState& st = s.link().state;
+    const QString sn = serialNumberOf(st);
+    const QString uid = flash::uniqueIdOf(st);
+    s.set(QStringLiteral("sn"), sn);
+    s.set(QStringLiteral("uid"), uid);
+    const PlanRow* row = plan.rowFor(sn, uid, s.portName());
+    if (!row) {
+        s.err(QStringLiteral("The unit on %1 (sn %2, uid %3) has no row in %4. Nothing was "
+                             "written.")
+                  .arg(s.portName(), sn.isEmpty() ? QStringLiteral("none") : sn, uid,
+                       QFileInfo(plan.path).fileName()));
+        return s.finish(ExitFailed);
+    }
+    if (!row->firmware.isEmpty() || !row->profile.isEmpty()) {
+        s.err(QStringLiteral("Line %1 asks for a firmware image or a profile: this version does "
+                             "not bring them to a unit in a site apply. Run glimmerpane-cli "
+                             "firmware or profile first, then leave the column empty. Nothing "
+                             "was written.")
+                  .arg(row->line));
+        return s.finish(ExitFailed);
+    }
+    s.set(QStringLiteral("line"), row->line);
+    s.set(QStringLiteral("name"), row->name);
+
+    Visit v;
+    v.key = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    v.uid = uid;
+    v.sn = sn;
+    v.name = row->name;
+    v.planLine = row->line;
+    v.started = QDateTime::currentDateTimeUtc();
+    v.engineer = engineer.value_or(loginName());
+    v.port = s.portName();
+    v.toolVersion = QStringLiteral(GP_VERSION_TEXT);
+    v.product = productNameOf(st).trimmed();
+    v.firmware = formatFirmwareVersion(st.FirmwareVersion, QLocale::c());
+    v.templatePath = row->templatePath;
+    v.templateSha256 = site::fileSha256(row->templatePath);
+    v.address = row->address;
+    v.deviceId = row->deviceId;
+
+    // As found: the whole unit, recorded before anything is written.
+    const QStringList unread = readWholeUnit(s);
+    v.found = site::registersOf(st);
+    v.left = v.found; // until something is written
+    if (const Status begun = record.begin(v); !begun) {
+        s.err(begun.error() + QStringLiteral(" Nothing was written."));
+        return s.finish(ExitFailed);
+    }
+    if (!unread.isEmpty())
+        return endVisit(s, record, v, QString::fromLatin1(site::kFailed),
+                        QStringLiteral("the unit did not answer for %1; nothing was written")
+                            .arg(unread.join(u' ')));
+
+    // The device id is the unit's to take only on a BACnet unit of our
+    // vendor id; 0 (automatic) asks for nothing there.
+    PlanRow planned = *row;
+    if (planned.deviceId && !deviceIdApplies(st)) {
+        if (*planned.deviceId != 0)
+            return endVisit(s, record, v, QString::fromLatin1(site::kFailed),
+                            QStringLiteral("line %1 gives device id %2, but the unit is no BACnet "
+                                           "unit of our vendor id and has none to set. Nothing "
+                                           "was written.")
+                                .arg(row->line)
+                                .arg(*planned.deviceId));
+        planned.deviceId.reset();
+    }
+    const QList<int> alsoWrite = site::rowRegisters(planned);
+    CfgCheck check = parseCfgFile(row->templatePath);
+    const int32_t unitComms = st.RegCache[kCommsRegister];
+    if (check.ok()) {
+        site::putRowSettings(check.content, planned, unitComms);
+        checkCfgProduct(check, st);
+    }
+    if (!check.ok())
+        return endVisit(s, record, v, QString::fromLatin1(site::kFailed),
+                        check.message + QStringLiteral(" Nothing was written."));
+    if (site::registersToChange(st, check.content, alsoWrite).isEmpty())
+        return endVisit(s, record, v, QString::fromLatin1(site::kAlreadyAsPlanned), QString());
+
+    // The template with the row's settings, checked, written and read back.
+    ConfigLoad load(s.link());
+    load.start(
+        row->templatePath, true,
+        [&](CfgContent& c) { site::putRowSettings(c, planned, unitComms); }, alsoWrite);
+    s.runUntil([&] { return load.finished(); }, kStepTimeoutMs);
+    if (s.interrupted()) {
+        s.err(QStringLiteral("Interrupted: the visit stays recorded as interrupted; apply the "
+                             "plan again to finish the unit."));
+        return s.finish(ExitInterrupted);
+    }
+    if (!load.check().ok())
+        return endVisit(s, record, v, QString::fromLatin1(site::kFailed), load.check().message);
+    const LoadReport rep = load.report();
+    // As left: as found, with every register written as it was read back.
+    leftAfterLoad(st, v, load.writtenRegisters(), rep.notReadBack);
+    s.set(QStringLiteral("writes"), rep.writes);
+    s.set(QStringLiteral("resent"), rep.resent);
+    s.set(QStringLiteral("differing"), regArray(rep.differing));
+    return endVisit(s, record, v, QString::fromLatin1(rep.ok() ? site::kDone : site::kFailed),
+                    rep.ok() ? QString() : rep.text());
+}
+
+// The state of a plan row in the record.
+QString rowState(const std::optional<Visit>& latest) {
+    if (!latest)
+        return QStringLiteral("pending");
+    if (latest->result == QLatin1String(site::kFailed))
+        return QStringLiteral("failed: ") + latest->reason;
+    return latest->result;
+}
+
+int siteStatus(CliSession& s, QStringList args) {
+    const auto siteOption = CliSession::takeOption(args, QStringLiteral("--site"));
+    const auto path =
+        planArgument(s, args, QStringLiteral("site status PLAN.csv [--site FILE|URL]"));
+    if (!path)
+        return s.finish(ExitUsage);
+    const SitePlan plan = site::readPlan(*path);
+    if (!reportProblems(s, plan))
+        return s.finish(ExitFailed);
+    SiteRecord record;
+    if (!openRecord(s, record, siteOption, plan.path))
+        return s.finish(ExitFailed);
+    QJsonArray rows;
+    int pending = 0;
+    for (const PlanRow& row : plan.rows) {
+        const auto latest = record.latest(row.sn, row.uid);
+        if (!latest) {
+            s.err(latest.error());
+            return s.finish(ExitFailed);
+        }
+        const QString state = rowState(*latest);
+        if (state != QLatin1String(site::kDone) && state != QLatin1String(site::kAlreadyAsPlanned))
+            ++pending;
+        s.out(QStringLiteral("line %1  %2  %3: %4").arg(row.line).arg(row.key(), row.name, state));
+        rows.append(QJsonObject{
+            {"line", row.line}, {"unit", row.key()}, {"name", row.name}, {"state", state}});
+    }
+    s.set(QStringLiteral("rows"), rows);
+    s.set(QStringLiteral("open"), pending);
+    return s.finish(ExitOk);
+}
+
+std::optional<QList<Visit>> unitVisits(CliSession& s, QStringList& args, const QString& usage) {
+    const auto siteOption = CliSession::takeOption(args, QStringLiteral("--site"));
+    if (args.size() != 1 || args.first().startsWith(QLatin1String("--"))) {
+        s.err(QStringLiteral("usage: glimmerpane-cli ") + usage);
+        return std::nullopt;
+    }
+    SiteRecord record;
+    if (!openRecord(s, record, siteOption.value_or(QStringLiteral("site.sqlite")),
+                    QStringLiteral("site.sqlite")))
+        return std::nullopt;
+    const auto visits = record.visits(args.first());
+    if (!visits) {
+        s.err(visits.error());
+        return std::nullopt;
+    }
+    if (visits->isEmpty()) {
+        s.err(QStringLiteral("%1 has no visit of %2.").arg(record.where(), args.first()));
+        return std::nullopt;
+    }
+    return *visits;
+}
+
+QString changesText(const Visit& v) {
+    const QList<int> changed = site::changedRegisters(v.found, v.left);
+    if (changed.isEmpty())
+        return QStringLiteral("nothing changed");
+    QStringList names;
+    for (int r : changed)
+        names << registerLabel(r);
+    return QStringLiteral("changed %1").arg(names.join(QStringLiteral(", ")));
+}
+
+int siteHistory(CliSession& s, QStringList args) {
+    const auto visits =
+        unitVisits(s, args, QStringLiteral("site history SN|UID [--site FILE|URL]"));
+    if (!visits)
+        return s.finish(ExitFailed);
+    QJsonArray out;
+    for (const Visit& v : *visits) {
+        s.out(QStringLiteral("%1  %2  %3 on %4, firmware %5: %6; %7")
+                  .arg(v.started.toString(Qt::ISODate), v.engineer, v.sn, v.port, v.firmware,
+                       v.result, changesText(v)));
+        out.append(QJsonObject{{"started", v.started.toString(Qt::ISODateWithMs)},
+                               {"ended", v.ended.toString(Qt::ISODateWithMs)},
+                               {"engineer", v.engineer},
+                               {"port", v.port},
+                               {"firmware", v.firmware},
+                               {"result", v.result},
+                               {"reason", v.reason},
+                               {"changed", regArray(site::changedRegisters(v.found, v.left))}});
+    }
+    s.set(QStringLiteral("visits"), out);
+    return s.finish(ExitOk);
+}
+
+int siteDiff(CliSession& s, QStringList args) {
+    const auto visits = unitVisits(s, args, QStringLiteral("site diff SN|UID [--site FILE|URL]"));
+    if (!visits)
+        return s.finish(ExitFailed);
+    const Visit& v = visits->last();
+    QJsonArray out;
+    for (int r : site::changedRegisters(v.found, v.left)) {
+        const auto text = [](const std::optional<int32_t>& x) {
+            return x ? HexLong(*x) : QStringLiteral("not read");
+        };
+        const QString found = text(v.found[size_t(r)]);
+        const QString left = text(v.left[size_t(r)]);
+        s.out(QStringLiteral("%1: found %2, left %3").arg(registerLabel(r), found, left));
+        out.append(QJsonObject{{"register", HexByte(r)}, {"found", found}, {"left", left}});
+    }
+    if (out.isEmpty())
+        s.out(QStringLiteral("As found and as left are the same (%1).").arg(v.result));
+    s.set(QStringLiteral("differences"), out);
+    return s.finish(ExitOk);
+}
+
+int siteMerge(CliSession& s, QStringList args) {
+    const auto siteOption = CliSession::takeOption(args, QStringLiteral("--site"));
+    if (args.size() != 1 || args.first().startsWith(QLatin1String("--"))) {
+        s.err(QStringLiteral("usage: glimmerpane-cli site merge OTHER [--site FILE|URL]"));
+        return s.finish(ExitUsage);
+    }
+    SiteRecord ours;
+    SiteRecord theirs;
+    if (!openRecord(s, ours, siteOption.value_or(QStringLiteral("site.sqlite")),
+                    QStringLiteral("site.sqlite")) ||
+        !openRecord(s, theirs, args.first(), args.first()))
+        return s.finish(ExitFailed);
+    const auto added = ours.merge(theirs);
+    if (!added) {
+        s.err(added.error());
+        return s.finish(ExitFailed);
+    }
+    s.out(QStringLiteral("%1 visit(s) brought in from %2.").arg(*added).arg(args.first()));
+    s.set(QStringLiteral("added"), *added);
+    return s.finish(ExitOk);
+}
+
+} // namespace
+
+QList<Command> siteCommands() {
+    return {
+        {QStringLiteral("site check"),
+         QStringLiteral("site check PLAN.csv         check a site plan before anything is sent"),
+         siteCheck,
+         QStringLiteral("Lists every problem of the plan with its line and column (unknown\n"
+                        "column, value out of range, a template or image missing, the same sn\n"
+                        "or uid twice, one address twice on a bus, one device id twice), then\n"
+                        "exits 1; a plan without problems prints its summary.")},
+        {QStringLiteral("site apply"),
+         QStringLiteral("site apply PLAN.csv         give each connected unit its row's settings"),
+         siteApply,
+         QStringLiteral(
+             "For each unit connected (--port may be repeated): reads its identity and finds\n"
+             "its row (a unit with none is refused), records it as found, loads the template\n"
+             "with the row's bus settings and device id, reads every register written back,\n"
+             "and records it as left. A unit already as planned is recorded and not written.\n"
+             "  --site FILE|URL  the record: a SQLite file (site.sqlite beside the plan) or\n"
+             "                   postgresql://HOST[:PORT]/DB (user and password from PGUSER,\n"
+             "                   PGPASSWORD or ~/.pgpass)\n"
+             "  --engineer NAME  who did it (the login name when not given)")},
+        {QStringLiteral("site status"),
+         QStringLiteral("site status PLAN.csv        each plan row: pending, done, failed, ..."),
+         siteStatus},
+        {QStringLiteral("site history"),
+         QStringLiteral("site history SN|UID         every visit of a unit, with what changed"),
+         siteHistory},
+        {QStringLiteral("site diff"),
+         QStringLiteral("site diff SN|UID            a unit as found against as left, by register"),
+         siteDiff},
+        {QStringLiteral("site merge"),
+         QStringLiteral("site merge OTHER            bring in another laptop's site record"),
+         siteMerge},
+    };
+}
+
+} // namespace gp::cli
