@@ -126,6 +126,10 @@ struct SimOptions {
         QStringLiteral("reset-cause"),
         QStringLiteral("Reset cause code in the status word at start (0..255, 0)."),
         QStringLiteral("N")};
+    QCommandLineOption stuck{
+        QStringLiteral("stuck-register"),
+        QStringLiteral("Echo writes to register N (hex) but keep its value (may be repeated)."),
+        QStringLiteral("N")};
     QCommandLineOption noAck{QStringLiteral("no-action-replies"),
                              QStringLiteral("Leave system actions such as :SP# unanswered.")};
     QCommandLineOption writeImage{
@@ -220,6 +224,13 @@ QString readProfile(const QCommandLineParser& parser, const SimOptions& o, SimPr
         profile.vendorName = parser.value(o.vendorName).toLatin1();
     if (parser.isSet(o.productName))
         profile.productName = parser.value(o.productName).toLatin1();
+    for (const QString& text : parser.values(o.stuck)) {
+        bool ok = false;
+        const int r = text.toInt(&ok, 16);
+        if (!ok || r < 1 || r > 255)
+            return QStringLiteral("--stuck-register takes a register 01..FF in hex");
+        profile.stuckRegisters << r;
+    }
     if (parser.isSet(o.uid)) {
         const QStringList words = parser.value(o.uid).split(u'-');
         bool ok = words.size() == 4;
@@ -298,11 +309,11 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     const SimOptions o;
     parser.addOptions(
-        {o.link,         o.chip,           o.fault,      o.features,    o.appId,
-         o.layout,       o.vendorId,       o.vendorName, o.productName, o.uid,
-         o.serial,       o.date,           o.comms,      o.firmware,    o.turnaround,
-         o.resetSilence, o.resetCause,     o.noAck,      o.writeImage,  o.imageVersion,
-         o.bootFault,    o.autoPowerCycle, o.bootWaits,  o.fastMonitor});
+        {o.link,         o.chip,       o.fault,          o.features,    o.appId,
+         o.layout,       o.vendorId,   o.vendorName,     o.productName, o.uid,
+         o.serial,       o.date,       o.comms,          o.firmware,    o.turnaround,
+         o.resetSilence, o.resetCause, o.stuck,          o.noAck,       o.writeImage,
+         o.imageVersion, o.bootFault,  o.autoPowerCycle, o.bootWaits,   o.fastMonitor});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return usageError(

@@ -6,6 +6,7 @@
 #include "platform/serial_port.h"
 
 #include <QByteArray>
+#include <QList>
 #include <array>
 #include <cstdint>
 
@@ -78,6 +79,9 @@ struct SimProfile {
     // acknowledged with the status reply, so a batch that ends with one of
     // them completes; false leaves them unanswered.
     bool acknowledgeActions = true;
+    // Registers whose writes the unit echoes but does not keep (a firmware
+    // that refuses a value without saying so): a read-back shows the old one.
+    QList<int> stuckRegisters;
     // The firmware's line; a port set otherwise only produces garbage.
     LineSettings line{};
 };

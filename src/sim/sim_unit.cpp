@@ -239,7 +239,8 @@ QByteArray SimUnit::writeItem(QChar letter, int item, int32_t value, double nowM
         // Register 00 holds the firmware's layout code; it is not a setting.
         if (item == 0)
             return kRejected;
-        ram_[static_cast<size_t>(item)] = value;
+        if (!profile_.stuckRegisters.contains(item))
+            ram_[static_cast<size_t>(item)] = value;
         return itemReply(letter, item, HexLong(value));
     case 'L':
         if (item >= kLogoWords)

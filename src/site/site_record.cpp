@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QThread>
 #include <QUrl>
+#include <QUrlQuery>
 #include <QUuid>
 #include <QVariant>
 
@@ -163,12 +164,20 @@ Status SiteRecord::open(const QString& where) {
             return fail(QStringLiteral("Qt's PostgreSQL driver is not installed (Debian package "
                                        "libqt6sql6-psql)."));
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection_);
-        db.setHostName(url.host());
+        // libpq's URL forms: postgresql://HOST:PORT/DB, or a socket folder
+        // as postgresql:///DB?host=/run/postgresql.
+        const QUrlQuery query(url);
+        db.setHostName(query.hasQueryItem(QStringLiteral("host"))
+                           ? query.queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded)
+                           : url.host());
         if (url.port() > 0)
             db.setPort(url.port());
+        else if (query.hasQueryItem(QStringLiteral("port")))
+            db.setPort(query.queryItemValue(QStringLiteral("port")).toInt());
         db.setDatabaseName(url.path().mid(1));
         db.setUserName(qEnvironmentVariable("PGUSER"));
-        db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+        db.setConnectOptions(
+            QStringLiteral("connect_timeout=10;options=-cclient_min_messages=warning"));
         if (!db.open())
             return failed(QStringLiteral("The site record %1 cannot be opened").arg(where),
                           db.lastError());
