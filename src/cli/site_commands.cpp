@@ -5,7 +5,9 @@
 #include "config/config_load.h"
 #include "flash/firmware_backup.h"
 #include "link/codec.h"
+#include "platform/atomic_file.h"
 #include "site/site_apply.h"
+#include "site/site_export.h"
 #include "site/site_plan.h"
 #include "site/site_record.h"
 #include "unit/bulk_transfer.h"
@@ -349,7 +351,11 @@ int siteDiff(CliSession& s, QStringList args) {
     const auto visits = unitVisits(s, args, QStringLiteral("site diff SN|UID [--site FILE|URL]"));
     if (!visits)
         return s.finish(ExitFailed);
-    const Visit& v = visits->last();
+    // The latest visit that wrote, else the latest of all.
+    const auto wrote = std::find_if(visits->rbegin(), visits->rend(), [](const Visit& x) {
+        return !site::changedRegisters(x.found, x.left).isEmpty();
+    });
+    const Visit& v = wrote != visits->rend() ? *wrote : visits->last();
     QJsonArray out;
     for (int r : site::changedRegisters(v.found, v.left)) {
         const auto text = [](const std::optional<int32_t>& x) {
@@ -388,6 +394,51 @@ int siteMerge(CliSession& s, QStringList args) {
     return s.finish(ExitOk);
 }
 
+int siteExport(CliSession& s, QStringList args) {
+    const auto siteOption = CliSession::takeOption(args, QStringLiteral("--site"));
+    if (args.size() != 1 || args.first().startsWith(QLatin1String("--"))) {
+        s.err(QStringLiteral("usage: glimmerpane-cli site export FILE.csv|.html|.pdf "
+                             "[--site FILE|URL]"));
+        return s.finish(ExitUsage);
+    }
+    const QString path = args.first();
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix != QLatin1String("csv") && suffix != QLatin1String("html") &&
+        suffix != QLatin1String("pdf")) {
+        s.err(QStringLiteral("site export writes .csv, .html or .pdf; %1 is none of them.")
+                  .arg(path));
+        return s.finish(ExitUsage);
+    }
+    SiteRecord record;
+    if (!openRecord(s, record, siteOption.value_or(QStringLiteral("site.sqlite")),
+                    QStringLiteral("site.sqlite")))
+        return s.finish(ExitFailed);
+    const auto visits = record.visits();
+    if (!visits) {
+        s.err(visits.error());
+        return s.finish(ExitFailed);
+    }
+    const QList<Visit> units = site::latestPerUnit(*visits);
+    const QString title = QStringLiteral("Site report: %1").arg(record.where());
+    Status written;
+    if (suffix == QLatin1String("csv"))
+        written = writeFileAtomically(path, site::siteReportCsv(units));
+    else if (suffix == QLatin1String("html"))
+        written = writeFileAtomically(path, site::siteReportHtml(units, title).toUtf8());
+    else if (!s.options().writePdf)
+        written = fail(QStringLiteral("This program cannot write PDF files."));
+    else
+        written = s.options().writePdf(path, site::siteReportHtml(units, title));
+    if (!written) {
+        s.err(written.error());
+        return s.finish(ExitFailed);
+    }
+    s.out(QStringLiteral("Wrote %1: %2 unit(s).").arg(path).arg(units.size()));
+    s.set(QStringLiteral("file"), path);
+    s.set(QStringLiteral("units"), static_cast<int>(units.size()));
+    return s.finish(ExitOk);
+}
+
 } // namespace
 
 QList<Command> siteCommands() {
@@ -423,6 +474,9 @@ QList<Command> siteCommands() {
         {QStringLiteral("site merge"),
          QStringLiteral("site merge OTHER            bring in another laptop's site record"),
          siteMerge},
+        {QStringLiteral("site export"),
+         QStringLiteral("site export FILE            the site report (.csv, .html or .pdf)"),
+         siteExport},
     };
 }
 

@@ -16,14 +16,14 @@ void quitOnSignal(int) {
     QCoreApplication::exit(130);
 }
 
-// A report written as PDF needs text layout, hence a QGuiApplication; every
-// other command runs on QtCore alone.
+// A report (or a site report) written as PDF needs text layout, hence a
+// QGuiApplication; every other command runs on QtCore alone.
 bool wantsPdf(int argc, char** argv) {
     bool report = false;
     bool pdf = false;
     for (int i = 1; i < argc; ++i) {
         const QString a = QString::fromLocal8Bit(argv[i]);
-        report = report || a == QLatin1String("report");
+        report = report || a == QLatin1String("report") || a == QLatin1String("export");
         pdf = pdf || a.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive);
     }
     return report && pdf;

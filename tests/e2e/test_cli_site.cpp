@@ -116,6 +116,19 @@ class TestCliSite : public QObject {
         const Run diff = cli({"site", "diff", "Q-1002", "--site", record});
         QVERIFY2(diff.out.contains("0x21 (N 33): found 01000000, left 0C010100"),
                  qPrintable(diff.out));
+        // The site report: a line a unit, its as-left digest the one the
+        // commissioning report of the unit gives.
+        const QString csv = site.path("site.csv");
+        QCOMPARE(cli({"site", "export", csv, "--site", record}).status, 0);
+        const QList<QByteArray> lines = contents(csv).trimmed().split('\n');
+        QCOMPARE(lines.size(), 4);
+        const QByteArray second = lines[2].trimmed();
+        QVERIFY2(second.startsWith("Room 1.02; north,Q-1002,") && second.contains(",done,"),
+                 second.constData());
+        const Run report = cli({"--port", ports[1], "report", site.path("u2.html")});
+        const QString digest = report.out.section("cfg SHA-256 ", 1).trimmed();
+        QCOMPARE(digest.size(), 64);
+        QVERIFY2(second.endsWith(digest.toLatin1()), qPrintable(digest + " " + second));
 
         site.forgetLogs();
         const Run again = site.apply(ports);
