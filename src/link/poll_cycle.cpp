@@ -119,6 +119,23 @@ void PollCycle::advanceNow() {
     Timer1Flag = false;
 }
 
+// A write's exact echo that came after its time-out: the unit took the write
+// after all, so the frame of the batch counts as answered late, not lost. A
+// late read is not taken: its value may be older than what the cache holds.
+void PollCycle::confirmLateEcho(const QString& reply) {
+    if (reply.size() < 4 || (reply.at(1) != u'W' && reply.at(1) != u'L'))
+        return;
+    const QString frame = u':' + reply.mid(1);
+    const qsizetype i = stats_.lostFrames.indexOf(frame);
+    if (i < 0)
+        return;
+    stats_.lostFrames.removeAt(i);
+    stats_.lostEntries.erase(stats_.lostEntries.begin() + i);
+    --stats_.lost;
+    ++stats_.answered;
+    ++stats_.lateEchoes;
+}
+
 void PollCycle::tick() {
     if (Timer1Flag)
         return;
@@ -138,6 +155,7 @@ bool PollCycle::dispatchReplies() {
             // A reply to a frame given up, a damaged one or line noise: it
             // is not the unit's answer to anything we wait for.
             ++link_.counters.repliesStale;
+            confirmLateEcho(reply->text);
             continue;
         }
         DispatchReply(state_, reply->text);

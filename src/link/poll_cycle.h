@@ -27,6 +27,7 @@ struct BatchStats {
     int lost = 0;                 // frames given up after the time-out
     std::vector<int> lostEntries; // queue entries whose reply was lost
     QStringList lostFrames;       // and their frames
+    int lateEchoes = 0;           // writes given up, then confirmed by their late echo
     bool finished = false;        // reached its end entry (pos -1 or -2)
     QString lastAnswer;           // the reply that answered its latest frame
 };
@@ -128,6 +129,7 @@ class PollCycle {
   private:
     // Answers whether the batch moved on a reply.
     bool dispatchReplies();
+    void confirmLateEcho(const QString& reply);
     // The reply time-out of the frame in flight, one tick of it.
     void countDown(bool batchMoved);
     void advance();

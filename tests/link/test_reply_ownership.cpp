@@ -141,6 +141,39 @@ class TestReplyOwnership : public QObject {
         QCOMPARE(r.link.serial.counters.repliesStale, 1);
     }
 
+    // A reply that comes after its frame was given up: a write's exact echo
+    // shows the unit took the write, so the batch counts it answered late;
+    // a read's value, or an echo of another value, is not taken.
+    void lateEchoOfAWriteConfirmsIt_data() {
+        QTest::addColumn<QString>("frame");
+        QTest::addColumn<QByteArray>("late");
+        QTest::addColumn<bool>("confirmed");
+        QTest::newRow("register write") << ":W2201000000#" << QByteArray("!W2201000000#") << true;
+        QTest::newRow("logo word write") << ":L5F01000000#" << QByteArray("!L5F01000000#") << true;
+        QTest::newRow("write echoed with another value")
+            << ":W2201000000#" << QByteArray("!W2202000000#") << false;
+        QTest::newRow("register read") << ":R22#" << QByteArray("!R2201000000#") << false;
+    }
+    void lateEchoOfAWriteConfirmsIt() {
+        QFETCH(QString, frame);
+        QFETCH(QByteArray, late);
+        QFETCH(bool, confirmed);
+        Rig r;
+        const int id = r.link.startBatch({frame, ":R05#"}, 0, 0, false);
+        for (int i = 0; i <= SerialLink::kReplyTimeoutTicks; ++i)
+            r.link.tick();
+        QCOMPARE(r.link.poll.outcome(id).lostFrames, QStringList{frame});
+        r.port->feed(late);
+        r.link.tick();
+        r.port->feed("!R0505000000#");
+        r.link.tick();
+        const BatchOutcome o = r.link.poll.outcome(id);
+        QVERIFY(o.finished);
+        QCOMPARE(o.lostFrames.isEmpty(), confirmed);
+        QCOMPARE(o.complete(), confirmed);
+        QCOMPARE(r.link.state.RegCache[0x22], 0); // nothing late is stored
+    }
+
     // Every complete reply that arrives between two ticks is handled, in
     // order: a stale one in front of the answer does not hide the answer,
     // and two frames sent on their own both get their replies stored.
