@@ -1,8 +1,6 @@
 // glimmerpane-cli site: check a site plan, apply it to the units connected,
 // and read the site record (status, history, diff, merge, export).
 #include "cli/cli_session.h"
-#include "config/comms_settings.h"
-#include "config/config_load.h"
 #include "flash/firmware_backup.h"
 #include "link/codec.h"
 #include "platform/atomic_file.h"
@@ -10,15 +8,13 @@
 #include "site/site_export.h"
 #include "site/site_plan.h"
 #include "site/site_record.h"
-#include "unit/bulk_transfer.h"
+#include "site/unit_apply.h"
 #include "unit/registers.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QLocale>
-#include <QUuid>
 
 namespace gp::cli {
 
@@ -29,8 +25,9 @@ using site::SitePlan;
 using site::SiteRecord;
 using site::Visit;
 
-// 120 s: a whole-bank read and a load with its read-back, at 9600 baud.
-constexpr int kStepTimeoutMs = 120000;
+// A whole-unit read and a load with its read-back take about 20 s at 9600
+// baud; far longer means the unit or the line is gone.
+constexpr int kApplyTimeoutMs = 600000;
 
 // "0x21 (N 33)": a register as the unit names it, with its .cfg line number.
 QString registerLabel(int r) {
@@ -94,47 +91,6 @@ int siteCheck(CliSession& s, QStringList args) {
     return s.finish(ExitOk);
 }
 
-// Reads every register and the status into the state, reading lost replies
-// again. Answers the frames still unanswered.
-QStringList readWholeUnit(CliSession& s) {
-    QStringList frames = readAllFrames();
-    frames << BuildStatus();
-    QStringList missing = s.readFrames(frames, 2, kStepTimeoutMs);
-    missing.removeAll(BuildItemRead(u'U', 5)); // identity item 05 is no register
-    return missing;
-}
-
-void leftAfterLoad(const DeviceState& st, Visit& v, const QList<int>& written,
-                   const QList<int>& notReadBack) {
-    v.left = v.found;
-    for (int r : written)
-        v.left[size_t(r)] =
-            notReadBack.contains(r) ? std::nullopt : std::optional<int32_t>(st.RegCache[size_t(r)]);
-}
-
-// Ends the visit in the record and says how it ended.
-int endVisit(CliSession& s, SiteRecord& record, Visit& v, const QString& result,
-             const QString& reason) {
-    v.result = result;
-    v.reason = reason;
-    v.ended = QDateTime::currentDateTimeUtc();
-    v.leftSha256 = site::registersSha256(s.link().state, v.left);
-    const Status recorded = record.finish(v);
-    s.set(QStringLiteral("result"), result);
-    s.set(QStringLiteral("record"), record.where());
-    if (!reason.isEmpty())
-        s.set(QStringLiteral("error"), reason);
-    if (result == QLatin1String(site::kFailed))
-        s.err(QStringLiteral("%1 (%2): failed: %3").arg(v.sn, v.name, reason));
-    else
-        s.out(QStringLiteral("%1 (%2): %3.").arg(v.sn, v.name, result));
-    if (!recorded) {
-        s.err(recorded.error());
-        return s.finish(ExitFailed);
-    }
-    return s.finish(result == QLatin1String(site::kFailed) ? ExitFailed : ExitOk);
-}
-
 int siteApply(CliSession& s, QStringList args) {
     const auto siteOption = CliSession::takeOption(args, QStringLiteral("--site"));
     const auto engineer = CliSession::takeOption(args, QStringLiteral("--engineer"));
@@ -148,107 +104,42 @@ int siteApply(CliSession& s, QStringList args) {
     SiteRecord record;
     if (!openRecord(s, record, siteOption, plan.path) || !connectAndIdentify(s))
         return s.finish(ExitFailed);
-    DeviceState& st = s.link().state;
-    const QString sn = serialNumberOf(st);
-    const QString uid = flash::uniqueIdOf(st);
-    s.set(QStringLiteral("sn"), sn);
-    s.set(QStringLiteral("uid"), uid);
-    const PlanRow* row = plan.rowFor(sn, uid, s.portName());
-    if (!row) {
-        s.err(QStringLiteral("The unit on %1 (sn %2, uid %3) has no row in %4. Nothing was "
-                             "written.")
-                  .arg(s.portName(), sn.isEmpty() ? QStringLiteral("none") : sn, uid,
-                       QFileInfo(plan.path).fileName()));
+    site::UnitApply apply(s.link(), plan, record);
+    s.set(QStringLiteral("sn"), serialNumberOf(s.link().state));
+    s.set(QStringLiteral("uid"), flash::uniqueIdOf(s.link().state));
+    if (!apply.start(s.portName(), engineer.value_or(loginName()))) {
+        s.err(apply.failure());
         return s.finish(ExitFailed);
     }
-    if (!row->firmware.isEmpty() || !row->profile.isEmpty()) {
-        s.err(QStringLiteral("Line %1 asks for a firmware image or a profile: this version does "
-                             "not bring them to a unit in a site apply. Run glimmerpane-cli "
-                             "firmware or profile first, then leave the column empty. Nothing "
-                             "was written.")
-                  .arg(row->line));
+    const Visit& v = apply.visit();
+    s.set(QStringLiteral("line"), v.planLine);
+    s.set(QStringLiteral("name"), v.name);
+    s.runUntil(
+        [&] {
+            apply.tick();
+            return apply.finished();
+        },
+        kApplyTimeoutMs);
+    if (!apply.finished()) {
+        s.err(s.interrupted()
+                  ? QStringLiteral("Interrupted: the visit stays recorded as interrupted; apply "
+                                   "the plan again to finish the unit.")
+                  : QStringLiteral("The apply did not end in time: the visit stays recorded as "
+                                   "interrupted."));
+        return s.finish(s.interrupted() ? ExitInterrupted : ExitFailed);
+    }
+    s.set(QStringLiteral("result"), apply.result());
+    s.set(QStringLiteral("record"), record.where());
+    s.set(QStringLiteral("writes"), apply.writes());
+    if (!apply.failure().isEmpty()) {
+        s.set(QStringLiteral("error"), apply.failure());
+        s.err(QStringLiteral("%1 (%2): failed: %3")
+                  .arg(v.sn.isEmpty() ? v.uid : v.sn, v.name, apply.failure()));
         return s.finish(ExitFailed);
     }
-    s.set(QStringLiteral("line"), row->line);
-    s.set(QStringLiteral("name"), row->name);
-
-    Visit v;
-    v.key = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    v.uid = uid;
-    v.sn = sn;
-    v.name = row->name;
-    v.planLine = row->line;
-    v.started = QDateTime::currentDateTimeUtc();
-    v.engineer = engineer.value_or(loginName());
-    v.port = s.portName();
-    v.toolVersion = QStringLiteral(GP_VERSION_TEXT);
-    v.product = productNameOf(st).trimmed();
-    v.firmware = formatFirmwareVersion(st.FirmwareVersion, QLocale::c());
-    v.templatePath = row->templatePath;
-    v.templateSha256 = site::fileSha256(row->templatePath);
-    v.address = row->address;
-    v.deviceId = row->deviceId;
-
-    // As found: the whole unit, recorded before anything is written.
-    const QStringList unread = readWholeUnit(s);
-    v.found = site::registersOf(st);
-    v.left = v.found; // until something is written
-    if (const Status begun = record.begin(v); !begun) {
-        s.err(begun.error() + QStringLiteral(" Nothing was written."));
-        return s.finish(ExitFailed);
-    }
-    if (!unread.isEmpty())
-        return endVisit(s, record, v, QString::fromLatin1(site::kFailed),
-                        QStringLiteral("the unit did not answer for %1; nothing was written")
-                            .arg(unread.join(u' ')));
-
-    // The device id is the unit's to take only on a BACnet unit of our
-    // vendor id; 0 (automatic) asks for nothing there.
-    PlanRow planned = *row;
-    if (planned.deviceId && !deviceIdApplies(st)) {
-        if (*planned.deviceId != 0)
-            return endVisit(s, record, v, QString::fromLatin1(site::kFailed),
-                            QStringLiteral("line %1 gives device id %2, but the unit is no BACnet "
-                                           "unit of our vendor id and has none to set. Nothing "
-                                           "was written.")
-                                .arg(row->line)
-                                .arg(*planned.deviceId));
-        planned.deviceId.reset();
-    }
-    const QList<int> alsoWrite = site::rowRegisters(planned);
-    CfgCheck check = parseCfgFile(row->templatePath);
-    const int32_t unitComms = st.RegCache[kCommsRegister];
-    if (check.ok()) {
-        site::putRowSettings(check.content, planned, unitComms);
-        checkCfgProduct(check, st);
-    }
-    if (!check.ok())
-        return endVisit(s, record, v, QString::fromLatin1(site::kFailed),
-                        check.message + QStringLiteral(" Nothing was written."));
-    if (site::registersToChange(st, check.content, alsoWrite).isEmpty())
-        return endVisit(s, record, v, QString::fromLatin1(site::kAlreadyAsPlanned), QString());
-
-    // The template with the row's settings, checked, written and read back.
-    ConfigLoad load(s.link());
-    load.start(
-        row->templatePath, true,
-        [&](CfgContent& c) { site::putRowSettings(c, planned, unitComms); }, alsoWrite);
-    s.runUntil([&] { return load.finished(); }, kStepTimeoutMs);
-    if (s.interrupted()) {
-        s.err(QStringLiteral("Interrupted: the visit stays recorded as interrupted; apply the "
-                             "plan again to finish the unit."));
-        return s.finish(ExitInterrupted);
-    }
-    if (!load.check().ok())
-        return endVisit(s, record, v, QString::fromLatin1(site::kFailed), load.check().message);
-    const LoadReport rep = load.report();
-    // As left: as found, with every register written as it was read back.
-    leftAfterLoad(st, v, load.writtenRegisters(), rep.notReadBack);
-    s.set(QStringLiteral("writes"), rep.writes);
-    s.set(QStringLiteral("resent"), rep.resent);
-    s.set(QStringLiteral("differing"), regArray(rep.differing));
-    return endVisit(s, record, v, QString::fromLatin1(rep.ok() ? site::kDone : site::kFailed),
-                    rep.ok() ? QString() : rep.text());
+    s.out(
+        QStringLiteral("%1 (%2): %3.").arg(v.sn.isEmpty() ? v.uid : v.sn, v.name, apply.result()));
+    return s.finish(ExitOk);
 }
 
 // The state of a plan row in the record.
