@@ -15,6 +15,7 @@
 #include "gui/about_box.h"
 #include "gui/progress_widget.h"
 #include "gui/report_window.h"
+#include "gui/site_panel_window.h"
 #include "gui/traffic_log_view.h"
 #include "platform/port_list.h"
 #include "platform/qt_prompts.h"
@@ -358,6 +359,16 @@ void Form1::buildMenus() {
         connect(report, &QAction::triggered, this, [this] {
             ReportWindow w(*ctx_, &co2Channel_->link, &co2Channel_->settings, this);
             w.run();
+        });
+        // A building's plan: each unit its own settings, applied, read back
+        // and recorded.
+        auto* site = file_->addAction(QStringLiteral("Open Site Plan..."));
+        site->setObjectName(QStringLiteral("openSitePlan"));
+        connect(site, &QAction::triggered, this, [this] {
+            const QString plan = ctx_->prompts.openFile(QStringLiteral("Open Site Plan"),
+                                                        QStringLiteral("Site plans{*.csv)|*.csv"));
+            if (!plan.isEmpty())
+                openSitePlan(plan);
         });
     }
     file_->addSeparator();
@@ -957,6 +968,22 @@ void Form1::closeEvent(QCloseEvent* event) {
         if (w != this && w->isVisible())
             w->close();
     event->accept();
+}
+
+SitePanelWindow* Form1::openSitePlan(const QString& planPath) {
+    if (sitePanel_)
+        sitePanel_->close();
+    auto* panel = new SitePanelWindow(*ctx_, planPath, this);
+    if (!panel->error().isEmpty()) {
+        ctx_->prompts.message(QStringLiteral("Open Site Plan"), panel->error(),
+                              MessageKind::Warning);
+        delete panel;
+        return nullptr;
+    }
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    sitePanel_ = panel;
+    panel->show();
+    return panel;
 }
 
 } // namespace gp

@@ -7,6 +7,7 @@
 
 #include <QLocale>
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -46,6 +47,7 @@ class CalibrationView;
 class DiagnosticsView;
 class ConfigToolsView;
 class FlashToolsView;
+class SitePanelWindow;
 
 struct Form1Options {
     QString settingsPath;    // the settings file
@@ -72,6 +74,9 @@ class Form1 : public QMainWindow {
     ~Form1() override;
 
     AppContext& context() { return *ctx_; }
+    // File > Open Site Plan... with the plan chosen: the site panel, or null
+    // (and a message) when the plan or its record cannot be used.
+    SitePanelWindow* openSitePlan(const QString& planPath);
     Link& link() { return link_; }
     ViewTabs& tabs() { return *tabs_; }
 
@@ -137,6 +142,7 @@ class Form1 : public QMainWindow {
     std::unique_ptr<AppContext> ctx_;
     // The line through to the unit's CO2 sensor, beside the unit's link.
     std::unique_ptr<Co2Channel> co2Channel_;
+    QPointer<SitePanelWindow> sitePanel_;
     Form1Options options_;
 
     QTimer Timer1;

@@ -17,7 +17,11 @@ namespace gp::site {
 UnitApply::UnitApply(Link& link, const SitePlan& plan, SiteRecord& record)
     : link_(link), plan_(plan), record_(record) {}
 
-UnitApply::~UnitApply() = default;
+UnitApply::~UnitApply() {
+    load_.reset();
+    if (holding_)
+        link_.releaseTransfer();
+}
 
 const PlanRow* UnitApply::row(const QString& port) const {
     return plan_.rowFor(serialNumberOf(link_.state), flash::uniqueIdOf(link_.state), port);
@@ -75,6 +79,11 @@ bool UnitApply::start(const QString& port, const QString& engineer) {
     visit_.address = r->address;
     visit_.deviceId = r->deviceId;
     writes_ = 0;
+    // The live polls pause while the unit is read and written.
+    if (!holding_) {
+        link_.holdForTransfer();
+        holding_ = true;
+    }
     reading_ = readAllFrames();
     reading_ << BuildStatus();
     retries_ = 0;
@@ -109,6 +118,10 @@ void UnitApply::readEnded() {
     if (const Status begun = record_.begin(visit_); !begun) {
         failure_ = begun.error() + QStringLiteral(" Nothing was written.");
         state_ = State::Idle;
+        if (holding_) {
+            holding_ = false;
+            link_.releaseTransfer();
+        }
         return;
     }
     if (!missing.isEmpty()) {
@@ -186,6 +199,10 @@ void UnitApply::end(const QString& result, const QString& reason) {
     else if (result == QLatin1String(kFailed))
         failure_ = reason;
     state_ = State::Done;
+    if (holding_) {
+        holding_ = false;
+        link_.releaseTransfer();
+    }
 }
 
 } // namespace gp::site

@@ -70,6 +70,7 @@ class UnitApply {
     Visit visit_;
     QString failure_;
     int writes_ = 0;
+    bool holding_ = false;
 };
 
 } // namespace gp::site
