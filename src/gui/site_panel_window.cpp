@@ -190,6 +190,7 @@ bool SitePanelWindow::applyToConnectedUnit() {
         return false;
     }
     applyButton_->setEnabled(false);
+    table_->item(connectedRow_, State)->setText(QStringLiteral("applying"));
     status_->setText(apply_->activity() + QStringLiteral("..."));
     return true;
 }
