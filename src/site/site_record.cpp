@@ -350,6 +350,8 @@ Result<QList<Visit>> SiteRecord::visits(const QString& unit) const {
 }
 
 Result<std::optional<Visit>> SiteRecord::latest(const QString& sn, const QString& uid) const {
+    if (sn.isEmpty() && uid.isEmpty())
+        return std::optional<Visit>(); // a row found by its port alone names no unit
     auto all = visits(uid.isEmpty() ? sn : uid);
     if (!all)
         return Failure{all.error()};

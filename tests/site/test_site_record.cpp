@@ -94,6 +94,8 @@ class TestSiteRecord : public QObject {
         const auto latest = r.latest("", back.uid);
         QVERIFY(latest && *latest);
         QCOMPARE((*latest)->key, later.key);
+        const auto none = r.latest("", ""); // a row of a bench port names no unit
+        QVERIFY(none && !*none);
     }
 
     // Merging another laptop's record twice adds its visits once; an
