@@ -69,13 +69,6 @@ bool openRecord(CliSession& s, SiteRecord& record, const std::optional<QString>&
     return true;
 }
 
-QString loginName() {
-    for (const char* var : {"USER", "LOGNAME", "USERNAME"})
-        if (const QString v = qEnvironmentVariable(var); !v.isEmpty())
-            return v;
-    return QDir::home().dirName();
-}
-
 int siteCheck(CliSession& s, QStringList args) {
     const auto path = planArgument(s, args, QStringLiteral("site check PLAN.csv"));
     if (!path)
@@ -107,7 +100,7 @@ int siteApply(CliSession& s, QStringList args) {
     site::UnitApply apply(s.link(), plan, record);
     s.set(QStringLiteral("sn"), serialNumberOf(s.link().state));
     s.set(QStringLiteral("uid"), flash::uniqueIdOf(s.link().state));
-    if (!apply.start(s.portName(), engineer.value_or(loginName()))) {
+    if (!apply.start(s.portName(), engineer.value_or(site::engineerName()))) {
         s.err(apply.failure());
         return s.finish(ExitFailed);
     }

@@ -26,13 +26,6 @@ QString optionalNumber(const std::optional<int>& v, const QString& none) {
     return v ? QString::number(*v) : none;
 }
 
-QString loginName() {
-    for (const char* var : {"USER", "LOGNAME", "USERNAME"})
-        if (const QString v = qEnvironmentVariable(var); !v.isEmpty())
-            return v;
-    return QDir::home().dirName();
-}
-
 } // namespace
 
 SitePanelWindow::SitePanelWindow(AppContext& ctx, const QString& planPath, QWidget* parent)
@@ -184,7 +177,7 @@ bool SitePanelWindow::applyToConnectedUnit() {
             false, true))
         return false;
     apply_ = std::make_unique<site::UnitApply>(ctx_.link, plan_, record_);
-    if (!apply_->start(portName(), loginName())) {
+    if (!apply_->start(portName(), site::engineerName())) {
         ctx_.prompts.message(windowTitle(), apply_->failure(), MessageKind::Warning);
         apply_.reset();
         return false;

@@ -5,6 +5,7 @@
 #include "report/commissioning_report.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 
 namespace gp::site {
@@ -68,6 +69,13 @@ QString registersSha256(const DeviceState& state, const Registers& regs) {
         s.RegCache[r] = *regs[r];
     }
     return cfgSha256(s);
+}
+
+QString engineerName() {
+    for (const char* var : {"USER", "LOGNAME", "USERNAME"})
+        if (const QString v = qEnvironmentVariable(var); !v.isEmpty())
+            return v;
+    return QDir::home().dirName();
 }
 
 QString fileSha256(const QString& path) {

@@ -41,6 +41,9 @@ QList<int> changedRegisters(const Registers& before, const Registers& after);
 // is known.
 QString registersSha256(const DeviceState& state, const Registers& regs);
 
+// Who is at the keyboard when --engineer is not given: the login name.
+QString engineerName();
+
 // SHA-256 of a file's bytes in hex; empty when it cannot be read.
 QString fileSha256(const QString& path);
 
