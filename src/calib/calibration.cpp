@@ -167,6 +167,7 @@ WriteStart WriteSensorCharacteristics(Link& link, const SensorCharacteristics& i
                                [input, locale](DeviceState& state) {
                                    WriteBatch b;
                                    b.frames = sensorCharacteristicsFrames(state, input, locale);
+                                   b.resendLost = true;
                                    return b;
                                });
 }

@@ -116,6 +116,7 @@ int writeComms(Link& link, const CommsControls& controls) {
                      WriteBatch b;
                      b.frames = commsWriteFrames(state);
                      b.divisor = static_cast<int>(b.frames.size()) + 1;
+                     b.resendLost = true;
                      return b;
                  })
         .batchId;

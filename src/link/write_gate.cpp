@@ -34,6 +34,7 @@ WriteGate::WriteGate(PollCycle& poll, DeviceState& state, TrafficLog& log)
 
 WriteStart WriteGate::request(const QList<int>& needed, WriteComposer compose,
                               const QList<int>& fresh, RefusalHandler refused) {
+    resending_.reset();
     if (pending_) {
         Pending earlier = std::move(*pending_);
         pending_.reset();
@@ -73,7 +74,20 @@ WriteStart WriteGate::compose(const WriteComposer& compose) {
         start.status = batch.status;
         return start;
     }
-    start.batchId = poll_.startBatch(batch.frames, batch.divisor, batch.firstEntry);
+    QStringList frames = batch.frames;
+    QStringList tail;
+    if (batch.resendLost) {
+        qsizetype w = 0;
+        while (w < frames.size() && frames[w].startsWith(QLatin1String(":W")))
+            ++w;
+        tail = frames.mid(w);
+        frames = frames.first(w);
+        if (frames.isEmpty())
+            std::swap(frames, tail);
+    }
+    start.batchId = poll_.startBatch(frames, batch.divisor, batch.firstEntry);
+    if (start.batchId != 0 && batch.resendLost)
+        resending_ = Resending{start.batchId, tail, 0};
     if (start.batchId == 0)
         start.status =
             fail(QStringLiteral("The write does not fit the queue; nothing was written."));
@@ -90,7 +104,41 @@ void WriteGate::refuse(const QString& why, const RefusalHandler& handler) {
         onRefused(why);
 }
 
+void WriteGate::resendTick() {
+    const BatchStats& stats = poll_.stats();
+    if (stats.id == resending_->batchId && poll_.running())
+        return;
+    Resending r = std::move(*resending_);
+    resending_.reset();
+    if (stats.id != r.batchId)
+        return; // another command took the link; it says so itself
+    QStringList lost;
+    for (const QString& f : stats.lostFrames)
+        if (f.startsWith(QLatin1String(":W")))
+            lost << f;
+    // A register written twice holds what it holds written once.
+    if (!lost.isEmpty() && r.retries < kWriteRetries) {
+        log_.AddLog(QStringLiteral("Sending %1 write(s) again after a lost reply: %2")
+                        .arg(lost.size())
+                        .arg(lost.join(QLatin1Char(' '))));
+        resent_ += static_cast<int>(lost.size());
+        ++r.retries;
+        r.batchId = poll_.startBatch(lost, 0, 0, false);
+        if (r.batchId != 0) {
+            resending_ = std::move(r);
+            return;
+        }
+    }
+    if (!lost.isEmpty())
+        log_.AddLog(
+            QStringLiteral("The unit did not confirm: %1").arg(lost.join(QLatin1Char(' '))));
+    if (!r.tail.isEmpty())
+        poll_.startBatch(r.tail, 0, 0, false);
+}
+
 void WriteGate::tick() {
+    if (resending_)
+        resendTick();
     if (!pending_)
         return;
     const BatchStats& stats = poll_.stats();

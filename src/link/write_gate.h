@@ -28,6 +28,11 @@ struct WriteBatch {
     Status status; // failed: nothing is sent
     // Told the id of the write batch once it has started.
     std::function<void(int)> started;
+    // The register writes (":W" frames) whose reply is lost are sent again,
+    // at most twice; frames after the writes (":SU#" and the like, whose
+    // effect repeats) follow in a batch of their own once the writes are
+    // done with, and are never sent again.
+    bool resendLost = false;
     static WriteBatch refused(const QString& why) {
         WriteBatch b;
         b.status = fail(why);
@@ -63,9 +68,15 @@ class WriteGate {
                        const QList<int>& fresh = {}, RefusalHandler refused = {});
     // Runs after every poll tick: a write waiting for its read goes on.
     void tick();
-    bool pending() const { return pending_.has_value(); }
-    // Drops a write still waiting for its read.
-    void cancel() { pending_.reset(); }
+    bool pending() const { return pending_.has_value() || resending_.has_value(); }
+    // Drops a write still waiting for its read or for its lost replies.
+    void cancel() {
+        pending_.reset();
+        resending_.reset();
+    }
+    static constexpr int kWriteRetries = 2;
+    // Writes sent again after a lost reply, since the gate was made.
+    int resent() const { return resent_; }
 
     // A deferred write was refused (the read lost replies, or another batch
     // took the link); the message names the registers.
@@ -74,6 +85,7 @@ class WriteGate {
   private:
     WriteStart compose(const WriteComposer& compose);
     void refuse(const QString& why, const RefusalHandler& handler);
+    void resendTick();
 
     struct Pending {
         QList<int> needed;
@@ -85,6 +97,14 @@ class WriteGate {
     DeviceState& state_;
     TrafficLog& log_;
     std::optional<Pending> pending_;
+    // A write whose lost replies are sent again, with what follows it.
+    struct Resending {
+        int batchId = 0;
+        QStringList tail;
+        int retries = 0;
+    };
+    std::optional<Resending> resending_;
+    int resent_ = 0;
 };
 
 } // namespace gp

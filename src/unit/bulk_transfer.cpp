@@ -51,8 +51,8 @@ int ReadAllRegisters(Link& link) {
     return link.startBatch(readAllFrames());
 }
 
-WriteStart WriteAllRegisters(Link& link, const QList<int>& readFirst) {
-    return link.writes.request(readFirst, [](DeviceState& state) {
+WriteStart WriteAllRegisters(Link& link, const QList<int>& readFirst, bool resendLost) {
+    return link.writes.request(readFirst, [resendLost](DeviceState& state) {
         QStringList frames;
         for (int r = 1; r < 256; ++r) {
             if (state.known(r))
@@ -67,6 +67,7 @@ WriteStart WriteAllRegisters(Link& link, const QList<int>& readFirst) {
         b.frames = frames;
         b.divisor = static_cast<int>(frames.size()) + 1;
         b.firstEntry = 1;
+        b.resendLost = resendLost;
         return b;
     });
 }
@@ -116,7 +117,7 @@ QList<int> askToReadFirst(Prompts& prompts, const QList<int>& unread, int toWrit
 WriteStart WriteAllRegistersAsking(Link& link, Prompts& prompts) {
     const QList<int> unread = unreadOfAllRegisters(link.state);
     return WriteAllRegisters(
-        link, askToReadFirst(prompts, unread, 255 - static_cast<int>(unread.size())));
+        link, askToReadFirst(prompts, unread, 255 - static_cast<int>(unread.size())), true);
 }
 
 QList<int> knownDeviceSettingsRegisters(const DeviceState& state) {
@@ -149,6 +150,7 @@ WriteStart WriteDeviceSettings(Link& link, const QList<int>& alsoNeeded,
         b.frames = deviceSettingsFrames(state);
         // The divisor counts the end entry too.
         b.divisor = static_cast<int>(b.frames.size()) + 1;
+        b.resendLost = true;
         return b;
     });
 }

@@ -29,7 +29,9 @@ int ReadAllRegisters(Link& link);
 // Writes the known registers of 01..FF from the cache; register 00 is never
 // written, nor is a register never read. Refused when none is known. The
 // registers of `readFirst` are read before, when they are not known.
-WriteStart WriteAllRegisters(Link& link, const QList<int>& readFirst = {});
+// A write whose reply is lost is sent again when `resendLost` (the caller
+// that checks and resends itself leaves it off).
+WriteStart WriteAllRegisters(Link& link, const QList<int>& readFirst = {}, bool resendLost = false);
 // The registers of 01..FF a write of all registers would leave out now: those
 // never read from this unit.
 QList<int> unreadOfAllRegisters(const DeviceState& state);

@@ -42,8 +42,8 @@ class TestCommsSettings : public QObject {
         QCOMPARE(raw->writtenFrames(), QStringList{":W2101010100#"});
         QCOMPARE(link.poll.CmdQueue[1], QStringLiteral(":W237F000000#"));
         QCOMPARE(link.poll.CmdQueue[2], QStringLiteral(":W2400000000#"));
-        QCOMPARE(link.poll.CmdQueue[3], QStringLiteral(":SU#"));
-        QVERIFY(link.poll.CmdQueue[4].isEmpty());
+        // ":SU#" follows in a batch of its own once the writes are confirmed.
+        QVERIFY(link.poll.CmdQueue[3].isEmpty());
     }
 
     void address_data() {

@@ -231,6 +231,42 @@ class TestKnownWrites : public QObject {
         QVERIFY(unitRegisters(rig.unit()) == before);
     }
 
+    // A register write whose reply is lost is sent again, twice at most; the
+    // ":SU#" behind the writes goes once, after them, and is never repeated.
+    void lostWriteReplyIsSentAgain_data() {
+        QTest::addColumn<QList<int>>("dropped"); // frames of the write, from 1
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("resent");
+        const QString w21 = ":W21", w23 = ":W23", w24 = ":W24", su = ":SU#";
+        QTest::newRow("every reply") << QList<int>{} << QStringList{w21, w23, w24, su} << 0;
+        QTest::newRow("21 lost once") << QList<int>{1} << QStringList{w21, w23, w24, w21, su} << 1;
+        QTest::newRow("24 lost three times: given up")
+            << QList<int>{3, 4, 5} << QStringList{w21, w23, w24, w24, w24, su} << 2;
+        QTest::newRow(":SU# lost: never repeated")
+            << QList<int>{4} << QStringList{w21, w23, w24, su} << 0;
+    }
+    void lostWriteReplyIsSentAgain() {
+        QFETCH(QList<int>, dropped);
+        QFETCH(QStringList, expected);
+        QFETCH(int, resent);
+        SimRig rig;
+        ReadAllRegisters(rig.link);
+        rig.runBatch();
+        for (int n : dropped)
+            rig.port->dropReplyToFrame(n);
+        const auto from = rig.unit().frameHistory().size();
+        writeComms(rig.link, {"7", 1, 1, 0, "0 = Auto"});
+        for (int i = 0; i < 20 && rig.link.busy(); ++i)
+            rig.runBatch();
+        QVERIFY(!rig.link.busy());
+        QStringList sent;
+        for (const QString& f : rig.unit().frameHistory().mid(from))
+            sent << (f.startsWith(":W") ? f.left(4) : f);
+        QCOMPARE(sent, expected);
+        QCOMPARE(rig.link.writes.resent(), resent);
+        QCOMPARE(rig.unit().reg(kCommsRegister) & 0xFF, 7);
+    }
+
     void writeAllWithNothingReadIsRefused() {
         SimRig rig;
         const WriteStart w = WriteAllRegisters(rig.link);
