@@ -4,14 +4,17 @@
 #include "flash/firmware_backup.h"
 #include "link/codec.h"
 #include "platform/atomic_file.h"
+#include "platform/qt_process_runner.h"
 #include "site/site_apply.h"
 #include "site/site_export.h"
 #include "site/site_plan.h"
 #include "site/site_record.h"
 #include "site/unit_apply.h"
+#include "unit/bulk_transfer.h"
 #include "unit/registers.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -27,7 +30,7 @@ using site::Visit;
 
 // A whole-unit read and a load with its read-back take about 20 s at 9600
 // baud; far longer means the unit or the line is gone.
-constexpr int kApplyTimeoutMs = 600000;
+constexpr int kApplyTimeoutMs = 1800000; // a firmware update takes minutes
 
 // "0x21 (N 33)": a register as the unit names it, with its .cfg line number.
 QString registerLabel(int r) {
@@ -97,7 +100,8 @@ int siteApply(CliSession& s, QStringList args) {
     SiteRecord record;
     if (!openRecord(s, record, siteOption, plan.path) || !connectAndIdentify(s))
         return s.finish(ExitFailed);
-    site::UnitApply apply(s.link(), plan, record);
+    QtProcessRunner runner;
+    site::UnitApply apply(s.ctx(), plan, record, &runner);
     s.set(QStringLiteral("sn"), serialNumberOf(s.link().state));
     s.set(QStringLiteral("uid"), flash::uniqueIdOf(s.link().state));
     if (!apply.start(s.portName(), engineer.value_or(site::engineerName()))) {
@@ -107,9 +111,21 @@ int siteApply(CliSession& s, QStringList args) {
     const Visit& v = apply.visit();
     s.set(QStringLiteral("line"), v.planLine);
     s.set(QStringLiteral("name"), v.name);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 next = 0;
+    QString shown;
     s.runUntil(
         [&] {
-            apply.tick();
+            if (clock.elapsed() >= next) {
+                apply.tick();
+                next = clock.elapsed() + apply.intervalMs();
+                // The firmware update and profile change say their steps.
+                if ((apply.state() == site::UnitApply::State::Firmware ||
+                     apply.state() == site::UnitApply::State::Profile) &&
+                    apply.activity() != shown)
+                    s.progressLine(shown = apply.activity());
+            }
             return apply.finished();
         },
         kApplyTimeoutMs);
@@ -120,6 +136,11 @@ int siteApply(CliSession& s, QStringList args) {
                   : QStringLiteral("The apply did not end in time: the visit stays recorded as "
                                    "interrupted."));
         return s.finish(s.interrupted() ? ExitInterrupted : ExitFailed);
+    }
+    if (!apply.changedSince().isEmpty()) {
+        s.out(QStringLiteral("%1 (%2): %3.")
+                  .arg(v.sn.isEmpty() ? v.uid : v.sn, v.name, apply.changedSince()));
+        s.set(QStringLiteral("changedSinceLeft"), apply.changedSince());
     }
     s.set(QStringLiteral("result"), apply.result());
     s.set(QStringLiteral("record"), record.where());
@@ -144,10 +165,49 @@ QString rowState(const std::optional<Visit>& latest) {
     return latest->result;
 }
 
+// The unit on the port read whole and compared with its last as-left.
+int readAgain(CliSession& s, const SitePlan& plan, const SiteRecord& record) {
+    if (!connectAndIdentify(s))
+        return ExitFailed;
+    const QStringList lost = s.readFrames(readAllFrames());
+    const DeviceState& st = s.link().state;
+    const QString sn = serialNumberOf(st);
+    const QString uid = flash::uniqueIdOf(st);
+    const PlanRow* row = plan.rowFor(sn, uid, s.portName());
+    const QString unit = sn.isEmpty() ? uid : sn;
+    if (!row) {
+        s.err(QStringLiteral("The unit on %1 (sn %2, uid %3) has no row in the plan.")
+                  .arg(s.portName(), sn.isEmpty() ? QStringLiteral("none") : sn, uid));
+        return ExitFailed;
+    }
+    const auto visits = record.visitsOf(sn, uid);
+    if (!visits) {
+        s.err(visits.error());
+        return ExitFailed;
+    }
+    const auto previous = site::previousVisit(*visits, QString());
+    QString said;
+    if (!previous)
+        said = QStringLiteral("never left by an apply");
+    else if (const QString changed = site::changedSinceText(previous, site::registersOf(st));
+             !changed.isEmpty())
+        said = changed;
+    else
+        said = QStringLiteral("as left on %1")
+                   .arg(previous->ended.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm 'UTC'")));
+    if (!lost.isEmpty())
+        said += QStringLiteral(" (not read: %1)").arg(lost.join(u' '));
+    s.out(
+        QStringLiteral("Read now: line %1  %2  %3: %4").arg(row->line).arg(unit, row->name, said));
+    s.set(QStringLiteral("readNow"), said);
+    return lost.isEmpty() ? ExitOk : ExitFailed;
+}
+
 int siteStatus(CliSession& s, QStringList args) {
     const auto siteOption = CliSession::takeOption(args, QStringLiteral("--site"));
+    const bool read = CliSession::takeFlag(args, QStringLiteral("--read"));
     const auto path =
-        planArgument(s, args, QStringLiteral("site status PLAN.csv [--site FILE|URL]"));
+        planArgument(s, args, QStringLiteral("site status PLAN.csv [--site FILE|URL] [--read]"));
     if (!path)
         return s.finish(ExitUsage);
     const SitePlan plan = site::readPlan(*path);
@@ -159,20 +219,36 @@ int siteStatus(CliSession& s, QStringList args) {
     QJsonArray rows;
     int pending = 0;
     for (const PlanRow& row : plan.rows) {
-        const auto latest = record.latest(row.sn, row.uid);
-        if (!latest) {
-            s.err(latest.error());
+        const auto visits = record.visitsOf(row.sn, row.uid);
+        if (!visits) {
+            s.err(visits.error());
             return s.finish(ExitFailed);
         }
-        const QString state = rowState(*latest);
+        const auto latest =
+            visits->isEmpty() ? std::optional<Visit>() : std::optional<Visit>(visits->last());
+        const QString state = rowState(latest);
         if (state != QLatin1String(site::kDone) && state != QLatin1String(site::kAlreadyAsPlanned))
             ++pending;
-        s.out(QStringLiteral("line %1  %2  %3: %4").arg(row.line).arg(row.key(), row.name, state));
-        rows.append(QJsonObject{
-            {"line", row.line}, {"unit", row.key()}, {"name", row.name}, {"state", state}});
+        // The unit read again (by the latest apply) held other settings than
+        // it was left with before.
+        const QString changed =
+            latest
+                ? site::changedSinceText(site::previousVisit(*visits, latest->key), latest->found)
+                : QString();
+        s.out(QStringLiteral("line %1  %2  %3: %4%5")
+                  .arg(row.line)
+                  .arg(row.key(), row.name, state,
+                       changed.isEmpty() ? QString() : QStringLiteral(" (found %1)").arg(changed)));
+        QJsonObject o{
+            {"line", row.line}, {"unit", row.key()}, {"name", row.name}, {"state", state}};
+        if (!changed.isEmpty())
+            o.insert(QStringLiteral("foundChanged"), changed);
+        rows.append(o);
     }
     s.set(QStringLiteral("rows"), rows);
     s.set(QStringLiteral("open"), pending);
+    if (read)
+        return s.finish(readAgain(s, plan, record));
     return s.finish(ExitOk);
 }
 
@@ -348,7 +424,14 @@ QList<Command> siteCommands() {
              "  --engineer NAME  who did it (the login name when not given)")},
         {QStringLiteral("site status"),
          QStringLiteral("site status PLAN.csv        each plan row: pending, done, failed, ..."),
-         siteStatus},
+         siteStatus,
+         QStringLiteral(
+             "Each plan row's state in the record: pending, done, already as planned,\n"
+             "failed with its reason, interrupted; a row whose unit was found by its latest\n"
+             "apply with other settings than it was left with before says which.\n"
+             "  --site FILE|URL   the record (default: site.sqlite beside the plan)\n"
+             "  --read            also read the unit on --port and compare it with its\n"
+             "                    last as-left")},
         {QStringLiteral("site history"),
          QStringLiteral("site history SN|UID         every visit of a unit, with what changed"),
          siteHistory},

@@ -22,6 +22,18 @@ namespace {
 
 enum Column { Line, Name, Unit, Bus, Address, DeviceId, Template, State, Columns };
 
+// The firmware and profile lines of the question, when the row names them.
+QString guidedRuns(const site::PlanRow& r) {
+    QString lines;
+    if (!r.firmware.isEmpty())
+        lines += QStringLiteral("\nFirmware: %1 (flashed when the unit runs another; its "
+                                "settings are backed up first)")
+                     .arg(r.firmware);
+    if (!r.profile.isEmpty())
+        lines += QStringLiteral("\nProfile: %1 (changed when the unit has another)").arg(r.profile);
+    return lines;
+}
+
 QString optionalNumber(const std::optional<int>& v, const QString& none) {
     return v ? QString::number(*v) : none;
 }
@@ -100,7 +112,7 @@ SitePanelWindow::SitePanelWindow(AppContext& ctx, const QString& planPath, QWidg
     refreshStates();
     followIdentity();
     timer_ = new QTimer(this);
-    timer_->setInterval(200);
+    timer_->setInterval(kIdleTickMs);
     connect(timer_, &QTimer::timeout, this, &SitePanelWindow::tick);
     timer_->start();
 }
@@ -168,15 +180,16 @@ bool SitePanelWindow::applyToConnectedUnit() {
     if (!ctx_.prompts.askYesNo(
             windowTitle(),
             QStringLiteral("Apply line %1 to the unit on %2?\n\nName: %3\nAddress: %4\nDevice id: "
-                           "%5\nTemplate: %6\n\nThe unit is read and recorded as found, "
+                           "%5\nTemplate: %6%7\n\nThe unit is read and recorded as found, "
                            "written, read back and recorded as left.")
                 .arg(r.line)
                 .arg(portName(), r.name,
                      optionalNumber(r.address, QStringLiteral("the template's")),
-                     optionalNumber(r.deviceId, QStringLiteral("the template's")), r.templatePath),
+                     optionalNumber(r.deviceId, QStringLiteral("the template's")), r.templatePath,
+                     guidedRuns(r)),
             false, true))
         return false;
-    apply_ = std::make_unique<site::UnitApply>(ctx_.link, plan_, record_);
+    apply_ = std::make_unique<site::UnitApply>(ctx_, plan_, record_, &runner_);
     if (!apply_->start(portName(), site::engineerName())) {
         ctx_.prompts.message(windowTitle(), apply_->failure(), MessageKind::Warning);
         apply_.reset();
@@ -194,14 +207,19 @@ void SitePanelWindow::tick() {
         return;
     }
     apply_->tick();
+    // The firmware update and profile change count their waits in ticks.
+    timer_->setInterval(apply_->intervalMs());
     if (!apply_->finished()) {
         status_->setText(apply_->activity() + QStringLiteral("..."));
         return;
     }
-    const QString result =
+    timer_->setInterval(kIdleTickMs);
+    QString result =
         apply_->failure().isEmpty()
             ? QStringLiteral("%1: %2.").arg(apply_->visit().name, apply_->result())
             : QStringLiteral("%1: failed: %2").arg(apply_->visit().name, apply_->failure());
+    if (!apply_->changedSince().isEmpty())
+        result += QStringLiteral("\nAs found, the unit had %1.").arg(apply_->changedSince());
     status_->setText(result);
     apply_.reset();
     refreshStates();

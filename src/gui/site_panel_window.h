@@ -4,6 +4,7 @@
 // is read, "Apply to connected unit" after a question naming the row's name,
 // address, device id and template, and the selected unit's history.
 
+#include "platform/qt_process_runner.h"
 #include "site/site_plan.h"
 #include "site/site_record.h"
 
@@ -56,6 +57,8 @@ class SitePanelWindow : public QDialog {
     site::SitePlan plan_;
     site::SiteRecord record_;
     std::unique_ptr<site::UnitApply> apply_;
+    QtProcessRunner runner_;
+    static constexpr int kIdleTickMs = 200;
     QString error_;
     QString seenUid_;
     int connectedRow_ = -1;

@@ -59,19 +59,7 @@ uint32_t hexArg(const QByteArray& text, bool* ok) {
 } // namespace
 
 int firmwareVersionOf(const QByteArray& image, int fallback) {
-    const QByteArray marker(kImageVersionMarker);
-    const qsizetype at = image.indexOf(marker);
-    if (at < 0)
-        return fallback;
-    int version = 0;
-    int digits = 0;
-    for (qsizetype i = at + marker.size(); i < image.size() && digits < 5; ++i, ++digits) {
-        const char c = image[i];
-        if (c < '0' || c > '9')
-            break;
-        version = version * 10 + (c - '0');
-    }
-    return digits == 0 ? fallback : version;
+    return imageVersion(image).value_or(fallback);
 }
 
 namespace {

@@ -16,6 +16,7 @@
 // boot-from-flash set) find the unit power-cycled. The new firmware reports
 // the version found in the image (see firmwareVersionOf).
 
+#include "platform/firmware_image.h"
 #include "sim/sim_hooks.h"
 #include "sim/sim_profile.h"
 
@@ -39,11 +40,8 @@ struct BootMonitorFaults {
     bool corruptAfterWrite = false; // one byte of the first written page flips
 };
 
-// The version marker of a firmware image: the ASCII text "QRUFWVER=" followed
-// by one to five decimal digits, the version x 100 (221 is 2.21), anywhere in
-// the image. The firmware build puts it into its constant data.
-inline constexpr char kImageVersionMarker[] = "QRUFWVER=";
-// What a firmware image without the marker reports.
+// What a firmware image without the version marker (see imageVersion)
+// reports.
 inline constexpr int kDefaultImageVersion = 100;
 
 int firmwareVersionOf(const QByteArray& image, int fallback = kDefaultImageVersion);

@@ -2,7 +2,9 @@
 
 #include "config/comms_settings.h"
 #include "link/device_state.h"
+#include "link/write_gate.h"
 #include "report/commissioning_report.h"
+#include "unit/bulk_transfer.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -59,6 +61,44 @@ QList<int> changedRegisters(const Registers& before, const Registers& after) {
         if (before[static_cast<size_t>(r)] != after[static_cast<size_t>(r)])
             out << r;
     return out;
+}
+
+QList<int> settingsChanged(const Registers& left, const Registers& now) {
+    DeviceState layout;
+    if (now[0])
+        layout.setRegister(0, *now[0], ValueSource::Unit);
+    QList<int> regs{1};
+    regs << deviceSettingsRegisters(layout);
+    QList<int> out;
+    for (int r : regs) {
+        const auto& a = left[static_cast<size_t>(r)];
+        const auto& b = now[static_cast<size_t>(r)];
+        if (a && b && *a != *b)
+            out << r;
+    }
+    return out;
+}
+
+std::optional<Visit> previousVisit(const QList<Visit>& visits, const QString& key) {
+    std::optional<Visit> previous;
+    for (const Visit& v : visits) {
+        if (v.key == key)
+            break;
+        if (v.ended.isValid())
+            previous = v;
+    }
+    return previous;
+}
+
+QString changedSinceText(const std::optional<Visit>& previous, const Registers& now) {
+    if (!previous)
+        return QString();
+    const QList<int> changed = settingsChanged(previous->left, now);
+    if (changed.isEmpty())
+        return QString();
+    return QStringLiteral("changed since its as-left of %1: %2")
+        .arg(previous->ended.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm 'UTC'")),
+             registerNames(changed));
 }
 
 QString registersSha256(const DeviceState& state, const Registers& regs) {

@@ -36,6 +36,17 @@ Registers registersOf(const DeviceState& state);
 // The registers whose value differs between two sets, unread ones included.
 QList<int> changedRegisters(const Registers& before, const Registers& after);
 
+// The settings (register 01 and the device settings of the unit's layout)
+// that hold another value now than as left; registers unread in either are
+// left out: live readings change by themselves and count for nothing.
+QList<int> settingsChanged(const Registers& left, const Registers& now);
+// The last visit before the one with this key that ended (done, already as
+// planned or failed), from a unit's visits oldest first.
+std::optional<Visit> previousVisit(const QList<Visit>& visits, const QString& key);
+// "changed since its as-left of 2026-12-08 10:30 UTC: 25, 28"; empty when
+// nothing changed or there is no earlier visit.
+QString changedSinceText(const std::optional<Visit>& previous, const Registers& now);
+
 // The SHA-256 of the .cfg lines of the unit holding regs (and the status of
 // state), as the commissioning report gives it; empty unless every register
 // is known.

@@ -30,12 +30,14 @@ const QList<QStringList> kMigrations{
                     " found TEXT NOT NULL, left_regs TEXT NOT NULL, left_sha256 TEXT NOT NULL)"),
      QStringLiteral("CREATE INDEX visits_uid ON visits (uid)"),
      QStringLiteral("CREATE INDEX visits_sn ON visits (sn)")},
+    // 2: the firmware image a unit was left running, by its SHA-256.
+    {QStringLiteral("ALTER TABLE visits ADD COLUMN image_sha256 TEXT NOT NULL DEFAULT ''")},
 };
 
 const QString kColumns = QStringLiteral(
     "visit_key, uid, sn, name, plan_line, started, ended, engineer, port, tool_version, product, "
     "firmware, template, template_sha256, address, device_id, result, reason, found, left_regs, "
-    "left_sha256");
+    "left_sha256, image_sha256");
 
 QString isoUtc(const QDateTime& t) {
     return t.isValid() ? t.toUTC().toString(Qt::ISODateWithMs) : QString();
@@ -78,6 +80,7 @@ Visit visitOf(const QSqlQuery& q) {
     v.found = registersFromText(q.value(i++).toString());
     v.left = registersFromText(q.value(i++).toString());
     v.leftSha256 = q.value(i++).toString();
+    v.imageSha256 = q.value(i++).toString();
     return v;
 }
 
@@ -281,7 +284,7 @@ Status SiteRecord::write(const Visit& v, bool insert) {
                   QStringLiteral(") VALUES (:visit_key, :uid, :sn, :name, :plan_line, :started, "
                                  ":ended, :engineer, :port, :tool_version, :product, :firmware, "
                                  ":template, :template_sha256, :address, :device_id, :result, "
-                                 ":reason, :found, :left_regs, :left_sha256)"));
+                                 ":reason, :found, :left_regs, :left_sha256, :image_sha256)"));
     else
         q.prepare(QStringLiteral(
             "UPDATE visits SET uid = :uid, sn = :sn, name = :name, plan_line = :plan_line, "
@@ -289,7 +292,8 @@ Status SiteRecord::write(const Visit& v, bool insert) {
             "tool_version = :tool_version, product = :product, firmware = :firmware, "
             "template = :template, template_sha256 = :template_sha256, address = :address, "
             "device_id = :device_id, result = :result, reason = :reason, found = :found, "
-            "left_regs = :left_regs, left_sha256 = :left_sha256 WHERE visit_key = :visit_key"));
+            "left_regs = :left_regs, left_sha256 = :left_sha256, image_sha256 = :image_sha256 "
+            "WHERE visit_key = :visit_key"));
     q.bindValue(QStringLiteral(":visit_key"), notNull(v.key));
     q.bindValue(QStringLiteral(":uid"), notNull(v.uid));
     q.bindValue(QStringLiteral(":sn"), notNull(v.sn));
@@ -313,6 +317,7 @@ Status SiteRecord::write(const Visit& v, bool insert) {
     q.bindValue(QStringLiteral(":found"), notNull(registersText(v.found)));
     q.bindValue(QStringLiteral(":left_regs"), notNull(registersText(v.left)));
     q.bindValue(QStringLiteral(":left_sha256"), notNull(v.leftSha256));
+    q.bindValue(QStringLiteral(":image_sha256"), notNull(v.imageSha256));
     if (!q.exec()) {
         const QSqlError e = q.lastError();
         rollbackWrite(db);
@@ -349,14 +354,17 @@ Result<QList<Visit>> SiteRecord::visits(const QString& unit) const {
     return out;
 }
 
-Result<std::optional<Visit>> SiteRecord::latest(const QString& sn, const QString& uid) const {
+Result<QList<Visit>> SiteRecord::visitsOf(const QString& sn, const QString& uid) const {
     if (sn.isEmpty() && uid.isEmpty())
-        return std::optional<Visit>(); // a row found by its port alone names no unit
+        return QList<Visit>(); // a row found by its port alone names no unit
     auto all = visits(uid.isEmpty() ? sn : uid);
-    if (!all)
-        return Failure{all.error()};
-    if (all->isEmpty() && !uid.isEmpty() && !sn.isEmpty())
+    if (all && all->isEmpty() && !uid.isEmpty() && !sn.isEmpty())
         all = visits(sn);
+    return all;
+}
+
+Result<std::optional<Visit>> SiteRecord::latest(const QString& sn, const QString& uid) const {
+    const auto all = visitsOf(sn, uid);
     if (!all)
         return Failure{all.error()};
     return all->isEmpty() ? std::optional<Visit>() : std::optional<Visit>(all->last());

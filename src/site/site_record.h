@@ -51,11 +51,14 @@ struct Visit {
     Registers found;
     Registers left;
     QString leftSha256; // of the as-left .cfg lines, as the commissioning report gives it
+    // The firmware image the unit was left running, when a plan named one
+    // and the apply flashed it or found the unit on it; empty otherwise.
+    QString imageSha256;
 };
 
 class SiteRecord {
   public:
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
     // How long a write waits for a database another program holds.
     static constexpr int kBusyMs = 5000;
 
@@ -79,6 +82,8 @@ class SiteRecord {
     // Every visit, oldest first; of one unit (sn or uid, letter case aside)
     // when unit is given.
     Result<QList<Visit>> visits(const QString& unit = QString()) const;
+    // Every visit of a unit, by uid, else by sn; none for neither.
+    Result<QList<Visit>> visitsOf(const QString& sn, const QString& uid) const;
     // The latest visit of a unit, by sn or uid.
     Result<std::optional<Visit>> latest(const QString& sn, const QString& uid) const;
     // Brings in every visit of another record this one does not hold.

@@ -1,26 +1,81 @@
 #include "site/unit_apply.h"
 
+#include "app/app_context.h"
 #include "config/comms_settings.h"
 #include "config/config_load.h"
+#include "config/profile_change.h"
 #include "flash/firmware_backup.h"
+#include "flash/firmware_update.h"
 #include "link/codec.h"
 #include "link/link.h"
+#include "platform/firmware_image.h"
 #include "site/site_apply.h"
 #include "unit/bulk_transfer.h"
 #include "unit/registers.h"
 
+#include <QFile>
 #include <QLocale>
 #include <QUuid>
+#include <utility>
 
 namespace gp::site {
 
-UnitApply::UnitApply(Link& link, const SitePlan& plan, SiteRecord& record)
-    : link_(link), plan_(plan), record_(record) {}
+// The guided runs ask for their file: the row's. Their questions go to the
+// engineer; their messages too, and the last one is the visit's reason when
+// the run fails.
+class UnitApply::RowPrompts : public Prompts {
+  public:
+    explicit RowPrompts(Prompts& engineer) : engineer_(engineer) {}
+    bool askYesNo(const QString& title, const QString& text, bool warning,
+                  bool defaultNo) override {
+        return engineer_.askYesNo(title, text, warning, defaultNo);
+    }
+    void message(const QString& title, const QString& text, MessageKind kind) override {
+        said = text;
+        engineer_.message(title, text, kind);
+    }
+    QString openFile(const QString&, const QString&) override {
+        return std::exchange(file, QString());
+    }
+    QString saveFile(const QString&, const QString&) override { return QString(); }
+
+    QString file;
+    QString said;
+
+  private:
+    Prompts& engineer_;
+};
+
+namespace {
+QString versionText(int versionTimes100) {
+    return formatFirmwareVersion(versionTimes100, QLocale::c());
+}
+} // namespace
+
+UnitApply::UnitApply(AppContext& ctx, const SitePlan& plan, SiteRecord& record,
+                     ProcessRunner* runner)
+    : ctx_(ctx), link_(ctx.link), runner_(runner),
+      prompts_(std::make_unique<RowPrompts>(ctx.prompts)),
+      rowCtx_(std::make_unique<AppContext>(
+          AppContext{ctx.link, ctx.persist, ctx.lang, *prompts_, ctx.tabs, ctx.mode, ctx.appid})),
+      plan_(plan), record_(record) {}
 
 UnitApply::~UnitApply() {
     load_.reset();
+    if (firmware_ && firmware_->runInProgress())
+        firmware_->abandon();
+    firmware_.reset();
+    profile_.reset();
     if (holding_)
         link_.releaseTransfer();
+}
+
+int UnitApply::intervalMs() const {
+    if (state_ == State::Firmware && firmware_)
+        return firmware_->intervalMs();
+    if (state_ == State::Profile && profile_)
+        return profile_->intervalMs();
+    return 20;
 }
 
 const PlanRow* UnitApply::row(const QString& port) const {
@@ -30,7 +85,12 @@ const PlanRow* UnitApply::row(const QString& port) const {
 QString UnitApply::activity() const {
     switch (state_) {
     case State::ReadingUnit:
-        return QStringLiteral("Reading the unit as found");
+        return foundRecorded_ ? QStringLiteral("Reading the unit again")
+                              : QStringLiteral("Reading the unit as found");
+    case State::Firmware:
+        return QStringLiteral("Updating the firmware: ") + firmware_->activity();
+    case State::Profile:
+        return QStringLiteral("Changing the profile: ") + profile_->activity();
     case State::Loading:
         return QStringLiteral("Writing the plan's settings and reading them back");
     case State::Done:
@@ -53,14 +113,6 @@ bool UnitApply::start(const QString& port, const QString& engineer) {
                        .arg(port, sn.isEmpty() ? QStringLiteral("none") : sn, uid);
         return false;
     }
-    if (!r->firmware.isEmpty() || !r->profile.isEmpty()) {
-        failure_ = QStringLiteral("Line %1 asks for a firmware image or a profile: this version "
-                                  "does not bring them to a unit in a site apply. Update the "
-                                  "firmware or change the profile first, then leave the column "
-                                  "empty. Nothing was written.")
-                       .arg(r->line);
-        return false;
-    }
     planned_ = *r;
     visit_ = {};
     visit_.key = QUuid::createUuid().toString(QUuid::WithoutBraces);
@@ -79,17 +131,25 @@ bool UnitApply::start(const QString& port, const QString& engineer) {
     visit_.address = r->address;
     visit_.deviceId = r->deviceId;
     writes_ = 0;
+    foundRecorded_ = firmwareDone_ = profileDone_ = false;
+    changedSince_.clear();
     // The live polls pause while the unit is read and written.
     if (!holding_) {
         link_.holdForTransfer();
         holding_ = true;
     }
+    readUnit();
+    return true;
+}
+
+// The whole unit with its status and firmware version: as found, and again
+// after a firmware update or profile change.
+void UnitApply::readUnit() {
     reading_ = readAllFrames();
-    reading_ << BuildStatus();
+    reading_ << BuildStatus() << BuildItemRead(u'U', 4);
     retries_ = 0;
     batchId_ = link_.startBatch(reading_);
     state_ = State::ReadingUnit;
-    return true;
 }
 
 void UnitApply::tick() {
@@ -97,6 +157,14 @@ void UnitApply::tick() {
         const BatchOutcome o = link_.poll.outcome(batchId_);
         if (o.displaced || o.finished || !link_.busy())
             readEnded();
+    } else if (state_ == State::Firmware) {
+        firmware_->tick();
+        if (firmware_->finished())
+            guidedRunEnded(firmware_->succeeded(), QStringLiteral("firmware update"));
+    } else if (state_ == State::Profile) {
+        profile_->tick();
+        if (profile_->finished())
+            guidedRunEnded(profile_->succeeded(), QStringLiteral("profile change"));
     } else if (state_ == State::Loading && load_ && load_->finished()) {
         loadEnded();
     }
@@ -113,6 +181,24 @@ void UnitApply::readEnded() {
         batchId_ = link_.startBatch(missing);
         return;
     }
+    if (foundRecorded_) {
+        // After a firmware update or profile change: what the unit holds now.
+        visit_.left = registersOf(link_.state);
+        visit_.firmware = versionText(link_.state.FirmwareVersion);
+        if (!missing.isEmpty()) {
+            end(QString::fromLatin1(kFailed),
+                QStringLiteral("the unit did not answer for %1 after its %2; the template was "
+                               "not written")
+                    .arg(missing.join(u' '), profileDone_ && profile_
+                                                 ? QStringLiteral("profile change")
+                                                 : QStringLiteral("firmware update")));
+            return;
+        }
+        firmware_.reset();
+        profile_.reset();
+        nextStep();
+        return;
+    }
     visit_.found = registersOf(link_.state);
     visit_.left = visit_.found; // until something is written
     if (const Status begun = record_.begin(visit_); !begun) {
@@ -124,13 +210,121 @@ void UnitApply::readEnded() {
         }
         return;
     }
+    foundRecorded_ = true;
+    if (const auto visits = record_.visits(visit_.uid.isEmpty() ? visit_.sn : visit_.uid)) {
+        changedSince_ = changedSinceText(previousVisit(*visits, visit_.key), visit_.found);
+        if (!changedSince_.isEmpty())
+            link_.AddLog(QStringLiteral("The unit has %1.").arg(changedSince_));
+    }
     if (!missing.isEmpty()) {
         end(QString::fromLatin1(kFailed),
             QStringLiteral("the unit did not answer for %1; nothing was written")
                 .arg(missing.join(u' ')));
         return;
     }
+    nextStep();
+}
+
+QString UnitApply::firmwareDiffers() const {
+    QFile f(planned_.firmware);
+    if (!f.open(QIODevice::ReadOnly))
+        return QStringLiteral("the image %1 cannot be read: %2")
+            .arg(planned_.firmware, f.errorString());
+    const int unit = link_.state.FirmwareVersion;
+    if (const auto image = imageVersion(f.readAll()))
+        return *image == unit ? QString()
+                              : QStringLiteral("the image holds firmware %1, the unit runs %2")
+                                    .arg(versionText(*image), versionText(unit));
+    // An image that names no version: the same when this unit was last left
+    // running this very image and still runs the firmware it was left with.
+    const QString sha = fileSha256(planned_.firmware);
+    const auto earlier = record_.visits(visit_.uid.isEmpty() ? visit_.sn : visit_.uid);
+    if (earlier)
+        for (auto v = earlier->crbegin(); v != earlier->crend(); ++v) {
+            if (v->key == visit_.key || !v->ended.isValid())
+                continue;
+            if (v->imageSha256 == sha && v->firmware == versionText(unit))
+                return QString();
+            break;
+        }
+    return QStringLiteral("the image names no version and the record does not show the unit "
+                          "left running it");
+}
+
+// Firmware first (its write-back restores the settings), then the profile
+// (it puts the unit back to its defaults), then the template.
+void UnitApply::nextStep() {
+    if (!planned_.firmware.isEmpty() && !firmwareDone_) {
+        firmwareDone_ = true;
+        const QString why = firmwareDiffers();
+        if (!why.isEmpty()) {
+            startFirmware(why);
+            return;
+        }
+        visit_.imageSha256 = fileSha256(planned_.firmware);
+    }
+    if (!planned_.profile.isEmpty() && !profileDone_) {
+        profileDone_ = true;
+        const auto value =
+            decodeProfileValue(ctx_.persist
+                                   .ReadIniValueEx(QStringLiteral("cfg"),
+                                                   QStringLiteral("[profile_0]"), planned_.profile)
+                                   .value_or(QString()));
+        if (!value) {
+            end(QString::fromLatin1(kFailed),
+                QStringLiteral("the profile %1 holds no profile value (cfg, eight hex digits); "
+                               "the template was not written")
+                    .arg(planned_.profile));
+            return;
+        }
+        if (link_.state.RegCache[1] != *value) {
+            startProfile();
+            return;
+        }
+    }
     startLoad();
+}
+
+void UnitApply::startFirmware(const QString& why) {
+    if (!runner_) {
+        end(QString::fromLatin1(kFailed),
+            QStringLiteral("%1, and no flashing tool can be started here; the template was not "
+                           "written")
+                .arg(why));
+        return;
+    }
+    link_.AddLog(QStringLiteral("Updating the firmware: %1.").arg(why));
+    prompts_->file = planned_.firmware;
+    prompts_->said.clear();
+    firmware_ = std::make_unique<FirmwareUpdate>(*rowCtx_, *runner_);
+    if (!backupFolder.isEmpty())
+        firmware_->backupFolder = backupFolder;
+    firmware_->clickButton();
+    state_ = State::Firmware;
+}
+
+void UnitApply::startProfile() {
+    link_.AddLog(QStringLiteral("Changing the profile to %1.").arg(planned_.profile));
+    prompts_->file = planned_.profile;
+    prompts_->said.clear();
+    profile_ = std::make_unique<ProfileChange>(*rowCtx_);
+    profile_->clickButton();
+    state_ = State::Profile;
+}
+
+void UnitApply::guidedRunEnded(bool succeeded, const QString& what) {
+    if (!succeeded) {
+        QString why = prompts_->said.isEmpty()
+                          ? (firmware_ ? firmware_->stepText() : profile_->stepText())
+                          : prompts_->said;
+        end(QString::fromLatin1(kFailed), QStringLiteral("the %1 failed: %2; the template was "
+                                                         "not written")
+                                              .arg(what, why.simplified()));
+        return;
+    }
+    if (firmware_)
+        visit_.imageSha256 = fileSha256(planned_.firmware);
+    readUnit();
 }
 
 void UnitApply::startLoad() {
@@ -190,6 +384,8 @@ void UnitApply::loadEnded() {
 
 void UnitApply::end(const QString& result, const QString& reason) {
     load_.reset();
+    firmware_.reset();
+    profile_.reset();
     visit_.result = result;
     visit_.reason = reason;
     visit_.ended = QDateTime::currentDateTimeUtc();

@@ -139,6 +139,21 @@ class TestCliSite : public QObject {
                  site.sent().constData());
         const Run status = cli({"site", "status", site.plan()});
         QCOMPARE(status.out.count("already as planned"), 3);
+
+        // Someone changes a setting of unit 1: read again, it says so, and
+        // the next apply puts it back and the record keeps what it found.
+        QCOMPARE(reply(ports[0], ":W2801020304#"), QString("!W2801020304#"));
+        const Run read = cli({"--port", ports[0], "site", "status", site.plan(), "--read"});
+        QVERIFY2(read.out.contains("Read now: line 2  Q-1001  Room 1.01: changed since its "
+                                   "as-left of ") &&
+                     read.out.contains(": 28"),
+                 qPrintable(read.out + read.err));
+        const Run back = site.apply({ports[0]});
+        QVERIFY2(back.status == 0 && back.out.contains("changed since its as-left"),
+                 qPrintable(back.out + back.err));
+        QVERIFY2(cli({"site", "status", site.plan()})
+                     .out.contains("Room 1.01: done (found changed since its as-left of "),
+                 qPrintable(back.out));
     }
 
     void aUnitOutsideThePlanIsRefused() {

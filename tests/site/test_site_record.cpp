@@ -136,6 +136,30 @@ class TestSiteRecord : public QObject {
                  qPrintable(s.error()));
     }
 
+    // A record an older version wrote is brought to this schema on opening;
+    // its visits stay as they were.
+    void recordOfAnOlderVersionIsMigrated() {
+        const QString path = where("sqlite", "older");
+        {
+            SiteRecord r;
+            QVERIFY(r.open(path));
+            QVERIFY(r.begin(visit("Q-1", 10, kDone)));
+            QSqlDatabase db = QSqlDatabase::database(QSqlDatabase::connectionNames().last());
+            QSqlQuery q(db);
+            QVERIFY(q.exec("ALTER TABLE visits DROP COLUMN image_sha256"));
+            QVERIFY(q.exec("UPDATE meta SET value = '1' WHERE key = 'schema_version'"));
+        }
+        SiteRecord r;
+        QVERIFY(r.open(path));
+        Visit v = visit("Q-1", 20, kDone);
+        v.imageSha256 = "ab12";
+        QVERIFY(r.begin(v));
+        const auto all = r.visits("Q-1");
+        QCOMPARE(all->size(), 2);
+        QCOMPARE(all->first().imageSha256, QString());
+        QCOMPARE(all->last().imageSha256, QString("ab12"));
+    }
+
     // Another program holds the record: the write waits, then fails saying
     // so; once the record is free the same visit is recorded.
     void aRecordHeldElsewhereIsWaitedForThenRefused() {
