@@ -235,7 +235,7 @@ CliSession::CliSession(CliOptions options) : options_(std::move(options)) {
         if (const Status opened = link_.log.openFile(options_.logFile, false); opened)
             link_.log.setLogComs(true);
         else
-            err(opened.error());
+            setupProblem_ = opened.error() + QStringLiteral(" Nothing was sent.");
     }
 }
 
@@ -287,6 +287,7 @@ bool CliSession::connect() {
     if (port.isEmpty()) {
         err(QStringLiteral("No port given: use --port NAME, set %1, or use --simulate.")
                 .arg(QLatin1String(kPortVariable)));
+        noPort_ = true;
         return false;
     }
     link_.serial.setPort(std::make_unique<QtSerialPort>());
@@ -399,6 +400,9 @@ void CliSession::err(const QString& line) {
 }
 
 int CliSession::finish(int status) {
+    // A command that needs a unit and was given no port was used wrongly.
+    if (noPort_ && status == ExitFailed)
+        status = ExitUsage;
     if (progressShown_) {
         std::fprintf(stderr, "\n");
         progressShown_ = false;
@@ -568,19 +572,27 @@ const Command* findCommand(const QList<Command>& commands, const QStringList& wo
     return found;
 }
 
-// Bad usage, said on stderr and, with --json, in the document too.
-int usageError(const QList<Command>& commands, const CliOptions& options, const QString& why) {
-    std::fprintf(stderr, "glimmerpane-cli: %s\n", qPrintable(why));
+// Bad usage, said in one line with where to read more on stderr and, with
+// --json, in the document too.
+int usageError(const CliOptions& options, const QString& why, const QString& topic = QString()) {
+    std::fprintf(stderr, "glimmerpane-cli: %s\nTry 'glimmerpane-cli help%s' for more.\n",
+                 qPrintable(why), topic.isEmpty() ? "" : qPrintable(u' ' + topic));
     if (options.json) {
         const QJsonObject doc{{QStringLiteral("status"), ExitUsage},
                               {QStringLiteral("error"), why}};
-        std::fprintf(stdout, "%s\n",
-                     QJsonDocument(doc).toJson(QJsonDocument::Indented).constData());
+        std::fprintf(stdout, "%s\n", QJsonDocument(doc).toJson(QJsonDocument::Compact).constData());
         std::fflush(stdout);
-    } else {
-        usage(commands, stderr);
     }
     return ExitUsage;
+}
+
+// The commands named "WORD ..." ("config save", "config load" for config).
+QList<const Command*> subcommands(const QList<Command>& commands, const QString& word) {
+    QList<const Command*> out;
+    for (const Command& c : commands)
+        if (c.name.startsWith(word + u' ') && !c.name.contains(QLatin1String(" --")))
+            out << &c;
+    return out;
 }
 
 } // namespace
@@ -591,7 +603,7 @@ int runCli(const QStringList& argv,
     CliOptions options;
     options.writePdf = std::move(writePdf);
     if (const Status parsed = parseGlobalOptions(argv, options); !parsed)
-        return usageError(commands, options, parsed.error());
+        return usageError(options, parsed.error());
     if (options.version) {
         std::printf("glimmerpane-cli %s\n", GP_VERSION_TEXT);
         return ExitOk;
@@ -607,7 +619,7 @@ int runCli(const QStringList& argv,
             usage(commands, stdout);
             return ExitOk;
         }
-        return usageError(commands, options, QStringLiteral("no command given"));
+        return usageError(options, QStringLiteral("no command given"));
     }
     int used = 0;
     const Command* found = findCommand(commands, words, used);
@@ -619,9 +631,32 @@ int runCli(const QStringList& argv,
                 findCommand(commands, {QStringLiteral("watch"), QStringLiteral("--co2")}, co2Used))
             found = co2;
     }
-    if (!found)
-        return usageError(commands, options,
-                          QStringLiteral("unknown command '%1'").arg(words.join(' ')));
+    if (!found) {
+        // "config" alone: its subcommands.
+        const QList<const Command*> family = subcommands(commands, words.first());
+        if (family.isEmpty())
+            return usageError(options, QStringLiteral("unknown command '%1'").arg(words.join(' ')));
+        if (options.help) {
+            std::fprintf(stdout, "usage: glimmerpane-cli [OPTION ...] %s SUBCOMMAND ...\n\n",
+                         qPrintable(words.first()));
+            for (const Command* c : family)
+                std::fprintf(stdout, "  %s\n", qPrintable(c->usage));
+            std::fprintf(stdout, "\nhelp %s SUBCOMMAND explains its options.\n",
+                         qPrintable(words.first()));
+            return ExitOk;
+        }
+        QStringList names;
+        for (const Command* c : family)
+            names << c->name;
+        return usageError(
+            options,
+            words.size() == 1
+                ? QStringLiteral("'%1' needs a subcommand: %2")
+                      .arg(words.first(), names.join(QStringLiteral(", ")))
+                : QStringLiteral("unknown command '%1'; the %2 commands are %3")
+                      .arg(words.join(' '), words.first(), names.join(QStringLiteral(", "))),
+            words.first());
+    }
     if (options.help) {
         commandHelp(*found);
         return ExitOk;
@@ -629,12 +664,16 @@ int runCli(const QStringList& argv,
     const QStringList args = words.mid(used);
     if (options.ports.size() > 1) {
         if (const QString problem = manyUnitsProblem(*found, args, options); !problem.isEmpty())
-            return usageError(commands, options, problem);
+            return usageError(options, problem, found->name);
         return runManyUnits(*found, args, options);
     }
     if (options.port.isEmpty() && !options.simulate)
         options.port = qEnvironmentVariable(kPortVariable);
     CliSession session(options);
+    if (!session.setupProblem().isEmpty()) {
+        session.err(session.setupProblem());
+        return session.finish(ExitFailed);
+    }
     const int status = found->run(session, args);
     return session.interrupted() ? ExitInterrupted : status;
 }

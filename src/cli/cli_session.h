@@ -126,6 +126,9 @@ class CliSession {
     }
     // The port this run talks to: as given, or the simulated unit's terminal.
     QString portName() const { return portName_; }
+    // What keeps the session from running a command at all (a log that was
+    // asked for and cannot be written); empty when nothing does.
+    const QString& setupProblem() const { return setupProblem_; }
     // See UnitChannel::claimFile; one unit alone owns every file.
     QString claimFile(const QString& path) {
         return options_.unit ? options_.unit->claimFile(path) : QString();
@@ -197,6 +200,8 @@ class CliSession {
     bool interrupted_ = false;
     std::unique_ptr<QObject> signalWatch_;
     QString portName_;
+    QString setupProblem_;
+    bool noPort_ = false;
 };
 
 // One CSV row of a watch as a JSON object: each column under its header's

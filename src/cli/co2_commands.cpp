@@ -176,13 +176,27 @@ struct Setting {
 constexpr Setting kSettings[] = {
     {"filter", FieldFilter, ButtonFilter, FieldFilter, "as typed"},
     {"ambient", FieldAmbient, ButtonAmbient, FieldAmbient, "0..5000 ppm"},
-    {"initial-interval", FieldInitialDays, ButtonInitialInterval, FieldInitialRaw, "days"},
+    {"initial-interval", FieldInitialDays, ButtonInitialInterval, FieldInitialRaw,
+     "the days the interval leaves"},
     {"interval", FieldIntervalDays, ButtonInterval, FieldIntervalRaw, "days, 0..37.9"},
     {"concentration", FieldCalConcentration, ButtonCalConcentration, FieldCalConcentration,
      "0..5000 ppm"},
     {"proportion", FieldProportion, ButtonProportion, FieldProportion, "1..255"},
     {"threshold", FieldThreshold, ButtonThreshold, FieldThreshold, "0..1000 ppm"},
 };
+
+QString co2SetHelp() {
+    QString text = QStringLiteral(
+        "Writes one setting of the CO2 sensor and reads it back. A value outside the\n"
+        "setting's range is refused and nothing is written.\n"
+        "  --clamp   write the nearest value inside the range instead, saying so\n"
+        "NAME is one of:\n");
+    for (const Setting& st : kSettings)
+        text += QStringLiteral("  %1 %2\n")
+                    .arg(QString::fromLatin1(st.name), -18)
+                    .arg(QString::fromLatin1(st.range));
+    return text.trimmed();
+}
 
 QString settingNames() {
     QStringList names;
@@ -191,7 +205,8 @@ QString settingNames() {
     return names.join(QStringLiteral(", "));
 }
 
-int co2Set(CliSession& s, const QStringList& args) {
+int co2Set(CliSession& s, QStringList args) {
+    const bool clamp = CliSession::takeFlag(args, QStringLiteral("--clamp"));
     if (args.size() != 2) {
         s.err(QStringLiteral("co2 set: needs NAME VALUE; NAME is one of %1.").arg(settingNames()));
         return s.finish(ExitUsage);
@@ -212,10 +227,28 @@ int co2Set(CliSession& s, const QStringList& args) {
                   .arg(args.first(), value));
         return s.finish(ExitUsage);
     }
+    // A value outside the setting's range is refused before anything is
+    // sent, unless --clamp asks for the limited value.
+    const auto outside = [&](int written) {
+        s.err(QStringLiteral("co2 set %1: %2 is outside %3; nothing was written. (--clamp writes "
+                             "%4 instead.)")
+                  .arg(args.first(), value, QString::fromLatin1(setting->range))
+                  .arg(written));
+        return ExitUsage;
+    };
+    bool limited = false;
+    if (const auto written = Co2FixedLimit(setting->button, *Co2Number(value), limited);
+        written && limited && !clamp)
+        return s.finish(outside(*written));
     Co2Run run(s);
     if (!run.enter() || !run.settle())
         return endStatus(s, run, ExitFailed);
     Co2Settings& settings = run.settings();
+    if (setting->button == ButtonInitialInterval && !clamp) {
+        settings.setText(setting->field, value);
+        if (const auto written = settings.initialIntervalLimit(limited); written && limited)
+            return endStatus(s, run, outside(*written));
+    }
     if (!settings.enabled(setting->button)) {
         s.err(QStringLiteral("co2 set %1: this sensor has no such setting (it does not answer "
                              "parameter 16); nothing was written.")
@@ -374,9 +407,9 @@ QList<Command> co2Commands() {
         {QStringLiteral("co2 read"),
          QStringLiteral("co2 read                   the CO2 sensor's level and settings"), co2Read},
         {QStringLiteral("co2 set"),
-         QStringLiteral("co2 set NAME VALUE         write one CO2 sensor setting (filter, "
+         QStringLiteral("co2 set NAME VALUE [--clamp] write one CO2 sensor setting (filter, "
                         "ambient, interval, ...)"),
-         co2Set},
+         co2Set, co2SetHelp()},
         {QStringLiteral("co2 calibrate"),
          QStringLiteral("co2 calibrate              calibrate the CO2 sensor to fresh air now"),
          co2Calibrate,

@@ -233,15 +233,16 @@ int configDiff(CliSession& s, QStringList args) {
 
 const QString kProductUsage =
     QStringLiteral("product set [--app N] [--features NAME,...|--feature-bits HEX] [--vendor-id N] "
-                   "[--vendor NAME] [--product NAME]");
+                   "[--vendor NAME] [--product NAME] [--clamp]");
 
 int productSet(CliSession& s, QStringList args) {
     const auto app = CliSession::takeOption(args, QStringLiteral("--app"));
     const auto features = CliSession::takeOption(args, QStringLiteral("--features"));
     const auto bits = CliSession::takeOption(args, QStringLiteral("--feature-bits"));
     const auto vendorId = CliSession::takeOption(args, QStringLiteral("--vendor-id"));
-    const auto vendor = CliSession::takeOption(args, QStringLiteral("--vendor"));
-    const auto product = CliSession::takeOption(args, QStringLiteral("--product"));
+    auto vendor = CliSession::takeOption(args, QStringLiteral("--vendor"));
+    auto product = CliSession::takeOption(args, QStringLiteral("--product"));
+    const bool clamp = CliSession::takeFlag(args, QStringLiteral("--clamp"));
     auto bad = [&](const QString& why) {
         s.err(why + QStringLiteral("\nusage: ") + kProductUsage);
         return s.finish(ExitUsage);
@@ -268,15 +269,29 @@ int productSet(CliSession& s, QStringList args) {
     if (features) {
         uint32_t v = 0;
         for (const QString& name : features->split(',', Qt::SkipEmptyParts)) {
-            int bit = -1;
-            for (int i = 0; i < ProductConfig::kFeatureBits; ++i)
-                if (featureCaption(i).compare(name.trimmed(), Qt::CaseInsensitive) == 0)
-                    bit = i;
+            const int bit = featureBitNamed(name);
             if (bit < 0)
-                return bad(QStringLiteral("unknown feature '%1'").arg(name));
+                return bad(QStringLiteral("unknown feature '%1'; the features are %2")
+                               .arg(name, featureNamesAccepted().join(QStringLiteral(", "))));
             v |= 1u << bit;
         }
         featureValue = v;
+    }
+    // A name longer than its field would reach the unit cut short.
+    for (auto [option, name, length] : {std::tuple{"--vendor", &vendor, kVendorNameLength},
+                                        std::tuple{"--product", &product, kProductNameLength}}) {
+        if (!*name || (*name)->size() <= length)
+            continue;
+        if (!clamp)
+            return bad(QStringLiteral("%1 takes at most %2 characters; '%3' has %4 (--clamp "
+                                      "writes '%5')")
+                           .arg(QLatin1String(option))
+                           .arg(length)
+                           .arg(**name)
+                           .arg((*name)->size())
+                           .arg((*name)->left(length)));
+        **name = (*name)->left(length);
+        s.err(QStringLiteral("%1: '%2' is written.").arg(QLatin1String(option), **name));
     }
     if (vendorId && vendorIdFromText(*vendorId) == 0)
         return bad(QStringLiteral("--vendor-id takes 1..32656"));
@@ -430,11 +445,14 @@ QList<Command> configCommands() {
          QStringLiteral(
              "The product configuration write; what is not named stays as the unit holds it.\n"
              "  --app N              the application id, 0..15\n"
-             "  --features NAME,...  the feature names to set, comma-separated\n"
+             "  --features NAME,...  the feature names to set, comma-separated, as the unit\n"
+             "                       spells them (Humdity) or as they are spelled (Humidity)\n"
              "  --feature-bits HEX   or the feature bits 0..27 in hexadecimal\n"
              "  --vendor-id N        the vendor id, 1..32656\n"
-             "  --vendor NAME        the vendor name\n"
-             "  --product NAME       the product name")},
+             "  --vendor NAME        the vendor name, at most 31 characters\n"
+             "  --product NAME       the product name, at most 11 characters\n"
+             "  --clamp              write a name too long cut to its field, saying so,\n"
+             "                       instead of refusing it")},
         {QStringLiteral("logo read"),
          QStringLiteral("logo read FILE             save the logo bank as a .lgo file"), logoRead},
         {QStringLiteral("logo write"),

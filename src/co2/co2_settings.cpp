@@ -33,6 +33,23 @@ int limitCount(double count, bool& limited) {
 
 } // namespace
 
+std::optional<int> Co2FixedLimit(int button, double typed, bool& limited) {
+    limited = false;
+    switch (button) {
+    case ButtonAmbient:
+    case ButtonCalConcentration:
+        return roundLimited(typed, 0, 5000, limited);
+    case ButtonThreshold:
+        return roundLimited(typed, 0, 1000, limited);
+    case ButtonProportion:
+        return roundLimited(typed, 1, 255, limited);
+    case ButtonInterval:
+        return limitCount(daysToCount(typed), limited);
+    default:
+        return std::nullopt;
+    }
+}
+
 QStringList Co2MethodNames() {
     return {QStringLiteral("Disabled"), QStringLiteral("Standard"), QStringLiteral("Proportional"),
             QStringLiteral("Spread"), QStringLiteral("Threshold")};
@@ -127,6 +144,17 @@ Co2Action Co2Settings::queueTwoByte(int highParam, int value, bool limited) {
     return a;
 }
 
+std::optional<int> Co2Settings::initialIntervalLimit(bool& limited) const {
+    // The sensor keeps the initial interval as the difference to the
+    // interval, both in 1/1728 day.
+    limited = false;
+    const auto days = Co2Number(text(FieldInitialDays));
+    const auto interval = Co2Number(text(FieldIntervalRaw));
+    if (!days || !interval)
+        return std::nullopt;
+    return limitCount(std::nearbyint(*interval - daysToCount(*days)), limited);
+}
+
 Co2Action Co2Settings::press(int button) {
     Co2Action a;
     if (!enabled(button))
@@ -147,11 +175,11 @@ Co2Action Co2Settings::press(int button) {
     };
     bool limited = false;
     // A ppm setting held in two one-byte parameters, the high byte first.
-    auto twoByteField = [&](int field, int max, int highParam) {
+    auto twoByteField = [&](int field, int highParam) {
         const auto v = number(field);
         if (!v)
             return a;
-        const int value = roundLimited(*v, 0, max, limited);
+        const int value = *Co2FixedLimit(button, *v, limited);
         return queueTwoByte(highParam, value, limited);
     };
     switch (button) {
@@ -166,20 +194,16 @@ Co2Action Co2Settings::press(int button) {
         a.value = static_cast<int>(std::clamp(*number(FieldFilter), -1.0, 1e9));
         return queued(QStringLiteral("A ") + text(FieldFilter));
     case ButtonAmbient:
-        return twoByteField(FieldAmbient, 5000, 10);
+        return twoByteField(FieldAmbient, 10);
     case ButtonCalConcentration:
-        return twoByteField(FieldCalConcentration, 5000, 8);
+        return twoByteField(FieldCalConcentration, 8);
     case ButtonThreshold:
-        return twoByteField(FieldThreshold, 1000, 17);
+        return twoByteField(FieldThreshold, 17);
     case ButtonInitialInterval: {
-        // The sensor keeps the initial interval as the difference to the
-        // interval, both in 1/1728 day.
-        const auto days = number(FieldInitialDays);
-        const auto interval = number(FieldIntervalRaw);
-        if (!days || !interval)
+        const auto stored = initialIntervalLimit(limited);
+        if (!stored)
             return a;
-        const double stored = std::nearbyint(*interval - daysToCount(*days));
-        const int value = limitCount(stored, limited);
+        const int value = *stored;
         setShown(FieldInitialRaw, QString::number(value));
         changed();
         return queueTwoByte(3, value, limited);
@@ -188,7 +212,7 @@ Co2Action Co2Settings::press(int button) {
         const auto days = number(FieldIntervalDays);
         if (!days)
             return a;
-        const int value = limitCount(daysToCount(*days), limited);
+        const int value = *Co2FixedLimit(button, *days, limited);
         setShown(FieldIntervalRaw, QString::number(value));
         changed();
         return queueTwoByte(5, value, limited);
@@ -197,7 +221,7 @@ Co2Action Co2Settings::press(int button) {
         const auto v = number(FieldProportion);
         if (!v)
             return a;
-        const int value = roundLimited(*v, 1, 255, limited);
+        const int value = *Co2FixedLimit(button, *v, limited);
         a.limited = limited;
         a.value = value;
         return queued(QStringLiteral("P 16 %1").arg(value));

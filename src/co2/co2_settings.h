@@ -75,6 +75,12 @@ struct Co2Fields {
     static constexpr bool modeButtonsEnabled = false;
 };
 
+// The value a button writes for the typed number, for the settings whose
+// range does not hang on what the sensor holds (ppm settings, proportion,
+// interval in days); limited tells whether the number was outside it.
+// Nothing for the others.
+std::optional<int> Co2FixedLimit(int button, double typed, bool& limited);
+
 // What a button did.
 struct Co2Action {
     bool acted = false;   // false: not a number, or a button without action
@@ -101,6 +107,9 @@ class Co2Settings {
     bool enabled(int button) const;
     // The action of CO2Button(index); a disabled button does nothing.
     Co2Action press(int button);
+    // What the initial interval button would write for the days typed, and
+    // whether they are outside what the sensor's interval leaves.
+    std::optional<int> initialIntervalLimit(bool& limited) const;
 
     // Reply handling, called by the link for the keys a/A, p, P and R.
     void handle(const Co2Group& group);

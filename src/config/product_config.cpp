@@ -57,6 +57,31 @@ QString featureCaption(int bit) {
     return QString::fromLatin1(captions[bit]);
 }
 
+namespace {
+// Correct spellings of captions the unit misspells.
+constexpr std::pair<const char*, int> kFeatureSpellings[] = {{"Humidity", 5}};
+} // namespace
+
+int featureBitNamed(const QString& name) {
+    const QString n = name.trimmed();
+    for (int i = 0; i < ProductConfig::kFeatureBits; ++i)
+        if (featureCaption(i).compare(n, Qt::CaseInsensitive) == 0)
+            return i;
+    for (const auto& [spelling, bit] : kFeatureSpellings)
+        if (n.compare(QLatin1String(spelling), Qt::CaseInsensitive) == 0)
+            return bit;
+    return -1;
+}
+
+QStringList featureNamesAccepted() {
+    QStringList names;
+    for (int i = 0; i < ProductConfig::kFeatureBits; ++i)
+        names << featureCaption(i);
+    for (const auto& [spelling, bit] : kFeatureSpellings)
+        names << QString::fromLatin1(spelling);
+    return names;
+}
+
 QStringList applicationCaptions() {
     QStringList list{QStringLiteral("0: None(TestMode)"), QStringLiteral("1: VX21/VXM/CZ410"),
                      QStringLiteral("2: VX22/CZ420"), QStringLiteral("3: CZ430/VX23")};

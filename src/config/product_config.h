@@ -15,17 +15,26 @@ namespace gp {
 
 class Link;
 
+inline constexpr int kVendorNameLength = 31;
+inline constexpr int kProductNameLength = 11;
+
 struct ProductConfig {
     static constexpr int kFeatureBits = 28;
     uint32_t features = 0; // bits 0..27, one per feature check box
     int appId = -1;        // 0..15; -1 when no application is selected
     QString vendorIdText;  // as typed; see vendorIdFromText
-    QString vendorName;    // at most 31 characters reach the unit
-    QString productName;   // at most 11 characters reach the unit
+    QString vendorName;    // at most kVendorNameLength characters reach the unit
+    QString productName;   // at most kProductNameLength characters reach the unit
 };
 
 // Captions of feature check box i (0..27) and of the 16 application ids.
 QString featureCaption(int bit);
+// The bit a feature is named by: its caption as the unit spells it
+// ("Humdity") or as it is spelled ("Humidity"), letter case aside; -1 when
+// none.
+int featureBitNamed(const QString& name);
+// Every name featureBitNamed takes, for messages.
+QStringList featureNamesAccepted();
 QStringList applicationCaptions();
 
 // The vendor id a text gives: a number rounded to the nearest integer when

@@ -11,23 +11,53 @@
 #include <QCommandLineParser>
 #include <QDir>
 
-int main(int argc, char** argv) {
-    gp::ignoreFileSizeLimitSignal();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("glimmerpane"));
-    QApplication::setApplicationVersion(QStringLiteral(GP_VERSION_TEXT));
-    QCommandLineParser parser;
+namespace {
+
+const QCommandLineOption kSimulate(QStringLiteral("simulate"),
+                                   QStringLiteral("Connect to a simulated unit."));
+const QCommandLineOption kSettings(QStringLiteral("settings"),
+                                   QStringLiteral("Use this settings file."),
+                                   QStringLiteral("FILE"));
+
+void describe(QCommandLineParser& parser) {
+    QCoreApplication::setApplicationName(QStringLiteral("glimmerpane"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(GP_VERSION_TEXT));
     parser.setApplicationDescription(QStringLiteral("Room unit commissioning and service tool"));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption simulate(QStringLiteral("simulate"),
-                                      QStringLiteral("Connect to a simulated unit."));
-    const QCommandLineOption settings(QStringLiteral("settings"),
-                                      QStringLiteral("Use this settings file."),
-                                      QStringLiteral("FILE"));
-    parser.addOption(simulate);
-    parser.addOption(settings);
+    parser.addOption(kSimulate);
+    parser.addOption(kSettings);
+}
+
+// --help and --version print and exit without a window, so they work on a
+// machine without a display too.
+bool onlyText(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        if (a == "--help" || a == "-h" || a == "-?" || a == "--help-all" || a == "--version" ||
+            a == "-v")
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    gp::ignoreFileSizeLimitSignal();
+    if (onlyText(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        QCommandLineParser parser;
+        describe(parser);
+        parser.process(app);
+        return 0;
+    }
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    describe(parser);
     parser.process(app);
+    const QCommandLineOption& simulate = kSimulate;
+    const QCommandLineOption& settings = kSettings;
 
     gp::Form1Options options;
     options.settingsPath =

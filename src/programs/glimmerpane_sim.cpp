@@ -297,6 +297,7 @@ int main(int argc, char** argv) {
     gp::ignoreFileSizeLimitSignal();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("glimmerpane-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(GP_VERSION_TEXT));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -307,6 +308,7 @@ int main(int argc, char** argv) {
         "@N (the reply to the N-th frame) or @every (every reply). Without it a fault applies "
         "to the next reply."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const SimOptions o;
     parser.addOptions(
         {o.link,         o.chip,       o.fault,          o.features,    o.appId,
@@ -314,7 +316,14 @@ int main(int argc, char** argv) {
          o.serial,       o.date,       o.comms,          o.firmware,    o.turnaround,
          o.resetSilence, o.resetCause, o.stuck,          o.noAck,       o.writeImage,
          o.imageVersion, o.bootFault,  o.autoPowerCycle, o.bootWaits,   o.fastMonitor});
-    parser.process(app);
+    // Bad usage exits 2, as the manual page says (Qt's own processing
+    // would exit 1).
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
     if (!parser.positionalArguments().isEmpty())
         return usageError(
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));

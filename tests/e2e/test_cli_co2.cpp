@@ -72,7 +72,7 @@ class TestCliCo2 : public QObject {
     }
 
     void setLimitsAndReadsBack() {
-        const Run r = cli({"--simulate", "co2", "set", "ambient", "6000"});
+        const Run r = cli({"--simulate", "co2", "set", "ambient", "6000", "--clamp"});
         QCOMPARE(r.status, 0);
         QVERIFY(r.err.contains("5000 is written instead"));
         QCOMPARE(row(r.out, "ambient"), "5000 ppm");
@@ -100,13 +100,23 @@ class TestCliCo2 : public QObject {
         QTest::newRow("not a number") << QStringList{"co2", "set", "ambient", "abc"};
         QTest::newRow("unknown setting") << QStringList{"co2", "set", "colour", "5"};
         QTest::newRow("method is not written") << QStringList{"co2", "set", "method", "1"};
+        QTest::newRow("ambient above its range") << QStringList{"co2", "set", "ambient", "9000"};
+        QTest::newRow("interval above its range") << QStringList{"co2", "set", "interval", "40"};
+        QTest::newRow("threshold below its range") << QStringList{"co2", "set", "threshold", "-1"};
+        QTest::newRow("product name too long")
+            << QStringList{"product", "set", "--product", "QRU-420-LONGNAME"};
+        QTest::newRow("unknown feature") << QStringList{"product", "set", "--features", "Wifi6"};
     }
     void badValueSendsNothing() {
         QFETCH(QStringList, args);
-        const Run r = cli(QStringList{"--simulate"} + args);
+        QTemporaryDir dir;
+        const QString log = dir.filePath("traffic.txt");
+        const Run r = cli(QStringList{"--simulate", "--log", log} + args);
         QCOMPARE(r.status, 2);
         QVERIFY(r.out.isEmpty());
         QVERIFY(!r.err.isEmpty());
+        QFile f(log);
+        QVERIFY(!f.open(QIODevice::ReadOnly) || !f.readAll().contains("[Tx]"));
     }
 
     // Ctrl+C in the middle of the read: the sensor goes back to stream mode

@@ -27,13 +27,48 @@ class TestCliShell : public QObject {
         QTest::newRow("--help") << QStringList{"--help"};
         QTest::newRow("-h") << QStringList{"-h"};
         QTest::newRow("help") << QStringList{"help"};
+        QTest::newRow("help config: its subcommands") << QStringList{"help", "config"};
     }
     void helpGoesToStdout() {
         QFETCH(QStringList, args);
         const Run r = cli(args);
         QCOMPARE(r.status, 0);
-        QVERIFY2(r.out.contains("commands") && r.out.contains("config save"), qPrintable(r.out));
+        QVERIFY2(r.out.contains("config save") && r.out.contains("config load"), qPrintable(r.out));
         QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+    }
+
+    // Bad usage says what is wrong in one line and where to read more.
+    void usageErrorIsOneLineAndAHint_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("unknown command") << QStringList{"frobnicate"} << "frobnicate"
+                                         << "Try 'glimmerpane-cli help' for more.";
+        QTest::newRow("config alone lists its subcommands")
+            << QStringList{"config"} << "config save, config load, config diff"
+            << "Try 'glimmerpane-cli help config' for more.";
+        QTest::newRow("co2 alone") << QStringList{"co2"} << "co2 read, co2 set, co2 calibrate"
+                                   << "Try 'glimmerpane-cli help co2' for more.";
+        QTest::newRow("unknown subcommand") << QStringList{"config", "frob"} << "config save"
+                                            << "Try 'glimmerpane-cli help config' for more.";
+    }
+    void usageErrorIsOneLineAndAHint() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, says);
+        QFETCH(QString, hint);
+        const Run r = cli(args);
+        QCOMPARE(r.status, 2);
+        const QStringList lines = r.err.trimmed().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].contains(says), qPrintable(r.err));
+        QCOMPARE(lines[1], hint);
+    }
+
+    // A log that was asked for and cannot be written: nothing is sent.
+    void unwritableLogIsAnErrorBeforeAnythingIsSent() {
+        const Run r = cli({"--simulate", "--log", "/nonexistent/dir/t.log", "identity"});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains("Nothing was sent") && r.out.isEmpty(), qPrintable(r.err));
     }
 
     // Every option on a command's usage line is explained on a line of its
@@ -48,6 +83,7 @@ class TestCliShell : public QObject {
         QTest::newRow("help firmware") << QStringList{"help", "firmware"};
         QTest::newRow("help config save") << QStringList{"help", "config", "save"};
         QTest::newRow("help restore") << QStringList{"help", "restore"};
+        QTest::newRow("help co2 set") << QStringList{"help", "co2", "set"};
     }
     void commandHelpExplainsEveryOption() {
         QFETCH(QStringList, args);
@@ -179,7 +215,7 @@ class TestCliShell : public QObject {
             << QStringList{"--json", "frobnicate"} << 2 << "frobnicate";
         QTest::newRow("unknown option")
             << QStringList{"--json", "--colour", "identity"} << 2 << "--colour";
-        QTest::newRow("no port") << QStringList{"--json", "identity"} << 1 << "No port given";
+        QTest::newRow("no port") << QStringList{"--json", "identity"} << 2 << "No port given";
     }
     void jsonFailuresCarryTheirMessage() {
         QFETCH(QStringList, args);

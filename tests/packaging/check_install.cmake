@@ -62,5 +62,22 @@ execute_process(COMMAND ${STAGE}/usr/bin/glimmerpane-cli --version
 if(NOT rc EQUAL 0 OR NOT out STREQUAL "glimmerpane-cli ${VERSION}\n")
   message(FATAL_ERROR "installed glimmerpane-cli --version: status ${rc}, printed '${out}${err}'")
 endif()
+# Every program tells its version and its help without a display, and the
+# simulator refuses an unknown option with status 2 as its manual page says.
+foreach(program glimmerpane glimmerpane-sim)
+  foreach(option --version --help)
+    execute_process(COMMAND env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=
+                            ${STAGE}/usr/bin/${program} ${option}
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0 OR NOT out MATCHES "${program}")
+      message(FATAL_ERROR "installed ${program} ${option}: status ${rc}, printed '${out}${err}'")
+    endif()
+  endforeach()
+endforeach()
+execute_process(COMMAND ${STAGE}/usr/bin/glimmerpane-sim --colour
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 2 OR NOT err MATCHES "colour")
+  message(FATAL_ERROR "glimmerpane-sim --colour: status ${rc}, printed '${out}${err}'")
+endif()
 message(STATUS "${STAGE}: ${landed}")
 message(STATUS "glimmerpane-cli --version: ${out}")
