@@ -406,6 +406,15 @@ int logoWrite(CliSession& s, QStringList args) {
     sendLogoFrames(s.link(), file.frames);
     s.waitBatch(kBatchTimeoutMs);
     const BatchStats& st = s.link().poll.stats();
+    if (s.interrupted()) {
+        s.err(QStringLiteral("Interrupted after %1 of %2 logo frames (%3 answered): the unit "
+                             "holds part of the new logo. Write the file again.")
+                  .arg(st.answered + st.lost)
+                  .arg(file.frames.size())
+                  .arg(st.answered));
+        s.set(QStringLiteral("answered"), st.answered);
+        return s.finish(ExitInterrupted);
+    }
     s.out(QStringLiteral("Sent %1 logo frames, %2 answered.")
               .arg(file.frames.size())
               .arg(st.answered));

@@ -218,6 +218,10 @@ int watch(CliSession& s, QStringList args) {
         const BatchOutcome o = s.link().poll.outcome(id);
         if (o.unsentFrom >= 0)
             s.link().poll.abandon();
+        // Ctrl+C in the middle of a sample: the sample is not the unit's
+        // fault, nor a sample; the watch ends with the samples before it.
+        if (s.interrupted())
+            break;
         for (int e : o.missingEntries(static_cast<int>(frames.size())))
             lost.insert(e);
         QStringList line{QString::number(t)};

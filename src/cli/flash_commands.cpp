@@ -18,8 +18,16 @@ namespace gp::cli {
 
 namespace {
 
-// One line per step, as it happens.
-void printStep(CliSession& s, int state, const QString& text) {
+// The step a machine is at, named: its activity, or how it ended.
+template <typename Machine> QString stepName(const Machine& m) {
+    if (m.succeeded())
+        return QStringLiteral("complete");
+    const QString a = m.activity();
+    return a.isEmpty() ? QStringLiteral("ended") : a;
+}
+
+// One line per step, as it happens; with --json one compact object a line.
+void printStep(CliSession& s, const QString& step, const QString& text) {
     QString line = text;
     line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     line.replace(u'\n', u' ');
@@ -29,14 +37,18 @@ void printStep(CliSession& s, int state, const QString& text) {
         s.out(line);
         return;
     }
-    s.stepLine(QJsonObject{{QStringLiteral("state"), state}, {QStringLiteral("step"), line}});
+    QJsonObject o{{QStringLiteral("step"), step}};
+    if (line != step)
+        o.insert(QStringLiteral("text"), line);
+    s.stepLine(o);
 }
 
 // Runs a machine at its own interval until it rests, printing each new
-// step text.
+// step: its step text, or (byActivity) what it does in words, which leaves
+// out the window's own prompts ("Press "start" to begin.").
 template <typename Machine>
 int runMachine(CliSession& s, Machine& m, int timeoutMs,
-               const std::function<void()>& afterTick = {}) {
+               const std::function<void()>& afterTick = {}, bool byActivity = false) {
     QString shown;
     qint64 next = 0;
     QElapsedTimer clock;
@@ -47,9 +59,10 @@ int runMachine(CliSession& s, Machine& m, int timeoutMs,
             if (clock.elapsed() >= next) {
                 m.tick();
                 next = clock.elapsed() + m.intervalMs();
-                if (m.stepText() != shown) {
-                    shown = m.stepText();
-                    printStep(s, m.stateNumber(), shown);
+                const QString now = byActivity ? m.activity() : m.stepText();
+                if (now != shown && !now.isEmpty()) {
+                    shown = now;
+                    printStep(s, stepName(m), shown);
                 }
                 if (afterTick)
                     afterTick();
@@ -57,6 +70,10 @@ int runMachine(CliSession& s, Machine& m, int timeoutMs,
             return m.finished();
         },
         timeoutMs);
+    if (byActivity && m.succeeded())
+        printStep(s, stepName(m), m.stepText());
+    // The closing document is one compact line after the step lines.
+    s.setCompactJson(true);
     return m.succeeded() ? ExitOk : ExitFailed;
 }
 
@@ -65,8 +82,9 @@ int needFile(CliSession& s, const QStringList& args, const char* usage) {
         s.err(QStringLiteral("usage: %1").arg(QLatin1String(usage)));
         return ExitUsage;
     }
-    if (!QFileInfo(args[0]).isReadable()) {
-        s.err(QStringLiteral("cannot read %1").arg(args[0]));
+    // Why not, in the system's words: no such file, permission denied.
+    if (QFile f(args[0]); !f.open(QIODevice::ReadOnly)) {
+        s.err(QStringLiteral("cannot read %1: %2").arg(args[0], f.errorString()));
         return ExitUsage;
     }
     return ExitOk;
@@ -80,18 +98,22 @@ QList<Command> flashCommands() {
          [](CliSession& s, QStringList args) {
              if (const int bad = needFile(s, args, "profile FILE"))
                  return s.finish(bad);
-             if (!s.options().yes) {
-                 s.err(QStringLiteral("a profile change needs --yes"));
-                 return s.finish(ExitUsage);
-             }
+             if (const auto refused = s.confirm(
+                     QStringLiteral("The unit's profile changes to %1: the unit is put back to "
+                                    "its factory settings for that profile and restarted.")
+                         .arg(args[0])))
+                 return s.finish(*refused);
              if (!s.connect())
                  return s.finish(ExitFailed);
              if (auto* p = dynamic_cast<CliPrompts*>(&s.ctx().prompts))
                  p->files << args[0];
              ProfileChange change(s.ctx());
-             return s.finish(runMachine(s, change, 600000));
+             return s.finish(runMachine(s, change, 600000, {}, true));
          },
-         QStringLiteral("The guided profile change with the profile FILE (.pro); needs --yes.")},
+         QStringLiteral("The guided profile change with the profile FILE (.pro): the unit's\n"
+                        "settings are read, register 01 takes the profile's value, the unit\n"
+                        "goes back to its defaults and restarts, and 01 is checked. Asks first\n"
+                        "on a terminal; --yes answers (needed without one).")},
         {QStringLiteral("firmware"),
          QStringLiteral("firmware FILE [--no-logo] [--backup BACKUP.cfg]   guided firmware "
                         "update (--backup: the settings of a unit left in its boot loader)"),
@@ -107,10 +129,11 @@ QList<Command> flashCommands() {
                  s.err(QStringLiteral("cannot read %1").arg(*fromBackup));
                  return s.finish(ExitUsage);
              }
-             if (!s.options().yes) {
-                 s.err(QStringLiteral("a firmware update needs --yes"));
-                 return s.finish(ExitUsage);
-             }
+             if (const auto refused = s.confirm(
+                     QStringLiteral("The unit's firmware is replaced by %1; its settings and "
+                                    "logo are backed up first and written back after.")
+                         .arg(args[0])))
+                 return s.finish(*refused);
              if (!s.connect())
                  return s.finish(ExitFailed);
              if (auto* p = dynamic_cast<CliPrompts*>(&s.ctx().prompts))
@@ -154,12 +177,12 @@ QList<Command> flashCommands() {
                      : QJsonValue());
              s.set(QStringLiteral("toolVersion"), update.toolVersion());
              s.set(QStringLiteral("step"), update.stepText());
-             s.setCompactJson(true);
              return s.finish(status);
          },
          QStringLiteral(
-             "The guided firmware update with the image FILE (.bin) through bossac; needs\n"
-             "--yes. Saves the settings (and the logo), flashes, writes them back, checks.\n"
+             "The guided firmware update with the image FILE (.bin) through bossac; asks\n"
+             "first on a terminal, --yes answers (needed without one). Saves the settings (and the "
+             "logo), flashes, writes them back, checks.\n"
              "  --no-logo              leave the logo out of the backup and the write-back\n"
              "  --backup BACKUP.cfg    a unit left in its boot loader: the settings to write\n"
              "                         back (its .lgo beside it carries the logo)")},

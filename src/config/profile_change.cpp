@@ -104,7 +104,8 @@ void ProfileChange::tick() {
         if (poll.lastBatchAnswered())
             state_ = State::ChoosingProfile;
         else if (poll.queueAtRest())
-            fail();
+            fail(QStringLiteral("The unit did not answer the read of its settings; nothing was "
+                                "written."));
         break;
     case State::ChoosingProfile:
         stepText_ = text(7021, "Select Profile file.");
@@ -120,7 +121,8 @@ void ProfileChange::tick() {
             stepText_ = QStringLiteral("Cancelled");
             return;
         case ProfileRead::Invalid:
-            fail();
+            fail(QStringLiteral("The profile file holds no profile value: its [profile_0] "
+                                "section needs cfg= and eight hex digits. Nothing was written."));
             return;
         }
         stepText_ = text(7005, "Writing Settings....");
@@ -154,7 +156,12 @@ void ProfileChange::tick() {
             link.SetProgress(100, 0);
             state_ = State::Complete;
         } else if (poll.queueAtRest()) {
-            fail();
+            fail(poll.lastBatchAnswered()
+                     ? QStringLiteral("After the change register 01 holds %1, not the profile's "
+                                      "%2.")
+                           .arg(HexLong(link.state.RegCache[1]), HexLong(profileCfg_))
+                     : QStringLiteral("The unit did not answer the read of register 01 after "
+                                      "the change."));
         }
         break;
     case State::Complete:

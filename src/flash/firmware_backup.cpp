@@ -139,7 +139,9 @@ BackupContent readBackup(const QString& cfgPath, const QString& lgoPath) {
     const auto missing = std::count(seen.begin(), seen.end(), false);
     if (missing > 0) {
         out.error = QStringLiteral("%1 lacks %2 of the 256 registers; it is not a backup of a "
-                                   "whole unit.")
+                                   "whole unit. A firmware update writes whole backups itself; "
+                                   "one of a unit that answers is saved with: glimmerpane-cli "
+                                   "config save FILE --all-nonvol")
                         .arg(cfgPath)
                         .arg(missing);
         return out;

@@ -28,6 +28,18 @@ bool wantsPdf(int argc, char** argv) {
     }
     return report && pdf;
 }
+
+// The offscreen platform asks for the runtime folder it never uses; without
+// one (a cron job, a service, su) Qt warns about it on stderr. The warning
+// says nothing about the report, so it is dropped; every other message goes
+// out as Qt formats it.
+void dropRuntimeDirWarning(QtMsgType type, const QMessageLogContext& context, const QString& msg) {
+    if (msg.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, msg)));
+    if (type == QtFatalMsg)
+        std::abort();
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -37,6 +49,7 @@ int main(int argc, char** argv) {
         // Nothing is ever shown: no display is needed, nor used.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
+        qInstallMessageHandler(dropRuntimeDirWarning);
         app = std::make_unique<QGuiApplication>(argc, argv);
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);

@@ -68,10 +68,12 @@ class TestCliReport : public QObject {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("DISPLAY");
         env.remove("QT_QPA_PLATFORM");
+        env.remove("XDG_RUNTIME_DIR"); // as under cron or su: nothing to say about it
         p.setProcessEnvironment(env);
         p.start(gp::test::cliPath(), {"--simulate", "report", pdf});
         const Run r = gp::test::finish(p);
         QVERIFY2(r.status == 0, qPrintable(r.err));
+        QVERIFY2(!r.err.contains("XDG_RUNTIME_DIR"), qPrintable(r.err));
         const QByteArray doc = contents(pdf);
         QVERIFY(doc.startsWith("%PDF-"));
         QVERIFY(doc.contains("/Type /Page") || doc.contains("/Type/Page"));

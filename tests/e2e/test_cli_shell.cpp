@@ -170,6 +170,8 @@ class TestCliShell : public QObject {
     void ctrlCExits130_data() {
         QTest::addColumn<QStringList>("args");
         QTest::newRow("watch") << QStringList{"--simulate", "watch", "--interval", "50"};
+        QTest::newRow("watch, no pause: Ctrl+C lands in a sample")
+            << QStringList{"--simulate", "watch", "--interval", "0"};
         QTest::newRow("watch --co2") << QStringList{"--simulate", "watch", "--co2"};
     }
     void ctrlCExits130() {
@@ -184,6 +186,8 @@ class TestCliShell : public QObject {
         ::kill(static_cast<pid_t>(p.processId()), SIGINT);
         const Run r = gp::test::finish(p, 30000);
         QCOMPARE(r.status, 130);
+        // The interrupt is not the unit's fault.
+        QVERIFY2(!r.err.contains("not answered"), qPrintable(r.err));
     }
 
     // Each sample is a JSON object on a line of its own, under the same
@@ -207,6 +211,32 @@ class TestCliShell : public QObject {
                  0);
     }
 
+    // The guided profile change streams its steps by name, one compact
+    // object a line, and ends with the summary on a line of its own.
+    void profileJsonIsOneObjectPerLineWithStepNames() {
+        QTemporaryDir dir;
+        const QString pro = dir.filePath("room.pro");
+        QFile f(pro);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[profile_0]\nname=Room\ncfg=0AC00300\n");
+        f.close();
+        const Run r = cli({"--simulate", "--json", "--yes", "profile", pro});
+        QCOMPARE(r.status, 0);
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        QStringList steps;
+        for (const QString& l : lines) {
+            QJsonParseError e;
+            const QJsonObject o = QJsonDocument::fromJson(l.toUtf8(), &e).object();
+            QVERIFY2(e.error == QJsonParseError::NoError, qPrintable(l));
+            if (o.contains("step"))
+                steps << o.value("step").toString();
+        }
+        QVERIFY2(steps.contains("Reading settings") && steps.last() == "complete",
+                 qPrintable(steps.join(" | ")));
+        QCOMPARE(QJsonDocument::fromJson(lines.last().toUtf8()).object().value("status").toInt(-1),
+                 0);
+    }
+
     void jsonFailuresCarryTheirMessage_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
@@ -216,6 +246,11 @@ class TestCliShell : public QObject {
         QTest::newRow("unknown option")
             << QStringList{"--json", "--colour", "identity"} << 2 << "--colour";
         QTest::newRow("no port") << QStringList{"--json", "identity"} << 2 << "No port given";
+        QTest::newRow("profile file missing: why")
+            << QStringList{"--json", "--simulate", "--yes", "profile", "/nonexistent.pro"} << 2
+            << "No such file or directory";
+        QTest::newRow("profile without a terminal asks for --yes")
+            << QStringList{"--json", "--simulate", "profile", "/dev/null"} << 2 << "--yes";
     }
     void jsonFailuresCarryTheirMessage() {
         QFETCH(QStringList, args);

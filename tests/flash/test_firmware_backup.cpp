@@ -153,8 +153,11 @@ class TestFirmwareBackup : public QObject {
     void damagedBackupsAreRefused_data() {
         QTest::addColumn<QString>("damage");
         QTest::addColumn<QString>("expect");
-        QTest::newRow("a register line missing") << "dropReg"
-                                                 << "lacks 1 of the 256 registers";
+        QTest::newRow("a register line missing")
+            << "dropReg"
+            << "lacks 1 of the 256 registers; it is not a backup of a whole unit. A firmware "
+               "update writes whole backups itself; one of a unit that answers is saved with: "
+               "glimmerpane-cli config save FILE --all-nonvol";
         QTest::newRow("not a configuration file") << "header"
                                                   << "not a configuration file";
         QTest::newRow("logo cut short") << "logo"
