@@ -220,9 +220,12 @@ int configDiff(CliSession& s, QStringList args) {
         if (unread.contains(r) || want != have) {
             const QString unitText =
                 unread.contains(r) ? QStringLiteral("not read") : HexLong(have);
-            s.out(QStringLiteral("%1: file %2, unit %3").arg(HexByte(r), HexLong(want), unitText));
-            diffs.append(
-                QJsonObject{{"register", HexByte(r)}, {"file", HexLong(want)}, {"unit", unitText}});
+            s.out(QStringLiteral("%1: file %2, unit %3")
+                      .arg(cfgRegisterLabel(r), HexLong(want), unitText));
+            diffs.append(QJsonObject{{"register", HexByte(r)},
+                                     {"cfgLine", r},
+                                     {"file", HexLong(want)},
+                                     {"unit", unitText}});
         }
     }
     s.set(QStringLiteral("differences"), diffs);

@@ -34,7 +34,7 @@ constexpr int kApplyTimeoutMs = 1800000; // a firmware update takes minutes
 
 // "0x21 (N 33)": a register as the unit names it, with its .cfg line number.
 QString registerLabel(int r) {
-    return QStringLiteral("0x%1 (N %2)").arg(HexByte(r)).arg(r);
+    return cfgRegisterLabel(r);
 }
 
 // Lists a plan's problems; answers whether there were none.

@@ -450,15 +450,14 @@ QString commissioningReportHtml(const CommissioningReport& report) {
          (report.cfgSha256.isEmpty() ? QStringLiteral("not given: not every register was read")
                                      : report.cfgSha256) +
          QStringLiteral("</td></tr>\n</table>\n");
-    h += QStringLiteral(
-        "<h2>Registers</h2>\n<table id=\"registers\">\n"
-        "<tr><th>Register</th><th>Class</th><th>Value (hex, most significant first)</th>"
-        "<th>Value</th></tr>\n");
+    h += QStringLiteral("<h2>Registers</h2>\n<table id=\"registers\">\n"
+                        "<tr><th>Register (.cfg line)</th><th>Value as the .cfg file writes it</th>"
+                        "<th>Value</th></tr>\n");
     for (const ReportRegister& reg : report.registers)
-        h += QStringLiteral("<tr><td class=\"num\">%1</td><td>%2</td><td class=\"num\">%3</td>"
-                            "<td class=\"num\">%4</td></tr>\n")
-                 .arg(HexByte(reg.number), reg.cls.toHtmlEscaped(),
-                      reg.read ? hex32(reg.value) : QStringLiteral("not read"),
+        h += QStringLiteral("<tr><td class=\"num\">%1</td><td class=\"num\">%2</td>"
+                            "<td class=\"num\">%3</td></tr>\n")
+                 .arg(cfgRegisterLabel(reg.number, reg.cls).toHtmlEscaped(),
+                      reg.read ? HexLong(reg.value) : QStringLiteral("not read"),
                       reg.read ? QString::number(reg.value) : QStringLiteral("not read"));
     h += QStringLiteral("</table>\n</body>\n</html>\n");
     return h;

@@ -72,6 +72,12 @@ QStringList cfgLines(const DeviceState& state, bool saveAllNonvol) {
     return lines;
 }
 
+QString cfgRegisterLabel(int reg, const QString& cls) {
+    if (cls.isEmpty()) // a layout this tool does not know: no class
+        return QStringLiteral("0x%1 (%2)").arg(HexByte(reg)).arg(reg);
+    return QStringLiteral("0x%1 (%2 %3)").arg(HexByte(reg), cls).arg(reg);
+}
+
 QStringList cfgCommentLines(const DeviceState& state, const QDateTime& when) {
     QStringList uid;
     for (int i = 0; i < 4; ++i)

@@ -21,6 +21,10 @@ namespace gp {
 // 01, which the product check of a load needs, are "R" where the layout
 // gives no class.
 QStringList cfgLines(const DeviceState& state, bool saveAllNonvol);
+// A register as every message names it: its number in hex as the unit
+// names it, with its .cfg line's class and decimal number beside it:
+// "0x25 (N 37)". Values beside it are printed in the file's form (HexLong).
+QString cfgRegisterLabel(int reg, const QString& cls = QStringLiteral("N"));
 // The trailing comment lines: unique id, product type, firmware version, the
 // time of the save and the tool's version.
 QStringList cfgCommentLines(const DeviceState& state, const QDateTime& when);

@@ -73,7 +73,7 @@ class TestCliConfig : public QObject {
 
         r = cli({"--port", b.path(), "config", "diff", file});
         QCOMPARE(r.status, 1);
-        QVERIFY2(r.out.contains("28: file 0A000000"), qPrintable(r.out));
+        QVERIFY2(r.out.contains("0x28 (N 40): file 0A000000"), qPrintable(r.out));
 
         r = cli({"--port", b.path(), "config", "load", file, "--verify"});
         QVERIFY2(r.status == 0, qPrintable(r.err + r.out));
@@ -190,7 +190,7 @@ class TestCliConfig : public QObject {
         Run r = cli({"--port", unit.path(), "config", "diff", file});
         QCOMPARE(r.status, 1);
         QCOMPARE(r.out.trimmed().split('\n').size(), 1);
-        QVERIFY2(r.out.contains("28: file 0B000000"), qPrintable(r.out));
+        QVERIFY2(r.out.contains("0x28 (N 40): file 0B000000"), qPrintable(r.out));
 
         r = cli({"--port", unit.path(), "config", "load", file});
         QVERIFY2(r.status == 0, qPrintable(r.err + r.out));
