@@ -16,7 +16,8 @@ int doctor(CliSession& s, const QStringList& args) {
         return s.finish(ExitUsage);
     }
     QStringList names;
-    for (const PortEntry& p : ListPorts())
+    // Every port, those this user may not open too: they are the finding.
+    for (const PortEntry& p : ListPorts(true))
         names << p.name;
     // --port names a listed port either way: ttyUSB0 or /dev/ttyUSB0.
     const QString given = s.options().port;

@@ -4,10 +4,12 @@
 
 #include <QCollator>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QStringList>
 #include <algorithm>
+#include <unistd.h>
 
 namespace gp {
 
@@ -21,7 +23,7 @@ void sortPortEntries(QList<PortEntry>& ports) {
     });
 }
 
-QList<PortEntry> ListPorts() {
+QList<PortEntry> ListPorts(bool evenUnopenable) {
     QList<PortEntry> out;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         PortEntry e;
@@ -35,7 +37,9 @@ QList<PortEntry> ListPorts() {
         e.description = parts.join(QStringLiteral(", "));
         // Built-in ttyS ports are listed whether or not hardware is behind
         // them; only those that open are worth offering.
-        if (!e.usb && !QtSerialPort::PortExists(info.systemLocation()))
+        if (!e.usb && !QtSerialPort::PortExists(info.systemLocation()) &&
+            !(evenUnopenable &&
+              ::access(QFile::encodeName(info.systemLocation()).constData(), R_OK | W_OK) != 0))
             continue;
         out.append(e);
     }

@@ -18,8 +18,10 @@ struct PortEntry {
 void sortPortEntries(QList<PortEntry>& ports);
 
 // The system's ports that can be opened now, USB adapters also by their
-// stable name (see withStableNames).
-QList<PortEntry> ListPorts();
+// stable name (see withStableNames). With evenUnopenable, built-in ports
+// this user may not open are listed too: whether hardware is behind them
+// cannot be told without opening them, and the user is to learn why not.
+QList<PortEntry> ListPorts(bool evenUnopenable = false);
 
 // Adds, right after each USB adapter, its name under byIdFolder
 // (/dev/serial/by-id): a link named for maker, product and serial number
