@@ -83,7 +83,14 @@ Persist::Persist(QString settingsPath) : m_settingsPath(std::move(settingsPath))
 
 QString Persist::defaultSettingsPath(const QString& programPath, const QString& userConfigDir) {
     const QFileInfo programFolder(QFileInfo(programPath).absolutePath());
-    if (programFolder.isDir() && programFolder.isWritable())
+    // An installed program's folder is the system's, even where this user
+    // (root) may write it: beside the program only for a build tree or a
+    // portable copy.
+    const QString folderPath = programFolder.absoluteFilePath() + u'/';
+    bool installed = false;
+    for (const char* system : {"/usr/", "/bin/", "/sbin/", "/opt/", "/snap/"})
+        installed = installed || folderPath.startsWith(QLatin1String(system));
+    if (!installed && programFolder.isDir() && programFolder.isWritable())
         return QDir(programFolder.absoluteFilePath()).filePath(QLatin1String(kSettingsFileName));
     const QString base =
         userConfigDir.isEmpty()

@@ -38,7 +38,8 @@ class Persist {
     explicit Persist(QString settingsPath);
 
     // Where the program keeps its settings: "glimmerpane.ini" in the folder
-    // of programPath (the program file) when that folder is writable, else in
+    // of programPath (the program file) when that folder is writable and no
+    // system folder (/usr, /bin, /sbin, /opt, /snap: installed), else in
     // "glimmerpane" under the user's configuration folder (userConfigDir; when
     // empty, the platform's, such as ~/.config). The file is replaced by
     // renaming a new one over it, which needs a writable folder, not just a

@@ -391,6 +391,11 @@ void TestPersist::defaultSettingsPathPrefersProgramFolder() {
     QVERIFY(QFileInfo(dir.filePath("home/.config/glimmerpane")).isDir());
     QVERIFY(Persist(elsewhere).WriteIniValue("PORT", "ttyUSB0"));
 
+    // Installed, the settings go to the user's folder even for root, who
+    // may write the program's folder.
+    QCOMPARE(Persist::defaultSettingsPath("/usr/bin/glimmerpane", userConfig), elsewhere);
+    QCOMPARE(Persist::defaultSettingsPath("/usr/local/bin/glimmerpane", userConfig), elsewhere);
+
     if (::geteuid() != 0) { // root may write anywhere
         QVERIFY(QFile::setPermissions(dir.filePath("bin"),
                                       QFileDevice::ReadOwner | QFileDevice::ExeOwner));
