@@ -23,6 +23,9 @@ file(GLOB GP_CATALOGUES CONFIGURE_DEPENDS ${GP_DATA_DIR}/lang/*.lng)
 if(GP_CATALOGUES)
   install(FILES ${GP_CATALOGUES} DESTINATION ${CMAKE_INSTALL_DATADIR}/glimmerpane)
 endif()
+# The English one, every id with its text, for translators to start from.
+install(FILES ${CMAKE_BINARY_DIR}/Glimmerpane_en.lng
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/glimmerpane)
 
 # The application menu: desktop entry, icon, AppStream description.
 install(FILES ${GP_DATA_DIR}/glimmerpane.desktop

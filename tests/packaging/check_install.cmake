@@ -24,7 +24,8 @@ set(expected
     usr/share/bash-completion/completions/glimmerpane-cli
     usr/share/doc/glimmerpane/copyright
     usr/share/doc/glimmerpane/changelog.Debian.gz
-    usr/share/doc/glimmerpane/examples/60-glimmerpane-serial.rules)
+    usr/share/doc/glimmerpane/examples/60-glimmerpane-serial.rules
+    usr/share/glimmerpane/Glimmerpane_en.lng)
 file(GLOB catalogues RELATIVE ${SOURCE_DIR}/data/lang ${SOURCE_DIR}/data/lang/*.lng)
 foreach(c IN LISTS catalogues)
   list(APPEND expected usr/share/glimmerpane/${c})
@@ -39,6 +40,12 @@ set(extra ${landed})
 list(REMOVE_ITEM extra ${expected})
 if(missing OR extra)
   message(FATAL_ERROR "installed files differ\n  missing: ${missing}\n  unexpected: ${extra}")
+endif()
+
+# The English catalogue holds the texts as the tool has them built in.
+file(READ ${STAGE}/usr/share/glimmerpane/Glimmerpane_en.lng english)
+if(NOT english MATCHES "Profile Changed Failed")
+  message(FATAL_ERROR "Glimmerpane_en.lng lacks the tool's texts")
 endif()
 
 foreach(program glimmerpane glimmerpane-cli glimmerpane-sim)
