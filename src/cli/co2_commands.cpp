@@ -407,7 +407,7 @@ QList<Command> co2Commands() {
         {QStringLiteral("co2 read"),
          QStringLiteral("co2 read                   the CO2 sensor's level and settings"), co2Read},
         {QStringLiteral("co2 set"),
-         QStringLiteral("co2 set NAME VALUE [--clamp] write one CO2 sensor setting (filter, "
+         QStringLiteral("co2 set NAME VALUE [--clamp]  write one CO2 sensor setting (filter, "
                         "ambient, interval, ...)"),
          co2Set, co2SetHelp()},
         {QStringLiteral("co2 calibrate"),

@@ -423,7 +423,7 @@ QList<Command> siteCommands() {
              "                   PGPASSWORD or ~/.pgpass)\n"
              "  --engineer NAME  who did it (the login name when not given)")},
         {QStringLiteral("site status"),
-         QStringLiteral("site status PLAN.csv        each plan row: pending, done, failed, ..."),
+         QStringLiteral("site status PLAN.csv [--read]  each plan row: pending, done, failed, ..."),
          siteStatus,
          QStringLiteral(
              "Each plan row's state in the record: pending, done, already as planned,\n"
