@@ -1,9 +1,14 @@
 #include "flash/backup_restore.h"
 
+#include "flash/firmware_backup.h"
 #include "link/codec.h"
 #include "link/link.h"
 #include "unit/bulk_transfer.h"
 #include "unit/logo_transfer.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QLocale>
 
 namespace gp {
 
@@ -177,6 +182,21 @@ void BackupRestore::tick() {
     default:
         return;
     }
+}
+
+QString restoreQuestion(const QString& cfgPath, const flash::BackupContent& backup,
+                        const QDateTime& saved, const QString& port, const DeviceState& unit) {
+    const QString unitId = flash::uniqueIdOf(unit);
+    const QString backupId =
+        backup.uniqueId.isEmpty() ? QStringLiteral("a unit it does not name") : backup.uniqueId;
+    QString onPort = unitId.isEmpty() ? QStringLiteral("the unit on %1 (not read yet)").arg(port)
+                                      : QStringLiteral("the unit %1 on %2").arg(unitId, port);
+    return QStringLiteral("Write the backup %1 of %2, saved %3, into %4?\n\nIts 255 settings%5 "
+                          "replace what the unit holds now. A backup of another unit is refused "
+                          "before anything is written.")
+        .arg(QFileInfo(cfgPath).fileName(), backupId,
+             QLocale::system().toString(saved, QLocale::ShortFormat), onPort,
+             backup.logo ? QStringLiteral(" and its logo") : QString());
 }
 
 } // namespace gp

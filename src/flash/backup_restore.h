@@ -74,4 +74,10 @@ class BackupRestore {
     RestoreReport report_;
 };
 
+// The question asked before a backup is written into a unit: the backup
+// (its unit and when it was saved) and the unit on the port, as far as it is
+// known; what is overwritten.
+QString restoreQuestion(const QString& cfgPath, const flash::BackupContent& backup,
+                        const QDateTime& saved, const QString& port, const DeviceState& unit);
+
 } // namespace gp

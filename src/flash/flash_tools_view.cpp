@@ -1,6 +1,8 @@
 #include "flash/flash_tools_view.h"
 
+#include "app/app_context.h"
 #include "flash/backup_restore.h"
+#include "flash/firmware_backup.h"
 #include "flash/firmware_update_window.h"
 #include "flash/low_level_flash_window.h"
 
@@ -10,6 +12,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
+#include <utility>
 
 namespace gp {
 
@@ -37,13 +40,29 @@ void FlashToolsView::firmwareUpdate() {
 
 void FlashToolsView::restoreFromBackup() {
     const QString title = QStringLiteral("Restore from backup");
+    // The chooser opens where the firmware update puts its backups.
+    const QString before = std::exchange(ctx_.prompts.startPath, flash::defaultBackupFolder());
     const QString cfg = ctx_.prompts.openFile(title, QStringLiteral("Config files{*.cfg)|*.cfg"));
+    ctx_.prompts.startPath = before;
     if (cfg.isEmpty())
         return;
     // The logo backup sits beside the settings, under the same name.
     QString lgo = cfg.chopped(4) + QStringLiteral(".lgo");
     if (!QFileInfo::exists(lgo))
         lgo.clear();
+    const flash::BackupContent content = flash::readBackup(cfg, lgo);
+    if (!content.ok()) {
+        ctx_.prompts.message(title, content.error, MessageKind::Warning);
+        return;
+    }
+    // Nothing is written before the engineer says so (default No).
+    if (!ctx_.prompts.askYesNo(
+            title,
+            restoreQuestion(cfg, content, QFileInfo(cfg).lastModified(),
+                            ctx_.link.serial.port() ? ctx_.link.serial.port()->name() : QString(),
+                            ctx_.link.state),
+            true, true))
+        return;
     BackupRestore restore(ctx_.link);
     const QString refused = restore.start(cfg, lgo);
     if (!refused.isEmpty()) {

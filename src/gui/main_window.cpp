@@ -424,8 +424,11 @@ void Form1::connectMainButtons() {
     // frame sent while the line is through to the sensor ends the
     // pass-through first (the serial link sees to that).
     connect(CommandDefauts, &QPushButton::clicked, this, [this] {
-        const QString port =
-            QFileInfo(link_.serial.port() ? link_.serial.port()->name() : QString()).fileName();
+        // The port as the port list shows it (a pseudo-terminal's "0" alone
+        // would name nothing).
+        const QString port = !chosenPort_.isEmpty() ? chosenPort_
+                             : link_.serial.port()  ? link_.serial.port()->name()
+                                                    : QString();
         if (ctx_->prompts.askYesNo(
                 QStringLiteral("Factory settings"),
                 QStringLiteral("Put the unit on %1 back to its factory settings? Every setting "

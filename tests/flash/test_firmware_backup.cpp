@@ -1,5 +1,6 @@
 // The backup a firmware update writes before the boot loader, and the checks
 // it makes first: the image against the chip's flash, the tool's version.
+#include "flash/backup_restore.h"
 #include "flash/firmware_backup.h"
 #include "unit/chips.h"
 
@@ -148,6 +149,26 @@ class TestFirmwareBackup : public QObject {
             QVERIFY(flash::readBackup(b->cfg, b->lgo).ok());
         }
         QCOMPARE(names.size(), kUnits);
+    }
+
+    // Before a backup is written the engineer is asked, with both units named.
+    void restoreAsksNamingBothUnits() {
+        QTemporaryDir dir;
+        const auto b = flash::writeBackup(unitState("01020304"), dir.path(),
+                                          QDateTime(QDate(2026, 1, 1), QTime(0, 0)));
+        QVERIFY(b);
+        const flash::BackupContent content = flash::readBackup(b->cfg, b->lgo);
+        QVERIFY2(content.ok(), qPrintable(content.error));
+        const QString q =
+            restoreQuestion(b->cfg, content, QDateTime(QDate(2026, 1, 1), QTime(0, 0)), "ttyUSB0",
+                            unitState("99999999"));
+        QVERIFY2(q.contains(content.uniqueId) &&
+                     q.contains(flash::uniqueIdOf(unitState("99999999"))) &&
+                     q.contains("on ttyUSB0") && q.contains("and its logo"),
+                 qPrintable(q));
+        QVERIFY2(restoreQuestion(b->cfg, content, {}, "ttyUSB0", DeviceState())
+                     .contains("the unit on ttyUSB0 (not read yet)"),
+                 qPrintable(q));
     }
 
     void damagedBackupsAreRefused_data() {
