@@ -1,5 +1,7 @@
 #include "platform/prompts.h"
 
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace gp {
@@ -17,6 +19,14 @@ QString toQtFilter(const QString& filter) {
     if (out.isEmpty())
         return filter;
     return out.join(QStringLiteral(";;"));
+}
+
+QString withFilterExtension(const QString& path, const QString& qtFilter) {
+    if (path.isEmpty() || QFileInfo(path).fileName().contains(u'.'))
+        return path;
+    static const QRegularExpression pattern(QStringLiteral("\\*\\.([A-Za-z0-9]+)"));
+    const QRegularExpressionMatch m = pattern.match(qtFilter);
+    return m.hasMatch() ? path + u'.' + m.captured(1) : path;
 }
 
 } // namespace gp

@@ -33,4 +33,10 @@ class Prompts {
 // separated by "|" become several filters separated by ";;".
 QString toQtFilter(const QString& filter);
 
+// A file name typed without an extension takes the one of the filter chosen
+// with it ("report" with "PDF report (*.pdf)" is "report.pdf"): the chosen
+// filter decides the format. A name with an extension, or an empty one, is
+// kept.
+QString withFilterExtension(const QString& path, const QString& qtFilter);
+
 } // namespace gp

@@ -27,8 +27,11 @@ QString QtPrompts::openFile(const QString& title, const QString& filter) {
 }
 
 QString QtPrompts::saveFile(const QString& title, const QString& filter) {
-    return QFileDialog::getSaveFileName(
-        parent_, title, startPath.isEmpty() ? QDir::currentPath() : startPath, toQtFilter(filter));
+    QString chosen;
+    const QString path = QFileDialog::getSaveFileName(
+        parent_, title, startPath.isEmpty() ? QDir::currentPath() : startPath, toQtFilter(filter),
+        &chosen);
+    return withFilterExtension(path, chosen);
 }
 
 } // namespace gp
