@@ -512,30 +512,32 @@ void Form1::connectPortAndLogControls() {
             Combo2->findData(typed) < 0)
             choosePort(typed);
     });
-    connect(CheckLog, &QCheckBox::clicked, this, [this](bool on) {
+    // Both boxes log the traffic to one file: ticked, a file is chosen and
+    // every line goes to it from then on; no file chosen (or none that
+    // opens), the box is unticked again. Unticking either closes the file.
+    auto logToFile = [this](QCheckBox* box, QCheckBox* other, bool withHeader, bool on) {
         if (!on) {
             link_.log.closeFile();
+            other->setChecked(false);
             return;
         }
         const QString path = ctx_->prompts.saveFile(QString(), QStringLiteral("txt{*.txt)|*.txt"));
-        if (path.isEmpty())
-            return;
-        if (const Status opened = link_.log.openFile(path, true); !opened)
-            ctx_->prompts.message(QString(), opened.error(), MessageKind::Warning);
-    });
-    connect(CheckLogComs, &QCheckBox::clicked, this, [this](bool on) {
-        if (!on) {
-            link_.log.closeFile();
+        if (path.isEmpty()) {
+            box->setChecked(false);
             return;
         }
-        const QString path = ctx_->prompts.saveFile(QString(), QStringLiteral("txt{*.txt)|*.txt"));
-        if (path.isEmpty())
-            return;
-        if (const Status opened = link_.log.openFile(path, false); opened)
-            link_.log.setLogComs(true);
-        else
+        if (const Status opened = link_.log.openFile(path, withHeader); !opened) {
+            box->setChecked(false);
             ctx_->prompts.message(QString(), opened.error(), MessageKind::Warning);
-    });
+            return;
+        }
+        link_.log.setLogComs(true);
+        other->setChecked(false);
+    };
+    connect(CheckLog, &QCheckBox::clicked, this,
+            [this, logToFile](bool on) { logToFile(CheckLog, CheckLogComs, true, on); });
+    connect(CheckLogComs, &QCheckBox::clicked, this,
+            [this, logToFile](bool on) { logToFile(CheckLogComs, CheckLog, false, on); });
 
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer1.setInterval(PollCycle::kTickMs);

@@ -478,6 +478,25 @@ class TestForm1 : public QObject {
                  qPrintable(log));
     }
 
+    // "Log to file" writes what the box promises, and a box whose file
+    // dialog was cancelled is not left ticked.
+    void logToFileWritesTheTrafficOrUnticks() {
+        Rig rig;
+        rig.settings("PORT=ttyS0\r\nADVANCED=plodnivster\r\n");
+        Form1 form(rig.options);
+        form.show();
+        auto* box = form.findChild<QCheckBox*>("CheckLog");
+        QVERIFY(box->isVisible());
+        QTest::mouseClick(box, Qt::LeftButton); // no file chosen
+        QVERIFY(!box->isChecked());
+        const QString path = rig.dir.filePath("traffic.txt");
+        rig.prompts->files << path;
+        QTest::mouseClick(box, Qt::LeftButton);
+        QVERIFY(box->isChecked());
+        form.findChild<QPushButton*>("CommandReset")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(path).contains(":SR#"), 10000);
+    }
+
     // The counters name what they count, and a long port state is not cut
     // off by them: it wraps in its own field.
     void statusBarCountersSayFrames() {
