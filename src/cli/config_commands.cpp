@@ -378,8 +378,14 @@ int logoRead(CliSession& s, QStringList args) {
     const int readId = ReadLogo(s.link());
     s.waitBatch(kBatchTimeoutMs);
     const BatchOutcome st = s.link().poll.outcome(readId);
-    if (!st.lostEntries.empty()) {
-        QList<int> blocks(st.lostEntries.begin(), st.lostEntries.end());
+    // A block whose reply was lost is read again, as every read is.
+    QStringList lost = st.missingFrames(s.link().poll.batchFrames());
+    if (!lost.isEmpty() && !s.interrupted())
+        lost = s.readFrames(lost);
+    if (!lost.isEmpty()) {
+        QList<int> blocks;
+        for (const QString& f : lost)
+            blocks << ParseHexByte(f.mid(2));
         s.err(
             QStringLiteral("Logo blocks not read: %1. No file was written.").arg(regList(blocks)));
         s.set(QStringLiteral("unread"), regArray(blocks));
