@@ -33,6 +33,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPainterPath>
@@ -50,6 +51,56 @@
 namespace gp {
 
 namespace {
+
+QString keyboardShortcutsText() {
+    return QStringLiteral(
+        "F5\tRead the unit again\n"
+        "Ctrl+1 .. Ctrl+5\tThe views shown, left to right (Ctrl+5 when the CO2 view is shown)\n"
+        "Ctrl+O\tLoad a configuration file\n"
+        "Ctrl+S\tSave the configuration to a file\n"
+        "Ctrl+Q\tQuit\n"
+        "Alt+letter, F10\tThe menus");
+}
+
+// Every menu and entry gets a mnemonic (the first letter not yet taken in its
+// menu), and an entry that opens a window asking for more ends in "...";
+// texts from a catalogue keep their letters, and a catalogue's own "&" is
+// kept.
+QString withMnemonic(const QString& text, QString& used) {
+    if (text.contains(u'&'))
+        return text;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i].toLower();
+        if (c.isLetter() && !used.contains(c)) {
+            used += c;
+            return text.left(i) + u'&' + text.mid(i);
+        }
+    }
+    return text;
+}
+
+void decorateMenu(QMenu* menu, const QList<QAction*>& asksMore) {
+    QString used;
+    for (QAction* a : menu->actions()) {
+        if (a->isSeparator())
+            continue;
+        QString text = a->text();
+        if (asksMore.contains(a) && !text.endsWith(QLatin1String("...")))
+            text += QStringLiteral("...");
+        a->setText(withMnemonic(text, used));
+        if (a->menu())
+            decorateMenu(a->menu(), asksMore);
+    }
+}
+
+void decorateMenus(QMenuBar* bar, const QList<QAction*>& asksMore) {
+    QString used;
+    for (QAction* top : bar->actions()) {
+        top->setText(withMnemonic(top->text(), used));
+        if (top->menu())
+            decorateMenu(top->menu(), asksMore);
+    }
+}
 // Tab heads stand left to right in the order Device, CO2, Comms, Calibration,
 // Diagnostics (the spare head 0 is never shown).
 constexpr int kHeadOrder[] = {TabDevice, TabCO2, TabComms, TabCalibration, TabDiagnostics};
@@ -332,10 +383,10 @@ void Form1::buildMenus() {
     // Menus.
     file_ = menuBar()->addMenu(QStringLiteral("File"));
     file_->setObjectName(QStringLiteral("file"));
-    load_ = file_->addAction(QStringLiteral("&Load"));
+    load_ = file_->addAction(QStringLiteral("Load"));
     load_->setObjectName(QStringLiteral("load"));
     file_->addSeparator();
-    save_ = file_->addAction(QStringLiteral("&Save"));
+    save_ = file_->addAction(QStringLiteral("Save"));
     save_->setObjectName(QStringLiteral("save"));
     // Every register a load writes is read back and compared when ticked.
     QAction* verify = file_->addAction(QStringLiteral("Verify after load"));
@@ -372,7 +423,7 @@ void Form1::buildMenus() {
         });
     }
     file_->addSeparator();
-    quit_ = file_->addAction(QStringLiteral("&Quit"));
+    quit_ = file_->addAction(QStringLiteral("Quit"));
     quit_->setObjectName(QStringLiteral("quit"));
     load_->setShortcut(QKeySequence::Open);
     save_->setShortcut(QKeySequence::Save);
@@ -388,10 +439,17 @@ void Form1::buildMenus() {
     avanced_->setObjectName(QStringLiteral("avanced"));
     samba_ = avanced_->addAction(QStringLiteral("Low Level Flash"));
     samba_->setObjectName(QStringLiteral("samba"));
-    help_ = menuBar()->addMenu(QStringLiteral("&Help"));
+    help_ = menuBar()->addMenu(QStringLiteral("Help"));
     help_->setObjectName(QStringLiteral("help"));
+    auto* keys = help_->addAction(QStringLiteral("Keyboard Shortcuts"));
+    keys->setObjectName(QStringLiteral("keyboardShortcuts"));
+    connect(keys, &QAction::triggered, this, [this] {
+        ctx_->prompts.message(QStringLiteral("Keyboard Shortcuts"), keyboardShortcutsText());
+    });
     about_ = help_->addAction(QStringLiteral("About"));
     about_->setObjectName(QStringLiteral("about"));
+    // Entries that open a window asking for more say so.
+    asksMore_ = {load_, save_, restoreBackup, fwupdate_, changeProfile_, samba_};
 
     connect(load_, &QAction::triggered, configTools_, &ConfigToolsView::openConfigFile);
     connect(save_, &QAction::triggered, configTools_, &ConfigToolsView::saveConfigFile);
@@ -569,6 +627,7 @@ void Form1::applyLanguage() {
     comms_->applyLanguage();
     identity_->applyLanguage();
     rebuildTabBar();
+    decorateMenus(menuBar(), asksMore_);
 }
 
 void Form1::loadLanguage(const QString& name) {

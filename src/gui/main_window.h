@@ -177,6 +177,7 @@ class Form1 : public QMainWindow {
     QMenu* avanced_ = nullptr;
     QAction* samba_ = nullptr;
     QAction* about_ = nullptr;
+    QList<QAction*> asksMore_; // entries that open a window asking for more
 
     IdentityView* identity_ = nullptr;
     CommsView* comms_ = nullptr;

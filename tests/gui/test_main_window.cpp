@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -598,6 +599,28 @@ class TestForm1 : public QObject {
         QCOMPARE(form.findChild<QAction*>("quit")->shortcut(), QKeySequence("Ctrl+Q"));
         QCOMPARE(form.findChild<QPushButton*>("Command4_1")->shortcut(), QKeySequence("F5"));
         QVERIFY(!form.windowIcon().isNull());
+        // Every menu and entry has its own mnemonic in its menu; entries
+        // that open a window asking for more end in "...".
+        QStringList titles;
+        for (QAction* top : form.menuBar()->actions())
+            titles << top->text();
+        QCOMPARE(titles, (QStringList{"&File", "&Tools", "&Help"}));
+        QCOMPARE(form.findChild<QAction*>("load")->text(), QString("&Open..."));
+        QCOMPARE(form.findChild<QAction*>("restoreBackup")->text(),
+                 QString("&Restore from backup..."));
+        QCOMPARE(form.findChild<QAction*>("fwupdate")->text(), QString("&Firmware Update..."));
+        for (QMenu* menu : form.menuBar()->findChildren<QMenu*>()) {
+            QString keys;
+            for (QAction* a : menu->actions()) {
+                const qsizetype amp = a->text().indexOf('&');
+                if (a->isSeparator())
+                    continue;
+                QVERIFY2(amp >= 0, qPrintable(a->text()));
+                const QChar k = a->text().at(amp + 1).toLower();
+                QVERIFY2(!keys.contains(k), qPrintable(menu->title() + ": " + a->text()));
+                keys += k;
+            }
+        }
         form.show();
         QVERIFY(QTest::qWaitForWindowActive(&form));
         QTest::keyClick(&form, Qt::Key_3, Qt::ControlModifier);
