@@ -463,8 +463,13 @@ void Form1::buildMenus() {
     connect(samba_, &QAction::triggered, flashTools_, &FlashToolsView::lowLevelFlash);
     connect(about_, &QAction::triggered, this, &Form1::showAbout);
 
-    // F5 reads the unit again; Ctrl+1.. select the heads left to right.
+    // F5 reads the unit again; Ctrl+1.. select the heads left to right; F10
+    // opens the menus, as on the other desktops.
     Command4_1->setShortcut(QKeySequence(Qt::Key_F5));
+    auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    menuKey->setObjectName(QStringLiteral("menuKey"));
+    connect(menuKey, &QShortcut::activated, this,
+            [this] { menuBar()->setActiveAction(menuBar()->actions().value(0)); });
     for (int n = 1; n <= 5; ++n) {
         auto* key = new QShortcut(QKeySequence(Qt::CTRL | (Qt::Key_0 + n)), this);
         key->setObjectName(QStringLiteral("headKey%1").arg(n));

@@ -629,6 +629,12 @@ class TestForm1 : public QObject {
         QCOMPARE(form.tabs().ActiveTab(), 4);
         QTest::keyClick(&form, Qt::Key_5, Qt::ControlModifier); // no fifth head
         QCOMPARE(form.tabs().ActiveTab(), 4);
+        QTest::keyClick(&form, Qt::Key_F10);
+        QTRY_VERIFY(form.menuBar()->activeAction() == form.menuBar()->actions().value(0));
+        QTest::keyClick(form.menuBar(), Qt::Key_Escape);
+        QTest::keyClick(QApplication::activePopupWidget() ? QApplication::activePopupWidget()
+                                                          : static_cast<QWidget*>(&form),
+                        Qt::Key_Escape);
         auto* port = static_cast<test::FakePort*>(form.link().serial.port());
         port->written.clear();
         QTest::keyClick(&form, Qt::Key_F5);
