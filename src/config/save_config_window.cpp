@@ -16,7 +16,7 @@ Form5::Form5(AppContext& ctx, bool saveAllNonvol, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("Label1"));
-    status_->setMinimumWidth(320);
+    status_->setMinimumWidth(420);
     status_->setWordWrap(true);
     layout->addWidget(status_);
     buttons_ = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
@@ -32,9 +32,21 @@ Form5::Form5(AppContext& ctx, bool saveAllNonvol, QWidget* parent)
     timer_->start();
 }
 
+// The window grows with its message: a long list of registers not read
+// would otherwise be cut off top and bottom.
+void Form5::setStatus(const QString& text) {
+    if (status_->text() == text)
+        return;
+    status_->setText(text);
+    layout()->activate();
+    const int needed = heightForWidth(width());
+    if (needed > height())
+        resize(width(), needed);
+}
+
 void Form5::tick() {
     save_.tick();
-    status_->setText(save_.status());
+    setStatus(save_.status());
     if (save_.finished()) {
         timer_->stop();
         if (save_.saved())
@@ -50,7 +62,7 @@ void Form5::showNotSaved() {
     QString text = save_.failure();
     if (!text.startsWith(QLatin1String("Not saved")))
         text = QStringLiteral("Not saved: ") + text;
-    status_->setText(text);
+    setStatus(text);
     buttons_->clear();
     QPushButton* close = buttons_->addButton(QDialogButtonBox::Close);
     close->setObjectName(QStringLiteral("CommandClose"));

@@ -30,6 +30,7 @@ class Form5 : public QDialog {
     // The save ended without a file for a reason the engineer must see:
     // the window stays open and says so, with "Close" as the default.
     void showNotSaved();
+    void setStatus(const QString& text);
 
     SaveConfig save_;
     QLabel* status_ = nullptr;

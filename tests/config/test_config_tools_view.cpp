@@ -344,6 +344,11 @@ class TestConfigToolsView : public QObject {
         QVERIFY(dialog.isVisible());
         auto* status = dialog.findChild<QLabel*>("Label1");
         QVERIFY2(status->text().startsWith("Not saved"), qPrintable(status->text()));
+        // The whole message shows: the window grew to hold it.
+        QTRY_VERIFY2(status->height() >= status->heightForWidth(status->width()),
+                     qPrintable(QStringLiteral("%1 < %2")
+                                    .arg(status->height())
+                                    .arg(status->heightForWidth(status->width()))));
         auto* close = dialog.findChild<QPushButton*>("CommandClose");
         QVERIFY(close && close->isDefault());
         QTest::keyClick(&dialog, Qt::Key_Return);
