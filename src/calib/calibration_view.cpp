@@ -140,8 +140,17 @@ CalibrationView::CalibrationView(AppContext& ctx, QWidget* parent) : QWidget(par
                     QStringLiteral("The unit will calibrate its analogue outputs now: they move "
                                    "through their range, so whatever is wired to them sees it, "
                                    "and the present output trims are replaced.\n\nCalibrate now?"),
-                    true, true))
+                    true, true)) {
                 CalibrateOutputs(ctx_.link);
+                // The coefficients shown are the ones before: greyed and
+                // said so until Read shows the new ones.
+                for (int i = 0; i < Listcal->count(); ++i)
+                    Listcal->item(i)->setForeground(
+                        palette().color(QPalette::Disabled, QPalette::Text));
+                Listcal->insertItem(0, QStringLiteral("Before the calibration: press Read once "
+                                                      "the unit is done to see the new values."));
+                Listcal->item(0)->setData(Qt::UserRole + 1, true);
+            }
         });
     }
     top->addStretch(1);

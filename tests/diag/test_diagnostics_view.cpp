@@ -280,6 +280,9 @@ class TestDiagnosticsView : public QObject {
         QCOMPARE(r.prompts.asked.size(), 1);
         QVERIFY(r.prompts.asked.first().contains("analogue outputs"));
         QCOMPARE(r.sentSince(from).contains(":SC#"), yes);
+        // The coefficients still shown are the old ones, and say so.
+        auto* list = r.find<QListWidget>("Listcal");
+        QCOMPARE(list->item(0)->text().startsWith("Before the calibration"), yes);
     }
 
     // "Set " with the boxes as shown writes back the trims bit for bit.
