@@ -37,11 +37,23 @@ CommsView::CommsView(AppContext& ctx, QWidget* parent)
     CmdServicePin1_1 = new QPushButton(QStringLiteral("Service Pin"), this);
     CmdServicePin1_1->setObjectName(QStringLiteral("CmdServicePin1_1"));
 
+    // Each box says what it holds.
+    auto label = [this](const QString& text, const char* name, QWidget* buddy) {
+        auto* l = new QLabel(text, this);
+        l->setObjectName(QLatin1String(name));
+        l->setBuddy(buddy);
+        return l;
+    };
     g->addWidget(LabelAddress, 0, 0);
     g->addWidget(TextAddress, 0, 1);
-    g->addWidget(Combobaud, 1, 0, 1, 2);
-    g->addWidget(ComboParity, 2, 0, 1, 2);
-    g->addWidget(ComboStopbits, 3, 0, 1, 2);
+    g->addWidget(label(QStringLiteral("Baud rate:"), "LabelBaud", Combobaud), 1, 0);
+    g->addWidget(Combobaud, 1, 1);
+    g->addWidget(label(QStringLiteral("Parity:"), "LabelParity", ComboParity), 2, 0);
+    g->addWidget(ComboParity, 2, 1);
+    g->addWidget(label(QStringLiteral("Stop bits:"), "LabelStopBits", ComboStopbits), 3, 0);
+    g->addWidget(ComboStopbits, 3, 1);
+    CommandWriteComms->setToolTip(
+        QStringLiteral("Writes the address, line settings and device id shown here"));
     g->addWidget(LabelDeviceId, 4, 0);
     g->addWidget(TextDeviceId_1, 4, 1);
     g->addWidget(LabelAttention, 5, 0, 1, 2);

@@ -232,6 +232,8 @@ void Form1::buildPortRow(QWidget* central, QVBoxLayout* outer) {
     Command4_1 = new QPushButton(QStringLiteral("Connect"), central);
     Command4_1->setObjectName(QStringLiteral("Command4_1"));
     Command4_0 = new QPushButton(QStringLiteral("Write"), central);
+    Command4_0->setToolTip(QStringLiteral("Writes every setting read from the unit, with the "
+                                          "comms settings shown, and stores them"));
     Command4_0->setObjectName(QStringLiteral("Command4_0"));
     CommandDefauts = new QPushButton(QStringLiteral("Defaults"), central);
     CommandDefauts->setObjectName(QStringLiteral("CommandDefauts"));
