@@ -176,8 +176,18 @@ void Co2View::buildSettingsGrid(QGridLayout* grid) {
             grid->addWidget(unit, r, 2);
             widgets << unit;
         }
-        if (row.rawField)
-            grid->addWidget(field(row.rawField, true), r, 3);
+        if (row.rawField) {
+            // The sensor's own count (1/1728 day), labelled as such.
+            QLineEdit* raw = field(row.rawField, true);
+            raw->setToolTip(QStringLiteral("As the sensor stores it: in 1/1728 day"));
+            auto* box = new QHBoxLayout;
+            auto* caption = new QLabel(QStringLiteral("stored:"), this);
+            caption->setObjectName(QStringLiteral("CO2RawCaption_%1").arg(row.button));
+            caption->setBuddy(raw);
+            box->addWidget(caption);
+            box->addWidget(raw);
+            grid->addLayout(box, r, 3);
+        }
         QPushButton* write = this->button(row.button, QStringLiteral("Write"));
         grid->addWidget(write, r, 4);
         widgets << write;
@@ -261,7 +271,7 @@ void Co2View::refresh() {
     for (QPushButton* b : modeButtons_)
         b->setEnabled(Co2Fields::modeButtonsEnabled);
     trendPlot_->setThreshold(co2ThresholdOf(f.advancedRows, f.text[FieldThreshold]),
-                             QStringLiteral("Threshold"));
+                             QStringLiteral("Autocalibration threshold"));
 }
 
 } // namespace gp

@@ -73,6 +73,13 @@ class TestCo2View : public QObject {
             QCOMPARE(r.text(n), "---");
         QVERIFY(r.find<QLineEdit>("CO2Text3")->isReadOnly());
         QVERIFY(r.find<QLineEdit>("CO2Text4")->isReadOnly());
+        // The sensor's raw counts beside the days are labelled.
+        int labelled = 0;
+        for (QLabel* l : r.view.findChildren<QLabel*>())
+            if (l->objectName().startsWith("CO2RawCaption_") && l->buddy() &&
+                l->buddy()->objectName().startsWith("CO2Text"))
+                ++labelled;
+        QCOMPARE(labelled, 2);
         QCOMPARE(r.find<QComboBox>("CO2Combo1")->count(), 5);
         QVERIFY(!r.find<QComboBox>("CO2Combo1")->isEnabled());
         for (int b : {2, 4, 10, 12, 13})
