@@ -308,9 +308,7 @@ void Form1::buildViews(QWidget* central, QVBoxLayout* outer) {
         // The diagnostics refresh shows the product registers in the
         // "Product Config" frame.
         diagnostics_->showProductConfig = [this] { configTools_->showFromRegisters(); };
-        configTools_->onSaved = [this](const QString& said) {
-            statusBar()->showMessage(said, 15000);
-        };
+        configTools_->onSaved = [this](const QString& said) { sayForAWhile(said, 15000); };
         flashTools_ = new FlashToolsView(*ctx_, panels_[TabDiagnostics]);
         CheckLogComs = new QCheckBox(QStringLiteral("LogComs"), panels_[TabDiagnostics]);
         CheckLogComs->setObjectName(QStringLiteral("CheckLogComs"));
@@ -348,7 +346,7 @@ void Form1::buildLogAndProgress(QWidget* central, QVBoxLayout* outer) {
         persist_->WriteIniValue(QStringLiteral("LOG_TIMESTAMPS"), TrafficLogView::stampsKey(s));
     };
     log_->onSaved = [this](const QString& said) {
-        statusBar()->showMessage(said, 10000);
+        sayForAWhile(said, 10000);
         link_.log.AddLog(said);
     };
     split_->addWidget(log_);
@@ -882,6 +880,17 @@ void Form1::watchForSilence() {
     });
 }
 
+// A message in the port's field of the status bar for a while, then the
+// port's state again: it wraps there rather than running into the frame
+// counters, and the bar does not change its height for a one-line message.
+void Form1::sayForAWhile(const QString& said, int ms) {
+    statusPort_->setText(said);
+    QTimer::singleShot(ms, statusPort_, [this, said] {
+        if (statusPort_->text() == said)
+            statusPort_->setText(silent_ ? silentSaid_ : portStatus_);
+    });
+}
+
 void Form1::setSilent(bool silent) {
     if (silent == silent_)
         return;
@@ -893,6 +902,7 @@ void Form1::setSilent(bool silent) {
     if (silent) {
         const QString said =
             QStringLiteral("No unit answered on %1: check cable, power and port").arg(chosenPort_);
+        silentSaid_ = said;
         statusPort_->setText(said);
         identity_->setToolTip(QStringLiteral("Not current: the unit stopped answering"));
         link_.log.AddLog(said);

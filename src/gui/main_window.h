@@ -119,6 +119,7 @@ class Form1 : public QMainWindow {
     void connectLinkOutputs();
     void connectPortAndLogControls();
     void applyLanguage();
+    void sayForAWhile(const QString& said, int ms);
     void startUp();
     void showTab(int index);
     void rebuildTabBar();
@@ -178,6 +179,7 @@ class Form1 : public QMainWindow {
     QAction* samba_ = nullptr;
     QAction* about_ = nullptr;
     QList<QAction*> asksMore_; // entries that open a window asking for more
+    QString silentSaid_;       // the status bar's words while no unit answers
 
     IdentityView* identity_ = nullptr;
     CommsView* comms_ = nullptr;

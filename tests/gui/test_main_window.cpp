@@ -24,6 +24,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -496,6 +497,13 @@ class TestForm1 : public QObject {
         QVERIFY(box->isChecked());
         form.findChild<QPushButton*>("CommandReset")->click();
         QTRY_VERIFY_WITH_TIMEOUT(readFile(path).contains(":SR#"), 10000);
+        // "Saved" is said in the port's field, which wraps, not over the
+        // counters.
+        rig.prompts->files << rig.dir.filePath("saved-log.txt");
+        form.findChild<QAction*>("logSaveAs")->trigger();
+        QVERIFY(form.statusBar()->currentMessage().isEmpty());
+        QVERIFY2(form.findChild<QLabel*>("StatusPort")->text().contains("saved-log.txt"),
+                 qPrintable(form.findChild<QLabel*>("StatusPort")->text()));
     }
 
     // The counters name what they count, and a long port state is not cut
