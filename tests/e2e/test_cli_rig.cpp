@@ -436,7 +436,7 @@ class TestCliRig : public QObject {
         QStringList completed;
         for (const QString& line : r.out.split('\n')) {
             const QJsonObject step = QJsonDocument::fromJson(line.toUtf8()).object();
-            if (step.value("step").toString() == "Update Complete")
+            if (step.value("step").toString() == "complete")
                 completed << step.value("port").toString();
         }
         completed.sort();
