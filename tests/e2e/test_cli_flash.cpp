@@ -178,8 +178,10 @@ class TestCliFlash : public QObject {
             QJsonDocument::fromJson(line.toUtf8(), &e);
             QVERIFY2(e.error == QJsonParseError::NoError, qPrintable(line));
         }
-        QCOMPARE(QJsonDocument::fromJson(lines.first().toUtf8())["step"].toString(),
-                 QString("Reading Current Settings...."));
+        // Each step by its name, with the window's words beside it.
+        const QJsonDocument first = QJsonDocument::fromJson(lines.first().toUtf8());
+        QCOMPARE(first["step"].toString(), QString("Reading settings"));
+        QCOMPARE(first["text"].toString(), QString("Reading Current Settings...."));
         const QJsonDocument last = QJsonDocument::fromJson(lines.last().toUtf8());
         QCOMPARE(last["status"].toInt(), 1);
         QVERIFY(last["backup"].isNull());
