@@ -502,7 +502,13 @@ void Form1::connectMainButtons() {
             sendDefaults(link_);
         }
     });
-    connect(CommandReset, &QPushButton::clicked, this, [this] { sendReset(link_); });
+    connect(CommandReset, &QPushButton::clicked, this, [this] {
+        sendReset(link_);
+        // The unit gives no answer to a reset: say what was done.
+        sayForAWhile(QStringLiteral("Reset sent: the unit restarts and answers again in a few "
+                                    "seconds"),
+                     10000);
+    });
     connect(Command13, &QPushButton::clicked, this, [this] { burnSettings(link_); });
     // "Write": the comms controls into the register record, the record into
     // the register cache, then the device settings write. Registers the

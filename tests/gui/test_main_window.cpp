@@ -497,6 +497,7 @@ class TestForm1 : public QObject {
         QVERIFY(box->isChecked());
         form.findChild<QPushButton*>("CommandReset")->click();
         QTRY_VERIFY_WITH_TIMEOUT(readFile(path).contains(":SR#"), 10000);
+        QVERIFY(form.findChild<QLabel*>("StatusPort")->text().startsWith("Reset sent"));
         // "Saved" is said in the port's field, which wraps, not over the
         // counters.
         rig.prompts->files << rig.dir.filePath("saved-log.txt");
