@@ -537,6 +537,7 @@ void Form1::connectMainButtons() {
     tabs_->readOnSelect[TabDevice] = [this] { IdentityRead(link_); };
     installCompletionSteps();
     watchForSilence();
+    sayWhenWritten();
 
     // A write that had to read first and could not says why.
     link_.writes.onRefused = [this](const QString& why) {
@@ -875,6 +876,21 @@ void Form1::installCompletionSteps() {
         if (identityCompletesDespiteLoss(link_.poll))
             tabs_->runCompletion();
     });
+}
+
+// The desktop's writes say when they are done, and what the unit did not
+// confirm.
+void Form1::sayWhenWritten() {
+    link_.writes.onWritten = [this](const QStringList& unconfirmed, int resent) {
+        QString said = unconfirmed.isEmpty()
+                           ? QStringLiteral("Written: the unit confirmed every write")
+                           : QStringLiteral("Written, but the unit did not confirm: %1")
+                                 .arg(unconfirmed.join(u' '));
+        if (resent > 0)
+            said += QStringLiteral(" (%1 sent again after a lost reply)").arg(resent);
+        sayForAWhile(said, 15000);
+        link_.log.AddLog(said);
+    };
 }
 
 void Form1::watchForSilence() {

@@ -120,6 +120,7 @@ class Form1 : public QMainWindow {
     void connectPortAndLogControls();
     void applyLanguage();
     void sayForAWhile(const QString& said, int ms);
+    void sayWhenWritten();
     void startUp();
     void showTab(int index);
     void rebuildTabBar();

@@ -87,7 +87,13 @@ WriteStart WriteGate::compose(const WriteComposer& compose) {
     }
     start.batchId = poll_.startBatch(frames, batch.divisor, batch.firstEntry);
     if (start.batchId != 0 && batch.resendLost)
-        resending_ = Resending{start.batchId, tail, 0};
+        // Frames without a write among them go once, as the tail does.
+        resending_ = Resending{start.batchId,
+                               tail,
+                               0,
+                               0,
+                               {},
+                               frames.isEmpty() || !frames.first().startsWith(QLatin1String(":W"))};
     if (start.batchId == 0)
         start.status =
             fail(QStringLiteral("The write does not fit the queue; nothing was written."));
@@ -112,6 +118,12 @@ void WriteGate::resendTick() {
     resending_.reset();
     if (stats.id != r.batchId)
         return; // another command took the link; it says so itself
+    if (r.inTail) {
+        // ":SU#" and the like: never sent again, named when unanswered.
+        r.unconfirmed << stats.lostFrames;
+        written(r);
+        return;
+    }
     QStringList lost;
     for (const QString& f : stats.lostFrames)
         if (f.startsWith(QLatin1String(":W")))
@@ -122,6 +134,7 @@ void WriteGate::resendTick() {
                         .arg(lost.size())
                         .arg(lost.join(QLatin1Char(' '))));
         resent_ += static_cast<int>(lost.size());
+        r.resent += static_cast<int>(lost.size());
         ++r.retries;
         r.batchId = poll_.startBatch(lost, 0, 0, false);
         if (r.batchId != 0) {
@@ -129,11 +142,25 @@ void WriteGate::resendTick() {
             return;
         }
     }
-    if (!lost.isEmpty())
-        log_.AddLog(
-            QStringLiteral("The unit did not confirm: %1").arg(lost.join(QLatin1Char(' '))));
-    if (!r.tail.isEmpty())
-        poll_.startBatch(r.tail, 0, 0, false);
+    r.unconfirmed = lost;
+    if (!r.tail.isEmpty()) {
+        r.batchId = poll_.startBatch(r.tail, 0, 0, false);
+        r.inTail = true;
+        r.tail.clear();
+        if (r.batchId != 0) {
+            resending_ = std::move(r);
+            return;
+        }
+    }
+    written(r);
+}
+
+void WriteGate::written(const Resending& r) {
+    if (!r.unconfirmed.isEmpty())
+        log_.AddLog(QStringLiteral("The unit did not confirm: %1")
+                        .arg(r.unconfirmed.join(QLatin1Char(' '))));
+    if (onWritten)
+        onWritten(r.unconfirmed, r.resent);
 }
 
 void WriteGate::tick() {

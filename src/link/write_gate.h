@@ -81,6 +81,9 @@ class WriteGate {
     // A deferred write was refused (the read lost replies, or another batch
     // took the link); the message names the registers.
     RefusalHandler onRefused;
+    // A write that resends lost replies is done with: the writes the unit
+    // never confirmed (empty: every one), and how many were sent again.
+    std::function<void(const QStringList& unconfirmed, int resent)> onWritten;
 
   private:
     WriteStart compose(const WriteComposer& compose);
@@ -102,7 +105,11 @@ class WriteGate {
         int batchId = 0;
         QStringList tail;
         int retries = 0;
+        int resent = 0;
+        QStringList unconfirmed;
+        bool inTail = false; // the frames after the writes, sent once
     };
+    void written(const Resending& r);
     std::optional<Resending> resending_;
     int resent_ = 0;
 };

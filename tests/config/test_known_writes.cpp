@@ -255,6 +255,10 @@ class TestKnownWrites : public QObject {
         for (int n : dropped)
             rig.port->dropReplyToFrame(n);
         const auto from = rig.unit().frameHistory().size();
+        QStringList said;
+        rig.link.writes.onWritten = [&](const QStringList& unconfirmed, int n) {
+            said << QStringLiteral("%1 resent, unconfirmed: %2").arg(n).arg(unconfirmed.join(' '));
+        };
         writeComms(rig.link, {"7", 1, 1, 0, "0 = Auto"});
         for (int i = 0; i < 20 && rig.link.busy(); ++i)
             rig.runBatch();
@@ -264,6 +268,12 @@ class TestKnownWrites : public QObject {
             sent << (f.startsWith(":W") ? f.left(4) : f);
         QCOMPARE(sent, expected);
         QCOMPARE(rig.link.writes.resent(), resent);
+        // Done with once, naming what the unit never confirmed.
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said.first().startsWith(QString::number(resent) + " resent") &&
+                     said.first().contains(":W24") == (dropped.size() == 3) &&
+                     said.first().contains(":SU#") == (dropped == QList<int>{4}),
+                 qPrintable(said.first()));
         QCOMPARE(rig.unit().reg(kCommsRegister) & 0xFF, 7);
     }
 

@@ -374,6 +374,10 @@ class TestForm1 : public QObject {
             st.setRegister(r, r == 0 ? 0x07000000 : 0, ValueSource::Unit);
         form.findChild<QPushButton*>("Command4_0")->click();
         QCOMPARE(port->writtenFrames().last(), QStringLiteral(":SU#"));
+        // Done with, the write says what the unit did not confirm (this
+        // port answers nothing).
+        QTRY_VERIFY_WITH_TIMEOUT(
+            form.findChild<QLabel*>("StatusPort")->text().contains("did not confirm: :SU#"), 10000);
     }
 
     // After "Update Complete" the identity is read again, so the Device view
