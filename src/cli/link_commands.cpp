@@ -28,8 +28,19 @@ int send(CliSession& s, const QStringList& args) {
     }
     if (!s.connect())
         return s.finish(ExitFailed);
-    const int id = s.link().startBatch({args.first()});
-    const bool answered = s.waitBatch(5000) && !s.link().poll.outcome(id).displaced;
+    // A read or a register write does no harm twice: one whose reply was
+    // lost (a late reply on a busy machine, a noisy line) is sent again, at
+    // most twice. A system command (":SD#", ":SP#", ...) is sent once.
+    const QString frame = args.first();
+    const bool idempotent =
+        frame.startsWith(QLatin1String(":R")) || frame.startsWith(QLatin1String(":W")) ||
+        frame.startsWith(QLatin1String(":L")) || frame.startsWith(QLatin1String(":U"));
+    bool answered = false;
+    for (int attempt = 0; attempt < (idempotent ? 3 : 1) && !answered && !s.interrupted();
+         ++attempt) {
+        const int id = s.link().startBatch({frame});
+        answered = s.waitBatch(5000) && !s.link().poll.outcome(id).displaced;
+    }
     if (!answered) {
         s.err(QStringLiteral("The unit did not answer %1.").arg(args.first()));
         return s.finish(ExitFailed);

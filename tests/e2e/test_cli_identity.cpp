@@ -90,6 +90,29 @@ class TestCliIdentity : public QObject {
         QVERIFY(!logged.contains("[Tx]"));
     }
 
+    // A read or register write whose reply is lost is sent again; a system
+    // command is sent once.
+    void sendResendsOnlyWhatDoesNoHarmTwice_data() {
+        QTest::addColumn<QString>("frame");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("sent");
+        QTest::newRow("read") << ":R01#" << 0 << 2;
+        QTest::newRow("register write") << ":W2801020304#" << 0 << 2;
+        QTest::newRow("reset") << ":SR#" << 1 << 1;
+    }
+    void sendResendsOnlyWhatDoesNoHarmTwice() {
+        QFETCH(QString, frame);
+        QFETCH(int, status);
+        QFETCH(int, sent);
+        QTemporaryDir dir;
+        const QString log = dir.filePath("traffic.log");
+        const Run r = cli({"--simulate", "--sim-option", "drop", "--log", log, "send", frame});
+        QCOMPARE(r.status, status);
+        QFile f(log);
+        const QByteArray logged = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        QCOMPARE(int(logged.count(("[Tx] " + frame).toLatin1())), sent);
+    }
+
     void commsSetWritesAndReadsBack() {
         const Run r =
             cli({"--simulate", "comms", "set", "--address", "12", "--baud", "1", "--parity", "2"});
