@@ -30,11 +30,14 @@ int send(CliSession& s, const QStringList& args) {
         return s.finish(ExitFailed);
     // A read or a register write does no harm twice: one whose reply was
     // lost (a late reply on a busy machine, a noisy line) is sent again, at
-    // most twice. A system command (":SD#", ":SP#", ...) is sent once.
+    // most twice. A system command (":SD#", ":SP#", ...) and a logo word
+    // write (part of a logo write) are sent once.
     const QString frame = args.first();
+    const bool read = frame.size() == 5; // ":R01#", ":L05#", ":U04#"
     const bool idempotent =
-        frame.startsWith(QLatin1String(":R")) || frame.startsWith(QLatin1String(":W")) ||
-        frame.startsWith(QLatin1String(":L")) || frame.startsWith(QLatin1String(":U"));
+        frame.startsWith(QLatin1String(":W")) ||
+        (read && (frame.startsWith(QLatin1String(":R")) || frame.startsWith(QLatin1String(":L")) ||
+                  frame.startsWith(QLatin1String(":U"))));
     bool answered = false;
     for (int attempt = 0; attempt < (idempotent ? 3 : 1) && !answered && !s.interrupted();
          ++attempt) {

@@ -32,11 +32,6 @@ using site::Visit;
 // baud; far longer means the unit or the line is gone.
 constexpr int kApplyTimeoutMs = 1800000; // a firmware update takes minutes
 
-// "0x21 (N 33)": a register as the unit names it, with its .cfg line number.
-QString registerLabel(int r) {
-    return cfgRegisterLabel(r);
-}
-
 // Lists a plan's problems; answers whether there were none.
 bool reportProblems(CliSession& s, const SitePlan& plan) {
     QJsonArray problems;
@@ -280,7 +275,7 @@ QString changesText(const Visit& v) {
         return QStringLiteral("nothing changed");
     QStringList names;
     for (int r : changed)
-        names << registerLabel(r);
+        names << cfgRegisterLabel(r);
     return QStringLiteral("changed %1").arg(names.join(QStringLiteral(", ")));
 }
 
@@ -323,7 +318,7 @@ int siteDiff(CliSession& s, QStringList args) {
         };
         const QString found = text(v.found[size_t(r)]);
         const QString left = text(v.left[size_t(r)]);
-        s.out(QStringLiteral("%1: found %2, left %3").arg(registerLabel(r), found, left));
+        s.out(QStringLiteral("%1: found %2, left %3").arg(cfgRegisterLabel(r), found, left));
         out.append(QJsonObject{{"register", HexByte(r)}, {"found", found}, {"left", left}});
     }
     if (out.isEmpty())
