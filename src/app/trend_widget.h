@@ -35,7 +35,10 @@ struct TrendSeriesSpec {
 class TrendWidget : public QWidget {
     Q_OBJECT
   public:
-    static constexpr int kRedrawMs = 100;
+    // The plot moves once a second at most: the value boxes beside it show
+    // every sample as it comes, and drawing a chart costs more than the poll
+    // that feeds it.
+    static constexpr int kRedrawMs = 1000;
     // More points than a plot this wide can show gain nothing; a long window
     // is thinned to about this many per line.
     static constexpr int kMaxPointsPerSeries = 1500;

@@ -55,6 +55,14 @@ void IdentityView::showIdentity(const IdentityLines& lines) {
     Label10[4]->setVisible(lines.serialVisible);
 }
 
+QString IdentityView::summary() const {
+    QStringList shown;
+    for (const QLabel* l : Label10)
+        if (l->isVisibleTo(this) && !l->text().isEmpty())
+            shown << l->text();
+    return shown.join(QStringLiteral(", "));
+}
+
 void IdentityView::refresh() {
     showIdentity(ShowIdentity(ctx_.link.state, ctx_.lang));
 }

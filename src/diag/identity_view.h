@@ -20,6 +20,8 @@ class IdentityView : public QWidget {
     void showIdentity(const IdentityLines& lines);
     // ShowIdentity from the unit's state as it is now.
     void refresh();
+    // The lines shown, on one line, for the traffic log.
+    QString summary() const;
     // Captions from the language strings: the lines shown again, or before
     // the first identity the design-time captions a catalogue translates.
     void applyLanguage();

@@ -185,6 +185,7 @@ Form1::Form1(const Form1Options& options, QWidget* parent)
 
 Form1::~Form1() {
     // Unload: the port first, then the language catalogue.
+    ticking_ = false;
     Timer1.stop();
     portWatch_.stop();
     link_.serial.close();
@@ -611,13 +612,43 @@ void Form1::connectPortAndLogControls() {
 
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer1.setInterval(PollCycle::kTickMs);
+    Timer1.setTimerType(Qt::PreciseTimer);
+    // While the line is quiet a tick has nothing to do: the clock rests
+    // until a frame goes out or characters come in, then counts the ticks
+    // it rested, so that every time the views take from it stays true. A
+    // laptop on battery is not woken fifty times a second for nothing.
     connect(&Timer1, &QTimer::timeout, this, [this] {
         link_.tick();
         updateStatus();
+        if (link_.atRest()) {
+            Timer1.stop();
+            rested_.start();
+        }
     });
-    // USB adapters come and go while the tool runs.
-    portWatch_.setInterval(2000);
+    link_.serial.onActivity = [this] {
+        if (!ticking_ || Timer1.isActive())
+            return;
+        if (rested_.isValid())
+            link_.poll.restedTicks(static_cast<int>(rested_.elapsed() / PollCycle::kTickMs));
+        rested_.invalidate();
+        Timer1.start();
+    };
+    // USB adapters come and go while the tool runs. Their device files
+    // appear in /dev: the list is refreshed a moment after it changes
+    // (udev adds its links just after the node). Where /dev cannot be
+    // watched, the list is refreshed every two seconds.
+    portWatch_.setSingleShot(true);
+    portWatch_.setInterval(500);
     connect(&portWatch_, &QTimer::timeout, this, &Form1::refreshPorts);
+    connect(&devWatch_, &QFileSystemWatcher::directoryChanged, this, [this] {
+        if (ticking_)
+            portWatch_.start();
+    });
+    if (options_.listSystemPorts && options_.fixedPorts.isEmpty() &&
+        !devWatch_.addPath(QStringLiteral("/dev"))) {
+        portWatch_.setSingleShot(false);
+        portWatch_.setInterval(2000);
+    }
 }
 
 void Form1::applyLanguage() {
@@ -659,6 +690,17 @@ void Form1::startUp() {
         persist_->WriteIniValue(QStringLiteral("LANG_DLL"), QString());
     }
     loadLanguage(languageDll_);
+
+    // A traffic log file asked for on the command line gets everything from
+    // the first frame on.
+    if (!options_.logFile.isEmpty()) {
+        if (const Status opened = link_.log.openFile(options_.logFile, true); !opened) {
+            ctx_->prompts.message(QString(), opened.error(), MessageKind::Warning);
+        } else {
+            link_.log.setLogComs(true);
+            CheckLog->setChecked(true);
+        }
+    }
 
     // The stored port, else the first offered; opening it starts the
     // identity read.
@@ -741,8 +783,10 @@ void Form1::startUp() {
 
     restoreWindowPlace();
 
+    ticking_ = true;
     Timer1.start();
-    portWatch_.start();
+    if (!portWatch_.isSingleShot())
+        portWatch_.start();
     tabs_->SelectTab(TabDevice);
 }
 
@@ -862,6 +906,7 @@ void Form1::installCompletionSteps() {
             tabs_->setHeadVisible(TabCO2, true);
         GetAppId();
         identity_->refresh();
+        link_.log.AddLog(QStringLiteral("Identity read: ") + identity_->summary());
         if (hasFeature(link_.state, feature::Modbus) || hasFeature(link_.state, feature::Bacnet)) {
             comms_->readControls(unread());
             comms_->show();
@@ -1026,21 +1071,27 @@ void Form1::appendLog(const QString& line) {
 }
 
 QString countersText(const LinkCounters& c) {
-    return QStringLiteral("frames: %1 sent, %2 answered, %3 lost, %4 stale")
-        .arg(c.framesSent)
-        .arg(c.repliesDispatched)
-        .arg(c.repliesLost)
-        .arg(c.repliesStale);
+    QString text = QStringLiteral("frames: %1 sent (%2 answered, %3 lost), %4 stale replies")
+                       .arg(c.framesSent)
+                       .arg(c.repliesDispatched)
+                       .arg(c.repliesLost)
+                       .arg(c.repliesStale);
+    if (c.framesNotSent > 0)
+        text += QStringLiteral(", %1 not sent (port closed)").arg(c.framesNotSent);
+    return text;
 }
 
 QString countersToolTip(const LinkCounters& c) {
-    return QStringLiteral("Frames sent: %1\nReplies answered: %2\nReplies lost (no answer in "
-                          "time): %3\nStale replies (answering no frame in flight): %4\n"
-                          "Characters discarded (noise, damaged replies): %5")
+    return QStringLiteral("Frames sent: %1 (answered, lost or awaited now)\nReplies answered: "
+                          "%2\nReplies lost (no answer in time): %3\nStale replies (answering "
+                          "no frame in flight: late, doubled or noise): %4\nFrames not sent "
+                          "(the port was closed): %5\nCharacters discarded (noise, damaged "
+                          "replies): %6")
         .arg(c.framesSent)
         .arg(c.repliesDispatched)
         .arg(c.repliesLost)
         .arg(c.repliesStale)
+        .arg(c.framesNotSent)
         .arg(c.charsDiscarded);
 }
 
@@ -1063,6 +1114,7 @@ void Form1::closeEvent(QCloseEvent* event) {
         link_.serial.flush(kCloseFlushMs);
     }
     storeWindowPlace();
+    ticking_ = false;
     Timer1.stop();
     portWatch_.stop();
     link_.serial.close();

@@ -5,6 +5,8 @@
 
 #include "app/app_context.h"
 
+#include <QElapsedTimer>
+#include <QFileSystemWatcher>
 #include <QLocale>
 #include <QMainWindow>
 #include <QPointer>
@@ -53,6 +55,7 @@ struct Form1Options {
     QString settingsPath;    // the settings file
     QStringList langFolders; // where language catalogues are looked up
     QString simulatedPort;   // a port to offer and select without storing it
+    QString logFile;         // the traffic log goes to this file from the start
     bool listSystemPorts = true;
     // Ports offered instead of the system's (tests); used when not empty.
     QStringList fixedPorts;
@@ -148,7 +151,10 @@ class Form1 : public QMainWindow {
     Form1Options options_;
 
     QTimer Timer1;
+    bool ticking_ = false; // Timer1 runs or rests (from start-up until closed)
+    QElapsedTimer rested_; // since Timer1 rested
     QTimer portWatch_;
+    QFileSystemWatcher devWatch_;
     QComboBox* Combo2 = nullptr;
     QLabel* Label2 = nullptr;
     QPushButton* Command4_0 = nullptr; // Write

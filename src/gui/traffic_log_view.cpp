@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -48,6 +49,10 @@ TrafficLogView::Stamps TrafficLogView::stampsFromKey(const QString& key) {
 TrafficLogView::TrafficLogView(Prompts& prompts, QWidget* parent)
     : QWidget(parent), prompts_(prompts) {
     setObjectName(QStringLiteral("TrafficLogView"));
+    flushTimer_ = new QTimer(this);
+    flushTimer_->setSingleShot(true);
+    flushTimer_->setInterval(kFlushMs);
+    connect(flushTimer_, &QTimer::timeout, this, &TrafficLogView::flush);
     auto* l = new QVBoxLayout(this);
     l->setContentsMargins(0, 0, 0, 0);
     l->setSpacing(0);
@@ -133,7 +138,18 @@ void TrafficLogView::append(const QString& line) {
     entries_.append(e);
     if (entries_.size() > TrafficLog::kScreenLines)
         entries_.remove(0, entries_.size() - TrafficLog::kScreenLines);
-    edit_->appendPlainText(shown(e));
+    pending_ << shown(e);
+    if (!flushTimer_->isActive())
+        flushTimer_->start();
+}
+
+void TrafficLogView::flush() const {
+    if (pending_.isEmpty())
+        return;
+    flushTimer_->stop();
+    const QString lines = pending_.join(QLatin1Char('\n'));
+    pending_.clear();
+    edit_->appendPlainText(lines);
     edit_->verticalScrollBar()->setValue(edit_->verticalScrollBar()->maximum());
 }
 
@@ -154,7 +170,8 @@ QString TrafficLogView::shown(const Entry& e) const {
                                 : QStringLiteral("%1 ").arg(e.sinceOpen, 9)) +
                e.line;
     case Stamps::WallClock:
-        return e.at.toString(QString::fromLatin1(kWallFormat)) + QLatin1Char(' ') + e.line;
+        return e.at.toLocalTime().toString(QString::fromLatin1(kWallFormat)) + QLatin1Char(' ') +
+               e.line;
     case Stamps::None:
         break;
     }
@@ -162,6 +179,7 @@ QString TrafficLogView::shown(const Entry& e) const {
 }
 
 void TrafficLogView::render() {
+    pending_.clear();
     QStringList out;
     out.reserve(entries_.size());
     for (const Entry& e : entries_)
@@ -173,7 +191,7 @@ void TrafficLogView::render() {
 Status TrafficLogView::saveTo(const QString& path) const {
     QByteArray out = "# time, ms since the port was opened, line\n";
     for (const Entry& e : entries_) {
-        out += e.at.toString(QString::fromLatin1(kWallFormat)).toUtf8() + '\t';
+        out += e.at.toLocalTime().toString(QString::fromLatin1(kWallFormat)).toUtf8() + '\t';
         out += (e.sinceOpen < 0 ? QByteArray("-") : QByteArray::number(e.sinceOpen)) + '\t';
         out += e.line.toUtf8() + '\n';
     }
@@ -198,6 +216,7 @@ void TrafficLogView::saveAs() {
 }
 
 void TrafficLogView::copy() const {
+    flush();
     QString text = edit_->textCursor().selectedText();
     text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
     if (text.isEmpty())
@@ -207,6 +226,7 @@ void TrafficLogView::copy() const {
 
 void TrafficLogView::clear() {
     entries_.clear();
+    pending_.clear();
     edit_->clear();
 }
 

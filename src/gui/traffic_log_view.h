@@ -10,6 +10,7 @@
 #include <functional>
 
 class QAction;
+class QTimer;
 class QMenu;
 class QPlainTextEdit;
 class QToolBar;
@@ -42,7 +43,16 @@ class TrafficLogView : public QWidget {
     void copy() const;
     void clear();
 
-    QPlainTextEdit* editor() const { return edit_; }
+    // The lines reach the editor together, at most kFlushMs after they came:
+    // a poll logs fifty lines a second, and laying the editor out for each
+    // one cost more than the poll itself. flush() shows every line now.
+    static constexpr int kFlushMs = 100;
+    void flush() const;
+    // The editor, with every line logged so far shown.
+    QPlainTextEdit* editor() const {
+        flush();
+        return edit_;
+    }
     QToolBar* toolBar() const { return bar_; }
     // The menu the log shows on a right click.
     QMenu* contextMenu();
@@ -50,7 +60,9 @@ class TrafficLogView : public QWidget {
     QSize sizeHint() const override;
 
     // The clock, replaceable by tests.
-    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
+    // (UTC: the local time zone is looked up only for the lines shown or
+    // saved with the wall clock, not for every line logged.)
+    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTimeUtc(); };
     // Told when the stamp choice changes (to remember it).
     std::function<void(Stamps)> onStampsChanged;
     // Told what a save did, for the status bar.
@@ -76,6 +88,8 @@ class TrafficLogView : public QWidget {
     QAction* clear_ = nullptr;
     QAction* stampActs_[3] = {};
     QList<Entry> entries_;
+    mutable QStringList pending_; // shown lines not yet in the editor
+    QTimer* flushTimer_ = nullptr;
     QDateTime opened_;
     Stamps stamps_ = Stamps::None;
 };

@@ -85,6 +85,10 @@ class Link {
                    bool resetProgress = true) {
         return poll.startBatch(frames, divisor, firstEntry, resetProgress);
     }
+    // Nothing for a tick to do until a frame is sent or characters come:
+    // the desktop lets its clock rest then (SerialLink::onActivity starts it
+    // again), and counts the ticks that passed with restedTicks().
+    bool atRest() const { return poll.atRest() && !writes.pending() && !advanceScheduled_; }
     // True while a batch runs (the queue position is at an entry) or a
     // write waits for its read.
     bool busy() const { return poll.running() || writes.pending(); }

@@ -188,7 +188,9 @@ void PollCycle::countDown(bool batchMoved) {
     if (!batchMoved && link_.MsgTimeout >= 0) {
         --link_.MsgTimeout;
         if (link_.MsgTimeout <= 0 && running() && CmdQueuePos <= kQueueSize - 1) {
-            ++link_.counters.repliesLost;
+            // A frame never sent (closed port) is counted as not sent.
+            if (awaited_ != 0)
+                ++link_.counters.repliesLost;
             ++stats_.lost;
             stats_.lostEntries.push_back(CmdQueuePos);
             stats_.lostFrames.append(CmdQueue[static_cast<size_t>(CmdQueuePos)]);

@@ -125,6 +125,17 @@ class PollCycle {
     // The entry the running (or last) batch started at.
     int batchFirstEntry() const { return firstEntry_; }
     int tickCount() const { return ticks_; }
+    // A tick now would do nothing but count: no batch runs, nothing is
+    // awaited or waiting to be handed on, and the time-out has run out.
+    bool atRest() const { return !running() && link_.quiet() && link_.MsgTimeout < 0; }
+    // Counts ticks that passed while the host's clock rested, the cycle at
+    // rest all the while (the same as running that many ticks then). The
+    // host calls it as it wakes, which may be from inside the start of the
+    // batch that ends the rest.
+    void restedTicks(int n) {
+        if (n > 0)
+            ticks_ += n;
+    }
 
   private:
     // Answers whether the batch moved on a reply.

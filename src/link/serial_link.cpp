@@ -113,6 +113,8 @@ void SerialLink::backToUnit() {
 }
 
 void SerialLink::SendMsg(const QString& frame) {
+    if (onActivity)
+        onActivity();
     if (Co2PassThrough && leavePassThrough)
         leavePassThrough();
     if (!isOpen()) {
@@ -121,6 +123,7 @@ void SerialLink::SendMsg(const QString& frame) {
         // and ends, instead of waiting for a reply that cannot come.
         if (reopenAfterVanish || !vanished_)
             tryOpen();
+        ++counters.framesNotSent;
         MsgTimeout = 0;
         lastSent_ = 0;
         return;
@@ -174,7 +177,10 @@ void SerialLink::waitOneTickMore(quint64 frameNo) {
 void SerialLink::ageAwaited() {
     for (Awaited& a : awaited_)
         --a.ticksLeft;
-    std::erase_if(awaited_, [](const Awaited& a) { return a.ticksLeft <= 0; });
+    // A frame sent on its own whose reply never came (a batch's frames are
+    // given up, and counted, by the batch first).
+    counters.repliesLost += static_cast<int>(
+        std::erase_if(awaited_, [](const Awaited& a) { return a.ticksLeft <= 0; }));
 }
 
 std::optional<SerialLink::CutReply> SerialLink::takeReply() {
@@ -189,6 +195,8 @@ std::optional<SerialLink::CutReply> SerialLink::takeReply() {
 }
 
 void SerialLink::sendRaw(const QString& text) {
+    if (onActivity)
+        onActivity();
     if (!isOpen()) {
         if (reopenAfterVanish || !vanished_)
             tryOpen();
@@ -208,6 +216,8 @@ void SerialLink::onReceive() {
     const QByteArray data = port_->readAll();
     if (data.isEmpty())
         return;
+    if (onActivity)
+        onActivity();
     // The line is read by one of three listeners; a part of a frame one of
     // them received is never completed by characters meant for another.
     const Route route = BootProbe ? Route::Boot : Co2PassThrough ? Route::Sensor : Route::Unit;

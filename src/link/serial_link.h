@@ -16,12 +16,16 @@
 namespace gp {
 
 // Health of the line since the port was opened; shown in the status bar.
+// Every frame sent is answered, lost (no answer in time) or still awaited:
+// sent = answered + lost + in flight. A frame a batch meant to send on a
+// closed port was not sent and counts apart.
 struct LinkCounters {
     int framesSent = 0;
     int repliesDispatched = 0;
     int repliesLost = 0;
     int repliesStale = 0; // replies that answered no frame in flight
     int charsDiscarded = 0;
+    int framesNotSent = 0; // the port was closed
 };
 
 class SerialLink {
@@ -69,6 +73,11 @@ class SerialLink {
     // were cut; the fast link schedules the next frame from it. It must not
     // send from inside the call.
     std::function<void()> onReplyComplete;
+    // Called whenever a frame or line is about to go out or characters came
+    // in: a host whose clock rests while the line is quiet starts it again.
+    std::function<void()> onActivity;
+    // Nothing awaited and no reply waiting to be handed on.
+    bool quiet() const { return awaited_.empty() && replies_.empty(); }
 
     // One complete reply cut from the line, with the number of frames that
     // had been sent when it was complete: it can answer only one of those.

@@ -18,6 +18,14 @@ const QCommandLineOption kSimulate(QStringLiteral("simulate"),
 const QCommandLineOption kSettings(QStringLiteral("settings"),
                                    QStringLiteral("Use this settings file."),
                                    QStringLiteral("FILE"));
+const QCommandLineOption kPort(QStringLiteral("port"),
+                               QStringLiteral("Connect to this port (it is not stored as the "
+                                              "port to use next time)."),
+                               QStringLiteral("PORT"));
+const QCommandLineOption kLog(QStringLiteral("log"),
+                              QStringLiteral("Write the traffic log to this file from the "
+                                             "start."),
+                              QStringLiteral("FILE"));
 
 void describe(QCommandLineParser& parser) {
     QCoreApplication::setApplicationName(QStringLiteral("glimmerpane"));
@@ -27,6 +35,8 @@ void describe(QCommandLineParser& parser) {
     parser.addVersionOption();
     parser.addOption(kSimulate);
     parser.addOption(kSettings);
+    parser.addOption(kPort);
+    parser.addOption(kLog);
 }
 
 // --help and --version print and exit without a window, so they work on a
@@ -64,6 +74,9 @@ int main(int argc, char** argv) {
         parser.isSet(settings)
             ? parser.value(settings)
             : gp::Persist::defaultSettingsPath(QApplication::applicationFilePath());
+    if (parser.isSet(kPort))
+        options.simulatedPort = parser.value(kPort);
+    options.logFile = parser.value(kLog);
     // The simulated unit is served in this process on a pseudo-terminal, so
     // the window talks to it through its ordinary serial port code.
     std::unique_ptr<gp::sim::PtySimServer> unit;

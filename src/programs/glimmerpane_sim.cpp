@@ -118,6 +118,11 @@ struct SimOptions {
     QCommandLineOption turnaround{QStringLiteral("turnaround"),
                                   QStringLiteral("Pause before each reply (2 ms)."),
                                   QStringLiteral("MS")};
+    QCommandLineOption latency{
+        QStringLiteral("latency"),
+        QStringLiteral("Hand the reply's characters on in lumps every MS, as a USB serial "
+                       "adapter's latency timer does (0: each as it arrives, as a plain UART)."),
+        QStringLiteral("MS")};
     QCommandLineOption resetSilence{
         QStringLiteral("reset-silence"),
         QStringLiteral("How long the unit ignores the line after a reset (1500 ms)."),
@@ -271,6 +276,13 @@ QString setUpServer(const QCommandLineParser& parser, const SimOptions& o,
             return QStringLiteral("--turnaround takes milliseconds");
         server.setTurnaroundMs(ms);
     }
+    if (parser.isSet(o.latency)) {
+        bool ok = false;
+        const int ms = parser.value(o.latency).toInt(&ok);
+        if (!ok || ms < 0 || ms > 1000)
+            return QStringLiteral("--latency takes milliseconds, 0..1000");
+        server.setLatencyMs(ms);
+    }
     auto monitor = std::make_unique<gp::sim::SambaMonitor>(server.unit(), profile.chip, bootFaults);
     if (parser.isSet(o.autoPowerCycle)) {
         bool ok = false;
@@ -310,12 +322,12 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     parser.addVersionOption();
     const SimOptions o;
-    parser.addOptions(
-        {o.link,         o.chip,       o.fault,          o.features,    o.appId,
-         o.layout,       o.vendorId,   o.vendorName,     o.productName, o.uid,
-         o.serial,       o.date,       o.comms,          o.firmware,    o.turnaround,
-         o.resetSilence, o.resetCause, o.stuck,          o.noAck,       o.writeImage,
-         o.imageVersion, o.bootFault,  o.autoPowerCycle, o.bootWaits,   o.fastMonitor});
+    parser.addOptions({o.link,       o.chip,         o.fault,      o.features,       o.appId,
+                       o.layout,     o.vendorId,     o.vendorName, o.productName,    o.uid,
+                       o.serial,     o.date,         o.comms,      o.firmware,       o.turnaround,
+                       o.latency,    o.resetSilence, o.resetCause, o.stuck,          o.noAck,
+                       o.writeImage, o.imageVersion, o.bootFault,  o.autoPowerCycle, o.bootWaits,
+                       o.fastMonitor});
     // Bad usage exits 2, as the manual page says (Qt's own processing
     // would exit 1).
     if (!parser.parse(QCoreApplication::arguments()))

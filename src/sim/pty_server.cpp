@@ -222,7 +222,10 @@ void PtySimServer::flushDue() {
 void PtySimServer::scheduleFlush() {
     if (out_.empty() || paceTimer_->isActive())
         return;
-    const double wait = out_.front().dueMs - nowMs();
+    double due = out_.front().dueMs;
+    if (latencyMs_ > 0)
+        due = std::ceil(due / latencyMs_) * latencyMs_;
+    const double wait = due - nowMs();
     paceTimer_->start(wait <= 0 ? 0 : static_cast<int>(std::ceil(wait)));
 }
 

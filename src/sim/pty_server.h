@@ -48,6 +48,10 @@ class PtySimServer : public QObject {
     // The engineer switches the unit off and on again, now.
     void powerCycle();
     void setTurnaroundMs(double ms) { turnaroundMs_ = ms; }
+    // A USB serial adapter hands what came in on to the computer every ms
+    // (its latency timer), not character by character; 0: each character
+    // when it has arrived.
+    void setLatencyMs(int ms) { latencyMs_ = ms; }
     // The boot monitor answers at once, with no byte time and no turnaround:
     // as fast as the flashing tool reads. The monitor's own speed (115200
     // baud) only matters to the tool, which takes its answers whenever they
@@ -96,6 +100,7 @@ class PtySimServer : public QObject {
     QTimer* paceTimer_ = nullptr;
     QTimer* pollTimer_ = nullptr;
     double turnaroundMs_ = 2.0;
+    int latencyMs_ = 0;
     bool monitorUnpaced_ = false;
     double rxClockMs_ = 0.0;  // when the last received byte finished arriving
     double txFreeAtMs_ = 0.0; // when the line to the client is free again

@@ -4,6 +4,7 @@
 #include "flash/flash_tools_view.h"
 #include "gui/about_box.h"
 #include "gui/main_window.h"
+#include "gui/traffic_log_view.h"
 #include "sim/pty_server.h"
 #include "sim/sim_unit.h"
 #include "support/fake_port.h"
@@ -75,12 +76,16 @@ struct Rig {
     }
 };
 
+// The traffic log as the window shows it, every line logged so far in it.
+QString logText(Form1& form) {
+    return form.findChild<TrafficLogView*>()->editor()->toPlainText();
+}
+
 // Waits for the identity read to give the window the application id; on
 // failure the traffic log tells what the line did.
 void waitForIdentity(Form1& form, int appId) {
-    QTRY_VERIFY2_WITH_TIMEOUT(
-        form.context().appid == appId,
-        qPrintable(form.findChild<QPlainTextEdit*>("MsgLog")->toPlainText().right(3000)), 15000);
+    QTRY_VERIFY2_WITH_TIMEOUT(form.context().appid == appId, qPrintable(logText(form).right(3000)),
+                              15000);
 }
 
 QStringList heads(Form1& f) {
@@ -316,7 +321,7 @@ class TestForm1 : public QObject {
         rig.settings("PORT=ttyS0\r\nLANG_DLL=Glimmerpane_xx\r\n");
         Form1 form(rig.options);
         QCOMPARE(form.windowTitle(), QString::fromUtf8("Raumger\xC3\xA4t"));
-        const QString log = form.findChild<QPlainTextEdit*>("MsgLog")->toPlainText();
+        const QString log = logText(form);
         QCOMPARE(log.count("Latin-1"), 1);
     }
 
@@ -477,7 +482,7 @@ class TestForm1 : public QObject {
         Form1 again(rig.options);
         QVERIFY(again.findChild<QAction*>("logStampsSinceOpen")->isChecked());
         // Since the port opened: every line starts with its milliseconds.
-        const QString log = again.findChild<QPlainTextEdit*>("MsgLog")->toPlainText();
+        const QString log = logText(again);
         QVERIFY2(QRegularExpression("^ *\\d+ \\[Tx\\] :R00#$", QRegularExpression::MultilineOption)
                      .match(log)
                      .hasMatch(),
@@ -519,7 +524,11 @@ class TestForm1 : public QObject {
         c.repliesDispatched = 10;
         c.repliesLost = 2;
         c.charsDiscarded = 7;
-        QCOMPARE(countersText(c), QStringLiteral("frames: 12 sent, 10 answered, 2 lost, 0 stale"));
+        QCOMPARE(countersText(c),
+                 QStringLiteral("frames: 12 sent (10 answered, 2 lost), 0 stale replies"));
+        c.framesNotSent = 258;
+        QCOMPARE(countersText(c), QStringLiteral("frames: 12 sent (10 answered, 2 lost), 0 stale "
+                                                 "replies, 258 not sent (port closed)"));
         QVERIFY(countersToolTip(c).contains("Characters discarded (noise, damaged replies): 7"));
 
         Rig rig;
@@ -736,6 +745,22 @@ class TestForm1 : public QObject {
         QCOMPARE(box->currentText(), QStringLiteral("ttyS0"));
     }
 
+    // While the line is quiet the clock rests (no tick runs); the next frame
+    // wakes it, and the ticks it rested are counted, so time in the views
+    // stays true.
+    void clockRestsWhileTheLineIsQuiet() {
+        Rig rig;
+        Form1 form(rig.options);
+        QTRY_VERIFY_WITH_TIMEOUT(form.link().atRest(), 10000); // the start-up read, unanswered
+        const int before = form.link().poll.tickCount();
+        QTest::qWait(600);
+        QCOMPARE(form.link().poll.tickCount(), before);
+        form.findChild<QPushButton*>("Command4_1")->click();
+        QVERIFY2(form.link().poll.tickCount() >= before + 600 / PollCycle::kTickMs,
+                 qPrintable(QString::number(form.link().poll.tickCount() - before)));
+        QVERIFY(!form.link().atRest());
+    }
+
     // A batch without a single answer is said in words, once per silence,
     // and the identity lines grey; the next answer clears both.
     void silenceIsSaidOnceAndClearedByTheNextAnswer() {
@@ -745,14 +770,13 @@ class TestForm1 : public QObject {
         auto* port = static_cast<test::FakePort*>(form.link().serial.port());
         auto* status = form.findChild<QLabel*>("StatusPort");
         auto* identity = form.findChild<QLabel*>("Label10_1");
-        auto* log = form.findChild<QPlainTextEdit*>("MsgLog");
         const QString said = "No unit answered on ttyUSB0: check cable, power and port";
         QTRY_VERIFY_WITH_TIMEOUT(!form.link().busy(), 10000); // the start-up read, unanswered
         QCOMPARE(status->text(), said);
         QVERIFY(!identity->isEnabled());
         form.findChild<QPushButton*>("Command4_1")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!form.link().busy(), 10000);
-        QCOMPARE(log->toPlainText().count(said), 1);
+        QCOMPARE(logText(form).count(said), 1);
 
         sim::SimUnit unit{sim::SimProfile{}};
         port->written.clear();
@@ -764,7 +788,7 @@ class TestForm1 : public QObject {
         // A new silence is said again.
         form.findChild<QPushButton*>("Command4_1")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!form.link().busy(), 10000);
-        QCOMPARE(log->toPlainText().count(said), 2);
+        QCOMPARE(logText(form).count(said), 2);
         QCOMPARE(status->text(), said);
     }
 
@@ -849,8 +873,7 @@ class TestForm1 : public QObject {
 
         // The identity batch went out whole and in order.
         QStringList sent;
-        const QStringList log =
-            form.findChild<QPlainTextEdit*>("MsgLog")->toPlainText().split('\n');
+        const QStringList log = logText(form).split('\n');
         for (const QString& line : log)
             if (line.startsWith(QStringLiteral("[Tx] ")))
                 sent << line.mid(5);

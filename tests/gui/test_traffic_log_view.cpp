@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QToolBar>
 #include <QtTest>
 
@@ -55,6 +56,17 @@ class TestTrafficLogView : public QObject {
             << int(TrafficLogView::Stamps::WallClock)
             << QStringList{"2026-03-14 09:26:53.589 note", "2026-03-14 09:26:53.689 [Tx] :R00#",
                            "2026-03-14 09:26:54.939 [Rx] :R00=07000000#"};
+    }
+
+    // Lines come in bursts (fifty a second while polling): they reach the
+    // editor together, on their own within a moment, in the order logged.
+    void linesReachTheEditorTogether() {
+        LogRig rig;
+        auto* edit = rig.view.findChild<QPlainTextEdit*>();
+        for (int i = 0; i < 50; ++i)
+            rig.at(i, QStringLiteral("[Tx] :R%1#").arg(i, 2, 16, QLatin1Char('0')));
+        QTRY_COMPARE(edit->blockCount(), 50);
+        QCOMPARE(edit->document()->findBlockByNumber(49).text(), QStringLiteral("[Tx] :R31#"));
     }
 
     // The choice applies to the lines already there and to those coming.

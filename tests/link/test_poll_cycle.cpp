@@ -47,6 +47,33 @@ class TestPollCycle : public QObject {
         QCOMPARE(r.link.poll.stats().lost, 0);
     }
 
+    // The counters add up: every frame sent is answered or lost; a frame a
+    // batch meant for a closed port is counted as not sent, not as lost.
+    void countersAddUp() {
+        Rig r;
+        r.link.startBatch({":R00#", ":R01#", ":R02#"});
+        r.reply("!R0001000000#");
+        for (int i = 0; i < 20 && r.link.poll.running(); ++i) {
+            r.link.tick();
+            if (r.port->writtenFrames().last() == ":R02#")
+                r.reply("!R0203000000#");
+        }
+        LinkCounters c = r.link.serial.counters;
+        QCOMPARE(c.framesSent, 3);
+        QCOMPARE(c.repliesDispatched + c.repliesLost, c.framesSent);
+        QCOMPARE(c.repliesLost, 1);
+
+        r.port->close();
+        r.port->refuseOpen = PortError::Vanished;
+        r.link.startBatch({":R00#", ":R01#"});
+        for (int i = 0; i < 20 && r.link.poll.running(); ++i)
+            r.link.tick();
+        c = r.link.serial.counters;
+        QCOMPARE(c.framesSent, 3);
+        QCOMPARE(c.repliesLost, 1);
+        QCOMPARE(c.framesNotSent, 2);
+    }
+
     void lostMiddleReplyCostsEightTicks() {
         Rig r;
         r.link.startBatch({":R00#", ":R01#", ":R02#"});
