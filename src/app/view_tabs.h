@@ -44,6 +44,9 @@ class ViewTabs {
     // view's. Pauses nest.
     void pauseCompletion() { ++paused_; }
     void resumeCompletion() { paused_ = paused_ > 0 ? paused_ - 1 : 0; }
+    // A guided window (an update, a profile change) holds the link and says
+    // itself what the unit does, expected resets included.
+    bool completionPaused() const { return paused_ > 0; }
 
     // The read each view starts when selected (filled by the views' owners).
     std::array<std::function<void()>, 6> readOnSelect;

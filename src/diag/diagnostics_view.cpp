@@ -14,6 +14,8 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTime>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace gp {
@@ -82,6 +84,16 @@ DiagnosticsView::DiagnosticsView(AppContext& ctx, QWidget* parent) : QWidget(par
     ctx_.tabs.readOnSelect[TabDiagnostics] = [this] { DiagnosticsRead(); };
     ctx_.tabs.completion[TabDiagnostics] = [this] { batchCompleted(); };
     ctx_.link.state.onDebugValuesChanged = [this] { showDebugValues(); };
+    retry_ = new QTimer(this);
+    retry_->setSingleShot(true);
+    retry_->setInterval(kPollRetryMs);
+    connect(retry_, &QTimer::timeout, this, [this] {
+        if (ctx_.tabs.ActiveTab() == TabDiagnostics && !ctx_.link.busy() &&
+            (CheckPollA2D->isChecked() || CheckPollTemps->isChecked()))
+            runPolls(CheckPollA2D->isChecked(), CheckPollTemps->isChecked());
+    });
+    endListener_ = ctx_.link.poll.subscribe(
+        [this](const BatchStats& s, bool completed) { pollEnded(s, completed); }, true);
     // The ticked polls paused for a transfer go on when it is over.
     ctx_.link.onTransferEnded = [this] {
         if (ctx_.tabs.ActiveTab() == TabDiagnostics && !ctx_.link.busy())
@@ -281,6 +293,42 @@ DiagnosticsView::~DiagnosticsView() {
     ctx_.tabs.completion[TabDiagnostics] = nullptr;
     ctx_.link.state.onDebugValuesChanged = nullptr;
     ctx_.link.onTransferEnded = nullptr;
+    ctx_.link.poll.unsubscribe(endListener_);
+}
+
+void DiagnosticsView::pollEnded(const BatchStats& s, bool completed) {
+    if (s.id != pollBatch_ || pollBatch_ == 0)
+        return;
+    // A completed poll is shown fresh by the completion step.
+    if (completed)
+        return;
+    // The completion step, which starts the next poll, runs only on the
+    // reply to the batch's last frame: without it the polls would stop here
+    // until Connect was pressed.
+    setStale(true);
+    retry_->start();
+}
+
+void DiagnosticsView::setStale(bool stale) {
+    if (stale == stale_)
+        return;
+    stale_ = stale;
+    const QString said =
+        stale ? QStringLiteral("Not current: the unit did not answer the poll since %1. The polls "
+                               "go on by themselves once it answers again; check cable, power "
+                               "and port meanwhile.")
+                    .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")))
+              : QString();
+    for (QLineEdit* b : a2dBoxes) {
+        b->setEnabled(!stale);
+        b->setToolTip(said);
+    }
+    for (QLineEdit* b : sensorBoxes) {
+        if (!b)
+            continue;
+        b->setEnabled(!stale);
+        b->setToolTip(said);
+    }
 }
 
 void DiagnosticsView::DiagnosticsRead() {
@@ -293,6 +341,7 @@ void DiagnosticsView::batchCompleted() {
     // starts the next one.
     if (trend_.batchCompleted(ctx_.link))
         trendPlot_->setSeriesNames(seriesNamesFor(trend_));
+    setStale(false);
     ShowDiagnostics();
     runPolls(CheckPollA2D->isChecked(), CheckPollTemps->isChecked());
 }
@@ -322,6 +371,7 @@ void DiagnosticsView::runPolls(bool a2d, bool temps) {
         channel = Combo1->currentIndex();
     const bool displacing = ctx_.link.busy();
     const PollResult r = gp::runPolls(ctx_.link, channel, temps, range_, QLocale());
+    pollBatch_ = r.batchId;
     trend_.pollStarted(r.batchId, channel, temps, displacing);
     if (r.a2d) {
         const QString texts[6] = {r.a2d->count, r.a2d->volts, r.a2d->ohms,

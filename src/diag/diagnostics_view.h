@@ -17,6 +17,7 @@ class QGridLayout;
 class QVBoxLayout;
 class QComboBox;
 class QLabel;
+class QTimer;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -28,6 +29,7 @@ class TrendWidget;
 class DiagnosticsView : public QWidget {
     Q_OBJECT
   public:
+    static constexpr int kPollRetryMs = 1000;
     DiagnosticsView(AppContext& ctx, QWidget* parent = nullptr);
     ~DiagnosticsView() override;
 
@@ -59,8 +61,17 @@ class DiagnosticsView : public QWidget {
     void showDebugValues();
     void exportTrend();
     QLineEdit* box(const QString& name);
+    // A poll that ended without its answers: the values shown are no longer
+    // current (greyed, said in their tooltip), and the ticked polls are
+    // tried again every second until the unit answers.
+    void pollEnded(const BatchStats& s, bool completed);
+    void setStale(bool stale);
 
     AppContext& ctx_;
+    int pollBatch_ = 0;   // the batch of the latest poll
+    int endListener_ = 0; // token of pollEnded's subscription
+    QTimer* retry_ = nullptr;
+    bool stale_ = false;
     A2DRange range_;
     DiagnosticsTrend trend_;
     TrendWidget* trendPlot_ = nullptr;

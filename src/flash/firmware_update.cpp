@@ -4,9 +4,15 @@
 #include "app/app_context.h"
 #include "flash/bossac.h"
 #include "link/codec.h"
+#include "platform/firmware_image.h"
 #include "platform/process_runner.h"
 #include "unit/bulk_transfer.h"
 #include "unit/logo_transfer.h"
+#include "unit/registers.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
 
 #include <cmath>
 
@@ -62,7 +68,7 @@ constexpr StepOf kSteps[] = {
     {S::Flashing, 5, "Flashing %1 %"},
     {S::Flashed, 6, "Waiting for the unit to start"},
     {S::ReopeningPort, 6, "Waiting for the unit to start"},
-    {S::WaitingForFirmware, 7, "Writing settings back"},
+    {S::WaitingForFirmware, 6, "Waiting for the unit to start"},
     {S::PausingBeforeWriteBack, 7, "Writing settings back"},
     {S::WritingRegisters, 7, "Writing settings back"},
     {S::PausingAfterLogo, 7, "Writing settings back"},
@@ -93,6 +99,8 @@ QString FirmwareUpdate::activity() const {
     const StepOf* s = stepOf(state_);
     if (!s)
         return QString();
+    if (state_ == State::Complete && !doneSummary_.isEmpty())
+        return doneSummary_;
     const QString words = QString::fromLatin1(s->activity);
     return state_ == State::Flashing ? words.arg(flashPercent_) : words;
 }
@@ -724,6 +732,19 @@ void FirmwareUpdate::complete() {
                                     "them again): ") +
                      shown.join(QStringLiteral(", "));
     }
+    // What now runs, and where the settings from before are kept.
+    QFile image(firmwarePath_);
+    const std::optional<int> version =
+        image.open(QIODevice::ReadOnly) ? imageVersion(image.readAll()) : std::nullopt;
+    doneSummary_ =
+        (version ? QStringLiteral("Done: the unit runs firmware %1 from %2.")
+                       .arg(formatFirmwareVersion(*version, QLocale()),
+                            QFileInfo(firmwarePath_).fileName())
+                 : QStringLiteral("Done: the unit runs the firmware from %1.")
+                       .arg(QFileInfo(firmwarePath_).fileName())) +
+        (backup_ ? QStringLiteral(" Its settings from before are kept in %1.").arg(backup_->cfg)
+                 : QString());
+    ctx_.link.AddLog(doneSummary_);
     enabled_ = true;
     caption_ = text(7009, "Exit");
     ctx_.link.SetProgress(100, 0);

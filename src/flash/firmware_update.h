@@ -198,6 +198,7 @@ class FirmwareUpdate {
     int readRetries_ = 0;
     int waitAnswersInRow_ = 0;
     QString stepText_;
+    QString doneSummary_;  // the firmware now running and the backup, once complete
     int flashPercent_ = 0; // the last percentage the flashing tool printed
     QString caption_;
     bool enabled_ = true;

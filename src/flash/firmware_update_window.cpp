@@ -22,23 +22,34 @@ Form2::Form2(AppContext& ctx, bool noLogo, QWidget* parent)
     label1_ = new QLabel(this);
     label1_->setObjectName(QStringLiteral("Label1"));
     label1_->setWordWrap(true);
+    // What is happening, in words, with its step (the state number is in
+    // the tooltip, for a report to the vendor).
     label2_ = new QLabel(this);
     label2_->setObjectName(QStringLiteral("Label2"));
-    label2_->setEnabled(false);
+    label2_->setWordWrap(true);
+    label2_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     command2_ = new QPushButton(this);
     command2_->setObjectName(QStringLiteral("Command2"));
+    command2_->setDefault(true);
     stop_ = new QPushButton(QStringLiteral("Stop flashing tool"), this);
     stop_->setObjectName(QStringLiteral("CommandStop"));
+    // Before Start nothing has happened yet: Cancel closes the window. During
+    // the run it asks first, as closing the window does.
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel_->setObjectName(QStringLiteral("CommandCancel"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(label3);
     layout->addWidget(label1_);
+    layout->addWidget(label2_);
+    layout->addStretch(1);
     auto* row = new QHBoxLayout;
-    row->addWidget(label2_);
     row->addStretch();
     row->addWidget(stop_);
+    row->addWidget(cancel_);
     row->addWidget(command2_);
     layout->addLayout(row);
-    resize(480, 220);
+    setMinimumWidth(480);
+    connect(cancel_, &QPushButton::clicked, this, &Form2::reject);
 
     connect(command2_, &QPushButton::clicked, this, [this] {
         if (machine_.clickButton())
@@ -71,14 +82,19 @@ void Form2::onTick() {
 
 void Form2::refresh() {
     label1_->setText(machine_.stepText());
-    // The state number, and beside it in words what is happening.
     const QString words = machine_.activity();
-    label2_->setText(words.isEmpty()
-                         ? QString::number(machine_.stateNumber())
-                         : QStringLiteral("%1  %2").arg(machine_.stateNumber()).arg(words));
+    const int step = machine_.stepNumber();
+    label2_->setText(words.isEmpty() || step <= 0 ? words
+                                                  : QStringLiteral("Step %1 of %2: %3")
+                                                        .arg(step)
+                                                        .arg(FirmwareUpdate::kStepCount)
+                                                        .arg(words));
+    label2_->setToolTip(QStringLiteral("State %1").arg(machine_.stateNumber()));
     command2_->setText(machine_.buttonCaption());
     command2_->setEnabled(machine_.buttonEnabled());
     stop_->setVisible(machine_.toolRunning());
+    cancel_->setVisible(machine_.stateNumber() !=
+                        static_cast<int>(FirmwareUpdate::State::Complete));
 }
 
 bool Form2::mayClose() {

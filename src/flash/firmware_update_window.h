@@ -38,6 +38,7 @@ class Form2 : public QDialog {
     QLabel* label2_;
     QPushButton* command2_;
     QPushButton* stop_;
+    QPushButton* cancel_;
     QTimer* timer_;
 };
 

@@ -940,6 +940,10 @@ void Form1::sayWhenWritten() {
 
 void Form1::watchForSilence() {
     link_.poll.subscribe([this](const BatchStats& s, bool) {
+        // A guided run expects the unit to go quiet while it restarts, and
+        // says so itself.
+        if (tabs_->completionPaused())
+            return;
         if (s.answered == 0 && s.lost > 0)
             setSilent(true);
         else if (s.answered > 0)

@@ -180,6 +180,35 @@ class TestDiagnosticsView : public QObject {
         r.snapshot(r.diag, "diagnostics_polling.png");
     }
 
+    // The unit stops answering mid-poll: the polled values grey at once
+    // (they are no longer live) and the polls go on by themselves, so that
+    // the values are live again as soon as it answers.
+    void pollsResumeByThemselvesAfterASilence() {
+        ViewRig r;
+        r.tabs.SelectTab(TabDiagnostics);
+        r.sim.runBatch();
+        r.find<QCheckBox>("CheckPollA2D")->click();
+        r.find<QCheckBox>("CheckPollTemps")->click();
+        r.sim.runTicks(100);
+        auto* count = r.find<QLineEdit>("Text1_13");
+        auto* sensor = r.find<QLineEdit>("Text1_22");
+        QVERIFY(count->isEnabled());
+        r.sim.port->setSilent(true);
+        r.sim.runTicks(100);
+        QVERIFY(!count->isEnabled());
+        QVERIFY(!sensor->isEnabled());
+        QVERIFY(count->toolTip().startsWith("Not current"));
+        r.sim.port->setSilent(false);
+        // The retry waits a second of real time; the wire runs meanwhile.
+        for (int i = 0; i < 300 && !count->isEnabled(); ++i) {
+            QTest::qWait(10);
+            r.sim.step();
+        }
+        QVERIFY(count->isEnabled());
+        QVERIFY(sensor->isEnabled());
+        QVERIFY(count->toolTip().isEmpty());
+    }
+
     void debugButtonsSendTheirFrames() {
         ViewRig r;
         r.sim.runTicks(5);

@@ -292,6 +292,10 @@ class TestFirmwareUpdate : public QObject {
             // The overall step only goes forward and ends at the last.
             QVERIFY(std::is_sorted(steps.begin() + 1, steps.end()));
             QCOMPARE(steps.last(), FirmwareUpdate::kStepCount);
+            // The end names the firmware now running and the backup.
+            QVERIFY2(update.activity().contains("firmware 3.07") && update.backup() &&
+                         update.activity().contains(update.backup()->cfg),
+                     qPrintable(update.activity()));
             QVERIFY2(activities.indexOf("Reading settings") < activities.indexOf("Checking"),
                      qPrintable(activities.join('|')));
             QVERIFY2(std::any_of(activities.begin(), activities.end(),

@@ -157,7 +157,12 @@ class TestFlashWindows : public QObject {
         QCOMPARE(child<QLabel>(form, "Label1")->text(), QString("Press \"start\" to begin."));
         QCOMPARE(button->text(), QString("Start"));
         QVERIFY(!child<QPushButton>(form, "CommandStop")->isVisible());
+        QVERIFY(child<QPushButton>(form, "CommandCancel")->isVisible());
         button->click();
+        // What happens is said in words, with its step, not greyed.
+        QVERIFY2(child<QLabel>(form, "Label2")->text().startsWith("Step 1 of"),
+                 qPrintable(child<QLabel>(form, "Label2")->text()));
+        QVERIFY(child<QLabel>(form, "Label2")->isEnabled());
         QCOMPARE(button->text(), QString("Next"));
         QVERIFY(!button->isEnabled());
         rig.prompts.answers << false;
@@ -168,6 +173,16 @@ class TestFlashWindows : public QObject {
         QCOMPARE(rig.port->settings(), QString("9600,n,8,1"));
         QVERIFY(rig.link.serial.isOpen());
         QVERIFY(!rig.link.serial.BootProbe);
+    }
+
+    // Before Start, Cancel closes the window and asks nothing.
+    void form2CancelBeforeStartClosesAtOnce() {
+        test::FlashRig rig;
+        Form2 form(rig.ctx, false);
+        form.show();
+        child<QPushButton>(form, "CommandCancel")->click();
+        QVERIFY(!form.isVisible());
+        QVERIFY(rig.prompts.asked.isEmpty());
     }
 
     void form3RunsToUpdateCompleteAndExit() {
