@@ -137,6 +137,7 @@ void ProfileChange::tick() {
         // time-out is followed by a status request until one is answered.
         if (poll.lastBatchAnswered()) {
             link.startBatch({BuildRead(1)});
+            checkReads_ = 1;
             state_ = State::CheckingRegister01;
         } else if (++waitTicks_ > kResetWaitTicks) {
             link.poll.abandon();
@@ -155,6 +156,11 @@ void ProfileChange::tick() {
             enabled_ = true;
             link.SetProgress(100, 0);
             state_ = State::Complete;
+        } else if (poll.queueAtRest() && !poll.lastBatchAnswered() && checkReads_ < kCheckReads) {
+            // A reply lost (late on a busy machine) is not a failed change:
+            // the read repeats without harm.
+            link.startBatch({BuildRead(1)});
+            ++checkReads_;
         } else if (poll.queueAtRest()) {
             fail(poll.lastBatchAnswered()
                      ? QStringLiteral("After the change register 01 holds %1, not the profile's "

@@ -48,6 +48,8 @@ class ProfileChange {
     // and one that does not answer in 30 s needs the engineer, not more
     // status requests.
     static constexpr int kResetWaitTicks = 150;
+    // Reads of register 01 after the change before a lost reply fails it.
+    static constexpr int kCheckReads = 3;
     const QString& stepText() const { return stepText_; }
     // What the run is doing, in words: "Reading settings", "Writing
     // settings", "Waiting for the unit", "Checking", "Cancelled"; empty
@@ -69,6 +71,7 @@ class ProfileChange {
     AppContext& ctx_;
     State state_ = State::Idle;
     int waitTicks_ = 0;
+    int checkReads_ = 0;
     QString stepText_;
     QString caption_;
     bool enabled_ = true;

@@ -185,6 +185,19 @@ void WriteGate::tick() {
     for (int r : p.needed)
         if (!state_.known(r) || stats.lostFrames.contains(BuildRead(r)))
             missing << r;
+    if (!missing.isEmpty() && p.readsAgain < kReadsAgain) {
+        QStringList reads;
+        for (int r : missing)
+            reads << BuildRead(r);
+        if (const int id = poll_.startBatch(reads); id != 0) {
+            log_.AddLog(QStringLiteral("Reading registers %1 again: the reply was lost.")
+                            .arg(registerNames(missing)));
+            p.readBatchId = id;
+            ++p.readsAgain;
+            pending_ = std::move(p);
+            return;
+        }
+    }
     if (!missing.isEmpty()) {
         refuse(QStringLiteral("The unit did not answer the read of registers %1; nothing was "
                               "written.")

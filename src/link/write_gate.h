@@ -58,6 +58,10 @@ QString registerRanges(const QList<int>& regs);
 
 class WriteGate {
   public:
+    // A read whose reply was lost (late on a busy machine or a long cable)
+    // is sent again, at most this often, before the write is refused: a
+    // read repeats without harm.
+    static constexpr int kReadsAgain = 2;
     WriteGate(PollCycle& poll, DeviceState& state, TrafficLog& log);
 
     // Composes and starts the write once every register of `needed` is
@@ -95,6 +99,7 @@ class WriteGate {
         WriteComposer compose;
         RefusalHandler refused;
         int readBatchId = 0;
+        int readsAgain = 0; // reads of registers whose reply was lost, so far
     };
     PollCycle& poll_;
     DeviceState& state_;
