@@ -114,6 +114,24 @@ class TestProfileChange : public QObject {
             change, [] { return false; }, 5000);
         QCOMPARE(static_cast<int>(rig.link.log.lines().filter("[Tx]").size()), sent);
     }
+
+    // The reply to the read of register 01 after the restart is lost (late
+    // on a busy machine): the read is sent again and the change succeeds.
+    void lostReadBackIsReadAgain() {
+        test::FlashRig rig;
+        rig.prompts.files << rig.writeFile("p.pro", "[profile_0]\ncfg=0AC00300\n");
+        ProfileChange change(rig.ctx);
+        change.clickButton();
+        QVERIFY(rig.run(
+            change, [&] { return change.state() == ProfileChange::State::CheckingRegister01; }));
+        rig.port->setSilent(true);
+        QVERIFY(rig.run(change, [&] { return rig.link.poll.lastBatchLostItsLastReply(); }));
+        rig.port->setSilent(false);
+        QVERIFY(rig.run(change, [&] { return change.state() == ProfileChange::State::Complete; }));
+        QVERIFY(change.succeeded());
+        QVERIFY(rig.link.log.lines().filter("[Tx] :R01#").size() >= 2);
+        QVERIFY(rig.prompts.messages.isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestProfileChange)
