@@ -200,7 +200,8 @@ class TestDiagnosticsView : public QObject {
         QVERIFY(count->toolTip().startsWith("Not current"));
         r.sim.port->setSilent(false);
         // The retry waits a second of real time; the wire runs meanwhile.
-        for (int i = 0; i < 300 && !count->isEnabled(); ++i) {
+        // Seconds of margin, not milliseconds: a busy machine is slow.
+        for (int i = 0; i < 1500 && !count->isEnabled(); ++i) {
             QTest::qWait(10);
             r.sim.step();
         }
