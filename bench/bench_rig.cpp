@@ -5,6 +5,7 @@
 // thirty-two, the tool's own processor time (of its process alone, not of
 // the simulated units) per unit says how many units a laptop has room for.
 #include "support/sim_process.h"
+#include "timed_cli.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -27,19 +28,8 @@ double childrenCpuSeconds() {
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// Runs glimmerpane-cli; answers its real time in seconds, or -1 when it
-// failed.
 double cli(const QStringList& args) {
-    QProcess p;
-    QElapsedTimer clock;
-    clock.start();
-    p.start(gp::test::programPath(QStringLiteral("glimmerpane-cli")), args);
-    if (!p.waitForFinished(600000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        std::fprintf(stderr, "glimmerpane-cli %s failed:\n%s%s\n", qPrintable(args.join(' ')),
-                     p.readAllStandardOutput().constData(), p.readAllStandardError().constData());
-        return -1;
-    }
-    return static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    return gp::bench::timedCli(args, 600000);
 }
 
 // Loads one unit, then all of `units`; prints the line. The simulated units

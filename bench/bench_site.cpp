@@ -5,6 +5,7 @@
 // sent and received at 9600 baud (10 bits a byte) plus the unit's 2 ms
 // turnaround a frame, from its traffic log.
 #include "support/sim_process.h"
+#include "timed_cli.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,16 +24,7 @@ namespace {
 constexpr int kUnits = 8;
 
 double cli(const QStringList& args) {
-    QProcess p;
-    QElapsedTimer clock;
-    clock.start();
-    p.start(gp::test::programPath(QStringLiteral("glimmerpane-cli")), args);
-    if (!p.waitForFinished(900000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        std::fprintf(stderr, "glimmerpane-cli %s failed:\n%s%s\n", qPrintable(args.join(' ')),
-                     p.readAllStandardOutput().constData(), p.readAllStandardError().constData());
-        return -1;
-    }
-    return static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    return gp::bench::timedCli(args, 900000);
 }
 
 // The wire time of one unit's traffic log: frames out and replies in.

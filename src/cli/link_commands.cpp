@@ -1,6 +1,7 @@
 // Commands of the link itself: the ports on offer and a single frame.
 #include "cli/cli_session.h"
 #include "link/codec.h"
+#include "link/frame_kind.h"
 #include "platform/port_list.h"
 
 #include <QJsonArray>
@@ -28,16 +29,10 @@ int send(CliSession& s, const QStringList& args) {
     }
     if (!s.connect())
         return s.finish(ExitFailed);
-    // A read or a register write does no harm twice: one whose reply was
-    // lost (a late reply on a busy machine, a noisy line) is sent again, at
-    // most twice. A system command (":SD#", ":SP#", ...) and a logo word
-    // write (part of a logo write) are sent once.
+    // A read or a register write whose reply was lost (a late reply on a busy
+    // machine, a noisy line) is sent again, at most twice.
     const QString frame = args.first();
-    const bool read = frame.size() == 5; // ":R01#", ":L05#", ":U04#"
-    const bool idempotent =
-        frame.startsWith(QLatin1String(":W")) ||
-        (read && (frame.startsWith(QLatin1String(":R")) || frame.startsWith(QLatin1String(":L")) ||
-                  frame.startsWith(QLatin1String(":U"))));
+    const bool idempotent = RepeatsHarmlessly(frame);
     bool answered = false;
     for (int attempt = 0; attempt < (idempotent ? 3 : 1) && !answered && !s.interrupted();
          ++attempt) {

@@ -61,6 +61,8 @@ class DiagnosticsView : public QWidget {
     void showDebugValues();
     void exportTrend();
     QLineEdit* box(const QString& name);
+    // Starts the ticked polls again while the view is shown and the link free.
+    void resumePolls();
     // A poll that ended without its answers: the values shown are no longer
     // current (greyed, said in their tooltip), and the ticked polls are
     // tried again every second until the unit answers.

@@ -444,6 +444,9 @@ void FirmwareUpdate::tickChecks() {
         failUntouched(image.error());
         return;
     }
+    // The version the unit will run, for the summary at the end.
+    QFile image(path);
+    imageVersion_ = image.open(QIODevice::ReadOnly) ? imageVersion(image.readAll()) : std::nullopt;
     go(State::StartingToolCheck);
 }
 
@@ -733,15 +736,12 @@ void FirmwareUpdate::complete() {
                      shown.join(QStringLiteral(", "));
     }
     // What now runs, and where the settings from before are kept.
-    QFile image(firmwarePath_);
-    const std::optional<int> version =
-        image.open(QIODevice::ReadOnly) ? imageVersion(image.readAll()) : std::nullopt;
     doneSummary_ =
-        (version ? QStringLiteral("Done: the unit runs firmware %1 from %2.")
-                       .arg(formatFirmwareVersion(*version, QLocale()),
-                            QFileInfo(firmwarePath_).fileName())
-                 : QStringLiteral("Done: the unit runs the firmware from %1.")
-                       .arg(QFileInfo(firmwarePath_).fileName())) +
+        (imageVersion_ ? QStringLiteral("Done: the unit runs firmware %1 from %2.")
+                             .arg(formatFirmwareVersion(*imageVersion_, QLocale()),
+                                  QFileInfo(firmwarePath_).fileName())
+                       : QStringLiteral("Done: the unit runs the firmware from %1.")
+                             .arg(QFileInfo(firmwarePath_).fileName())) +
         (backup_ ? QStringLiteral(" Its settings from before are kept in %1.").arg(backup_->cfg)
                  : QString());
     ctx_.link.AddLog(doneSummary_);

@@ -205,6 +205,7 @@ class FirmwareUpdate {
     std::array<int32_t, 256> savedRegs_{};
     int32_t savedReg1_ = 0;
     QString firmwarePath_;
+    std::optional<int> imageVersion_; // of the image chosen, when it carries one
     std::optional<flash::Backup> backup_;
     QString toolVersion_;
     bool inBootLoader_ = false;

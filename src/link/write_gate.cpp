@@ -1,6 +1,7 @@
 #include "link/write_gate.h"
 
 #include "link/codec.h"
+#include "link/frame_kind.h"
 #include "link/poll_cycle.h"
 #include "link/traffic_log.h"
 
@@ -78,7 +79,7 @@ WriteStart WriteGate::compose(const WriteComposer& compose) {
     QStringList tail;
     if (batch.resendLost) {
         qsizetype w = 0;
-        while (w < frames.size() && frames[w].startsWith(QLatin1String(":W")))
+        while (w < frames.size() && IsRegisterWrite(frames[w]))
             ++w;
         tail = frames.mid(w);
         frames = frames.first(w);
@@ -88,12 +89,8 @@ WriteStart WriteGate::compose(const WriteComposer& compose) {
     start.batchId = poll_.startBatch(frames, batch.divisor, batch.firstEntry);
     if (start.batchId != 0 && batch.resendLost)
         // Frames without a write among them go once, as the tail does.
-        resending_ = Resending{start.batchId,
-                               tail,
-                               0,
-                               0,
-                               {},
-                               frames.isEmpty() || !frames.first().startsWith(QLatin1String(":W"))};
+        resending_ = Resending{
+            start.batchId, tail, 0, 0, {}, frames.isEmpty() || !IsRegisterWrite(frames.first())};
     if (start.batchId == 0)
         start.status =
             fail(QStringLiteral("The write does not fit the queue; nothing was written."));
@@ -126,7 +123,7 @@ void WriteGate::resendTick() {
     }
     QStringList lost;
     for (const QString& f : stats.lostFrames)
-        if (f.startsWith(QLatin1String(":W")))
+        if (IsRegisterWrite(f))
             lost << f;
     // A register written twice holds what it holds written once.
     if (!lost.isEmpty() && r.retries < kWriteRetries) {
