@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QValueAxis>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -24,11 +25,18 @@ namespace {
 constexpr int kWindowMinutes[3] = {1, 10, 60};
 constexpr int kDefaultWindowIndex = 1; // 10 minutes
 
-// Rounds a span out to values an axis can label plainly.
-void niceRange(double& lo, double& hi) {
+// Rounds a span out to values an axis can label plainly; a span narrower
+// than minSpan is widened to it about its middle.
+void niceRange(double& lo, double& hi, double minSpan) {
     if (!std::isfinite(lo) || !std::isfinite(hi)) {
         lo = 0;
         hi = 1;
+        return;
+    }
+    if (hi - lo < minSpan) {
+        const double mid = (lo + hi) / 2;
+        lo = mid - minSpan / 2;
+        hi = mid + minSpan / 2;
         return;
     }
     if (hi - lo < 1e-9) {
@@ -55,8 +63,8 @@ void setNiceRange(QValueAxis* axis, double lo, double hi) {
 } // namespace
 
 TrendWidget::TrendWidget(const TrendBuffer& buffer, QList<TrendSeriesSpec> series,
-                         const QString& leftTitle, const QString& rightTitle, QWidget* parent)
-    : QWidget(parent), buffer_(buffer), specs_(std::move(series)) {
+                         QList<TrendAxisSpec> axes, QWidget* parent)
+    : QWidget(parent), buffer_(buffer), specs_(std::move(series)), axisSpecs_(std::move(axes)) {
     setObjectName(QStringLiteral("TrendPlot"));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -86,29 +94,33 @@ TrendWidget::TrendWidget(const TrendBuffer& buffer, QList<TrendSeriesSpec> serie
     axisX_ = new QValueAxis(chart_);
     axisX_->setTitleText(QStringLiteral("minutes before the newest sample"));
     axisX_->setLabelFormat(QStringLiteral("%.1f"));
-    axisLeft_ = new QValueAxis(chart_);
-    axisLeft_->setTitleText(leftTitle);
-    axisLeft_->setLabelFormat(QStringLiteral("%.1f"));
     chart_->addAxis(axisX_, Qt::AlignBottom);
-    chart_->addAxis(axisLeft_, Qt::AlignLeft);
-    bool anyRight = false;
-    for (const TrendSeriesSpec& s : specs_)
-        anyRight = anyRight || s.rightAxis;
-    if (anyRight) {
-        axisRight_ = new QValueAxis(chart_);
-        axisRight_->setTitleText(rightTitle);
-        axisRight_->setLabelFormat(QStringLiteral("%.2f"));
-        chart_->addAxis(axisRight_, Qt::AlignRight);
+    if (axisSpecs_.isEmpty())
+        axisSpecs_.append(TrendAxisSpec{});
+    for (const TrendAxisSpec& a : axisSpecs_) {
+        auto* axis = new QValueAxis(chart_);
+        axis->setTitleText(a.title);
+        axis->setLabelFormat(QStringLiteral("%.1f"));
+        chart_->addAxis(axis, a.side);
+        axes_ << axis;
     }
     for (int i = 0; i < specs_.size(); ++i) {
+        specs_[i].axis = std::clamp(specs_[i].axis, 0, int(axes_.size()) - 1);
         auto* line = new QLineSeries(chart_);
         line->setName(specs_[i].name);
         chart_->addSeries(line);
         line->attachAxis(axisX_);
-        line->attachAxis(specs_[i].rightAxis ? axisRight_ : axisLeft_);
+        line->attachAxis(axes_[specs_[i].axis]);
+        // The theme's five colours would repeat within one plot.
+        static const QColor kColours[] = {"#1f77b4", "#2ca02c", "#ff7f0e", "#9467bd", "#d62728",
+                                          "#17becf", "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22"};
+        QPen pen = line->pen();
+        pen.setColor(kColours[i % std::size(kColours)]);
+        line->setPen(pen);
         line->setVisible(specs_[i].visible);
         lines_ << line;
     }
+    pieces_.resize(lines_.size());
     threshold_ = new QLineSeries(chart_);
     threshold_->setName(QStringLiteral("Threshold"));
     QPen dashed(Qt::red);
@@ -117,7 +129,7 @@ TrendWidget::TrendWidget(const TrendBuffer& buffer, QList<TrendSeriesSpec> serie
     threshold_->setPen(dashed);
     chart_->addSeries(threshold_);
     threshold_->attachAxis(axisX_);
-    threshold_->attachAxis(axisLeft_);
+    threshold_->attachAxis(axes_.first());
     threshold_->setVisible(false);
 
     const QList<QLegendMarker*> markers = chart_->legend()->markers();
@@ -133,6 +145,7 @@ TrendWidget::TrendWidget(const TrendBuffer& buffer, QList<TrendSeriesSpec> serie
     }
     for (int i = 0; i < lines_.size(); ++i)
         updateMarker(i);
+    showAxes();
 
     view_ = new QChartView(chart_, this);
     view_->setObjectName(QStringLiteral("TrendChart"));
@@ -187,6 +200,7 @@ void TrendWidget::setThreshold(std::optional<double> value, const QString& capti
     threshold_->setVisible(value.has_value());
     for (QLegendMarker* m : chart_->legend()->markers(threshold_))
         m->setVisible(value.has_value());
+    showAxes();
     dirty_ = true;
 }
 
@@ -210,7 +224,10 @@ void TrendWidget::toggleSeries(int i) {
     if (!line)
         return;
     line->setVisible(!line->isVisible());
+    for (QLineSeries* piece : pieces_[i])
+        piece->setVisible(line->isVisible());
     updateMarker(i);
+    showAxes();
     dirty_ = true;
     redraw();
 }
@@ -229,6 +246,67 @@ void TrendWidget::updateMarker(int i) {
     }
 }
 
+void TrendWidget::showAxes() {
+    for (int a = 0; a < axes_.size(); ++a) {
+        bool shown = a == 0 && threshold_ && threshold_->isVisible();
+        for (int k = 0; k < lines_.size(); ++k)
+            shown = shown || (specs_[k].axis == a && lines_[k]->isVisible());
+        axes_[a]->setVisible(shown);
+    }
+}
+
+QList<QList<QPointF>> TrendWidget::drawnPieces(int i) const {
+    QList<QList<QPointF>> drawn;
+    if (QLineSeries* line = lines_.value(i))
+        drawn << line->points();
+    if (i >= 0 && i < pieces_.size())
+        for (QLineSeries* piece : pieces_[i])
+            if (piece->count() > 0)
+                drawn << piece->points();
+    return drawn;
+}
+
+void TrendWidget::drawPieces(int k, const QList<QPointF>& points) {
+    // The usual spacing is the median step between the points drawn (the
+    // thinning of a long window included).
+    std::vector<double> steps;
+    steps.reserve(static_cast<size_t>(points.size()));
+    for (qsizetype i = 1; i < points.size(); ++i)
+        steps.push_back(points[i].x() - points[i - 1].x());
+    double gap = kMinGapMs / 60000.0;
+    if (!steps.empty()) {
+        std::nth_element(steps.begin(), steps.begin() + static_cast<ptrdiff_t>(steps.size() / 2),
+                         steps.end());
+        gap = std::max(gap, 3 * steps[steps.size() / 2]);
+    }
+    QList<QList<QPointF>> runs{{}};
+    for (qsizetype i = 0; i < points.size(); ++i) {
+        if (i > 0 && points[i].x() - points[i - 1].x() >= gap && runs.size() < kMaxPieces)
+            runs.append(QList<QPointF>{});
+        runs.last().append(points[i]);
+    }
+    lines_[k]->replace(runs.first());
+    QList<QLineSeries*>& pieces = pieces_[k];
+    while (pieces.size() < runs.size() - 1) {
+        // A further piece looks like its line and has no legend entry.
+        auto* piece = new QLineSeries(chart_);
+        chart_->addSeries(piece);
+        piece->attachAxis(axisX_);
+        piece->attachAxis(axes_[specs_[k].axis]);
+        piece->setPen(lines_[k]->pen());
+        for (QLegendMarker* m : chart_->legend()->markers(piece))
+            m->setVisible(false);
+        pieces << piece;
+    }
+    for (qsizetype p = 0; p < pieces.size(); ++p) {
+        pieces[p]->setVisible(lines_[k]->isVisible());
+        if (p + 1 < runs.size())
+            pieces[p]->replace(runs[p + 1]);
+        else if (pieces[p]->count() > 0)
+            pieces[p]->clear();
+    }
+}
+
 void TrendWidget::redraw() {
     if (paused() && !dirty_)
         return;
@@ -241,13 +319,14 @@ void TrendWidget::redraw() {
 
     const double window = windowMinutes();
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    double leftMin = nan, leftMax = nan, rightMin = nan, rightMax = nan;
+    std::vector<std::pair<double, double>> ranges(static_cast<size_t>(axes_.size()),
+                                                  std::make_pair(nan, nan));
     const auto span = shownSpan();
     if (!span) {
-        for (QLineSeries* l : lines_)
-            l->clear();
+        for (int k = 0; k < lines_.size(); ++k)
+            drawPieces(k, {});
         threshold_->clear();
-        rescale(-window, nan, nan, nan, nan);
+        rescale(-window, ranges);
         return;
     }
     const int first = buffer_.firstAtOrAfter(span->first);
@@ -272,11 +351,10 @@ void TrendWidget::redraw() {
             if (std::isfinite(v))
                 points.append(QPointF((s.tMs - span->second) / 60000.0, v));
         }
-        lines_[k]->replace(points);
+        drawPieces(k, points);
         if (!lines_[k]->isVisible())
             continue;
-        double& lo = specs_[k].rightAxis ? rightMin : leftMin;
-        double& hi = specs_[k].rightAxis ? rightMax : leftMax;
+        auto& [lo, hi] = ranges[static_cast<size_t>(specs_[k].axis)];
         for (const QPointF& p : points) {
             if (!(p.y() >= lo))
                 lo = std::isfinite(lo) ? std::min(lo, p.y()) : p.y();
@@ -286,25 +364,24 @@ void TrendWidget::redraw() {
     }
     if (thresholdValue_) {
         threshold_->replace({QPointF(-window, *thresholdValue_), QPointF(0, *thresholdValue_)});
-        leftMin = std::isfinite(leftMin) ? std::min(leftMin, *thresholdValue_) : *thresholdValue_;
-        leftMax = std::isfinite(leftMax) ? std::max(leftMax, *thresholdValue_) : *thresholdValue_;
+        auto& [lo, hi] = ranges.front();
+        lo = std::isfinite(lo) ? std::min(lo, *thresholdValue_) : *thresholdValue_;
+        hi = std::isfinite(hi) ? std::max(hi, *thresholdValue_) : *thresholdValue_;
     } else {
         threshold_->clear();
     }
-    rescale(-window, leftMin, leftMax, rightMin, rightMax);
+    rescale(-window, ranges);
 }
 
-void TrendWidget::rescale(double xMin, double leftMin, double leftMax, double rightMin,
-                          double rightMax) {
+void TrendWidget::rescale(double xMin, const std::vector<std::pair<double, double>>& ranges) {
     axisX_->setRange(xMin, 0);
     // Ticks on round times: every 15 s, every minute, every 10 minutes.
     axisX_->setTickCount(xMin < -30 ? 7 : xMin < -5 ? 11 : 5);
     axisX_->setLabelFormat(xMin < -5 ? QStringLiteral("%.0f") : QStringLiteral("%.2f"));
-    niceRange(leftMin, leftMax);
-    setNiceRange(axisLeft_, leftMin, leftMax);
-    if (axisRight_) {
-        niceRange(rightMin, rightMax);
-        setNiceRange(axisRight_, rightMin, rightMax);
+    for (int a = 0; a < axes_.size(); ++a) {
+        auto [lo, hi] = ranges[static_cast<size_t>(a)];
+        niceRange(lo, hi, axisSpecs_[a].minSpan);
+        setNiceRange(axes_[a], lo, hi);
     }
 }
 

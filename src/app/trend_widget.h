@@ -2,8 +2,9 @@
 // A live trend plot of a TrendBuffer: one line per signal against minutes
 // before the newest sample, a legend whose entries hide and show their line,
 // pause/resume, the time window (1, 10 or 60 minutes) and "Export CSV...".
-// The plot only reads the buffer, from its own redraw timer (at most ten
-// redraws a second, and none while nothing changed or while paused), so
+// Each quantity has its own axis, and a time without samples is a gap.
+// The plot only reads the buffer, from its own redraw timer (at most one
+// redraw a second, and none while nothing changed or while paused), so
 // whoever appends never waits for a drawing.
 
 #include "app/trend_buffer.h"
@@ -12,6 +13,7 @@
 #include <QWidget>
 #include <functional>
 #include <optional>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -25,11 +27,22 @@ namespace gp {
 
 class Prompts;
 
+// A value axis: one per quantity, so that degrees and ohms never share a
+// scale. An axis shows while a line drawn against it shows.
+struct TrendAxisSpec {
+    QString title;                      // the quantity and its unit
+    Qt::Alignment side = Qt::AlignLeft; // Qt::AlignLeft or Qt::AlignRight
+    // The least span the axis shows: a steady value's noise (a count of an
+    // A/D converter, a hundredth of a degree) is not blown up to the height
+    // of the plot.
+    double minSpan = 0;
+};
+
 struct TrendSeriesSpec {
-    int signal = 0;         // column of the buffer
-    QString name;           // legend text
-    bool rightAxis = false; // drawn against the right-hand axis
-    bool visible = true;    // shown at first
+    int signal = 0;      // column of the buffer
+    QString name;        // legend text
+    int axis = 0;        // index into the axes
+    bool visible = true; // shown at first
 };
 
 class TrendWidget : public QWidget {
@@ -43,8 +56,16 @@ class TrendWidget : public QWidget {
     // is thinned to about this many per line.
     static constexpr int kMaxPointsPerSeries = 1500;
 
-    TrendWidget(const TrendBuffer& buffer, QList<TrendSeriesSpec> series, const QString& leftTitle,
-                const QString& rightTitle = QString(), QWidget* parent = nullptr);
+    // A line breaks where samples stop for at least this long, or for three
+    // times the usual spacing of its samples when that is longer: a time
+    // without samples (another view open, the unit away) is drawn as a gap,
+    // not as a straight line that looks like data.
+    static constexpr int kMinGapMs = 3000;
+    // The most pieces one line is broken into; gaps beyond are drawn joined.
+    static constexpr int kMaxPieces = 64;
+
+    TrendWidget(const TrendBuffer& buffer, QList<TrendSeriesSpec> series, QList<TrendAxisSpec> axes,
+                QWidget* parent = nullptr);
     ~TrendWidget() override;
 
     // Legend texts (the polled channel's name can change).
@@ -67,7 +88,12 @@ class TrendWidget : public QWidget {
     void redraw();
     int redrawCount() const { return redraws_; }
     QChart* chart() const { return chart_; }
+    // The line of series i (its first piece, which holds its legend entry).
     QLineSeries* series(int i) const { return lines_.value(i); }
+    // The points of series i as drawn, one list per piece between gaps.
+    QList<QList<QPointF>> drawnPieces(int i) const;
+    QValueAxis* axis(int i) const { return axes_.value(i); }
+    QLineSeries* thresholdLine() const { return threshold_; }
 
     // "Export CSV..." was clicked; the view asks for a file and writes the
     // span shown.
@@ -80,7 +106,10 @@ class TrendWidget : public QWidget {
   private:
     void toggleSeries(int i);
     void updateMarker(int i);
-    void rescale(double xMin, double leftMin, double leftMax, double rightMin, double rightMax);
+    void rescale(double xMin, const std::vector<std::pair<double, double>>& ranges);
+    // Draws series k as pieces split at gaps, adding pieces as needed.
+    void drawPieces(int k, const QList<QPointF>& points);
+    void showAxes();
 
     const TrendBuffer& buffer_;
     QList<TrendSeriesSpec> specs_;
@@ -88,9 +117,11 @@ class TrendWidget : public QWidget {
     QChart* chart_ = nullptr;
     QChartView* view_ = nullptr;
     QValueAxis* axisX_ = nullptr;
-    QValueAxis* axisLeft_ = nullptr;
-    QValueAxis* axisRight_ = nullptr;
+    QList<TrendAxisSpec> axisSpecs_;
+    QList<QValueAxis*> axes_;
     QList<QLineSeries*> lines_;
+    // The further pieces of each line after a gap; unused ones are empty.
+    QList<QList<QLineSeries*>> pieces_;
     QLineSeries* threshold_ = nullptr;
     std::optional<double> thresholdValue_;
     QCheckBox* pause_ = nullptr;

@@ -70,9 +70,8 @@ Co2View::Co2View(AppContext& ctx, Co2Channel& co2, QWidget* parent)
         auto* trendFrame = new QGroupBox(QStringLiteral("CO2 Trend"), this);
         trendFrame->setObjectName(QStringLiteral("CO2TrendFrame"));
         auto* v = new QVBoxLayout(trendFrame);
-        trendPlot_ =
-            new TrendWidget(trend_->buffer(), {{0, QStringLiteral("CO2 (ppm)"), false, true}},
-                            QStringLiteral("ppm"), QString(), trendFrame);
+        trendPlot_ = new TrendWidget(trend_->buffer(), {{0, QStringLiteral("CO2 (ppm)"), 0, true}},
+                                     {{QStringLiteral("ppm"), Qt::AlignLeft, 50}}, trendFrame);
         trendPlot_->onExport = [this] { exportTrend(); };
         v->addWidget(trendPlot_);
         outer->addWidget(trendFrame, 1);

@@ -9,6 +9,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -87,18 +88,11 @@ DiagnosticsView::DiagnosticsView(AppContext& ctx, QWidget* parent) : QWidget(par
     retry_ = new QTimer(this);
     retry_->setSingleShot(true);
     retry_->setInterval(kPollRetryMs);
-    connect(retry_, &QTimer::timeout, this, [this] {
-        if (ctx_.tabs.ActiveTab() == TabDiagnostics && !ctx_.link.busy() &&
-            (CheckPollA2D->isChecked() || CheckPollTemps->isChecked()))
-            runPolls(CheckPollA2D->isChecked(), CheckPollTemps->isChecked());
-    });
+    connect(retry_, &QTimer::timeout, this, &DiagnosticsView::resumePolls);
     endListener_ = ctx_.link.poll.subscribe(
         [this](const BatchStats& s, bool completed) { pollEnded(s, completed); }, true);
     // The ticked polls paused for a transfer go on when it is over.
-    ctx_.link.onTransferEnded = [this] {
-        if (ctx_.tabs.ActiveTab() == TabDiagnostics && !ctx_.link.busy())
-            runPolls(CheckPollA2D->isChecked(), CheckPollTemps->isChecked());
-    };
+    ctx_.link.onTransferEnded = [this] { resumePolls(); };
     showDebugValues();
 }
 
@@ -269,19 +263,33 @@ void DiagnosticsView::buildExportButton(QVBoxLayout* right) {
 // The plot of the live polls, under both columns; the boxes above keep
 // showing the numbers.
 void DiagnosticsView::buildTrend(QGridLayout* grid) {
+    // Each quantity on an axis of its own, shown while one of its lines is:
+    // degrees, per cent humidity, ohms and the raw counts never share a
+    // scale. The temperatures and the polled channel show at first; the
+    // others wait in the legend.
+    enum Axis { Degrees, Humidity, Ohms, Raw, Volts };
+    const QList<TrendAxisSpec> axes{{QStringLiteral("temperature (\u00b0C)"), Qt::AlignLeft, 1.0},
+                                    {QStringLiteral("humidity (%RH)"), Qt::AlignLeft, 2.0},
+                                    {QStringLiteral("resistance (\u03a9)"), Qt::AlignLeft, 20.0},
+                                    {QStringLiteral("raw input (counts)"), Qt::AlignLeft, 20.0},
+                                    // Some fifty counts of the A/D converter at least.
+                                    {QStringLiteral("A2D (V)"), Qt::AlignRight, 0.05}};
+    const QHash<QString, Axis> axisOf{
+        {QStringLiteral("NTC10"), Degrees}, {QStringLiteral("ChipcapT"), Degrees},
+        {QStringLiteral("X5"), Degrees},    {QStringLiteral("RI1"), Ohms},
+        {QStringLiteral("RI2"), Ohms},      {QStringLiteral("ChipcapH"), Humidity},
+        {QStringLiteral("NTC_RAW"), Raw},   {QStringLiteral("HUM_RAW"), Raw}};
     QList<TrendSeriesSpec> series;
     const QStringList names = trend_.seriesNames();
-    series.append({DiagnosticsTrend::kA2DVolts, names[DiagnosticsTrend::kA2DVolts], true, true});
-    // The temperatures show at first; humidity, the resistances and the
-    // raw inputs are on other scales and wait in the legend.
-    const QStringList temperatures{"NTC10", "ChipcapT", "X5"};
-    for (int i = DiagnosticsTrend::kFirstSensor; i < DiagnosticsTrend::kSignals; ++i)
-        series.append({i, names[i], false, temperatures.contains(names[i])});
+    series.append({DiagnosticsTrend::kA2DVolts, names[DiagnosticsTrend::kA2DVolts], Volts, true});
+    for (int i = DiagnosticsTrend::kFirstSensor; i < DiagnosticsTrend::kSignals; ++i) {
+        const Axis axis = axisOf.value(names[i], Raw);
+        series.append({i, names[i], axis, axis == Degrees});
+    }
     auto* frame = new QGroupBox(QStringLiteral("Trend"), this);
     frame->setObjectName(QStringLiteral("FrameTrend"));
     auto* v = new QVBoxLayout(frame);
-    trendPlot_ = new TrendWidget(trend_.buffer(), series, QStringLiteral("sensor inputs"),
-                                 QStringLiteral("A2D (V)"), frame);
+    trendPlot_ = new TrendWidget(trend_.buffer(), series, axes, frame);
     trendPlot_->onExport = [this] { exportTrend(); };
     v->addWidget(trendPlot_);
     grid->addWidget(frame, 1, 0, 1, 2);
@@ -294,6 +302,11 @@ DiagnosticsView::~DiagnosticsView() {
     ctx_.link.state.onDebugValuesChanged = nullptr;
     ctx_.link.onTransferEnded = nullptr;
     ctx_.link.poll.unsubscribe(endListener_);
+}
+
+void DiagnosticsView::resumePolls() {
+    if (ctx_.tabs.ActiveTab() == TabDiagnostics && !ctx_.link.busy())
+        runPolls(CheckPollA2D->isChecked(), CheckPollTemps->isChecked());
 }
 
 void DiagnosticsView::pollEnded(const BatchStats& s, bool completed) {

@@ -25,7 +25,9 @@
 #include <QLineSeries>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QValueAxis>
 #include <QtTest>
+#include <limits>
 
 using namespace gp;
 
@@ -145,6 +147,75 @@ class TestTrendViews : public QObject {
         QCOMPARE(span->second - span->first, int64_t(minutes) * 60000);
     }
 
+    // Samples as (time in seconds, value; NaN for a lost reply), and the
+    // pieces the line is drawn in.
+    void timeWithoutSamplesIsAGap_data() {
+        QTest::addColumn<QList<QPointF>>("samples");
+        QTest::addColumn<QList<int>>("pieces"); // points in each piece
+        auto steady = [](double from, double to, double step) {
+            QList<QPointF> l;
+            for (double t = from; t < to - 1e-9; t += step)
+                l << QPointF(t, 20 + t / 100);
+            return l;
+        };
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        QTest::newRow("steady polls") << steady(0, 10, 0.25) << QList<int>{40};
+        QTest::newRow("another view for a minute")
+            << steady(0, 10, 0.25) + steady(70, 80, 0.25) << QList<int>{40, 40};
+        QTest::newRow("two absences")
+            << steady(0, 5, 0.5) + steady(30, 35, 0.5) + steady(100, 102, 0.5)
+            << QList<int>{10, 10, 4};
+        // A slow sensor is steady at its own pace, not a row of gaps.
+        QTest::newRow("a sample every 10 s") << steady(0, 100, 10) << QList<int>{10};
+        QTest::newRow("one reply lost")
+            << steady(0, 5, 0.25) + QList<QPointF>{{5, nan}} + steady(5.25, 10, 0.25)
+            << QList<int>{39};
+    }
+    void timeWithoutSamplesIsAGap() {
+        QFETCH(QList<QPointF>, samples);
+        QFETCH(QList<int>, pieces);
+        TrendBuffer b({QStringLiteral("t")}, 1000);
+        for (const QPointF& p : samples)
+            b.append(int64_t(p.x() * 1000), {p.y()});
+        TrendWidget plot(b, {{0, QStringLiteral("t"), 0, true}}, {{QStringLiteral("C")}});
+        plot.redraw();
+        QList<int> drawn;
+        for (const QList<QPointF>& piece : plot.drawnPieces(0))
+            drawn << int(piece.size());
+        QCOMPARE(drawn, pieces);
+        // The samples come back together: the gap's pieces are emptied.
+        b.clear();
+        b.append(0, {1});
+        b.append(500, {2});
+        plot.redraw();
+        QCOMPARE(plot.drawnPieces(0).size(), 1);
+    }
+
+    // Degrees, ohms and volts each on their own axis, shown while one of
+    // their lines is: ticking a resistance does not squash the temperatures.
+    void eachQuantityOnItsOwnAxis() {
+        DiagRig r;
+        r.startPolls();
+        r.sim.runTicks(400);
+        TrendWidget* plot = r.view.trendPlot();
+        plot->redraw();
+        QValueAxis* degrees = plot->axis(0);
+        QValueAxis* ohms = plot->axis(2);
+        QValueAxis* volts = plot->axis(4);
+        QVERIFY(degrees->titleText().contains(QStringLiteral("\u00b0C")));
+        QVERIFY(degrees->isVisible() && volts->isVisible() && !ohms->isVisible());
+        const double span = degrees->max() - degrees->min();
+        QVERIFY(span < 200);
+        QLineSeries* ri1 = plot->series(4);
+        QCOMPARE(ri1->name(), QStringLiteral("RI1"));
+        emit plot->chart()->legend()->markers(ri1).value(0)->clicked();
+        QVERIFY(ohms->isVisible());
+        QCOMPARE(degrees->max() - degrees->min(), span);
+        QVERIFY(ohms->max() >= ri1->points().value(0).y());
+        // A steady channel's noise is not blown up to the plot's height.
+        QVERIFY(volts->max() - volts->min() >= 0.05);
+    }
+
     void legendHidesAndShowsALine() {
         DiagRig r;
         TrendWidget* plot = r.view.trendPlot();
@@ -221,7 +292,7 @@ class TestTrendViews : public QObject {
         QCOMPARE(plot->series(0)->count(), b.size());
         // The sensor answered for its threshold: the line is drawn at it.
         const QString threshold = view.findChild<QLineEdit*>("CO2Text11")->text();
-        auto* line = qobject_cast<QLineSeries*>(plot->chart()->series().last());
+        QLineSeries* line = plot->thresholdLine();
         QVERIFY(line && line->isVisible());
         QCOMPARE(line->at(0).y(), threshold.toDouble());
 
