@@ -39,6 +39,7 @@
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
@@ -156,6 +157,25 @@ QRect rectFromText(const QString& text) {
 bool anyFile(const QString& folder, const QString& pattern) {
     return !QDir(folder).entryList({pattern}, QDir::Files).isEmpty();
 }
+// Calls back with the watched widget's new width whenever it is resized.
+class WidthWatch : public QObject {
+  public:
+    WidthWatch(QWidget* watched, std::function<void(int)> resized)
+        : QObject(watched), resized_(std::move(resized)) {
+        watched->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize)
+            resized_(static_cast<QResizeEvent*>(event)->size().width());
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    std::function<void(int)> resized_;
+};
+
 } // namespace
 
 Form1::Form1(const Form1Options& options, QWidget* parent)
@@ -316,16 +336,41 @@ void Form1::buildViews(QWidget* central, QVBoxLayout* outer) {
         // The burn command on its own.
         Command13 = new QPushButton(QStringLiteral("Command13"), panels_[TabDiagnostics]);
         Command13->setObjectName(QStringLiteral("Command13"));
-        l->addWidget(diagnostics_, 0, 0, 4, 1);
-        l->addWidget(configTools_, 0, 1);
-        l->addWidget(flashTools_, 1, 1);
-        l->addWidget(CheckLogComs, 2, 1, Qt::AlignTop | Qt::AlignLeft);
-        CheckFastLink = new QCheckBox(QStringLiteral("Fast link"), panels_[TabDiagnostics]);
+        // The tools column stands beside the diagnostics where the window
+        // is wide enough for both, else below them (a large scale), so that
+        // neither is cut off nor needs a sideways scroll bar.
+        auto* tools = new QWidget(panels_[TabDiagnostics]);
+        tools->setObjectName(QStringLiteral("DiagnosticsTools"));
+        auto* t = new QGridLayout(tools);
+        t->setContentsMargins(0, 0, 0, 0);
+        configTools_->setParent(tools);
+        flashTools_->setParent(tools);
+        CheckLogComs->setParent(tools);
+        Command13->setParent(tools);
+        t->addWidget(configTools_, 0, 0);
+        t->addWidget(flashTools_, 1, 0);
+        t->addWidget(CheckLogComs, 2, 0, Qt::AlignTop | Qt::AlignLeft);
+        CheckFastLink = new QCheckBox(QStringLiteral("Fast link"), tools);
         CheckFastLink->setObjectName(QStringLiteral("CheckFastLink"));
-        l->addWidget(CheckFastLink, 2, 1, Qt::AlignTop | Qt::AlignRight);
-        l->addWidget(Command13, 3, 1, Qt::AlignTop | Qt::AlignLeft);
+        t->addWidget(CheckFastLink, 2, 0, Qt::AlignTop | Qt::AlignRight);
+        t->addWidget(Command13, 3, 0, Qt::AlignTop | Qt::AlignLeft);
+        t->setRowStretch(4, 1);
+        l->addWidget(diagnostics_, 0, 0);
+        l->addWidget(tools, 0, 1);
+        auto* scroll = qobject_cast<QScrollArea*>(Picture1->widget(TabDiagnostics - 1));
+        new WidthWatch(scroll->viewport(), [this, l, tools](int width) {
+            const int both = diagnostics_->minimumSizeHint().width() + l->horizontalSpacing() +
+                             tools->minimumSizeHint().width();
+            const bool beside = width >= both;
+            int row = 0, column = 0, rows = 0, columns = 0;
+            l->getItemPosition(l->indexOf(tools), &row, &column, &rows, &columns);
+            if (beside == (column == 1))
+                return;
+            l->removeWidget(tools);
+            l->addWidget(tools, beside ? 0 : 1, beside ? 1 : 0);
+        });
         l->setColumnStretch(2, 1);
-        l->setRowStretch(4, 1);
+        l->setRowStretch(2, 1);
     }
 }
 

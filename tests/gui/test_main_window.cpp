@@ -23,6 +23,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -566,6 +568,37 @@ class TestForm1 : public QObject {
             (area->height() - 2) >= co2->sizeHint().height(),
             qPrintable(QString("%1 < %2").arg((area->height() - 2)).arg(co2->sizeHint().height())),
             5000);
+    }
+
+    // The Diagnostics view's tools stand beside it where the window is wide
+    // enough, else below it (a large scale): nothing needs a sideways
+    // scroll bar either way.
+    void diagnosticsToolsGoBelowWhenNarrow_data() {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<bool>("beside");
+        QTest::newRow("laptop") << 1366 << true;
+        QTest::newRow("scale 2 on 2560 pixels") << 1280 << false;
+        QTest::newRow("narrow") << 900 << false;
+    }
+    void diagnosticsToolsGoBelowWhenNarrow() {
+        QFETCH(int, width);
+        QFETCH(bool, beside);
+        Rig rig;
+        rig.settings("PORT=ttyS0\r\nADVANCED=plodnivster\r\n");
+        Form1 form(rig.options);
+        form.show();
+        form.resize(width, 700);
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.context().tabs.SelectTab(TabDiagnostics);
+        QWidget* panel = form.panel(TabDiagnostics);
+        auto* scroll = qobject_cast<QScrollArea*>(panel->parentWidget()->parentWidget());
+        QVERIFY(scroll);
+        if (scroll->viewport()->width() < width - 100)
+            QSKIP("screen too small to tell");
+        auto* tools = panel->findChild<QWidget*>("DiagnosticsTools");
+        auto* diagnostics = panel->findChild<QWidget*>("DiagnosticsPanel");
+        QTRY_COMPARE(tools->x() > diagnostics->x() + 100, beside);
+        QTRY_COMPARE(scroll->horizontalScrollBar()->maximum(), 0);
     }
 
     void fitOnScreen_data() {
