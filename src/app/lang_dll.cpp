@@ -81,6 +81,136 @@ constexpr BuiltInText kBuiltIn[] = {
     {10005, "Wrong Product Type."},
 };
 
+// The captions the tool shows beyond the product line's own table, with ids
+// of their own above it (below 20000, where the exported table ends), so a
+// catalogue can translate every window. Ascending by id; the English text is
+// what the window shows, mnemonic marks left out.
+constexpr BuiltInText kCaptions[] = {
+    {12000, "Advanced"},
+    {12001, "Commissioning Report..."},
+    {12002, "Keyboard Shortcuts"},
+    {12003, "Low Level Flash..."},
+    {12004, "Quit"},
+    {12005, "Restore from backup..."},
+    {12006, "Verify after load"},
+    {12007, "Open Site Plan..."},
+    {12008, "Firmware Update..."},
+    {12009, "Profile Change..."},
+    {12010, "Baud rate:"},
+    {12011, "Parity:"},
+    {12012, "Stop bits:"},
+    {12013, "Log to file"},
+    {12014, "Yes"},
+    {12015, "No"},
+    {12016, "OK"},
+    {12017, "Cancel"},
+    {12018, "Close"},
+    {12100, "Save log as"},
+    {12101, "Copy"},
+    {12102, "Clear"},
+    {12103, "Timestamps"},
+    {12104, "No timestamps"},
+    {12105, "Timestamps: ms since port opened"},
+    {12106, "Timestamps: wall clock"},
+    {12107, "Window"},
+    {12108, "Pause"},
+    {12109, "Export CSV..."},
+    {12110, "1 min"},
+    {12111, "10 min"},
+    {12112, "60 min"},
+    {12113, "Trend"},
+    {12200, "Ambient Concentration"},
+    {12201, "AutoCalibration Concentration"},
+    {12202, "AutoCalibration Interval"},
+    {12203, "AutoCalibration Method"},
+    {12204, "AutoCalibration Proportion"},
+    {12205, "AutoCalibration Threshold"},
+    {12206, "CO2 Level"},
+    {12207, "CO2 Sensor Settings"},
+    {12208, "CO2 Trend"},
+    {12209, "Calibrate to ambient level now"},
+    {12210, "Command Mode"},
+    {12211, "Days"},
+    {12212, "Disabled"},
+    {12213, "Fast"},
+    {12214, "Filter"},
+    {12215, "Initial AutoCalibration Interval"},
+    {12216, "Medium"},
+    {12217, "Slow"},
+    {12218, "Read All"},
+    {12219, "Set"},
+    {12220, "Stream Mode"},
+    {12221, "stored:"},
+    {12222, "Standard"},
+    {12223, "Proportional"},
+    {12224, "ppm"},
+    {12225, "Set "},
+    {12226, "Threshold"},
+    {12300, "0-10V Ouputs"},
+    {12301, "A0 Calib"},
+    {12302, "A1 Calib"},
+    {12303, "A2 Calib"},
+    {12304, "A3 Calib"},
+    {12305, "Calibrate AOs"},
+    {12306, "Display"},
+    {12307, "Floor"},
+    {12308, "Humidity"},
+    {12309, "Lock"},
+    {12310, "Lux"},
+    {12311, "NTC Compensation"},
+    {12312, "Network"},
+    {12313, "Outside"},
+    {12314, "Pressure"},
+    {12315, "Res1/Lux"},
+    {12316, "Res2/Pot"},
+    {12317, "Screen Refresh Rate"},
+    {12318, "Security"},
+    {12319, "Sensor Characteristics"},
+    {12320, "Spread"},
+    {12321, "Temperature"},
+    {12322, "Trim"},
+    {12400, "Last Reset Cause:"},
+    {12401, "Processor ChipID"},
+    {12402, "Count"},
+    {12403, "Max"},
+    {12404, "Min"},
+    {12405, "Poll"},
+    {12406, "Sensors"},
+    {12407, "Read"},
+    {12408, "Calib."},
+    {12409, "Export String Table"},
+    {12410, "No Logo Write"},
+    {12411, "Fast link"},
+    {12412, "Product Config"},
+    {12413, "Product"},
+    {12414, "Vendor"},
+    {12415, "Init Screen"},
+    {12416, "Screen off"},
+    {12417, "Buzz on"},
+    {12418, "Buzz Freq"},
+    {12419, "Show XY"},
+    {12420, "NTC Temp Sensor"},
+    {12421, "Read Logo"},
+    {12422, "load logo"},
+    {12423, "Humdity"},
+    {12424, "Buzzer"},
+    {12425, "DEBUG Data"},
+    {12426, "DEBUG Flags"},
+    {12500, "Boot from Flash"},
+    {12501, "Brownout Detect"},
+    {12502, "Brownout Reset"},
+    {12503, "Build Shell Command"},
+    {12504, "Erase All"},
+    {12505, "Execute Shell Command"},
+    {12506, "Put Device into SAMBA Mode"},
+    {12507, "Stop flashing tool"},
+    {12508, "Write Options"},
+    {12509, "Verify"},
+    {12510, "browse"},
+    {12511, "Save Configuration"},
+    {12512, "Commissioning Report"},
+};
+
 QString cutToBuffer(QString text) {
     if (text.size() > kMaxTextLength) {
         // Never leave half of a surrogate pair at the end.
@@ -230,9 +360,26 @@ const StringTableEntries& LangDll::builtInStrings() {
         StringTableEntries list;
         for (const BuiltInText& t : kBuiltIn)
             list.append({t.id, QString::fromUtf8(t.text)});
+        for (const BuiltInText& t : kCaptions)
+            list.append({t.id, QString::fromUtf8(t.text)});
         return list;
     }();
     return entries;
+}
+
+std::optional<int> LangDll::builtInIdOf(const QString& english) {
+    static const QHash<QString, int> ids = [] {
+        QHash<QString, int> byText;
+        // The first id of a text counts ("Comms" is 113 and 5018).
+        for (const auto& [id, text] : builtInStrings())
+            if (!byText.contains(text))
+                byText.insert(text, id);
+        return byText;
+    }();
+    const auto it = ids.constFind(english);
+    if (it == ids.constEnd())
+        return std::nullopt;
+    return *it;
 }
 
 std::optional<QString> LangDll::builtInString(int id) {

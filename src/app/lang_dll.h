@@ -79,6 +79,10 @@ class LangDll {
     // The built-in English table, ascending by id, every text non-empty.
     static const StringTableEntries& builtInStrings();
     static std::optional<QString> builtInString(int id);
+    // The id of a built-in English text, when the table has it.
+    static std::optional<int> builtInIdOf(const QString& english);
+    // The ids of the captions the tool added to the product line's table.
+    static constexpr int kFirstCaptionId = 12000;
 
     // Catalogue lines for entries, in the order given, each ending in CR LF.
     // A line break inside a text would end its line early, so it is written

@@ -1,5 +1,6 @@
 #include "gui/main_window.h"
 
+#include "app/caption_catalogue.h"
 #include "calib/calibration_view.h"
 #include "co2/co2_settings.h"
 #include "co2/co2_view.h"
@@ -185,6 +186,8 @@ Form1::Form1(const Form1Options& options, QWidget* parent)
     lang_ = std::make_unique<LangDll>(options.locale, options.langFolders.isEmpty()
                                                           ? LangDll::defaultSearchFolders()
                                                           : options.langFolders);
+    // Every window shown takes the catalogue's captions, message boxes too.
+    catalogueOnShow_ = std::make_unique<CatalogueOnShow>(*lang_, nullptr);
     if (options.promptsFactory)
         prompts_ = options.promptsFactory();
     else
@@ -716,6 +719,7 @@ void Form1::applyLanguage() {
     identity_->applyLanguage();
     rebuildTabBar();
     decorateMenus(menuBar(), asksMore_);
+    applyCatalogue(this, *lang_);
 }
 
 void Form1::loadLanguage(const QString& name) {

@@ -4,6 +4,7 @@
 // and everything the views share.
 
 #include "app/app_context.h"
+#include "app/caption_catalogue.h"
 
 #include <QElapsedTimer>
 #include <QFileSystemWatcher>
@@ -142,6 +143,7 @@ class Form1 : public QMainWindow {
     Link link_;
     std::unique_ptr<Persist> persist_;
     std::unique_ptr<LangDll> lang_;
+    std::unique_ptr<CatalogueOnShow> catalogueOnShow_; // gone before lang_
     std::unique_ptr<Prompts> prompts_;
     std::unique_ptr<ViewTabs> tabs_;
     std::unique_ptr<AppContext> ctx_;

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -120,7 +121,21 @@ class TestLangDll : public QObject {
 };
 
 void TestLangDll::builtInTableIsTheEnglishTable() {
-    QCOMPARE(LangDll::builtInStrings(), kEnglish);
+    // The product line's table as it stands, then the captions the tool
+    // added: ids of their own, below 20000 where the export ends, each
+    // text once.
+    const gp::StringTableEntries all = LangDll::builtInStrings();
+    QCOMPARE(all.mid(0, kEnglish.size()), kEnglish);
+    QSet<QString> texts;
+    int previous = LangDll::kFirstCaptionId - 1;
+    for (const auto& [id, text] : all.mid(kEnglish.size())) {
+        QVERIFY2(id > previous && id < 20000, qPrintable(QString::number(id)));
+        QVERIFY2(!texts.contains(text) && !text.isEmpty() && !text.contains('&'), qPrintable(text));
+        texts << text;
+        previous = id;
+        QCOMPARE(LangDll::builtInIdOf(text).has_value(), true);
+    }
+    QVERIFY(texts.contains("Restore from backup...") && texts.contains("Yes"));
     QCOMPARE(QString::fromUtf8(gp::kMakerCompanyLine), QString("Quorvel Building Controls"));
 }
 
@@ -405,9 +420,9 @@ void TestLangDll::exportedTableLoadsBackAsTheSameTexts() {
     const QByteArray bytes = readBytes(path);
     QVERIFY(bytes.startsWith("101\tQuorvel Touchscreen Configuration Tool\r\n102\tFile\r\n"));
     QVERIFY(bytes.contains("\r\n7001\tStart\r\n"));
-    QVERIFY(bytes.endsWith("\r\n10005\tWrong Product Type.\r\n"));
-    QCOMPARE(bytes.count("\r\n"), kEnglish.size());
-    QCOMPARE(bytes.count('\n'), kEnglish.size());
+    QVERIFY(bytes.contains("\r\n10005\tWrong Product Type.\r\n12000\tAdvanced\r\n"));
+    QCOMPARE(bytes.count("\r\n"), LangDll::builtInStrings().size());
+    QCOMPARE(bytes.count('\n'), LangDll::builtInStrings().size());
 
     // Loaded as a catalogue, with the English table hidden behind it.
     LangDll lang(QLocale(QLocale::English), {dir.path()});

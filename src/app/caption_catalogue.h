@@ -1,0 +1,35 @@
+#pragma once
+// Captions from the language catalogue for every window, the ones built
+// without an id in mind included: a label, button, frame, tab, menu entry,
+// list entry, tool tip or window title whose English text is in the built-in
+// table takes the catalogue's text for that id. The English text is kept on
+// the widget, so a catalogue loaded later (or none) finds it again. Texts a
+// view composes while it runs (values, counts, names of files) stay as they
+// are composed.
+
+#include <QObject>
+
+class QWidget;
+
+namespace gp {
+
+class LangDll;
+
+// Gives every caption under root (root included) its catalogue text.
+void applyCatalogue(QWidget* root, const LangDll& lang);
+
+// Applies the catalogue to each widget as it is shown (dialogs and message
+// boxes included). Lives as long as the main window.
+class CatalogueOnShow : public QObject {
+  public:
+    CatalogueOnShow(const LangDll& lang, QObject* parent);
+    ~CatalogueOnShow() override;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    const LangDll& lang_;
+};
+
+} // namespace gp
