@@ -1,5 +1,6 @@
 #include "co2/co2_view.h"
 
+#include "app/caption_catalogue.h"
 #include "app/trend_widget.h"
 #include "co2/co2_link.h"
 #include "co2/co2_settings.h"
@@ -164,7 +165,8 @@ void Co2View::buildSettingsGrid(QGridLayout* grid) {
         } else {
             CO2Combo1 = new QComboBox(this);
             CO2Combo1->setObjectName(QStringLiteral("CO2Combo1"));
-            CO2Combo1->addItems(settings_->fields().methodItems);
+            for (const QString& item : settings_->fields().methodItems)
+                CO2Combo1->addItem(item, item);
             CO2Combo1->setCurrentIndex(-1);
             grid->addWidget(CO2Combo1, r, 1);
             widgets << CO2Combo1;
@@ -255,12 +257,16 @@ void Co2View::refresh() {
             shown_[static_cast<size_t>(n)] = t;
         }
     }
+    // The items are compared by their English text (kept as their data),
+    // so that a list the catalogue translated is not filled again each time.
     QStringList items;
     for (int i = 0; i < CO2Combo1->count(); ++i)
-        items << CO2Combo1->itemText(i);
+        items << CO2Combo1->itemData(i).toString();
     if (items != f.methodItems) {
         CO2Combo1->clear();
-        CO2Combo1->addItems(f.methodItems);
+        for (const QString& item : f.methodItems)
+            CO2Combo1->addItem(item, item);
+        applyCatalogue(CO2Combo1, ctx_.lang);
     }
     CO2Combo1->setCurrentIndex(f.methodIndex);
     for (QWidget* w : advancedRow_)

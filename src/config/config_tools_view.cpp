@@ -101,7 +101,7 @@ void ConfigToolsView::openConfigFile() {
     QString product = productNameOf(after).trimmed();
     if (product.isEmpty())
         product = QStringLiteral("the unit");
-    const QString title = QStringLiteral("Load configuration");
+    const QString title = QStringLiteral("Load Configuration");
     if (!ctx_.prompts.askYesNo(
             title,
             QStringLiteral("%1 holds settings for %2.\n\nWrite %3 registers to the unit now? "
@@ -142,7 +142,7 @@ void ConfigToolsView::watchLoad() {
     }
     const LoadReport rep = load_->report();
     load_.reset();
-    ctx_.prompts.message(QStringLiteral("Load configuration"), rep.text(),
+    ctx_.prompts.message(QStringLiteral("Load Configuration"), rep.text(),
                          rep.ok() ? MessageKind::Plain : MessageKind::Warning);
 }
 
