@@ -65,6 +65,19 @@ QByteArray readAll(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Whether process pid has every one of paths open.
+bool holdsOpen(qint64 pid, const QStringList& paths) {
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+    QStringList open;
+    for (const QString& fd :
+         QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        open << QFile::symLinkTarget(fds + '/' + fd);
+    for (const QString& path : paths)
+        if (!open.contains(QFileInfo(path).canonicalFilePath()) && !open.contains(path))
+            return false;
+    return true;
+}
+
 QJsonObject parse(const QString& out) {
     return QJsonDocument::fromJson(out.toUtf8()).object();
 }
@@ -457,7 +470,10 @@ class TestCliRig : public QObject {
         p.start(gp::test::cliPath(),
                 {"--ports", units.ports.join(','), "config", "save", dir.filePath("{port}.cfg")});
         QVERIFY(p.waitForStarted());
-        QTest::qWait(1500);
+        // Interrupted once it has both ports open (it watches Ctrl+C before
+        // it opens them), not after a fixed time: on a busy machine the
+        // program may not have reached main() after a second and a half.
+        QTRY_VERIFY_WITH_TIMEOUT(holdsOpen(p.processId(), units.ports), 20000);
         ::kill(static_cast<pid_t>(p.processId()), SIGINT);
         const Run r = gp::test::finish(p, 20000);
         QCOMPARE(r.status, 130);
