@@ -144,14 +144,15 @@ std::optional<QString> a2dFrame(int channel) {
 }
 
 const std::array<SensorRow, 8>& sensorRows() {
-    static const std::array<SensorRow, 8> rows{{{"NTC10", 0x04},
-                                                {"ChipcapT", 0x02},
-                                                {"X5", 0x05},
-                                                {"RI1", 0x06},
-                                                {"RI2", 0x07},
-                                                {"ChipcapH", 0x03},
-                                                {"NTC_RAW", 0x0D},
-                                                {"HUM_RAW", 0x10}}};
+    using Q = SensorQuantity;
+    static const std::array<SensorRow, 8> rows{{{"NTC10", 0x04, Q::Degrees},
+                                                {"ChipcapT", 0x02, Q::Degrees},
+                                                {"X5", 0x05, Q::Degrees},
+                                                {"RI1", 0x06, Q::Ohms},
+                                                {"RI2", 0x07, Q::Ohms},
+                                                {"ChipcapH", 0x03, Q::Humidity},
+                                                {"NTC_RAW", 0x0D, Q::Raw},
+                                                {"HUM_RAW", 0x10, Q::Raw}}};
     return rows;
 }
 

@@ -77,9 +77,12 @@ A2DReading formatA2D(int32_t raw, A2DRange& range, const QLocale& locale);
 std::optional<QString> a2dFrame(int channel);
 
 // Sensor inputs of the "Sensors" table, top to bottom.
+// What a sensor input measures, for the scale it is shown on.
+enum class SensorQuantity { Degrees, Humidity, Ohms, Raw };
 struct SensorRow {
     const char* caption;
     int item;
+    SensorQuantity quantity;
 };
 const std::array<SensorRow, 8>& sensorRows();
 QStringList sensorFrames();

@@ -2,6 +2,7 @@
 
 #include "app/trend_widget.h"
 #include "diag/debug_tools.h"
+#include "diag/diagnostics.h"
 #include "unit/bulk_transfer.h"
 
 #include <QCheckBox>
@@ -9,7 +10,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -267,24 +267,21 @@ void DiagnosticsView::buildTrend(QGridLayout* grid) {
     // degrees, per cent humidity, ohms and the raw counts never share a
     // scale. The temperatures and the polled channel show at first; the
     // others wait in the legend.
-    enum Axis { Degrees, Humidity, Ohms, Raw, Volts };
+    // The axes in the order of SensorQuantity, then the volts.
     const QList<TrendAxisSpec> axes{{QStringLiteral("temperature (\u00b0C)"), Qt::AlignLeft, 1.0},
                                     {QStringLiteral("humidity (%RH)"), Qt::AlignLeft, 2.0},
                                     {QStringLiteral("resistance (\u03a9)"), Qt::AlignLeft, 20.0},
                                     {QStringLiteral("raw input (counts)"), Qt::AlignLeft, 20.0},
                                     // Some fifty counts of the A/D converter at least.
                                     {QStringLiteral("A2D (V)"), Qt::AlignRight, 0.05}};
-    const QHash<QString, Axis> axisOf{
-        {QStringLiteral("NTC10"), Degrees}, {QStringLiteral("ChipcapT"), Degrees},
-        {QStringLiteral("X5"), Degrees},    {QStringLiteral("RI1"), Ohms},
-        {QStringLiteral("RI2"), Ohms},      {QStringLiteral("ChipcapH"), Humidity},
-        {QStringLiteral("NTC_RAW"), Raw},   {QStringLiteral("HUM_RAW"), Raw}};
+    const int volts = static_cast<int>(axes.size()) - 1;
     QList<TrendSeriesSpec> series;
     const QStringList names = trend_.seriesNames();
-    series.append({DiagnosticsTrend::kA2DVolts, names[DiagnosticsTrend::kA2DVolts], Volts, true});
+    series.append({DiagnosticsTrend::kA2DVolts, names[DiagnosticsTrend::kA2DVolts], volts, true});
     for (int i = DiagnosticsTrend::kFirstSensor; i < DiagnosticsTrend::kSignals; ++i) {
-        const Axis axis = axisOf.value(names[i], Raw);
-        series.append({i, names[i], axis, axis == Degrees});
+        const SensorQuantity q =
+            sensorRows()[static_cast<size_t>(i - DiagnosticsTrend::kFirstSensor)].quantity;
+        series.append({i, names[i], static_cast<int>(q), q == SensorQuantity::Degrees});
     }
     auto* frame = new QGroupBox(QStringLiteral("Trend"), this);
     frame->setObjectName(QStringLiteral("FrameTrend"));
