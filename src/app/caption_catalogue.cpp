@@ -1,6 +1,7 @@
 #include "app/caption_catalogue.h"
 
 #include "app/lang_dll.h"
+#include "app/trend_widget.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -19,27 +20,58 @@ namespace gp {
 namespace {
 
 // The English text a caption had before any catalogue touched it, kept on
-// its object under key; shown is what it shows now. Answers the text to
-// show: the catalogue's for the English text's id, else the English text.
-// nullopt: leave the caption alone.
+// its object under key, with what the catalogue made of it under key +
+// "Shown"; shown is what it shows now. A caption the program has set again
+// since is English again. Answers the text to show: the catalogue's for the
+// English text, else the English text. nullopt: leave the caption alone.
+// A caption as the catalogue gave it, before a menu marked its Alt+letter
+// and the "..." of an entry that opens a window.
+QString withoutMarks(QString text) {
+    text.remove(QLatin1Char('&'));
+    if (text.endsWith(QLatin1String("...")))
+        text.chop(3);
+    return text;
+}
+
+// The marks a menu gave a caption after its English text was set kept on
+// its new text: the "...", and the mnemonic before the same letter when the
+// new text has it, else before its first letter.
+QString keepMarks(const QString& shown, const QString& english, QString text) {
+    const QLatin1String dots("...");
+    if (shown.endsWith(dots) && !english.endsWith(dots) && !text.endsWith(dots))
+        text += dots;
+    const qsizetype amp = shown.indexOf(QLatin1Char('&'));
+    if (amp < 0 || amp + 1 >= shown.size() || text.contains(QLatin1Char('&')))
+        return text;
+    qsizetype at = text.indexOf(shown.at(amp + 1), 0, Qt::CaseInsensitive);
+    for (qsizetype i = 0; at < 0 && i < text.size(); ++i)
+        if (text.at(i).isLetter())
+            at = i;
+    if (at >= 0)
+        text.insert(at, QLatin1Char('&'));
+    return text;
+}
+
 std::optional<QString> captionFor(QObject* owner, const char* key, const QString& shown,
                                   const LangDll& lang) {
+    const QByteArray shownKey = QByteArray(key) + "Shown";
     const QVariant kept = owner->property(key);
-    const QString english = kept.isValid() ? kept.toString() : shown;
+    const bool ours =
+        kept.isValid() &&
+        withoutMarks(owner->property(shownKey.constData()).toString()) == withoutMarks(shown);
+    const QString english = ours ? kept.toString() : shown;
     if (english.isEmpty())
         return std::nullopt;
     // Mnemonic marks are no part of the text ("&Quit" is "Quit").
     QString plain = english;
-    plain.remove(QLatin1Char('&'));
-    const std::optional<int> id = LangDll::builtInIdOf(plain);
-    if (!id)
-        return std::nullopt;
-    const std::optional<QString> translated = lang.catalogueString(*id);
-    if (!translated)
-        return kept.isValid() ? std::optional<QString>(english) : std::nullopt;
-    if (!kept.isValid())
-        owner->setProperty(key, english);
-    return translated;
+    if (LangDll::builtInIdOf(QString(plain).remove(QLatin1Char('&'))))
+        plain.remove(QLatin1Char('&'));
+    const QString translated = lang.translate(plain);
+    if (translated == plain)
+        return ours ? std::optional<QString>(keepMarks(shown, english, english)) : std::nullopt;
+    owner->setProperty(key, english);
+    owner->setProperty(shownKey.constData(), translated);
+    return keepMarks(shown, english, translated);
 }
 
 template <class Set>
@@ -81,6 +113,9 @@ void applyToWidget(QWidget* w, const LangDll& lang) {
     }
     for (QAction* a : w->actions())
         apply(a, "gpEnglish", a->text(), lang, [a](const QString& t) { a->setText(t); });
+    // A plot's titles and legend are drawn, not widgets of their own.
+    if (auto* plot = qobject_cast<TrendWidget*>(w))
+        plot->setLanguage(lang);
 }
 
 } // namespace

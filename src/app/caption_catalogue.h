@@ -1,11 +1,11 @@
 #pragma once
 // Captions from the language catalogue for every window, the ones built
 // without an id in mind included: a label, button, frame, tab, menu entry,
-// list entry, tool tip or window title whose English text is in the built-in
-// table takes the catalogue's text for that id. The English text is kept on
-// the widget, so a catalogue loaded later (or none) finds it again. Texts a
-// view composes while it runs (values, counts, names of files) stay as they
-// are composed.
+// list entry, tool tip or window title whose English text the built-in
+// table has, or composes from its sentences and patterns (a message box's
+// text naming a file), takes the catalogue's text. The English text is kept
+// on the widget, so a catalogue loaded later (or none) finds it again. Texts
+// a view sets while it is shown go through LangDll::translate themselves.
 
 #include <QObject>
 

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <algorithm>
 
 namespace gp {
@@ -211,6 +212,342 @@ constexpr BuiltInText kCaptions[] = {
     {12512, "Commissioning Report"},
 };
 
+// The sentences and patterns the tool composes its messages from, one line
+// and at most 255 characters each (what a catalogue line holds): a message
+// of several sentences is translated sentence by sentence. %1, %2... stand
+// for what is put in (a file, a register list, another message); a
+// translation may put them in another order. Ascending by id.
+constexpr BuiltInText kComposed[] = {
+    {13000, "Language catalogue %1 is not UTF-8; read as Latin-1."},
+    {13001, "cannot read %1: %2"},
+    {13002, "not a section header: %1"},
+    {13003, "a key, value or section holds a line break or another control character"},
+    {13004, "%1 min"},
+    {13005, "minutes before the newest sample"},
+    {13006, "The unit will calibrate its analogue outputs now: they move through their range, so "
+            "whatever is wired to them sees it, and the present output trims are replaced."},
+    {13007, "Calibrate now?"},
+    {13008, "Before the calibration: press Read once the unit is done to see the new values."},
+    {13009, "The sensor refused the last write (it answered \"?\") and keeps its old setting."},
+    {13010, "Nothing is plotted yet: the sensor has not streamed a level."},
+    {13011, "As the sensor stores it: in 1/1728 day"},
+    {13012, "Calibrate to ambient level"},
+    {13013, "The CO2 sensor will take the air around it now as its fresh-air reference."},
+    {13014, "Unless the unit is in fresh outdoor air, every later reading will be off, and the old "
+            "calibration cannot be restored."},
+    {13015, "Autocalibration threshold"},
+    {13016, "Address:"},
+    {13017, "Writes the address, line settings and device id shown here"},
+    {13018, "\"%1\" is not an address: enter a number from 0 to %2."},
+    {13019, "Nothing was written."},
+    {13020, "The unit confirmed %1 of %2 register writes."},
+    {13021, "%1 write(s) were sent again after their reply was lost."},
+    {13022, "Not confirmed: %1."},
+    {13023, "The write was interrupted by another command."},
+    {13024, "The unit did not confirm storing the settings (:SU#)."},
+    {13025, "Read back: every register written holds its value."},
+    {13026, "Read back differs from the file for: %1."},
+    {13027, "Not read back (no reply): %1."},
+    {13028, "Sending %1 write(s) again after a lost reply: %2"},
+    {13029, "the unit"},
+    {13030, "%1 holds settings for %2."},
+    {13031, "Write %1 registers to the unit now?"},
+    {13032, "Its present settings are overwritten and cannot be restored unless they were saved."},
+    {13033, "Load of %1 cancelled: nothing written."},
+    {13034, "Configuration saved to %1"},
+    {13035, "The unit did not answer the read of its settings; nothing was written."},
+    {13036, "The profile file holds no profile value: its [profile_0] section needs cfg= and eight "
+            "hex digits."},
+    {13037, "The unit did not answer for %1 s after its reset."},
+    {13038, "Power-cycle it, then check its profile with a new read."},
+    {13039, "After the change register 01 holds %1, not the profile's %2."},
+    {13040, "The unit did not answer the read of register 01 after the change."},
+    {13041, "Reading Data."},
+    {13042, "The save was cancelled."},
+    {13043, "Reading again: %1"},
+    {13044, "Registers not read: %1"},
+    {13045, "Not saved: the port went away; registers not read: %1."},
+    {13046, "Not saved: the unit did not answer for register(s) %1 in %2 reads of all registers."},
+    {13047, "The unit did not answer for %1."},
+    {13048, "A file saved now would hold old values for them."},
+    {13049, "Read all registers again?"},
+    {13050, "Not saved: the unit did not answer for register(s) %1."},
+    {13051,
+     "Every register was read; only identity item 05 got no answer, which the file does not hold."},
+    {13052, "Reading the status."},
+    {13053, "Not saved: the unit did not answer the status read (:S#)."},
+    {13054, "Select Save file and location."},
+    {13055, "The registers read are kept: choose another file, or cancel to drop them."},
+    {13056, "Not saved:"},
+    {13057, "Return from Backup mode"},
+    {13058, "Watchdog fault"},
+    {13059, "User Reset (NRST taken low)"},
+    {13060, "raw input (counts)"},
+    {13061, "Not current: the unit did not answer the poll since %1."},
+    {13062,
+     "The polls go on by themselves once it answers again; check cable, power and port meanwhile."},
+    {13063, "Nothing is plotted yet: tick \"Poll\" first."},
+    {13064, "The unit confirmed %1 of %2 logo words."},
+    {13065, "The unit did not confirm storing the settings (:SP#)."},
+    {13066, "%1 register write(s) were sent again after a lost reply."},
+    {13067, "Reading the unit...."},
+    {13068, "The unit does not answer."},
+    {13069, "If it is in its boot loader, power cycle it and flash its firmware first."},
+    {13070, "This backup belongs to the unit %1; the connected unit is %2."},
+    {13071, "Writing Logo...."},
+    {13072, "Storing Settings...."},
+    {13073, "a unit it does not name"},
+    {13074, "the unit on %1 (not read yet)"},
+    {13075, "the unit %1 on %2"},
+    {13076, "Write the backup %1 of %2, saved %3, into %4?"},
+    {13077, "Its 255 settings%1 replace what the unit holds now."},
+    {13078, "A backup of another unit is refused before anything is written."},
+    {13079, "and its logo"},
+    {13080, "The program \"%1\" could not be started (%2)."},
+    {13081, "The flashing tool \"%1\" could not be started (%2)."},
+    {13082, "Install the package \"%1\" (apt install %1) so that \"%2\" is on the search path, "
+            "then try again."},
+    {13083, "The unit may still be in its boot loader: power cycle it before the next try."},
+    {13084, "Lock protects the written flash against erasing and writing."},
+    {13085,
+     "Every later firmware update (the guided update too) then fails, because the flashing tool "
+     "erases before it unlocks, until the region is unlocked by a run that only unlocks:"},
+    {13086, "build the command line with Lock clear and delete every option but \"-u\", "
+            "\"--usb-port=0\" and the port before executing it."},
+    {13087, "Cannot create the backup folder %1."},
+    {13088, "Cannot create the backup %1: %2"},
+    {13089, "The backup %1 does not read back as written."},
+    {13090, "Cannot read %1: %2"},
+    {13091, "%1 is not a configuration file."},
+    {13092, "%1 lacks %2 of the 256 registers; it is not a backup of a whole unit."},
+    {13093, "A firmware update writes whole backups itself; one of a unit that answers is saved "
+            "with: glimmerpane-cli config save FILE --all-nonvol"},
+    {13094, "%1 does not hold all 128 logo words."},
+    {13095, "The unit's settings and logo were saved before the update: %1%2."},
+    {13096, "The way back:"},
+    {13097, "power cycle the unit, then either start the update again (it offers this backup) or "
+            "run glimmerpane-cli firmware FILE --backup \"%1\";"},
+    {13098, "or flash it in the low-level flash window and then write the backup back (File menu, "
+            "\"Restore from backup\", or glimmerpane-cli restore \"%1\"%2)."},
+    {13099, "The firmware image %1 cannot be read%2."},
+    {13100, "The firmware image %1 is empty."},
+    {13101, "The firmware image %1 holds %2 bytes, more than the %3 bytes of this unit's flash."},
+    {13102, "Nothing was sent to the unit; it runs its firmware as before."},
+    {13103, "It may still be in its boot loader after an update that did not end."},
+    {13104, "The backup of this unit (%1) is %2."},
+    {13105, "Flash the firmware again and then write this backup's settings and logo back?"},
+    {13106, "unique id not read"},
+    {13107, "The unit did not answer for: %1."},
+    {13108, "No firmware file was chosen."},
+    {13109, "Choose a file?"},
+    {13110, "Flashing tool:"},
+    {13111, "Flashing again; the settings come from %1"},
+    {13112, "The settings could not be saved:"},
+    {13113, "Settings and logo saved to %1 and %2"},
+    {13114, "Device not detected, continue to wait?"},
+    {13115, "The boot loader did not answer."},
+    {13116, "The flashing tool was stopped."},
+    {13117, "The flashing tool ended with exit code %1."},
+    {13118, "Device not detected - continue to wait?"},
+    {13119, "Try to re-flash device??"},
+    {13120, "The new firmware did not answer."},
+    {13121, "Sending %1 write(s) again after a lost reply."},
+    {13122, "logo word"},
+    {13123, "Register 01 read back differs from the saved value."},
+    {13124, "The unit did not answer the read-back of register 01."},
+    {13125, "and %1 more"},
+    {13126, ", but these writes were not confirmed by the unit (write them again):"},
+    {13127, "Done: the unit runs firmware %1 from %2."},
+    {13128, "Done: the unit runs the firmware from %1."},
+    {13129, "Its settings from before are kept in %1."},
+    {13130, "Step %1 of %2: %3"},
+    {13131, "State %1"},
+    {13132, "A firmware update is running."},
+    {13133, "The unit may be in its boot loader and need a power cycle afterwards."},
+    {13134, "Stop the update and close?"},
+    {13135, "Restore from backup"},
+    {13136, "firmware load failed"},
+    {13137, "The command line is empty; nothing was run."},
+    {13138, "The command line has a quote that is not closed; nothing was run."},
+    {13139, "The port could not be closed for the flashing tool; nothing was run."},
+    {13140, "The flashing tool is running."},
+    {13141, "The unit may be left in its boot loader and need a power cycle afterwards."},
+    {13142, "Stop the tool and close?"},
+    {13143, "Version %1.%2.%3"},
+    {13144, "All rights reserved."},
+    {13145, "Firmware is programmed with bossac, the Basic Open Source SAM-BA Application (BOSSA), "
+            "Copyright (c) 2011-2018 ShumaTech."},
+    {13146, "F5\tRead the unit again"},
+    {13147, "Ctrl+1 .. Ctrl+5\tThe views shown, left to right (Ctrl+5 when the CO2 view is shown)"},
+    {13148, "Ctrl+O\tLoad a configuration file"},
+    {13149, "Ctrl+S\tSave the configuration to a file"},
+    {13150, "Alt+letter, F10\tThe menus"},
+    {13151, "port or path"},
+    {13152, "Choose a port, or type its name or path and press Return"},
+    {13153,
+     "Writes every setting read from the unit, with the comms settings shown, and stores them"},
+    {13154, "Factory settings"},
+    {13155, "Put the unit on %1 back to its factory settings?"},
+    {13156, "Every setting made on it is replaced by its factory value, and cannot be brought back "
+            "unless it was saved to a file first."},
+    {13157, "Reset sent: the unit restarts and answers again in a few seconds"},
+    {13158, "Identity read:"},
+    {13159, "Written: the unit confirmed every write"},
+    {13160, "Written, but the unit did not confirm: %1"},
+    {13161, "(%1 sent again after a lost reply)"},
+    {13162, "No unit answered on %1: check cable, power and port"},
+    {13163, "Not current: the unit stopped answering"},
+    {13164, "frames: %1 sent (%2 answered, %3 lost), %4 stale replies"},
+    {13165, ", %1 not sent (port closed)"},
+    {13166, "Frames sent: %1 (answered, lost or awaited now)"},
+    {13167, "Replies answered: %1"},
+    {13168, "Replies lost (no answer in time): %1"},
+    {13169, "Stale replies (answering no frame in flight: late, doubled or noise): %1"},
+    {13170, "Frames not sent (the port was closed): %1"},
+    {13171, "Characters discarded (noise, damaged replies): %1"},
+    {13172, "Report written to %1, but it is incomplete: the unit did not answer for %2."},
+    {13173, "Report written to %1"},
+    {13174, "Firmware: %1 (flashed when the unit runs another; its settings are backed up first)"},
+    {13175, "Profile: %1 (changed when the unit has another)"},
+    {13176, "Site Plan: %1"},
+    {13177, "The plan has %1 problem(s); nothing was sent:"},
+    {13178, "Device id"},
+    {13179, "Record: %1"},
+    {13180, "Apply to connected unit"},
+    {13181, "No unit identified yet: press Connect."},
+    {13182, "Connected: sn %1, uid %2, on %3: line %4, %5."},
+    {13183, "Connected: sn %1, uid %2, on %3: not in this plan."},
+    {13184, "Apply line %1 to the unit on %2?"},
+    {13185, "Name: %1"},
+    {13186, "Address: %1"},
+    {13187, "Device id: %1"},
+    {13188, "Template: %1%2"},
+    {13189, "The unit is read and recorded as found, written, read back and recorded as left."},
+    {13190, "the template's"},
+    {13191, "%1: failed: %2"},
+    {13192, "As found, the unit had %1."},
+    {13193, "%1  %2  firmware %3: %4 (%5 register(s) changed)"},
+    {13194, "No visit recorded yet."},
+    {13195, "History of %1"},
+    {13196, "An apply is running."},
+    {13197, "Stop it and close?"},
+    {13198, "The visit stays recorded as interrupted."},
+    {13199, "Save log as..."},
+    {13200, "Select all"},
+    {13201, "Log saved to %1 (%2 lines)"},
+    {13202, "FASTLINK=%1 is neither on (1) nor off (0); the link stays paced by the tick."},
+    {13203, "FASTLINKGAP=%1 is not a gap of 0 to 100 ms; %2 ms is used."},
+    {13204, "Port %1 is back and open again."},
+    {13205, "Port %1 is open."},
+    {13206, "Port %1 open"},
+    {13207, "Cannot create log file %1: %2"},
+    {13208, "%1 (%2 register%3)"},
+    {13209, "Another write was asked for before registers %1 were read; nothing was written."},
+    {13210, "Registers %1 could not be read; nothing was written."},
+    {13211, "The write does not fit the queue; nothing was written."},
+    {13212, "The unit did not confirm: %1"},
+    {13213, "Another command took the link before registers %1 were read; nothing was written."},
+    {13214, "Reading registers %1 again: the reply was lost."},
+    {13215, "The unit did not answer the read of registers %1; nothing was written."},
+    {13216, "Cannot write %1: %2"},
+    {13217, "Cannot write %1: the folder %2 does not exist"},
+    {13218, "Cannot write %1: only %2 of %3 bytes reached the disk"},
+    {13219, "no port chosen"},
+    {13220, "the port does not exist"},
+    {13221, "the port is in use by another program"},
+    {13222, "the port is in use by another program: %1"},
+    {13223, "permission denied (your user must be allowed to open serial devices, usually by "
+            "membership of the 'dialout' group; log in again after adding it)"},
+    {13224, "the port went away (adapter unplugged?)"},
+    {13225, "unknown error"},
+    {13226, "Port %1: %2"},
+    {13227, "changed since its as-left of %1: %2"},
+    {13228, "%1 is not %2"},
+    {13229, "the %1 %2 does not exist"},
+    {13230, "the %1 %2 cannot be read"},
+    {13231, "the row has %1 field(s), the header %2"},
+    {13232, "no sn, uid or port finds the unit"},
+    {13233, "no template is given"},
+    {13234, "firmware image"},
+    {13235, "a bus address (0..247)"},
+    {13236, "a baud rate (9600, 19200, 38400, 57600)"},
+    {13237, "%1 is not a baud rate (9600, 19200, 38400, 57600)"},
+    {13238, "a number of stop bits (1, 2)"},
+    {13239, "a device id (0 = automatic, 1..4194303)"},
+    {13240, "%1 is given on line %2 too"},
+    {13241, "address %1 on bus \"%2\""},
+    {13242, "device id %1"},
+    {13243, "line %1: %2"},
+    {13244, "line %1, column %2 (%3): %4"},
+    {13245, "%1 cannot be read: %2"},
+    {13246, "%1 is not UTF-8 text"},
+    {13247, "the plan is empty: no header row"},
+    {13248, "unknown column; a plan has: %1"},
+    {13249, "the column is given twice"},
+    {13250, "the plan has no unit rows"},
+    {13251,
+     "Give the database user and password through PGUSER and PGPASSWORD or ~/.pgpass, not in %1."},
+    {13252, "Qt's PostgreSQL driver is not installed (Debian package libqt6sql6-psql)."},
+    {13253, "The site record %1 cannot be opened"},
+    {13254, "Qt's SQLite driver is not installed (Debian package libqt6sql6-sqlite)."},
+    {13255, "The site record %1 cannot be used"},
+    {13256, "The site record %1 is busy"},
+    {13257, "The site record %1 was written by a newer version of Glimmerpane (schema %2; this "
+            "version knows %3)."},
+    {13258, "Nothing was changed; use the newer version."},
+    {13259, "The site record %1 cannot be brought to schema %2"},
+    {13260, "The site record is not open."},
+    {13261, "The visit of %1 was not recorded in %2"},
+    {13262, "The site record %1 cannot be read"},
+    {13263, "Reading the unit again"},
+    {13264, "Reading the unit as found"},
+    {13265, "Updating the firmware:"},
+    {13266, "Changing the profile:"},
+    {13267, "Writing the plan's settings and reading them back"},
+    {13268, "The unit on %1 (sn %2, uid %3) has no row in the plan."},
+    {13269, "firmware update"},
+    {13270, "profile change"},
+    {13271, "the unit did not answer for %1 after its %2; the template was not written"},
+    {13272, "The unit has %1."},
+    {13273, "the unit did not answer for %1; nothing was written"},
+    {13274, "the image %1 cannot be read: %2"},
+    {13275, "the image holds firmware %1, the unit runs %2"},
+    {13276, "the image names no version and the record does not show the unit left running it"},
+    {13277,
+     "the profile %1 holds no profile value (cfg, eight hex digits); the template was not written"},
+    {13278, "%1, and no flashing tool can be started here; the template was not written"},
+    {13279, "Updating the firmware: %1."},
+    {13280, "Changing the profile to %1."},
+    {13281, "the %1 failed: %2; the template was not written"},
+    {13282, "line %1 gives device id %2, but the unit is no BACnet unit of our vendor id and has "
+            "none to set."},
+    {13283, "No register has been read from this unit yet; nothing was written."},
+    {13284, "%1 register(s) read from this unit would be written."},
+    {13285, "Never read, and so left out: %1."},
+    {13286, "Read them from the unit first, then write them all?"},
+    {13287, "(No writes only the registers read.)"},
+    {13288, "The file gives %1 register(s)."},
+    {13289, "Lines skipped (not a register line): %1."},
+    {13290, "Lines giving a register a second time (the last one counts): %1."},
+    {13291, "Line %1 (\"%2\"): the value is not eight hex digits."},
+    {13292, "Nothing was loaded."},
+    {13293, "Line %1 (\"%2\"): the register number is not a decimal 0..255."},
+    {13294, "The file has no lines for registers 0 and 1, so its product type cannot be checked."},
+    {13295, "Registers %1 of the unit were not read, so the product type cannot be checked."},
+    {13296, "Cannot read %1: %2."},
+    {13297, "Line %1 (\"%2\") is not a logo frame like :L00FFFFFFFF#."},
+    {13298, "Nothing was sent."},
+    {13299, "pending"},
+    {13300, "applying"},
+    {13301, "temperature (\u00b0C)"},
+    {13302, "humidity (%RH)"},
+    {13303, "resistance (\u03a9)"},
+    {13304, "A2D (V)"},
+    {13305, "CO2 (ppm)"},
+    {13306, "Power-up"},
+    {13307, "Software Reset"},
+};
+
 QString cutToBuffer(QString text) {
     if (text.size() > kMaxTextLength) {
         // Never leave half of a surrogate pair at the end.
@@ -256,7 +593,217 @@ QHash<int, QString> parseCatalogue(QString text) {
     return table;
 }
 
+// A built-in pattern as it is looked for in a line: the placeholders become
+// captures, in the order they first appear.
+struct ComposedPattern {
+    int id;
+    QRegularExpression atOffset;  // matches where it is asked to, to any end
+    QRegularExpression wholeLine; // matches from where it is asked to the line's end
+    QList<int> numbers;           // the placeholder number of each capture
+    qsizetype literal;            // how much of it is fixed text
+    bool inLine;                  // may be found after a line's start
+};
+
+struct ComposedTables {
+    std::vector<ComposedPattern> patterns;      // most fixed text first
+    std::vector<QPair<int, QString>> sentences; // fixed pieces found in a line
+};
+
+// A composed piece may be found inside a line when it starts a sentence or
+// an appended part (", ...", "(...)"); short patterns that start with what
+// is put in ("%1 is not %2") only as a whole line, where nothing else fits.
+bool foundInLine(int id, const QString& text, qsizetype literal) {
+    if (id < LangDll::kFirstComposedId || text.isEmpty())
+        return false;
+    const QChar first = text.front();
+    if (first == QLatin1Char('%'))
+        return literal >= 12;
+    return first.isUpper() || first == QLatin1Char(',') || first == QLatin1Char('(') ||
+           first == QLatin1Char('"');
+}
+
+const ComposedTables& composedTables() {
+    static const ComposedTables tables = [] {
+        ComposedTables t;
+        static const QRegularExpression placeholder(QStringLiteral("%([1-9])"));
+        for (const auto& [id, text] : LangDll::builtInStrings()) {
+            QString re;
+            QList<int> numbers;
+            qsizetype literal = 0;
+            qsizetype at = 0;
+            for (auto it = placeholder.globalMatch(text); it.hasNext();) {
+                const QRegularExpressionMatch m = it.next();
+                const QString fixed = text.mid(at, m.capturedStart() - at);
+                re += QRegularExpression::escape(fixed);
+                literal += fixed.size();
+                const int n = m.captured(1).toInt();
+                if (const qsizetype seen = numbers.indexOf(n); seen >= 0) {
+                    re += QStringLiteral("\\%1").arg(seen + 1);
+                } else {
+                    numbers.append(n);
+                    // The last placeholder takes the rest of the line.
+                    re += m.capturedEnd() == text.size() ? QStringLiteral("(.+)")
+                                                         : QStringLiteral("(.+?)");
+                }
+                at = m.capturedEnd();
+            }
+            if (numbers.isEmpty()) {
+                if (foundInLine(id, text, text.size()))
+                    t.sentences.push_back({id, text});
+                continue;
+            }
+            const QString fixed = text.mid(at);
+            re += QRegularExpression::escape(fixed);
+            literal += fixed.size();
+            t.patterns.push_back(
+                {id, QRegularExpression(re),
+                 QRegularExpression(QStringLiteral("(?:") + re + QStringLiteral(")\\z")), numbers,
+                 literal, foundInLine(id, text, literal)});
+        }
+        std::stable_sort(t.patterns.begin(), t.patterns.end(),
+                         [](const ComposedPattern& a, const ComposedPattern& b) {
+                             return a.literal > b.literal;
+                         });
+        return t;
+    }();
+    return tables;
+}
+
+// Where a composed piece may start in a line: at its start, at an appended
+// part, or after the end of a sentence or a clause.
+bool startsPiece(const QString& line, qsizetype p) {
+    if (p == 0)
+        return true;
+    const QChar c = line.at(p);
+    if (c == QLatin1Char(',') || c == QLatin1Char('('))
+        return true;
+    if (!line.at(p - 1).isSpace() || c.isSpace())
+        return false;
+    qsizetype q = p - 1;
+    while (q > 0 && line.at(q).isSpace())
+        --q;
+    return QStringLiteral(".?!:;)\"").contains(line.at(q));
+}
+
+// Where a composed piece may end: at the line's end, before a blank or a
+// mark, or after a mark; never inside a word.
+bool endsPiece(const QString& line, qsizetype e) {
+    static const QString marks = QStringLiteral(",.;:?!)");
+    return e >= line.size() || line.at(e).isSpace() || marks.contains(line.at(e)) ||
+           (e > 0 && marks.contains(line.at(e - 1)));
+}
+
 } // namespace
+
+// The catalogue's pattern with each placeholder replaced by what the
+// English line had there, translated in turn. A placeholder the English
+// pattern does not have stays as it is.
+QString LangDll::fillPattern(const QString& pattern, const QList<int>& numbers,
+                             const QStringList& parts, int depth) const {
+    QString out;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const QChar c = pattern.at(i);
+        if (c == QLatin1Char('%') && i + 1 < pattern.size()) {
+            const int n = pattern.at(i + 1).digitValue();
+            if (const qsizetype k = numbers.indexOf(n); n >= 1 && k >= 0) {
+                out += translateText(parts.at(k), depth + 1);
+                ++i;
+                continue;
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
+QString LangDll::translateLine(const QString& line, int depth) const {
+    if (line.trimmed().isEmpty())
+        return line;
+    if (const std::optional<int> id = builtInIdOf(line))
+        return catalogueString(*id).value_or(line);
+    const ComposedTables& t = composedTables();
+    auto partsOf = [](const QRegularExpressionMatch& m) {
+        QStringList parts;
+        for (int i = 1; i <= m.lastCapturedIndex(); ++i)
+            parts << m.captured(i);
+        return parts;
+    };
+    // The whole line made from one pattern: the one with the most fixed
+    // text that fits.
+    for (const ComposedPattern& p : t.patterns) {
+        const QRegularExpressionMatch m =
+            p.wholeLine.match(line, 0, QRegularExpression::NormalMatch,
+                              QRegularExpression::AnchorAtOffsetMatchOption);
+        if (!m.hasMatch())
+            continue;
+        if (const std::optional<QString> pattern = catalogueString(p.id))
+            return fillPattern(*pattern, p.numbers, partsOf(m), depth);
+        return line;
+    }
+    // Else sentence by sentence: at each place a piece may start, the
+    // longest piece that fits there.
+    QString out;
+    bool translated = false;
+    for (qsizetype p = 0; p < line.size();) {
+        if (startsPiece(line, p)) {
+            qsizetype end = -1;
+            QString shown;
+            for (const auto& [id, text] : t.sentences) {
+                const qsizetype e = p + text.size();
+                if (e > end && QStringView(line).mid(p).startsWith(text) && endsPiece(line, e))
+                    if (const std::optional<QString> s = catalogueString(id)) {
+                        end = e;
+                        shown = *s;
+                    }
+            }
+            for (const ComposedPattern& c : t.patterns) {
+                if (!c.inLine)
+                    continue;
+                const QRegularExpressionMatch m =
+                    c.atOffset.match(line, p, QRegularExpression::NormalMatch,
+                                     QRegularExpression::AnchorAtOffsetMatchOption);
+                if (!m.hasMatch() || m.capturedEnd() <= end || !endsPiece(line, m.capturedEnd()))
+                    continue;
+                if (const std::optional<QString> pattern = catalogueString(c.id)) {
+                    end = m.capturedEnd();
+                    shown = fillPattern(*pattern, c.numbers, partsOf(m), depth);
+                }
+            }
+            if (end > p) {
+                out += shown;
+                p = end;
+                translated = true;
+                continue;
+            }
+        }
+        out += line.at(p);
+        ++p;
+    }
+    return translated ? out : line;
+}
+
+QString LangDll::translateText(const QString& text, int depth) const {
+    // Parts put into parts: deep enough for a message naming a message.
+    if (depth > 4)
+        return text;
+    QString out;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text.at(i) != QLatin1Char('\n') && text.at(i) != QLatin1Char('\r'))
+            continue;
+        out += translateLine(text.mid(start, i - start), depth);
+        if (i < text.size())
+            out += text.at(i);
+        start = i + 1;
+    }
+    return out;
+}
+
+QString LangDll::translate(const QString& english) const {
+    if (m_libraryPath.isEmpty() || m_catalogue.isEmpty() || english.isEmpty())
+        return english;
+    return translateText(english, 0);
+}
 
 QStringList LangDll::defaultSearchFolders() {
     if (QCoreApplication::instance())
@@ -361,6 +908,8 @@ const StringTableEntries& LangDll::builtInStrings() {
         for (const BuiltInText& t : kBuiltIn)
             list.append({t.id, QString::fromUtf8(t.text)});
         for (const BuiltInText& t : kCaptions)
+            list.append({t.id, QString::fromUtf8(t.text)});
+        for (const BuiltInText& t : kComposed)
             list.append({t.id, QString::fromUtf8(t.text)});
         return list;
     }();

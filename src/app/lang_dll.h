@@ -76,6 +76,14 @@ class LangDll {
     // captions whose untranslated form differs from the built-in text.
     std::optional<QString> catalogueString(int id) const;
 
+    // The text to show for a text the tool composed in English, taken line
+    // by line. A line that is a built-in text takes the catalogue's text for
+    // its id. A line, or a sentence piece of one, made from a built-in
+    // pattern (a text with %1, %2...) takes the catalogue's pattern, with
+    // its parts put in translated the same way. What neither covers stays
+    // as it is; with no catalogue loaded the text comes back unchanged.
+    QString translate(const QString& english) const;
+
     // The built-in English table, ascending by id, every text non-empty.
     static const StringTableEntries& builtInStrings();
     static std::optional<QString> builtInString(int id);
@@ -83,6 +91,9 @@ class LangDll {
     static std::optional<int> builtInIdOf(const QString& english);
     // The ids of the captions the tool added to the product line's table.
     static constexpr int kFirstCaptionId = 12000;
+    // The ids of the sentences and patterns the tool composes its messages
+    // from; translate() finds these inside a longer line too.
+    static constexpr int kFirstComposedId = 13000;
 
     // Catalogue lines for entries, in the order given, each ending in CR LF.
     // A line break inside a text would end its line early, so it is written
@@ -93,6 +104,11 @@ class LangDll {
     static Status writeCatalogue(const QString& path, const StringTableEntries& entries);
 
   private:
+    QString translateText(const QString& text, int depth) const;
+    QString translateLine(const QString& line, int depth) const;
+    QString fillPattern(const QString& pattern, const QList<int>& numbers, const QStringList& parts,
+                        int depth) const;
+
     QLocale m_locale;
     QStringList m_searchFolders;
     QString m_libraryName;

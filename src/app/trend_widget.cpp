@@ -1,5 +1,6 @@
 #include "app/trend_widget.h"
 
+#include "app/lang_dll.h"
 #include "platform/prompts.h"
 
 #include <QChart>
@@ -122,7 +123,8 @@ TrendWidget::TrendWidget(const TrendBuffer& buffer, QList<TrendSeriesSpec> serie
     }
     pieces_.resize(lines_.size());
     threshold_ = new QLineSeries(chart_);
-    threshold_->setName(QStringLiteral("Threshold"));
+    thresholdCaption_ = QStringLiteral("Threshold");
+    threshold_->setName(thresholdCaption_);
     QPen dashed(Qt::red);
     dashed.setStyle(Qt::DashLine);
     dashed.setWidth(2);
@@ -188,15 +190,32 @@ void TrendWidget::hideEvent(QHideEvent* event) {
 
 void TrendWidget::setSeriesNames(const QStringList& names) {
     for (int i = 0; i < lines_.size() && i < names.size(); ++i)
-        if (lines_[i]->name() != names[i])
-            lines_[i]->setName(names[i]);
+        if (specs_[i].name != names[i]) {
+            specs_[i].name = names[i];
+            lines_[i]->setName(inLanguage(names[i]));
+        }
+}
+
+QString TrendWidget::inLanguage(const QString& english) const {
+    return lang_ ? lang_->translate(english) : english;
+}
+
+void TrendWidget::setLanguage(const LangDll& lang) {
+    lang_ = &lang;
+    axisX_->setTitleText(inLanguage(QStringLiteral("minutes before the newest sample")));
+    for (int i = 0; i < axes_.size(); ++i)
+        axes_[i]->setTitleText(inLanguage(axisSpecs_[i].title));
+    for (int i = 0; i < lines_.size(); ++i)
+        lines_[i]->setName(inLanguage(specs_[i].name));
+    threshold_->setName(inLanguage(thresholdCaption_));
 }
 
 void TrendWidget::setThreshold(std::optional<double> value, const QString& caption) {
-    if (value == thresholdValue_ && threshold_->name() == caption)
+    if (value == thresholdValue_ && thresholdCaption_ == caption)
         return;
     thresholdValue_ = value;
-    threshold_->setName(caption);
+    thresholdCaption_ = caption;
+    threshold_->setName(inLanguage(caption));
     threshold_->setVisible(value.has_value());
     for (QLegendMarker* m : chart_->legend()->markers(threshold_))
         m->setVisible(value.has_value());

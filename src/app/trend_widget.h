@@ -25,6 +25,8 @@ class QChartView;
 
 namespace gp {
 
+class LangDll;
+
 class Prompts;
 
 // A value axis: one per quantity, so that degrees and ohms never share a
@@ -72,6 +74,10 @@ class TrendWidget : public QWidget {
     void setSeriesNames(const QStringList& names);
     // A horizontal line across the plot against the left axis, or none.
     void setThreshold(std::optional<double> value, const QString& caption);
+    // Axis titles, legend texts and the threshold's caption in the
+    // catalogue's words from now on (the English ones are kept). The
+    // catalogue sets it as the plot is shown, so one loaded meanwhile shows.
+    void setLanguage(const LangDll& lang);
 
     bool paused() const;
     int windowMinutes() const;
@@ -104,6 +110,7 @@ class TrendWidget : public QWidget {
     void hideEvent(QHideEvent* event) override;
 
   private:
+    QString inLanguage(const QString& english) const;
     void toggleSeries(int i);
     void updateMarker(int i);
     void rescale(double xMin, const std::vector<std::pair<double, double>>& ranges);
@@ -123,6 +130,8 @@ class TrendWidget : public QWidget {
     // The further pieces of each line after a gap; unused ones are empty.
     QList<QList<QLineSeries*>> pieces_;
     QLineSeries* threshold_ = nullptr;
+    QString thresholdCaption_; // English
+    const LangDll* lang_ = nullptr;
     std::optional<double> thresholdValue_;
     QCheckBox* pause_ = nullptr;
     QComboBox* window_ = nullptr;

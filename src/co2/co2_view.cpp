@@ -61,8 +61,9 @@ Co2View::Co2View(AppContext& ctx, Co2Channel& co2, QWidget* parent)
     refusedLabel_->hide();
     outer->addWidget(refusedLabel_);
     link_->onWriteRefused = [this] {
-        refusedLabel_->setText(QStringLiteral("The sensor refused the last write (it answered "
-                                              "\"?\") and keeps its old setting."));
+        refusedLabel_->setText(
+            ctx_.lang.translate(QStringLiteral("The sensor refused the last write (it answered "
+                                               "\"?\") and keeps its old setting.")));
         refusedLabel_->show();
     };
 

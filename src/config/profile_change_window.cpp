@@ -44,10 +44,10 @@ Form3::~Form3() {
 void Form3::refresh() {
     // The step as the unit tool words it, and below it what is happening.
     const QString words = machine_.activity();
-    label1_->setText(words.isEmpty() || words == machine_.stepText()
-                         ? machine_.stepText()
-                         : machine_.stepText() + QLatin1Char('\n') + words);
-    command2_->setText(machine_.buttonCaption());
+    label1_->setText(ctx_.lang.translate(words.isEmpty() || words == machine_.stepText()
+                                             ? machine_.stepText()
+                                             : machine_.stepText() + QLatin1Char('\n') + words));
+    command2_->setText(ctx_.lang.translate(machine_.buttonCaption()));
     command2_->setEnabled(machine_.buttonEnabled());
 }
 

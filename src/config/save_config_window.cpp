@@ -9,7 +9,7 @@
 namespace gp {
 
 Form5::Form5(AppContext& ctx, bool saveAllNonvol, QWidget* parent)
-    : QDialog(parent), save_(ctx.link, ctx.prompts, saveAllNonvol) {
+    : QDialog(parent), lang_(ctx.lang), save_(ctx.link, ctx.prompts, saveAllNonvol) {
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("Save Configuration"));
     setModal(true);
@@ -34,7 +34,8 @@ Form5::Form5(AppContext& ctx, bool saveAllNonvol, QWidget* parent)
 
 // The window grows with its message: a long list of registers not read
 // would otherwise be cut off top and bottom.
-void Form5::setStatus(const QString& text) {
+void Form5::setStatus(const QString& english) {
+    const QString text = lang_.translate(english);
     if (status_->text() == text)
         return;
     status_->setText(text);

@@ -32,6 +32,7 @@ class Form5 : public QDialog {
     void showNotSaved();
     void setStatus(const QString& text);
 
+    const LangDll& lang_;
     SaveConfig save_;
     QLabel* status_ = nullptr;
     QTimer* timer_ = nullptr;

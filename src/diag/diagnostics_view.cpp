@@ -323,12 +323,12 @@ void DiagnosticsView::setStale(bool stale) {
     if (stale == stale_)
         return;
     stale_ = stale;
-    const QString said =
+    const QString said = ctx_.lang.translate(
         stale ? QStringLiteral("Not current: the unit did not answer the poll since %1. The polls "
                                "go on by themselves once it answers again; check cable, power "
                                "and port meanwhile.")
                     .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")))
-              : QString();
+              : QString());
     for (QLineEdit* b : a2dBoxes) {
         b->setEnabled(!stale);
         b->setToolTip(said);

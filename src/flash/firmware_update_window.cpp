@@ -81,16 +81,18 @@ void Form2::onTick() {
 }
 
 void Form2::refresh() {
-    label1_->setText(machine_.stepText());
+    label1_->setText(ctx_.lang.translate(machine_.stepText()));
     const QString words = machine_.activity();
     const int step = machine_.stepNumber();
-    label2_->setText(words.isEmpty() || step <= 0 ? words
-                                                  : QStringLiteral("Step %1 of %2: %3")
-                                                        .arg(step)
-                                                        .arg(FirmwareUpdate::kStepCount)
-                                                        .arg(words));
-    label2_->setToolTip(QStringLiteral("State %1").arg(machine_.stateNumber()));
-    command2_->setText(machine_.buttonCaption());
+    label2_->setText(ctx_.lang.translate(words.isEmpty() || step <= 0
+                                             ? words
+                                             : QStringLiteral("Step %1 of %2: %3")
+                                                   .arg(step)
+                                                   .arg(FirmwareUpdate::kStepCount)
+                                                   .arg(words)));
+    label2_->setToolTip(
+        ctx_.lang.translate(QStringLiteral("State %1").arg(machine_.stateNumber())));
+    command2_->setText(ctx_.lang.translate(machine_.buttonCaption()));
     command2_->setEnabled(machine_.buttonEnabled());
     stop_->setVisible(machine_.toolRunning());
     cancel_->setVisible(machine_.stateNumber() !=

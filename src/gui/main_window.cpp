@@ -600,12 +600,12 @@ void Form1::connectLinkOutputs() {
     link_.log.setOnLine([this](const QString& line) { appendLog(line); });
     link_.progress.setOnChange([this](const ProgressState& s) {
         Picture3->show(s);
-        LabelProg->setText(s.label);
+        LabelProg->setText(ctx_->lang.translate(s.label));
     });
     link_.serial.onStatus = [this](const QString& s) {
         portStatus_ = s;
         if (!silent_)
-            statusPort_->setText(s);
+            statusPort_->setText(ctx_->lang.translate(s));
     };
 
     // Tabs. A click on the head already selected repeats its read, so the
@@ -728,6 +728,11 @@ void Form1::loadLanguage(const QString& name) {
     if (!lang_->loadNote().isEmpty())
         link_.log.AddLog(lang_->loadNote());
     applyLanguage();
+    // The status bar's texts in the catalogue now loaded.
+    if (statusPort_) {
+        statusPort_->setText(ctx_->lang.translate(silent_ ? silentSaid_ : portStatus_));
+        updateStatus();
+    }
 }
 
 void Form1::startUp() {
@@ -1004,10 +1009,11 @@ void Form1::watchForSilence() {
 // port's state again: it wraps there rather than running into the frame
 // counters, and the bar does not change its height for a one-line message.
 void Form1::sayForAWhile(const QString& said, int ms) {
-    statusPort_->setText(said);
-    QTimer::singleShot(ms, statusPort_, [this, said] {
-        if (statusPort_->text() == said)
-            statusPort_->setText(silent_ ? silentSaid_ : portStatus_);
+    const QString shown = ctx_->lang.translate(said);
+    statusPort_->setText(shown);
+    QTimer::singleShot(ms, statusPort_, [this, shown] {
+        if (statusPort_->text() == shown)
+            statusPort_->setText(ctx_->lang.translate(silent_ ? silentSaid_ : portStatus_));
     });
 }
 
@@ -1023,11 +1029,12 @@ void Form1::setSilent(bool silent) {
         const QString said =
             QStringLiteral("No unit answered on %1: check cable, power and port").arg(chosenPort_);
         silentSaid_ = said;
-        statusPort_->setText(said);
-        identity_->setToolTip(QStringLiteral("Not current: the unit stopped answering"));
+        statusPort_->setText(ctx_->lang.translate(said));
+        identity_->setToolTip(
+            ctx_->lang.translate(QStringLiteral("Not current: the unit stopped answering")));
         link_.log.AddLog(said);
     } else {
-        statusPort_->setText(portStatus_);
+        statusPort_->setText(ctx_->lang.translate(portStatus_));
         identity_->setToolTip(QString());
     }
 }
@@ -1120,7 +1127,7 @@ void Form1::rebuildTabBar() {
 }
 
 void Form1::appendLog(const QString& line) {
-    log_->append(line);
+    log_->append(ctx_->lang.translate(line));
 }
 
 QString countersText(const LinkCounters& c) {
@@ -1150,11 +1157,11 @@ QString countersToolTip(const LinkCounters& c) {
 
 void Form1::updateStatus() {
     const LinkCounters& c = link_.serial.counters;
-    statusCounters_->setText(countersText(c));
+    statusCounters_->setText(ctx_->lang.translate(countersText(c)));
     // The next answer ends a silence.
     if (silent_ && c.repliesDispatched > repliesAtSilence_)
         setSilent(false);
-    statusCounters_->setToolTip(countersToolTip(c));
+    statusCounters_->setToolTip(ctx_->lang.translate(countersToolTip(c)));
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

@@ -37,7 +37,7 @@ ReportWindow::ReportWindow(AppContext& ctx, Co2Link* co2, Co2Settings* co2Settin
         if (!read_)
             return;
         read_->tick();
-        status_->setText(read_->status());
+        status_->setText(ctx_.lang.translate(read_->status()));
         if (read_->finished())
             finishRead();
     });
@@ -60,7 +60,7 @@ QString ReportWindow::run() {
     // in between: the Device view asks for neither.
     ctx_.tabs.SelectTab(TabDevice);
     read_ = std::make_unique<CommissioningReportRead>(ctx_.link, co2_, co2Settings_);
-    status_->setText(read_->status());
+    status_->setText(ctx_.lang.translate(read_->status()));
     timer_.start();
     exec();
     timer_.stop();

@@ -139,6 +139,7 @@ void SitePanelWindow::refreshStates() {
             state = (*latest)->result == QLatin1String(site::kFailed)
                         ? QStringLiteral("failed: ") + (*latest)->reason
                         : (*latest)->result;
+        state = ctx_.lang.translate(state);
         table_->item(i, State)->setText(state);
         table_->item(i, State)->setToolTip(state);
     }
@@ -155,16 +156,18 @@ void SitePanelWindow::followIdentity() {
     connectedRow_ = row ? static_cast<int>(row - plan_.rows.constData()) : -1;
     if (connectedRow_ >= 0)
         table_->selectRow(connectedRow_);
+    QString said;
     if (uid.isEmpty() || uid == QLatin1String("---"))
-        unit_->setText(QStringLiteral("No unit identified yet: press Connect."));
+        said = QStringLiteral("No unit identified yet: press Connect.");
     else if (row)
-        unit_->setText(QStringLiteral("Connected: sn %1, uid %2, on %3: line %4, %5.")
-                           .arg(sn, uid, portName())
-                           .arg(row->line)
-                           .arg(row->name));
+        said = QStringLiteral("Connected: sn %1, uid %2, on %3: line %4, %5.")
+                   .arg(sn, uid, portName())
+                   .arg(row->line)
+                   .arg(row->name);
     else
-        unit_->setText(QStringLiteral("Connected: sn %1, uid %2, on %3: not in this plan.")
-                           .arg(sn, uid, portName()));
+        said = QStringLiteral("Connected: sn %1, uid %2, on %3: not in this plan.")
+                   .arg(sn, uid, portName());
+    unit_->setText(ctx_.lang.translate(said));
     applyButton_->setEnabled(row != nullptr && !applying());
 }
 
@@ -196,8 +199,8 @@ bool SitePanelWindow::applyToConnectedUnit() {
         return false;
     }
     applyButton_->setEnabled(false);
-    table_->item(connectedRow_, State)->setText(QStringLiteral("applying"));
-    status_->setText(apply_->activity() + QStringLiteral("..."));
+    table_->item(connectedRow_, State)->setText(ctx_.lang.translate(QStringLiteral("applying")));
+    status_->setText(ctx_.lang.translate(apply_->activity() + QStringLiteral("...")));
     return true;
 }
 
@@ -210,7 +213,7 @@ void SitePanelWindow::tick() {
     // The firmware update and profile change count their waits in ticks.
     timer_->setInterval(apply_->intervalMs());
     if (!apply_->finished()) {
-        status_->setText(apply_->activity() + QStringLiteral("..."));
+        status_->setText(ctx_.lang.translate(apply_->activity() + QStringLiteral("...")));
         return;
     }
     timer_->setInterval(kIdleTickMs);
@@ -220,7 +223,7 @@ void SitePanelWindow::tick() {
             : QStringLiteral("%1: failed: %2").arg(apply_->visit().name, apply_->failure());
     if (!apply_->changedSince().isEmpty())
         result += QStringLiteral("\nAs found, the unit had %1.").arg(apply_->changedSince());
-    status_->setText(result);
+    status_->setText(ctx_.lang.translate(result));
     apply_.reset();
     refreshStates();
     applyButton_->setEnabled(connectedRow_ >= 0);

@@ -118,6 +118,8 @@ class TestLangDll : public QObject {
     void writeCatalogueReportsFailure();
     void latin1CatalogueIsNoted_data();
     void latin1CatalogueIsNoted();
+    void composedTextsAreTranslated_data();
+    void composedTextsAreTranslated();
 };
 
 void TestLangDll::builtInTableIsTheEnglishTable() {
@@ -134,6 +136,9 @@ void TestLangDll::builtInTableIsTheEnglishTable() {
         texts << text;
         previous = id;
         QCOMPARE(LangDll::builtInIdOf(text).has_value(), true);
+        // What a catalogue line can hold.
+        QVERIFY2(text.size() <= 255 && !text.contains('\n') && !text.contains('\r'),
+                 qPrintable(text));
     }
     QVERIFY(texts.contains("Restore from backup...") && texts.contains("Yes"));
     QCOMPARE(QString::fromUtf8(gp::kMakerCompanyLine), QString("Quorvel Building Controls"));
@@ -473,6 +478,94 @@ void TestLangDll::latin1CatalogueIsNoted() {
     // The note belongs to the loaded file and goes with it.
     lang.CloseLibrary();
     QVERIFY(lang.loadNote().isEmpty());
+}
+
+// Messages composed while the tool runs: each English pattern given takes
+// the catalogue text beside it, found by its English text's id.
+using Translations = QList<QPair<QString, QString>>;
+
+void TestLangDll::composedTextsAreTranslated_data() {
+    QTest::addColumn<Translations>("catalogue");
+    QTest::addColumn<QString>("english");
+    QTest::addColumn<QString>("shown");
+    const Translations confirmed{
+        {"The unit confirmed %1 of %2 register writes.", "Bestaetigt: %1 von %2."},
+        {"Not confirmed: %1.", "Unbestaetigt: %1."}};
+    QTest::newRow("a caption") << Translations{{"Calibrate now?", "Jetzt kalibrieren?"}}
+                               << "Calibrate now?"
+                               << "Jetzt kalibrieren?";
+    QTest::newRow("a file name put in")
+        << Translations{{"Configuration saved to %1", "Konfiguration in %1 gespeichert"}}
+        << "Configuration saved to /tmp/a b.cfg"
+        << "Konfiguration in /tmp/a b.cfg gespeichert";
+    QTest::newRow("parts in another order")
+        << Translations{{"The unit confirmed %1 of %2 register writes.",
+                         "%2 Werte, %1 bestaetigt."}}
+        << "The unit confirmed 3 of 5 register writes."
+        << "5 Werte, 3 bestaetigt.";
+    QTest::newRow("a message put in a message")
+        << Translations{{"Port %1: %2", "Anschluss %1: %2"},
+                        {"the port does not exist", "den Anschluss gibt es nicht"}}
+        << "Port ttyUSB0: the port does not exist"
+        << "Anschluss ttyUSB0: den Anschluss gibt es nicht";
+    QTest::newRow("sentences appended") << confirmed
+                                        << "The unit confirmed 3 of 5 register writes. Not "
+                                           "confirmed: 10, 11."
+                                        << "Bestaetigt: 3 von 5. Unbestaetigt: 10, 11.";
+    QTest::newRow("an appended part")
+        << Translations{{"Written, but the unit did not confirm: %1", "Nicht bestaetigt: %1"},
+                        {"(%1 sent again after a lost reply)", "(%1 wiederholt)"}}
+        << "Written, but the unit did not confirm: 07 (2 sent "
+           "again after a lost reply)"
+        << "Nicht bestaetigt: 07 (2 wiederholt)";
+    QTest::newRow("line by line")
+        << Translations{{"Apply line %1 to the unit on %2?", "Zeile %1 an %2?"},
+                        {"Name: %1", "Name: %1"},
+                        {"The unit is read and recorded as found, written, read back and "
+                         "recorded as left.",
+                         "Gelesen, geschrieben, geprueft."}}
+        << "Apply line 4 to the unit on ttyS0?\n\nName: R 1.04\nAddress: 5\n\nThe unit is read "
+           "and recorded as found, written, read back and recorded as left."
+        << "Zeile 4 an ttyS0?\n\nName: R 1.04\nAddress: 5\n\nGelesen, geschrieben, geprueft.";
+    QTest::newRow("a sentence the catalogue lacks stays English")
+        << confirmed << "The unit restarts. Not confirmed: 07."
+        << "The unit restarts. Unbestaetigt: 07.";
+    QTest::newRow("a pattern the catalogue lacks keeps its line")
+        << Translations{{"Not confirmed: %1.", "Unbestaetigt: %1."}}
+        << "The unit confirmed 3 of 5 register writes."
+        << "The unit confirmed 3 of 5 register writes.";
+    QTest::newRow("never inside a word")
+        << Translations{{"Nothing was written.", "Nichts geschrieben."}} << "XNothing was written."
+        << "XNothing was written.";
+    QTest::newRow("a part's words only as the whole part")
+        << Translations{{"the unit", "die Einheit"}} << "Power cycle the unit, then retry."
+        << "Power cycle the unit, then retry.";
+    QTest::newRow("the pattern's words in a file name")
+        << Translations{{"Cannot write %1: %2", "%1 nicht geschrieben: %2"}}
+        << "Cannot write /tmp/Cannot write: disk full"
+        << "/tmp/Cannot write nicht geschrieben: disk full";
+    QTest::newRow("a placeholder the English lacks stays")
+        << Translations{{"Report written to %1", "Bericht %1 (%3)"}} << "Report written to r.pdf"
+        << "Bericht r.pdf (%3)";
+    QTest::newRow("no catalogue text at all") << Translations{} << "Configuration saved to x.cfg"
+                                              << "Configuration saved to x.cfg";
+}
+
+void TestLangDll::composedTextsAreTranslated() {
+    QFETCH(Translations, catalogue);
+    QFETCH(QString, english);
+    QTemporaryDir dir;
+    QByteArray lines = "1\tunused\r\n"; // a catalogue, even when it has none of the texts
+    for (const auto& [from, to] : catalogue) {
+        const std::optional<int> id = LangDll::builtInIdOf(from);
+        QVERIFY2(id && *id >= LangDll::kFirstCaptionId, qPrintable(from));
+        lines += QByteArray::number(*id) + '\t' + to.toUtf8() + "\r\n";
+    }
+    writeBytes(QDir(dir.path()).filePath("Glimmerpane_de.lng"), lines);
+    LangDll lang(QLocale(QLocale::German), {dir.path()});
+    QCOMPARE(lang.translate(english), english); // nothing loaded yet
+    QVERIFY(lang.LoadLangDll("Glimmerpane_de"));
+    QTEST(lang.translate(english), "shown");
 }
 
 QTEST_GUILESS_MAIN(TestLangDll)
