@@ -600,6 +600,7 @@ struct ComposedPattern {
     QRegularExpression atOffset;  // matches where it is asked to, to any end
     QRegularExpression wholeLine; // matches from where it is asked to the line's end
     QList<int> numbers;           // the placeholder number of each capture
+    QString probe;                // its longest fixed piece: a line without it cannot match
     qsizetype literal;            // how much of it is fixed text
     bool inLine;                  // may be found after a line's start
 };
@@ -628,6 +629,7 @@ const ComposedTables& composedTables() {
         static const QRegularExpression placeholder(QStringLiteral("%([1-9])"));
         for (const auto& [id, text] : LangDll::builtInStrings()) {
             QString re;
+            QString probe;
             QList<int> numbers;
             qsizetype literal = 0;
             qsizetype at = 0;
@@ -636,6 +638,8 @@ const ComposedTables& composedTables() {
                 const QString fixed = text.mid(at, m.capturedStart() - at);
                 re += QRegularExpression::escape(fixed);
                 literal += fixed.size();
+                if (fixed.size() > probe.size())
+                    probe = fixed;
                 const int n = m.captured(1).toInt();
                 if (const qsizetype seen = numbers.indexOf(n); seen >= 0) {
                     re += QStringLiteral("\\%1").arg(seen + 1);
@@ -655,10 +659,12 @@ const ComposedTables& composedTables() {
             const QString fixed = text.mid(at);
             re += QRegularExpression::escape(fixed);
             literal += fixed.size();
+            if (fixed.size() > probe.size())
+                probe = fixed;
             t.patterns.push_back(
                 {id, QRegularExpression(re),
                  QRegularExpression(QStringLiteral("(?:") + re + QStringLiteral(")\\z")), numbers,
-                 literal, foundInLine(id, text, literal)});
+                 probe, literal, foundInLine(id, text, literal)});
         }
         std::stable_sort(t.patterns.begin(), t.patterns.end(),
                          [](const ComposedPattern& a, const ComposedPattern& b) {
@@ -728,9 +734,22 @@ QString LangDll::translateLine(const QString& line, int depth) const {
             parts << m.captured(i);
         return parts;
     };
+    // Only the patterns whose longest fixed piece is in the line can be
+    // found in it: most lines logged (frames) hold none.
+    std::vector<const ComposedPattern*> candidates;
+    for (const ComposedPattern& p : t.patterns)
+        if (line.contains(p.probe))
+            candidates.push_back(&p);
+    std::vector<const QPair<int, QString>*> sentences;
+    for (const QPair<int, QString>& s : t.sentences)
+        if (line.contains(s.second))
+            sentences.push_back(&s);
+    if (candidates.empty() && sentences.empty())
+        return line;
     // The whole line made from one pattern: the one with the most fixed
     // text that fits.
-    for (const ComposedPattern& p : t.patterns) {
+    for (const ComposedPattern* c : candidates) {
+        const ComposedPattern& p = *c;
         const QRegularExpressionMatch m =
             p.wholeLine.match(line, 0, QRegularExpression::NormalMatch,
                               QRegularExpression::AnchorAtOffsetMatchOption);
@@ -748,7 +767,8 @@ QString LangDll::translateLine(const QString& line, int depth) const {
         if (startsPiece(line, p)) {
             qsizetype end = -1;
             QString shown;
-            for (const auto& [id, text] : t.sentences) {
+            for (const QPair<int, QString>* s : sentences) {
+                const auto& [id, text] = *s;
                 const qsizetype e = p + text.size();
                 if (e > end && QStringView(line).mid(p).startsWith(text) && endsPiece(line, e))
                     if (const std::optional<QString> s = catalogueString(id)) {
@@ -756,7 +776,8 @@ QString LangDll::translateLine(const QString& line, int depth) const {
                         shown = *s;
                     }
             }
-            for (const ComposedPattern& c : t.patterns) {
+            for (const ComposedPattern* found : candidates) {
+                const ComposedPattern& c = *found;
                 if (!c.inLine)
                     continue;
                 const QRegularExpressionMatch m =

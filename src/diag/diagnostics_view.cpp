@@ -359,7 +359,7 @@ void DiagnosticsView::batchCompleted() {
 void DiagnosticsView::ShowDiagnostics() {
     const DiagnosticsDisplay d = gp::ShowDiagnostics(ctx_.link.state);
     if (d.resetCause)
-        LabelResetCause->setText(*d.resetCause);
+        LabelResetCause->setText(ctx_.lang.translate(*d.resetCause));
     for (size_t i = 0; i < CheckIOE.size(); ++i)
         CheckIOE[i]->setChecked(d.debugFlags[i]);
     Text1_33->setText(d.chipIdHex);
