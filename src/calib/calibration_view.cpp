@@ -1,5 +1,6 @@
 #include "calib/calibration_view.h"
 
+#include "app/named_widget.h"
 #include "calib/calibration.h"
 
 #include <QComboBox>
@@ -16,12 +17,6 @@
 namespace gp {
 
 namespace {
-
-QPushButton* button(const QString& caption, const QString& name, QWidget* parent) {
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    return b;
-}
 
 QLabel* header(const QString& text, QWidget* parent) {
     auto* l = new QLabel(text, parent);
@@ -46,7 +41,8 @@ CalibrationView::CalibrationView(AppContext& ctx, QWidget* parent) : QWidget(par
         ComboScreenRate->setObjectName(QStringLiteral("ComboScreenRate"));
         ComboScreenRate->addItems(screenRateItems());
         l->addWidget(ComboScreenRate);
-        auto* set = button(QStringLiteral("Set"), QStringLiteral("CommandSetScreenRate"), frame);
+        auto* set =
+            namedButton(QStringLiteral("Set"), QStringLiteral("CommandSetScreenRate"), frame);
         l->addWidget(set);
         l->addStretch(1);
         left->addWidget(frame);
@@ -88,7 +84,7 @@ CalibrationView::CalibrationView(AppContext& ctx, QWidget* parent) : QWidget(par
         g->addWidget(TextSensorTrim[0], 2, 4);
         g->addWidget(TextSensorTrim[1], 3, 4);
         g->addWidget(TextSensorTrim[2], 4, 4);
-        auto* set = button(QStringLiteral("Set "), QStringLiteral("CommandSetTrim"), frame);
+        auto* set = namedButton(QStringLiteral("Set "), QStringLiteral("CommandSetTrim"), frame);
         g->addWidget(set, 9, 4);
         left->addWidget(frame);
         connect(set, &QPushButton::clicked, this, [this] {
@@ -124,9 +120,9 @@ CalibrationView::CalibrationView(AppContext& ctx, QWidget* parent) : QWidget(par
         Listcal->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
         l->addWidget(Listcal);
         auto* buttons = new QHBoxLayout;
-        auto* read = button(QStringLiteral("Read"), QStringLiteral("CommandReadCal"), frame);
-        CommandCalibrate_0 =
-            button(QStringLiteral("Calibrate AOs"), QStringLiteral("CommandCalibrate_0"), frame);
+        auto* read = namedButton(QStringLiteral("Read"), QStringLiteral("CommandReadCal"), frame);
+        CommandCalibrate_0 = namedButton(QStringLiteral("Calibrate AOs"),
+                                         QStringLiteral("CommandCalibrate_0"), frame);
         buttons->addWidget(read);
         buttons->addWidget(CommandCalibrate_0);
         buttons->addStretch(1);

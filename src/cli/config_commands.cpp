@@ -36,7 +36,7 @@ QJsonArray regArray(const QList<int>& regs) {
 
 namespace {
 
-constexpr int kBatchTimeoutMs = 180000;
+constexpr int kConfigBatchTimeoutMs = 180000;
 
 CliPrompts& prompts(CliSession& s) {
     return static_cast<CliPrompts&>(s.ctx().prompts);
@@ -166,7 +166,7 @@ int configLoad(CliSession& s, QStringList args) {
     ConfigLoad load(s.link());
     if (!load.start(*path, verify).ok())
         return refused(s, load.check());
-    s.runUntil([&] { return load.finished(); }, kBatchTimeoutMs);
+    s.runUntil([&] { return load.finished(); }, kConfigBatchTimeoutMs);
     if (!load.check().ok())
         return refused(s, load.check());
     const LoadReport rep = load.report();
@@ -200,7 +200,7 @@ int configDiff(CliSession& s, QStringList args) {
     if (!connectAndIdentify(s))
         return s.finish(ExitFailed);
     const int readId = ReadAllRegisters(s.link());
-    s.waitBatch(kBatchTimeoutMs);
+    s.waitBatch(kConfigBatchTimeoutMs);
     const BatchOutcome stats = s.link().poll.outcome(readId);
     const DeviceState& unit = s.link().state;
     const CfgCheck check = readCfgFile(*path, unit);
@@ -337,7 +337,7 @@ int productSet(CliSession& s, QStringList args) {
     if (w.refused())
         refusal = w.refusal();
     if (refusal.isEmpty())
-        s.waitBatch(kBatchTimeoutMs);
+        s.waitBatch(kConfigBatchTimeoutMs);
     if (refusal.isEmpty() && writeId == 0)
         refusal = QStringLiteral("The unit did not answer the read of its product configuration.");
     if (!refusal.isEmpty()) {
@@ -376,7 +376,7 @@ int logoRead(CliSession& s, QStringList args) {
     if (!connectAndIdentify(s))
         return s.finish(ExitFailed);
     const int readId = ReadLogo(s.link());
-    s.waitBatch(kBatchTimeoutMs);
+    s.waitBatch(kConfigBatchTimeoutMs);
     const BatchOutcome st = s.link().poll.outcome(readId);
     // A block whose reply was lost is read again, as every read is.
     QStringList lost = st.missingFrames(s.link().poll.batchFrames());
@@ -413,7 +413,7 @@ int logoWrite(CliSession& s, QStringList args) {
     if (!connectAndIdentify(s))
         return s.finish(ExitFailed);
     sendLogoFrames(s.link(), file.frames);
-    s.waitBatch(kBatchTimeoutMs);
+    s.waitBatch(kConfigBatchTimeoutMs);
     const BatchStats& st = s.link().poll.stats();
     if (s.interrupted()) {
         s.err(QStringLiteral("Interrupted after %1 of %2 logo frames (%3 answered): the unit "

@@ -16,7 +16,7 @@ namespace gp::cli {
 
 namespace {
 
-constexpr int kBatchTimeoutMs = 10000;
+constexpr int kDiagBatchTimeoutMs = 10000;
 const char* const kTrimNames[5] = {"temperature C", "humidity C", "CO2 C", "temperature B",
                                    "temperature A"};
 const char* const kFilterNames[7] = {"temperature", "humidity", "CO2",    "lux",
@@ -211,7 +211,7 @@ int watch(CliSession& s, QStringList args) {
             break;
         const int t = (s.link().poll.tickCount() - startTick) * PollCycle::kTickMs;
         const int id = s.link().startBatch(frames);
-        s.waitBatch(kBatchTimeoutMs);
+        s.waitBatch(kDiagBatchTimeoutMs);
         // A lost reply leaves the state holding zeros or the previous
         // sample: its columns stay empty instead.
         QSet<int> lost;

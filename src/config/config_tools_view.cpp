@@ -1,5 +1,6 @@
 #include "config/config_tools_view.h"
 
+#include "app/named_widget.h"
 #include "config/config_load.h"
 #include "config/product_config_view.h"
 #include "config/save_config_window.h"
@@ -17,21 +18,14 @@
 
 namespace gp {
 
-namespace {
-QPushButton* button(QWidget* parent, const char* name, const QString& caption) {
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    return b;
-}
-} // namespace
-
 ConfigToolsView::ConfigToolsView(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("ConfigTools"));
     auto* grid = new QGridLayout(this);
-    auto* readAll = button(this, "command11", QStringLiteral("ReadAllCnf"));
-    auto* writeAll = button(this, "Command12", QStringLiteral("WriteAllCnf"));
-    auto* readLogo = button(this, "Command10", QStringLiteral("Read Logo"));
-    auto* loadLogoButton = button(this, "Command9", QStringLiteral("load logo"));
+    auto* readAll = namedButton(QStringLiteral("ReadAllCnf"), QStringLiteral("command11"), this);
+    auto* writeAll = namedButton(QStringLiteral("WriteAllCnf"), QStringLiteral("Command12"), this);
+    auto* readLogo = namedButton(QStringLiteral("Read Logo"), QStringLiteral("Command10"), this);
+    auto* loadLogoButton =
+        namedButton(QStringLiteral("load logo"), QStringLiteral("Command9"), this);
     saveAll_ = new QCheckBox(QStringLiteral("SaveAllNonvol"), this);
     saveAll_->setObjectName(QStringLiteral("CheckSaveAll"));
     grid->addWidget(readAll, 0, 0);

@@ -1,5 +1,6 @@
 #include "diag/diagnostics_view.h"
 
+#include "app/named_widget.h"
 #include "app/trend_widget.h"
 #include "diag/debug_tools.h"
 #include "diag/diagnostics.h"
@@ -40,12 +41,6 @@ QStringList seriesNamesFor(const DiagnosticsTrend& trend) {
     QStringList shown{names[DiagnosticsTrend::kA2DVolts]};
     shown << names.mid(DiagnosticsTrend::kFirstSensor);
     return shown;
-}
-
-QPushButton* button(const QString& caption, const QString& name, QWidget* parent) {
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    return b;
 }
 
 } // namespace
@@ -124,7 +119,7 @@ void DiagnosticsView::buildA2D(QVBoxLayout* left) {
     CheckPollA2D = new QCheckBox(QStringLiteral("Poll"), frame);
     CheckPollA2D->setObjectName(QStringLiteral("CheckPollA2D"));
     g->addWidget(CheckPollA2D, 0, 2);
-    auto* reset = button(QStringLiteral("Reset"), QStringLiteral("Command7"), frame);
+    auto* reset = namedButton(QStringLiteral("Reset"), QStringLiteral("Command7"), frame);
     g->addWidget(reset, 0, 3);
     for (int i = 0; i < 6; ++i) {
         a2dBoxes[static_cast<size_t>(i)] = box(QStringLiteral("Text1_%1").arg(kA2DBoxIds[i]));
@@ -175,8 +170,8 @@ void DiagnosticsView::buildTft(QVBoxLayout* right) {
     TextSpi->setObjectName(QStringLiteral("TextSpi"));
     TextSpi->setMaximumWidth(80);
     g->addWidget(TextSpi, 0, 1);
-    auto* read = button(QStringLiteral("Read"), QStringLiteral("Command5"), frame);
-    auto* write = button(QStringLiteral("Write"), QStringLiteral("Command2"), frame);
+    auto* read = namedButton(QStringLiteral("Read"), QStringLiteral("Command5"), frame);
+    auto* write = namedButton(QStringLiteral("Write"), QStringLiteral("Command2"), frame);
     g->addWidget(read, 0, 2);
     g->addWidget(write, 0, 3);
     g->addWidget(new QLabel(QStringLiteral("Calib."), frame), 1, 0);
@@ -207,12 +202,12 @@ void DiagnosticsView::buildDebugData(QVBoxLayout* right) {
         ListDebug->fontMetrics().horizontalAdvance(QStringLiteral("[10]=00000000")) +
         ListDebug->verticalScrollBar()->sizeHint().width() + 2 * ListDebug->frameWidth() + 12);
     g->addWidget(ListDebug, 0, 0, 4, 1);
-    auto* read = button(QStringLiteral("Read"), QStringLiteral("Command1"), frame);
+    auto* read = namedButton(QStringLiteral("Read"), QStringLiteral("Command1"), frame);
     g->addWidget(read, 0, 1);
     connect(read, &QPushButton::clicked, this, [this] { DebugRead(ctx_.link); });
     for (int i = 0; i < 7; ++i) {
-        auto* b = button(QStringLiteral("Debug%1").arg(i + 1), QStringLiteral("Command6_%1").arg(i),
-                         frame);
+        auto* b = namedButton(QStringLiteral("Debug%1").arg(i + 1),
+                              QStringLiteral("Command6_%1").arg(i), frame);
         g->addWidget(b, 1 + i / 3, 1 + i % 3);
         connect(b, &QPushButton::clicked, this, [this, i] {
             if (i == 1)
@@ -238,7 +233,7 @@ void DiagnosticsView::buildDebugFlags(QVBoxLayout* right) {
         CheckIOE[static_cast<size_t>(i)] = c;
         g->addWidget(c, i % 8, i / 8);
     }
-    auto* write = button(QStringLiteral("Write"), QStringLiteral("Command8"), frame);
+    auto* write = namedButton(QStringLiteral("Write"), QStringLiteral("Command8"), frame);
     g->addWidget(write, 8, 3);
     connect(write, &QPushButton::clicked, this, [this] {
         std::array<bool, 32> ticked{};
@@ -251,7 +246,7 @@ void DiagnosticsView::buildDebugFlags(QVBoxLayout* right) {
 
 void DiagnosticsView::buildExportButton(QVBoxLayout* right) {
     auto* exportButton =
-        button(QStringLiteral("Export String Table"), QStringLiteral("Command3"), this);
+        namedButton(QStringLiteral("Export String Table"), QStringLiteral("Command3"), this);
     right->addWidget(exportButton, 0, Qt::AlignLeft);
     connect(exportButton, &QPushButton::clicked, this, [this] {
         if (const Status written = ExportStringTable(QString::fromLatin1(kStringTableFile));

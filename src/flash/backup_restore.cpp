@@ -14,12 +14,12 @@ namespace gp {
 
 namespace {
 
-struct StepOf {
+struct RestoreStepOf {
     BackupRestore::State state;
     int step;
     const char* activity;
 };
-constexpr StepOf kSteps[] = {
+constexpr RestoreStepOf kRestoreSteps[] = {
     {BackupRestore::Identify, 1, "Reading the unit"},
     {BackupRestore::Registers, 2, "Writing settings"},
     {BackupRestore::Logo, 3, "Writing the logo"},
@@ -31,14 +31,14 @@ constexpr StepOf kSteps[] = {
 } // namespace
 
 int BackupRestore::stepNumber() const {
-    for (const StepOf& s : kSteps)
+    for (const RestoreStepOf& s : kRestoreSteps)
         if (s.state == state_)
             return s.step;
     return 0;
 }
 
 QString BackupRestore::activity() const {
-    for (const StepOf& s : kSteps)
+    for (const RestoreStepOf& s : kRestoreSteps)
         if (s.state == state_)
             return QString::fromLatin1(s.activity);
     return QString();

@@ -15,6 +15,10 @@ namespace gp::flash {
 
 inline constexpr char kBossacProgram[] = "bossac";
 inline constexpr char kBossacPackage[] = "bossa-cli";
+// The firmware images offered when one is chosen.
+inline constexpr char kFirmwareFilter[] = "Sensor Firmware{*.bin)|*.bin";
+// The line of the unit's boot monitor.
+inline constexpr char kMonitorSettings[] = "115200,n,8,1";
 
 // Erase, unlock, write, boot from flash, verify. A relative image name that
 // begins with "-" is given as "./NAME", so the tool cannot take it for an

@@ -19,8 +19,6 @@
 namespace gp {
 
 namespace {
-constexpr char kFirmwareFilter[] = "Sensor Firmware{*.bin)|*.bin";
-constexpr char kMonitorSettings[] = "115200,n,8,1";
 // More than this many probe ticks without the monitor's answer: ask.
 constexpr int kProbeTicks = 50;
 // Ticks of 1 s for the new firmware and for the read-back.
@@ -145,7 +143,7 @@ void FirmwareUpdate::restoreLink() {
 }
 
 void FirmwareUpdate::startProbe() {
-    ctx_.link.startBootProbe(QString::fromLatin1(kMonitorSettings));
+    ctx_.link.startBootProbe(QString::fromLatin1(flash::kMonitorSettings));
     tickCount_ = 0;
 }
 
@@ -427,7 +425,7 @@ void FirmwareUpdate::tickChecks() {
         return;
     }
     const QString path =
-        ctx_.prompts.openFile(text(7000, "Firmware Update"), QLatin1String(kFirmwareFilter));
+        ctx_.prompts.openFile(text(7000, "Firmware Update"), QLatin1String(flash::kFirmwareFilter));
     if (path.isEmpty()) {
         if (!ctx_.prompts.askYesNo(text(7000, "Firmware Update"),
                                    QStringLiteral("No firmware file was chosen. Choose a file?"),

@@ -8,8 +8,6 @@ namespace gp {
 
 namespace {
 const QString kTitle = QStringLiteral("SAMBA");
-constexpr char kFirmwareFilter[] = "Sensor Firmware{*.bin)|*.bin";
-constexpr char kMonitorSettings[] = "115200,n,8,1";
 const QString kLoadFailed = QStringLiteral("firmware load failed");
 // The message exactly as engineers know it from this window, spelling included.
 const QString kPowerCycle = QStringLiteral("Power Cylce Device");
@@ -38,7 +36,7 @@ void LowLevelFlash::putIntoSamba() {
 }
 
 void LowLevelFlash::browse() {
-    firmwarePath_ = ctx_.prompts.openFile(kTitle, QLatin1String(kFirmwareFilter));
+    firmwarePath_ = ctx_.prompts.openFile(kTitle, QLatin1String(flash::kFirmwareFilter));
 }
 
 QString LowLevelFlash::buildShellCommand(const flash::WriteOptions& options) const {
@@ -66,7 +64,7 @@ bool LowLevelFlash::execute(const QString& commandLine) {
     // and a queued frame would open the port again.
     link.poll.abandon();
     if (serial.port())
-        serial.port()->setSettings(QString::fromLatin1(kMonitorSettings));
+        serial.port()->setSettings(QString::fromLatin1(flash::kMonitorSettings));
     serial.close();
     if (serial.isOpen()) {
         restoreLink();

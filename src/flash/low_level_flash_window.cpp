@@ -1,6 +1,7 @@
 #include "flash/low_level_flash_window.h"
 
 #include "app/app_context.h"
+#include "app/named_widget.h"
 #include "flash/bossac.h"
 
 #include <QCheckBox>
@@ -23,25 +24,21 @@ QCheckBox* check(const char* name, const QString& caption, bool ticked, QWidget*
     box->setChecked(ticked);
     return box;
 }
-QPushButton* button(const char* name, const QString& caption, QWidget* parent) {
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(QLatin1String(name));
-    return b;
-}
 } // namespace
 
 Form4::Form4(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx), core_(ctx, runner_) {
     setObjectName(QStringLiteral("Form4"));
     setWindowTitle(QStringLiteral("SAMBA"));
 
-    command1_ = button("Command1", QStringLiteral("Put Device into SAMBA Mode"), this);
+    command1_ =
+        namedButton(QStringLiteral("Put Device into SAMBA Mode"), QStringLiteral("Command1"), this);
 
     auto* file = new QGroupBox(QStringLiteral("File"), this);
     file->setObjectName(QStringLiteral("FrameFile"));
     text2_ = new QLineEdit(file);
     text2_->setObjectName(QStringLiteral("Text2"));
     text2_->setReadOnly(true);
-    command3_ = button("Command3", QStringLiteral("browse"), file);
+    command3_ = namedButton(QStringLiteral("browse"), QStringLiteral("Command3"), file);
     auto* fileRow = new QHBoxLayout(file);
     fileRow->addWidget(text2_, 1);
     fileRow->addWidget(command3_);
@@ -70,13 +67,15 @@ Form4::Form4(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx), cor
     grid->addWidget(checkLock_, 0, 2);
     grid->addWidget(checkSecurity_, 1, 2);
 
-    command2_ = button("Command2", QStringLiteral("Build Shell Command"), this);
+    command2_ =
+        namedButton(QStringLiteral("Build Shell Command"), QStringLiteral("Command2"), this);
     text1_ = new QLineEdit(this);
     text1_->setObjectName(QStringLiteral("Text1"));
     // Wide enough for the whole line with a path of some depth.
     text1_->setMinimumWidth(text1_->fontMetrics().averageCharWidth() * 100);
-    command4_ = button("Command4", QStringLiteral("Execute Shell Command"), this);
-    stop_ = button("CommandStop", QStringLiteral("Stop flashing tool"), this);
+    command4_ =
+        namedButton(QStringLiteral("Execute Shell Command"), QStringLiteral("Command4"), this);
+    stop_ = namedButton(QStringLiteral("Stop flashing tool"), QStringLiteral("CommandStop"), this);
     toolLine_ = new QLabel(this);
     toolLine_->setObjectName(QStringLiteral("LabelTool"));
     toolLine_->setTextFormat(Qt::PlainText);

@@ -14,7 +14,7 @@ namespace gp::site {
 
 namespace {
 
-const QStringList kColumns{
+const QStringList kPlanColumns{
     QStringLiteral("sn"),        QStringLiteral("uid"),       QStringLiteral("port"),
     QStringLiteral("name"),      QStringLiteral("bus"),       QStringLiteral("template"),
     QStringLiteral("address"),   QStringLiteral("baud"),      QStringLiteral("parity"),
@@ -222,7 +222,7 @@ const PlanRow* SitePlan::rowFor(const QString& sn, const QString& uid, const QSt
 }
 
 QStringList planColumns() {
-    return kColumns;
+    return kPlanColumns;
 }
 
 QList<QStringList> parseCsv(const QString& text, QList<int>* lines) {
@@ -309,10 +309,10 @@ SitePlan readPlan(const QString& path) {
     for (const QString& h : records.first())
         plan.header << h.trimmed().toLower();
     for (qsizetype c = 0; c < plan.header.size(); ++c) {
-        if (!kColumns.contains(plan.header[c]))
+        if (!kPlanColumns.contains(plan.header[c]))
             plan.problems << PlanProblem{
                 1, static_cast<int>(c) + 1,
-                QStringLiteral("unknown column; a plan has: %1").arg(kColumns.join(u' '))};
+                QStringLiteral("unknown column; a plan has: %1").arg(kPlanColumns.join(u' '))};
         else if (plan.header.indexOf(plan.header[c]) != c)
             plan.problems << PlanProblem{1, static_cast<int>(c) + 1,
                                          QStringLiteral("the column is given twice")};

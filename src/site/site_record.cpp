@@ -34,7 +34,7 @@ const QList<QStringList> kMigrations{
     {QStringLiteral("ALTER TABLE visits ADD COLUMN image_sha256 TEXT NOT NULL DEFAULT ''")},
 };
 
-const QString kColumns = QStringLiteral(
+const QString kVisitColumns = QStringLiteral(
     "visit_key, uid, sn, name, plan_line, started, ended, engineer, port, tool_version, product, "
     "firmware, template, template_sha256, address, device_id, result, reason, found, left_regs, "
     "left_sha256, image_sha256");
@@ -280,7 +280,7 @@ Status SiteRecord::write(const Visit& v, bool insert) {
         return failed(QStringLiteral("The site record %1 is busy").arg(where_), db.lastError());
     QSqlQuery q(db);
     if (insert)
-        q.prepare(QStringLiteral("INSERT INTO visits (") + kColumns +
+        q.prepare(QStringLiteral("INSERT INTO visits (") + kVisitColumns +
                   QStringLiteral(") VALUES (:visit_key, :uid, :sn, :name, :plan_line, :started, "
                                  ":ended, :engineer, :port, :tool_version, :product, :firmware, "
                                  ":template, :template_sha256, :address, :device_id, :result, "
@@ -335,7 +335,7 @@ Status SiteRecord::write(const Visit& v, bool insert) {
 Result<QList<Visit>> SiteRecord::visits(const QString& unit) const {
     QSqlDatabase db = QSqlDatabase::database(connection_);
     QSqlQuery q(db);
-    QString sql = QStringLiteral("SELECT ") + kColumns + QStringLiteral(" FROM visits");
+    QString sql = QStringLiteral("SELECT ") + kVisitColumns + QStringLiteral(" FROM visits");
     if (!unit.isEmpty())
         sql += QStringLiteral(" WHERE UPPER(sn) = UPPER(:u) OR UPPER(uid) = UPPER(:u2)");
     sql += QStringLiteral(" ORDER BY started, visit_key");
