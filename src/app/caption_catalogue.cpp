@@ -19,11 +19,6 @@ namespace gp {
 
 namespace {
 
-// The English text a caption had before any catalogue touched it, kept on
-// its object under key, with what the catalogue made of it under key +
-// "Shown"; shown is what it shows now. A caption the program has set again
-// since is English again. Answers the text to show: the catalogue's for the
-// English text, else the English text. nullopt: leave the caption alone.
 // A caption as the catalogue gave it, before a menu marked its Alt+letter
 // and the "..." of an entry that opens a window.
 QString withoutMarks(QString text) {
@@ -52,6 +47,11 @@ QString keepMarks(const QString& shown, const QString& english, QString text) {
     return text;
 }
 
+// The English text a caption had before any catalogue touched it, kept on
+// its object under key, with what the catalogue made of it under key +
+// "Shown"; shown is what it shows now. A caption the program has set again
+// since is English again. Answers the text to show: the catalogue's for the
+// English text, else the English text. nullopt: leave the caption alone.
 std::optional<QString> captionFor(QObject* owner, const char* key, const QString& shown,
                                   const LangDll& lang) {
     const QByteArray shownKey = QByteArray(key) + "Shown";
@@ -62,7 +62,8 @@ std::optional<QString> captionFor(QObject* owner, const char* key, const QString
     const QString english = ours ? kept.toString() : shown;
     if (english.isEmpty())
         return std::nullopt;
-    // Mnemonic marks are no part of the text ("&Quit" is "Quit").
+    // Mnemonic marks are no part of a caption ("&Quit" is "Quit"); in a
+    // composed text an "&" may be part of what was put in (a file name).
     QString plain = english;
     if (LangDll::builtInIdOf(QString(plain).remove(QLatin1Char('&'))))
         plain.remove(QLatin1Char('&'));

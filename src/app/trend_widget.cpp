@@ -23,6 +23,8 @@ namespace gp {
 
 namespace {
 
+constexpr char kTimeAxisTitle[] = "minutes before the newest sample";
+
 constexpr int kWindowMinutes[3] = {1, 10, 60};
 constexpr int kDefaultWindowIndex = 1; // 10 minutes
 
@@ -93,7 +95,7 @@ TrendWidget::TrendWidget(const TrendBuffer& buffer, QList<TrendSeriesSpec> serie
     chart_->legend()->setAlignment(Qt::AlignBottom);
     chart_->setAnimationOptions(QChart::NoAnimation);
     axisX_ = new QValueAxis(chart_);
-    axisX_->setTitleText(QStringLiteral("minutes before the newest sample"));
+    axisX_->setTitleText(QString::fromLatin1(kTimeAxisTitle));
     axisX_->setLabelFormat(QStringLiteral("%.1f"));
     chart_->addAxis(axisX_, Qt::AlignBottom);
     if (axisSpecs_.isEmpty())
@@ -202,7 +204,7 @@ QString TrendWidget::inLanguage(const QString& english) const {
 
 void TrendWidget::setLanguage(const LangDll& lang) {
     lang_ = &lang;
-    axisX_->setTitleText(inLanguage(QStringLiteral("minutes before the newest sample")));
+    axisX_->setTitleText(inLanguage(QString::fromLatin1(kTimeAxisTitle)));
     for (int i = 0; i < axes_.size(); ++i)
         axes_[i]->setTitleText(inLanguage(axisSpecs_[i].title));
     for (int i = 0; i < lines_.size(); ++i)

@@ -76,9 +76,9 @@ A2DReading formatA2D(int32_t raw, A2DRange& range, const QLocale& locale);
 // channels 0..12 (an empty channel list).
 std::optional<QString> a2dFrame(int channel);
 
-// Sensor inputs of the "Sensors" table, top to bottom.
 // What a sensor input measures, for the scale it is shown on.
 enum class SensorQuantity { Degrees, Humidity, Ohms, Raw };
+// Sensor inputs of the "Sensors" table, top to bottom.
 struct SensorRow {
     const char* caption;
     int item;

@@ -605,7 +605,7 @@ void Form1::connectLinkOutputs() {
     link_.serial.onStatus = [this](const QString& s) {
         portStatus_ = s;
         if (!silent_)
-            statusPort_->setText(ctx_->lang.translate(s));
+            showPortState();
     };
 
     // Tabs. A click on the head already selected repeats its read, so the
@@ -730,7 +730,7 @@ void Form1::loadLanguage(const QString& name) {
     applyLanguage();
     // The status bar's texts in the catalogue now loaded.
     if (statusPort_) {
-        statusPort_->setText(ctx_->lang.translate(silent_ ? silentSaid_ : portStatus_));
+        showPortState();
         updateStatus();
     }
 }
@@ -1013,8 +1013,12 @@ void Form1::sayForAWhile(const QString& said, int ms) {
     statusPort_->setText(shown);
     QTimer::singleShot(ms, statusPort_, [this, shown] {
         if (statusPort_->text() == shown)
-            statusPort_->setText(ctx_->lang.translate(silent_ ? silentSaid_ : portStatus_));
+            showPortState();
     });
+}
+
+void Form1::showPortState() {
+    statusPort_->setText(ctx_->lang.translate(silent_ ? silentSaid_ : portStatus_));
 }
 
 void Form1::setSilent(bool silent) {
@@ -1029,12 +1033,12 @@ void Form1::setSilent(bool silent) {
         const QString said =
             QStringLiteral("No unit answered on %1: check cable, power and port").arg(chosenPort_);
         silentSaid_ = said;
-        statusPort_->setText(ctx_->lang.translate(said));
+        showPortState();
         identity_->setToolTip(
             ctx_->lang.translate(QStringLiteral("Not current: the unit stopped answering")));
         link_.log.AddLog(said);
     } else {
-        statusPort_->setText(ctx_->lang.translate(portStatus_));
+        showPortState();
         identity_->setToolTip(QString());
     }
 }

@@ -124,6 +124,9 @@ class Form1 : public QMainWindow {
     void connectPortAndLogControls();
     void applyLanguage();
     void sayForAWhile(const QString& said, int ms);
+    // The port's state in the status bar: the silence said, or the port's
+    // own status.
+    void showPortState();
     void sayWhenWritten();
     void startUp();
     void showTab(int index);
